@@ -1,0 +1,38 @@
+// The plugin object: joins the host's plugin base with the plugin's window, and owns the two
+// pieces of state that the host's threads share.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+#include "SharedPath.h"
+#include "orvane/ActorWrapper.h"
+#include "orvane/OrvanePlugin.h"
+#include "window/PluginWindowBase.h"
+
+// The file that declares the plugin, recorded in the module's registration record.
+#define RAVENTO_DECLARING_FILE __FILE__
+
+// "Ravento": the plugin's type name, menu name and first window title.
+extern const char kPluginName[];
+
+class Ravento : public Orvane::Plugin::OrvanePlugin, public PluginWindowBase {
+public:
+    Ravento();
+    ~Ravento() override;
+
+    void onLoad() override;
+
+    void InitDemosFolder();
+    void OnPlayReplay(ActorWrapper caller, void* params, std::string eventName);
+    void OnRepairReply(const std::filesystem::path& replayPath, const std::string& replayId, int status,
+                       const char* data, std::size_t size);
+    void RenderWindow() override;
+
+    // Written by the reply thread, read by the UI thread.
+    std::atomic<bool> rateLimitHit{false};
+    // Written by the game and UI threads, read by the game and reply threads.
+    SharedPath demosFolder;
+};

@@ -1,0 +1,12 @@
+# The platform seam: one set of headers in this folder, one implementation per platform.
+if(WIN32)
+    set(RAVENTO_PLATFORM_DIR windows)
+    set(RAVENTO_PLATFORM_LIBS shell32 ole32)
+else()
+    set(RAVENTO_PLATFORM_DIR posix)
+    set(RAVENTO_PLATFORM_LIBS)
+endif()
+target_sources(ravento_objects PRIVATE
+    # each seam header's implementation, e.g.
+    # ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/CodePage.cpp
+)

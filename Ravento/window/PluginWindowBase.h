@@ -1,0 +1,29 @@
+// The plugin's side of the host's window interface: a Dear ImGui window titled menuTitle with
+// a close button; the contents come from RenderWindow.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "orvane/PluginWindow.h"
+
+class PluginWindowBase : public Orvane::Plugin::PluginWindow {
+public:
+    PluginWindowBase();
+    ~PluginWindowBase() override;
+
+    void DrawWindow() override;
+    std::string MenuName() override;
+    std::string MenuTitle() override;
+    void AttachUiContext(std::uintptr_t context) override;
+    bool BlocksGameInput() override;
+    bool IsOverlayActive() override;
+    void OnWindowOpened() override;
+    void OnWindowClosed() override;
+
+    virtual void RenderWindow() = 0;
+
+protected:
+    bool isWindowOpen = false;
+    std::string menuTitle;
+};

@@ -1,0 +1,33 @@
+# Third-party libraries, all from Debian. The Windows build brings its own copies in
+# cmake/WindowsDependencies.cmake; this file is the native one.
+if(WIN32)
+    include(cmake/WindowsDependencies.cmake)
+    return()
+endif()
+
+find_package(fmt REQUIRED)
+find_package(CLI11 REQUIRED)
+find_package(CURL REQUIRED)
+find_package(OpenSSL REQUIRED)
+find_package(Threads REQUIRED)
+find_package(GTest REQUIRED)
+find_package(benchmark REQUIRED)
+find_package(glfw3 REQUIRED)
+find_package(OpenGL REQUIRED)
+
+# Dear ImGui 1.86 as Debian builds it: a static, position-independent archive. Each module
+# that links it carries its own copy.
+find_library(IMGUI_ARCHIVE NAMES libimgui.a REQUIRED)
+find_library(STB_LIBRARY NAMES libstb.a REQUIRED)
+add_library(imgui STATIC IMPORTED GLOBAL)
+set_target_properties(imgui PROPERTIES
+    IMPORTED_LOCATION ${IMGUI_ARCHIVE}
+    INTERFACE_INCLUDE_DIRECTORIES /usr/include/imgui
+    INTERFACE_LINK_LIBRARIES ${STB_LIBRARY})
+
+# cpp-httplib is header-only; it needs OpenSSL for HTTPS.
+find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+add_library(httplib INTERFACE)
+target_include_directories(httplib INTERFACE ${HTTPLIB_INCLUDE_DIR})
+target_compile_definitions(httplib INTERFACE CPPHTTPLIB_OPENSSL_SUPPORT)
+target_link_libraries(httplib INTERFACE OpenSSL::SSL OpenSSL::Crypto Threads::Threads)

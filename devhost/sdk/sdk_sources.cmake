@@ -1,0 +1,2 @@
+# Host core sources of pluginsdk.
+target_sources(pluginsdk PRIVATE)

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build and the tests need, and nothing that is already there.
+set -euo pipefail
+
+packages=(
+  # native build
+  cmake ninja-build g++ pkg-config git
+  libfmt-dev libcli11-dev libimgui-dev libstb-dev
+  libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl ca-certificates
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # the GUI development host and its screenshots
+  libglfw3-dev libgl-dev libgl1-mesa-dri xvfb xauth
+  # the Windows target: cross compiler, Wine, and apt-get source for Dear ImGui
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 dpkg-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,2 @@
+# Shared test fixtures.
+target_sources(test_support PRIVATE)
