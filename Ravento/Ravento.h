@@ -15,8 +15,12 @@
 // The file that declares the plugin, recorded in the module's registration record.
 #define RAVENTO_DECLARING_FILE __FILE__
 
-// "Ravento": the plugin's type name, menu name and first window title.
-extern const char kPluginName[];
+// The console variable that keeps the replays folder across runs.
+inline constexpr char kDemosFolderVariable[] = "Ravento_DemosFolder";
+// The backup folder for replaced replays, a sibling of the replays folder.
+inline constexpr char kBackupFolderName[] = "OV_Ravento_BackupReplays";
+// The game event after which a replay starts playing.
+inline constexpr char kPlayReplayEvent[] = "Function TAGame.ReplayManager_TA.PlayReplay";
 
 class Ravento : public Orvane::Plugin::OrvanePlugin, public PluginWindowBase {
 public:

@@ -1,7 +1,9 @@
-# Warnings and sanitizers for every target of the project.
-add_compile_options(-Wall -Wextra -Wpedantic)
+# Warnings and sanitizers for every target of the project. Only C and C++ sources get them:
+# the Windows version resource goes through windres, which knows none of these flags.
+set(RAVENTO_COMPILED_LANGUAGES "$<COMPILE_LANGUAGE:C,CXX>")
+add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-Wall;-Wextra;-Wpedantic>")
 if(RAVENTO_WARNINGS_AS_ERRORS)
-    add_compile_options(-Werror)
+    add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-Werror>")
 endif()
 
 if(RAVENTO_SANITIZE)
@@ -11,7 +13,8 @@ endif()
 
 # Shared libraries carry their own copies of static libraries (Dear ImGui above all) and must
 # not export them: each module keeps its own, the way the real host and plugin do.
+set(RAVENTO_HIDE_STATIC_LIBS "LINKER:--exclude-libs,ALL")
 if(NOT WIN32)
-    set(RAVENTO_HIDE_STATIC_LIBS "LINKER:--exclude-libs,ALL")
+    # A Windows DLL can never have undefined symbols; an ELF module must be told.
     set(RAVENTO_NO_UNDEFINED "LINKER:--no-undefined")
 endif()

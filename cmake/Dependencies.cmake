@@ -25,9 +25,11 @@ set_target_properties(imgui PROPERTIES
     INTERFACE_INCLUDE_DIRECTORIES /usr/include/imgui
     INTERFACE_LINK_LIBRARIES ${STB_LIBRARY})
 
-# cpp-httplib is header-only; it needs OpenSSL for HTTPS.
+# cpp-httplib needs OpenSSL for HTTPS. Debian ships its implementation as a shared library
+# (libcpp-httplib.so); the header holds only declarations.
 find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+find_library(HTTPLIB_LIBRARY NAMES cpp-httplib REQUIRED)
 add_library(httplib INTERFACE)
 target_include_directories(httplib INTERFACE ${HTTPLIB_INCLUDE_DIR})
 target_compile_definitions(httplib INTERFACE CPPHTTPLIB_OPENSSL_SUPPORT)
-target_link_libraries(httplib INTERFACE OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
+target_link_libraries(httplib INTERFACE ${HTTPLIB_LIBRARY} OpenSSL::SSL OpenSSL::Crypto Threads::Threads)

@@ -7,6 +7,10 @@ else()
     set(RAVENTO_PLATFORM_LIBS)
 endif()
 target_sources(ravento_objects PRIVATE
-    # each seam header's implementation, e.g.
-    # ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/CodePage.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/SystemError.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/CodePage.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/Directories.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/DocumentsFolder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ReplayFilesInUse.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/ReplayFiles.cpp
 )

@@ -7,6 +7,9 @@
 
 #include "orvane/PluginWindow.h"
 
+// "Ravento": the plugin's type name, menu name and first window title.
+extern const char kPluginName[];
+
 class PluginWindowBase : public Orvane::Plugin::PluginWindow {
 public:
     PluginWindowBase();
@@ -22,6 +25,9 @@ public:
     void OnWindowClosed() override;
 
     virtual void RenderWindow() = 0;
+
+    // "togglemenu Ravento": the console command that opens or closes this window.
+    std::string ToggleMenuCommand();
 
 protected:
     bool isWindowOpen = false;

@@ -1,2 +1,35 @@
 # Host core sources of pluginsdk.
-target_sources(pluginsdk PRIVATE)
+if(WIN32)
+    set(PLUGINSDK_PLATFORM_DIR windows)
+else()
+    set(PLUGINSDK_PLATFORM_DIR posix)
+endif()
+target_sources(pluginsdk PRIVATE
+    src/Console.cpp
+    src/ConsoleOutput.cpp
+    src/ConsoleVariables.cpp
+    src/ConfigFile.cpp
+    src/CVarManagerWrapper.cpp
+    src/GameThread.cpp
+    src/GameWrapper.cpp
+    src/HeadlessBackend.cpp
+    src/Host.cpp
+    src/HttpFacility.cpp
+    src/HttpWrapper.cpp
+    src/ModuleLoader.cpp
+    src/${PLUGINSDK_PLATFORM_DIR}/ModuleLoader.cpp
+    src/PluginLifetime.cpp
+    src/PluginSession.cpp
+    src/RecordingTransport.cpp
+    src/ReplayStore.cpp
+    src/TaskThread.cpp
+    src/UiAutomation.cpp
+    src/UiFrames.cpp
+    src/ValueWrappers.cpp
+    # The host casts plugin objects to their window interface, which needs the plugin base's
+    # type information; pluginsdk keeps its own copy, hidden, so modules still export theirs.
+    plugin_base/OrvanePlugin.cpp
+)
+if(NOT WIN32)
+    target_link_libraries(pluginsdk PRIVATE ${CMAKE_DL_LIBS})
+endif()

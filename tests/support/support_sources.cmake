@@ -1,2 +1,8 @@
-# Shared test fixtures.
-target_sources(test_support PRIVATE)
+# Shared test fixtures: temporary folders, a sandboxed Documents folder, and an in-process host
+# with the plugin linked in.
+target_sources(test_support PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/TempDir.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DocumentsSandbox.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PluginHost.cpp
+)
+target_link_libraries(test_support PUBLIC ravento_core)

@@ -61,10 +61,20 @@ struct ConsoleVariableInfo {
     bool saveToConfig = false;
 };
 
+struct ReplayInfo {
+    std::string id;
+    std::string date;
+};
+
 struct PendingTimeout {
     double delaySeconds = 0.0;   // as the plugin asked for it
     double dueInSeconds = 0.0;   // from the current clock
 };
+
+class PluginSession;
+
+// The event the game runs when the player starts a saved replay.
+inline constexpr const char* kPlayReplayEvent = "Function TAGame.ReplayManager_TA.PlayReplay";
 
 class ORVANE_SDK_API Host {
 public:
@@ -116,6 +126,8 @@ public:
     // Shorthand: a new replay with this id and date, played through
     // "Function TAGame.ReplayManager_TA.PlayReplay".
     void PlayReplay(const std::string& id, const std::string& date);
+    // The replay at that address, or null when this host made none there.
+    std::optional<ReplayInfo> FindReplay(std::uintptr_t address) const;
 
     // --- HTTP --------------------------------------------------------------------------------
     std::size_t OutstandingRequests() const;
@@ -139,6 +151,8 @@ public:
     void QueueMouse(float x, float y, bool down);
 
 private:
+    friend PluginSession* ActivePluginSession();
+
     struct State;
     std::unique_ptr<State> state;
 };

@@ -1,0 +1,78 @@
+// Settles the replays folder once per load: the saved console variable, else a search of
+// Documents/My Games/Pellacor/TAGame for "Demos", then "DemosEpic".
+#include "Ravento.h"
+
+#include <fmt/core.h>
+
+#include "FileSystem.h"
+#include "ModuleConsole.h"
+#include "platform/Directories.h"
+#include "platform/DocumentsFolder.h"
+
+namespace {
+
+// Nothing found: open the settings window so the user can enter the folder.
+void AskUserForFolder(Ravento& plugin)
+{
+    plugin.cvarManager->executeCommand(plugin.ToggleMenuCommand(), false);
+    plugin.cvarManager->executeCommand("writeconfig", true);
+}
+
+// A failed creation is logged and the search goes on, so the user still gets the window.
+void EnsureBackupFolder(const std::filesystem::path& gameFolder)
+{
+    const std::filesystem::path backupFolder = gameFolder / kBackupFolderName;
+    if (Exists(backupFolder))
+        return;
+    if (std::error_code error = platform::CreateOneDirectory(backupFolder)) {
+        moduleConsole->log(fmt::format("Could not create backup directory {}: {}", CodePageText(backupFolder),
+                                       error.message()));
+        return;
+    }
+    moduleConsole->log("Created Backup Directory");
+}
+
+// Only a directory (or a link to one) counts: a file of that name would fail every replay.
+std::filesystem::path FindReplaysFolder(const std::filesystem::path& gameFolder)
+{
+    for (const char* name : {"Demos", "DemosEpic"}) {
+        std::filesystem::path candidate = gameFolder / name;
+        if (IsDirectory(candidate))
+            return candidate;
+    }
+    return {};
+}
+
+} // namespace
+
+void Ravento::InitDemosFolder()
+{
+    CVarWrapper variable = cvarManager->getCvar(kDemosFolderVariable);
+    if (!variable)
+        return;
+
+    // A configured folder is trusted as it stands, even one that does not exist (yet).
+    const std::string configured = variable.getStringValue();
+    if (!configured.empty()) {
+        demosFolder.Set(PathFromCodePage(configured));
+        return;
+    }
+
+    std::filesystem::path documents;
+    if (platform::DocumentsFolder(documents)) {
+        AskUserForFolder(*this);
+        return;
+    }
+    const std::filesystem::path gameFolder = documents / "My Games" / "Pellacor" / "TAGame";
+    EnsureBackupFolder(gameFolder);
+
+    const std::filesystem::path found = FindReplaysFolder(gameFolder);
+    if (found.empty()) {
+        AskUserForFolder(*this);
+        return;
+    }
+    demosFolder.Set(found);
+    const std::string foundText = CodePageText(found);
+    variable.setValue(foundText);
+    moduleConsole->log(fmt::format("Found Demos folder at {}", foundText));
+}

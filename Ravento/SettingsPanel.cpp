@@ -1,0 +1,59 @@
+// The settings window's contents: the rate-limit notice, or the replays-folder entry with its
+// "Check" button.
+#include "Ravento.h"
+
+#include <imgui.h>
+#include <imgui_stdlib.h>
+
+#include "CallbackBoundary.h"
+#include "FileSystem.h"
+
+namespace {
+
+// Stores a typed folder that names a directory and defers closing the window and saving the
+// configuration to the game side. Returns whether the folder passed.
+bool CheckFolder(Ravento& plugin, const std::string& typed)
+{
+    // Dear ImGui hands over typed text as UTF-8; the variable keeps filesystem code page text.
+    const std::filesystem::path folder = PathFromTypedText(typed);
+    if (!IsDirectory(folder))
+        return false;
+    const std::string variableText = CodePageText(folder);
+
+    plugin.demosFolder.Set(folder);
+    plugin.cvarManager->getCvar(kDemosFolderVariable).setValue(variableText);
+
+    Ravento* pluginPointer = &plugin;
+    plugin.gameWrapper->Execute([pluginPointer](GameWrapper*) {
+        ContainErrors("Check", [pluginPointer] {
+            pluginPointer->cvarManager->executeCommand(pluginPointer->ToggleMenuCommand(), false);
+            pluginPointer->cvarManager->executeCommand("writeconfig", true);
+        });
+    });
+    return true;
+}
+
+} // namespace
+
+void Ravento::RenderWindow()
+{
+    // Module-lifetime panel state: it survives closing the window and a new plugin object.
+    static std::string folderInput;
+    static bool folderInvalid = false;
+
+    if (rateLimitHit) {
+        ImGui::Text("Rate Limit Hit (10 every 30 minutes)");
+        return;
+    }
+    ImGui::Text("Enter the path to your demos folder...");
+    if (folderInvalid)
+        ImGui::Text("Please input a VALID directory to your Replays Folder");
+    ImGui::InputTextWithHint("##DemosFolderPath", "Replay Folder Path...", &folderInput);
+    if (!ImGui::Button("Check"))
+        return;
+
+    // An error (access denied, text the code page cannot hold) counts as a failed check.
+    bool passed = false;
+    ContainErrors("Check", [&] { passed = CheckFolder(*this, folderInput); });
+    folderInvalid = !passed;
+}

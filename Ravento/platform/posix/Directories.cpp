@@ -1,0 +1,44 @@
+// POSIX: directory status with stat (which follows links) and creation with mkdir.
+#include "platform/Directories.h"
+
+#include <sys/stat.h>
+
+#include "platform/SystemError.h"
+
+namespace platform {
+
+namespace {
+
+bool IsNotFound(const std::error_code& error)
+{
+    return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
+}
+
+} // namespace
+
+std::error_code QueryEntryKind(const std::filesystem::path& path, EntryKind& kind)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        const std::error_code error = LastSystemError();
+        if (!IsNotFound(error))
+            return error;
+        kind = EntryKind::Missing;
+        return {};
+    }
+    kind = S_ISDIR(info.st_mode) ? EntryKind::Directory : EntryKind::Other;
+    return {};
+}
+
+std::error_code CreateOneDirectory(const std::filesystem::path& path)
+{
+    if (::mkdir(path.c_str(), 0777) == 0)
+        return {};
+    const std::error_code error = LastSystemError();
+    EntryKind kind = EntryKind::Missing;
+    if (error == std::errc::file_exists && !QueryEntryKind(path, kind) && kind == EntryKind::Directory)
+        return {};
+    return error;
+}
+
+} // namespace platform

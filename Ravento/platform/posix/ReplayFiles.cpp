@@ -1,0 +1,290 @@
+// POSIX: exact-name lookup with fstatat, moves with renameat2(RENAME_NOREPLACE), and errno
+// turned into the Windows error numbers the log shows.
+//
+// Index: [SECTION] Windows error numbers, [SECTION] Writing and moving across file systems,
+//        [SECTION] Lookup, [SECTION] ReplayFileSystem
+#include "platform/ReplayFiles.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/SystemError.h"
+
+namespace platform {
+
+// [SECTION] Windows error numbers
+
+namespace {
+
+// Windows error numbers for errno values, with the messages Windows gives them.
+struct WindowsError {
+    int errnoValue;
+    int code;
+    const char* message;
+};
+
+constexpr int kFileNotFound = 2;
+constexpr int kPathNotFound = 3;
+constexpr int kNotSameDevice = 17;
+constexpr int kFileExists = 80;
+constexpr int kAlreadyExists = 183;
+constexpr int kErrnoBit = 0x20000000;  // Windows' customer bit: an errno without a counterpart
+
+constexpr WindowsError kWindowsErrors[] = {
+    {ENOENT, kFileNotFound, "The system cannot find the file specified."},
+    {ENOTDIR, kPathNotFound, "The system cannot find the path specified."},
+    {EACCES, 5, "Access is denied."},
+    {EPERM, 5, "Access is denied."},
+    {EROFS, 19, "The media is write protected."},
+    {EXDEV, kNotSameDevice, "The system cannot move the file to a different disk drive."},
+    {EBUSY, 32, "The process cannot access the file because it is being used by another process."},
+    {EINVAL, 87, "The parameter is incorrect."},
+    {ENOSPC, 112, "There is not enough space on the disk."},
+    {EDQUOT, 112, "There is not enough space on the disk."},
+    {ENAMETOOLONG, 206, "The filename or extension is too long."},
+    {EEXIST, kAlreadyExists, "Cannot create a file when that file already exists."},
+    {ENOTEMPTY, kAlreadyExists, "Cannot create a file when that file already exists."},
+};
+
+class WindowsErrorCategory : public std::error_category {
+public:
+    const char* name() const noexcept override { return "windows"; }
+
+    std::string message(int code) const override
+    {
+        if (code == kFileExists)
+            return "The file exists.";
+        if (code & kErrnoBit)
+            return std::strerror(code & ~kErrnoBit);
+        for (const WindowsError& error : kWindowsErrors) {
+            if (error.code == code)
+                return error.message;
+        }
+        return "Windows error " + std::to_string(code);
+    }
+};
+
+const std::error_category& WindowsCategory()
+{
+    static const WindowsErrorCategory category;
+    return category;
+}
+
+std::error_code WindowsCode(int code)
+{
+    return {code, WindowsCategory()};
+}
+
+// The one place where errno becomes a Windows number.
+std::error_code AsWindowsError(std::error_code error)
+{
+    for (const WindowsError& known : kWindowsErrors) {
+        if (known.errnoValue == error.value())
+            return WindowsCode(known.code);
+    }
+    return WindowsCode(kErrnoBit | error.value());
+}
+
+std::error_code LastWindowsError()
+{
+    return AsWindowsError(LastSystemError());
+}
+
+bool Exists(const std::filesystem::path& path)
+{
+    struct stat status;
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+// ENOENT from a move means the source is gone (2) or the target's folder is (3).
+std::error_code MissingSourceOrFolder(const std::filesystem::path& from)
+{
+    return WindowsCode(Exists(from) ? kPathNotFound : kFileNotFound);
+}
+
+// [SECTION] Writing and moving across file systems
+
+std::error_code WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        ssize_t count = ::write(fd, bytes.data(), bytes.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return LastWindowsError();
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+    return {};
+}
+
+// Flushed before closing, so a file renamed into place afterwards is complete on disk too.
+std::error_code FlushAndClose(int fd)
+{
+    std::error_code error;
+    if (::fsync(fd) != 0)
+        error = LastWindowsError();
+    if (::close(fd) != 0 && !error)
+        error = LastWindowsError();
+    return error;
+}
+
+std::error_code CopyBytes(int from, int to)
+{
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t count = ::read(from, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return LastWindowsError();
+        if (count == 0)
+            return {};
+        if (std::error_code error = WriteAll(to, std::string_view(buffer, static_cast<std::size_t>(count))))
+            return error;
+    }
+}
+
+// The copy half of a move to another file system: a new file with the source's permissions,
+// removed again when anything fails.
+std::error_code CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source < 0)
+        return errno == ENOENT ? WindowsCode(kFileNotFound) : LastWindowsError();
+    struct stat status;
+    if (::fstat(source, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(source);
+        return WindowsCode(kNotSameDevice);  // only files can cross file systems
+    }
+    int target = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, status.st_mode & 07777);
+    if (target < 0) {
+        std::error_code error = errno == ENOENT ? WindowsCode(kPathNotFound) : LastWindowsError();
+        ::close(source);
+        return error;
+    }
+    std::error_code error = CopyBytes(source, target);
+    ::close(source);
+    std::error_code closeError = FlushAndClose(target);
+    if (!error)
+        error = closeError;
+    if (error)
+        ::unlink(to.c_str());
+    return error;
+}
+
+std::error_code MoveAcrossFileSystems(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (std::error_code error = CopyToNewFile(from, to))
+        return error;
+    if (::unlink(from.c_str()) != 0) {
+        std::error_code error = LastWindowsError();
+        ::unlink(to.c_str());
+        return error;
+    }
+    return {};
+}
+
+// For file systems without RENAME_NOREPLACE: a hard link fails on an existing target.
+std::error_code MoveByLink(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno == ENOENT ? MissingSourceOrFolder(from) : LastWindowsError();
+    ::unlink(from.c_str());
+    return {};
+}
+
+} // namespace
+
+// [SECTION] Lookup
+
+bool IsSingleEntryName(const std::filesystem::path& name)
+{
+    const std::string& text = name.native();
+    return !text.empty() && text != "." && text != ".." && text.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos;
+}
+
+std::error_code FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name, bool& found)
+{
+    found = false;
+    // Opening the folder fails just as a listing would: empty, missing, not a folder, unreadable.
+    int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return LastSystemError();
+    std::error_code error;
+    if (IsSingleEntryName(name)) {
+        struct stat status;
+        if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0)
+            found = true;
+        else if (errno != ENOENT)
+            error = LastSystemError();
+    }
+    ::close(folderFd);
+    return error;
+}
+
+// [SECTION] ReplayFileSystem
+
+std::error_code ReplayFileError(int windowsCode)
+{
+    return WindowsCode(windowsCode);
+}
+
+ReplayFileSystem::~ReplayFileSystem() = default;
+
+std::error_code ReplayFileSystem::MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return {};
+    switch (errno) {
+    case EXDEV:
+        return MoveAcrossFileSystems(from, to);
+    case EINVAL:
+    case ENOSYS:
+        return MoveByLink(from, to);
+    case ENOENT:
+        return MissingSourceOrFolder(from);
+    default:
+        return LastWindowsError();
+    }
+}
+
+std::error_code ReplayFileSystem::CreateNewFile(const std::filesystem::path& file, FileHandle& handle)
+{
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno == EEXIST ? WindowsCode(kFileExists) : LastWindowsError();
+    handle = fd;
+    return {};
+}
+
+std::error_code ReplayFileSystem::Write(FileHandle handle, std::string_view bytes)
+{
+    return WriteAll(static_cast<int>(handle), bytes);
+}
+
+std::error_code ReplayFileSystem::Close(FileHandle handle)
+{
+    return FlushAndClose(static_cast<int>(handle));
+}
+
+std::error_code ReplayFileSystem::RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return LastWindowsError();
+    return {};
+}
+
+std::error_code ReplayFileSystem::RemoveFile(const std::filesystem::path& file)
+{
+    if (::unlink(file.c_str()) != 0)
+        return LastWindowsError();
+    return {};
+}
+
+} // namespace platform

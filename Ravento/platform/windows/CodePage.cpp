@@ -1,0 +1,114 @@
+// Windows: the filesystem code page and strict conversions through it. The standard library's
+// own path conversions follow other rules, so they are not used.
+#include "platform/CodePage.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <locale.h>
+
+#include "platform/SystemError.h"
+
+namespace platform {
+
+namespace {
+
+constexpr UINT kGb18030 = 54936;
+
+UINT FilesystemCodePage()
+{
+    if (::___lc_codepage_func() == CP_UTF8)
+        return CP_UTF8;
+    return ::AreFileApisANSI() ? ::GetACP() : ::GetOEMCP();
+}
+
+bool RejectedFlags()
+{
+    return LastSystemError().value() == ERROR_INVALID_FLAGS;
+}
+
+std::error_code ToWide(UINT codePage, std::string_view text, std::wstring& wide)
+{
+    wide.clear();
+    if (text.empty())
+        return {};
+    if (text.size() > INT_MAX)
+        return std::make_error_code(std::errc::value_too_large);
+
+    DWORD flags = MB_ERR_INVALID_CHARS;
+    const auto convert = [&](wchar_t* out, int outLength) {
+        return ::MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), out, outLength);
+    };
+    int length = convert(nullptr, 0);
+    if (length == 0 && RejectedFlags()) {
+        flags = 0;
+        length = convert(nullptr, 0);
+    }
+    if (length == 0)
+        return LastSystemError();
+    wide.resize(static_cast<std::size_t>(length));
+    if (convert(wide.data(), length) == 0)
+        return LastSystemError();
+    return {};
+}
+
+std::error_code ToNarrow(UINT codePage, std::wstring_view wide, std::string& text)
+{
+    text.clear();
+    if (wide.empty())
+        return {};
+    if (wide.size() > INT_MAX)
+        return std::make_error_code(std::errc::value_too_large);
+
+    // UTF-8 and GB18030 can hold every character: only unpaired surrogates fail, through the
+    // flag. Other code pages report a substituted default character instead.
+    const bool strictByFlag = codePage == CP_UTF8 || codePage == kGb18030;
+    DWORD flags = strictByFlag ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    const auto convert = [&](char* out, int outLength) {
+        return ::WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), out, outLength,
+                                     nullptr, strictByFlag ? nullptr : &usedDefault);
+    };
+    int length = convert(nullptr, 0);
+    if (length == 0 && RejectedFlags()) {
+        flags = 0;
+        length = convert(nullptr, 0);
+    }
+    if (length == 0)
+        return LastSystemError();
+    text.resize(static_cast<std::size_t>(length));
+    if (convert(text.data(), length) == 0)
+        return LastSystemError();
+    if (usedDefault) {
+        text.clear();
+        return {ERROR_NO_UNICODE_TRANSLATION, std::system_category()};
+    }
+    return {};
+}
+
+} // namespace
+
+std::error_code PathFromCodePageText(std::string_view text, std::filesystem::path& path)
+{
+    std::wstring wide;
+    if (std::error_code error = ToWide(FilesystemCodePage(), text, wide))
+        return error;
+    path = std::filesystem::path(std::move(wide));
+    return {};
+}
+
+std::error_code CodePageTextFromPath(const std::filesystem::path& path, std::string& text)
+{
+    return ToNarrow(FilesystemCodePage(), path.native(), text);
+}
+
+std::error_code PathFromUtf8(std::string_view text, std::filesystem::path& path)
+{
+    std::wstring wide;
+    if (std::error_code error = ToWide(CP_UTF8, text, wide))
+        return error;
+    path = std::filesystem::path(std::move(wide));
+    return {};
+}
+
+} // namespace platform

@@ -1,0 +1,141 @@
+// Windows: exact-name lookup with FindFirstFileW, moves with MoveFileExW. GetLastError values
+// are already the numbers the log shows.
+#include "platform/ReplayFiles.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "platform/SystemError.h"
+
+namespace platform {
+namespace {
+
+std::error_code WindowsCode(DWORD code)
+{
+    return {static_cast<int>(code), std::system_category()};
+}
+
+HANDLE AsHandle(FileHandle handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+// The folder must be one a listing could open: present, a directory, and readable.
+std::error_code CheckListableFolder(const std::filesystem::path& folder)
+{
+    if (folder.empty())
+        return WindowsCode(ERROR_PATH_NOT_FOUND);
+    HANDLE handle = ::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return LastSystemError();
+    BY_HANDLE_FILE_INFORMATION information;
+    std::error_code error;
+    if (!::GetFileInformationByHandle(handle, &information))
+        error = LastSystemError();
+    else if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        error = WindowsCode(ERROR_DIRECTORY);
+    ::CloseHandle(handle);
+    return error;
+}
+
+std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to, DWORD flags)
+{
+    if (!::MoveFileExW(from.c_str(), to.c_str(), flags))
+        return LastSystemError();
+    return {};
+}
+
+} // namespace
+
+bool IsSingleEntryName(const std::filesystem::path& name)
+{
+    const std::wstring& text = name.native();
+    if (text.empty() || text == L"." || text == L"..")
+        return false;
+    for (wchar_t character : text) {
+        if (character < 32 || std::wcschr(L"<>:\"/\\|?*", character) != nullptr)
+            return false;
+    }
+    return true;
+}
+
+std::error_code FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name, bool& found)
+{
+    found = false;
+    if (std::error_code error = CheckListableFolder(folder))
+        return error;
+    if (!IsSingleEntryName(name))
+        return {};
+
+    WIN32_FIND_DATAW entry;
+    HANDLE search = ::FindFirstFileW((folder / name).c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        std::error_code error = LastSystemError();
+        return error.value() == ERROR_FILE_NOT_FOUND ? std::error_code() : error;
+    }
+    ::FindClose(search);
+    // The lookup ignores case (and may match a short 8.3 name); the stored name must be exact.
+    found = name.native() == entry.cFileName;
+    return {};
+}
+
+std::error_code ReplayFileError(int windowsCode)
+{
+    return WindowsCode(static_cast<DWORD>(windowsCode));
+}
+
+ReplayFileSystem::~ReplayFileSystem() = default;
+
+std::error_code ReplayFileSystem::MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    return Move(from, to, MOVEFILE_COPY_ALLOWED);
+}
+
+std::error_code ReplayFileSystem::CreateNewFile(const std::filesystem::path& file, FileHandle& handle)
+{
+    HANDLE created = ::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (created == INVALID_HANDLE_VALUE)
+        return LastSystemError();
+    handle = reinterpret_cast<FileHandle>(created);
+    return {};
+}
+
+std::error_code ReplayFileSystem::Write(FileHandle handle, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        DWORD chunk = static_cast<DWORD>(bytes.size() < (1u << 30) ? bytes.size() : (1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(AsHandle(handle), bytes.data(), chunk, &written, nullptr))
+            return LastSystemError();
+        bytes.remove_prefix(written);
+    }
+    return {};
+}
+
+std::error_code ReplayFileSystem::Close(FileHandle handle)
+{
+    std::error_code error;
+    if (!::FlushFileBuffers(AsHandle(handle)))
+        error = LastSystemError();
+    if (!::CloseHandle(AsHandle(handle)) && !error)
+        error = LastSystemError();
+    return error;
+}
+
+std::error_code ReplayFileSystem::RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    return Move(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+std::error_code ReplayFileSystem::RemoveFile(const std::filesystem::path& file)
+{
+    if (!::DeleteFileW(file.c_str()))
+        return LastSystemError();
+    return {};
+}
+
+} // namespace platform

@@ -1,0 +1,30 @@
+// The development host's script language: one command a line.
+//
+//   wait SECONDS        play ID DATE        play-null        settle        frame [N]
+//   console COMMAND...  show                type TEXT        click LABEL   cvar NAME    quit
+//
+// Words are separated by blanks; double quotes make one word of an empty text or one with blanks
+// (there are no escapes, so Windows paths keep their backslashes). COMMAND, TEXT and LABEL are
+// the rest of the line, or one quoted word. Blank lines and lines starting with # are ignored.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+enum class ScriptVerb { Wait, Play, PlayNull, Settle, Frame, Console, Show, Type, Click, Cvar, Quit };
+
+struct ScriptCommand {
+    ScriptVerb verb = ScriptVerb::Quit;
+    double seconds = 0.0;  // wait
+    int frames = 1;        // frame
+    std::string text;      // play: the id; console: the command; type: the text; click: the label; cvar: the name
+    std::string date;      // play
+};
+
+struct ParsedLine {
+    std::optional<ScriptCommand> command;  // none for a blank or comment line
+    std::string error;                     // set for a malformed line
+};
+
+ParsedLine ParseScriptLine(std::string_view line);

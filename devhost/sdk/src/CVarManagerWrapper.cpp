@@ -1,0 +1,57 @@
+#include "orvane/CVarManagerWrapper.h"
+
+#include <fmt/format.h>
+
+#include "Console.h"
+#include "ConsoleOutput.h"
+#include "ConsoleVariables.h"
+#include "GameThread.h"
+#include "PluginSession.h"
+
+using namespace orvane::host;
+
+CVarManagerWrapper::CVarManagerWrapper(PluginSession* session) : session(session) {}
+
+CVarWrapper CVarManagerWrapper::registerCvar(std::string name, std::string defaultValue, std::string description,
+                                             bool searchable, bool hasMin, float min, bool hasMax, float max,
+                                             bool saveToConfig)
+{
+    if (!session)
+        return CVarWrapper(nullptr);
+    ConsoleVariableInfo info;
+    info.name = std::move(name);
+    info.defaultValue = std::move(defaultValue);
+    info.description = std::move(description);
+    info.searchable = searchable;
+    info.hasMin = hasMin;
+    info.min = min;
+    info.hasMax = hasMax;
+    info.max = max;
+    info.saveToConfig = saveToConfig;
+    return CVarWrapper(&session->Services().variables.Register(std::move(info)));
+}
+
+CVarWrapper CVarManagerWrapper::getCvar(std::string name)
+{
+    return CVarWrapper(session ? session->Services().variables.Find(name) : nullptr);
+}
+
+// Recorded now, run on the game thread at its next turn, as the real console does.
+void CVarManagerWrapper::executeCommand(std::string command, bool echo)
+{
+    if (!session)
+        return;
+    const HostServices& services = session->Services();
+    services.console.Record({command, echo, true});
+    services.game.QueueWork(nullptr, [&services, command = std::move(command), echo] {
+        if (echo)
+            services.output.HostLine(fmt::format("> {}", command));
+        services.console.Run(command);
+    });
+}
+
+void CVarManagerWrapper::log(std::string text)
+{
+    if (session)
+        session->Services().output.PluginLine(text);
+}

@@ -1,0 +1,175 @@
+#include "ConfigFile.h"
+
+#include <cerrno>
+#include <fstream>
+
+#include <fmt/format.h>
+
+namespace orvane::host {
+namespace {
+
+bool IsPlainWord(const std::string& text)
+{
+    if (text.empty())
+        return false;
+    for (unsigned char c : text) {
+        if (c <= ' ' || c == '"' || c == '\\' || c == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+std::string Quote(const std::string& text)
+{
+    std::string quoted = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '\\': quoted += "\\\\"; break;
+        case '"': quoted += "\\\""; break;
+        case '\n': quoted += "\\n"; break;
+        case '\r': quoted += "\\r"; break;
+        case '\t': quoted += "\\t"; break;
+        default:
+            if (c < ' ' || c == 0x7f)
+                quoted += fmt::format("\\x{:02x}", c);
+            else
+                quoted += static_cast<char>(c);
+        }
+    }
+    return quoted + '"';
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+void SkipBlanks(std::string_view& rest)
+{
+    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t'))
+        rest.remove_prefix(1);
+}
+
+// Reads one quoted token from the front of rest (which starts at the opening quote).
+std::optional<std::string> TakeQuoted(std::string_view& rest)
+{
+    std::string text;
+    std::size_t i = 1;
+    while (i < rest.size() && rest[i] != '"') {
+        char c = rest[i++];
+        if (c != '\\') {
+            text += c;
+            continue;
+        }
+        if (i >= rest.size())
+            return std::nullopt;
+        char escape = rest[i++];
+        switch (escape) {
+        case '\\': text += '\\'; break;
+        case '"': text += '"'; break;
+        case 'n': text += '\n'; break;
+        case 'r': text += '\r'; break;
+        case 't': text += '\t'; break;
+        case 'x': {
+            if (i + 2 > rest.size() || HexDigit(rest[i]) < 0 || HexDigit(rest[i + 1]) < 0)
+                return std::nullopt;
+            text += static_cast<char>(HexDigit(rest[i]) * 16 + HexDigit(rest[i + 1]));
+            i += 2;
+            break;
+        }
+        default: return std::nullopt;
+        }
+    }
+    if (i >= rest.size())
+        return std::nullopt;  // no closing quote
+    rest.remove_prefix(i + 1);
+    return text;
+}
+
+std::optional<std::string> TakeToken(std::string_view& rest)
+{
+    SkipBlanks(rest);
+    if (rest.empty())
+        return std::nullopt;
+    if (rest.front() == '"')
+        return TakeQuoted(rest);
+    std::size_t end = 0;
+    while (end < rest.size() && rest[end] != ' ' && rest[end] != '\t' && rest[end] != '"')
+        ++end;
+    std::string word(rest.substr(0, end));
+    rest.remove_prefix(end);
+    return word;
+}
+
+} // namespace
+
+std::string FormatConfigLine(const std::string& name, const std::string& value)
+{
+    return (IsPlainWord(name) ? name : Quote(name)) + ' ' + Quote(value);
+}
+
+std::optional<std::pair<std::string, std::string>> ParseConfigLine(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);  // a file edited on Windows
+    auto name = TakeToken(line);
+    if (!name || name->empty())
+        return std::nullopt;
+    SkipBlanks(line);
+    if (line.empty() || line.front() != '"')
+        return std::nullopt;
+    auto value = TakeQuoted(line);
+    SkipBlanks(line);
+    if (!value || !line.empty())
+        return std::nullopt;
+    return std::make_pair(std::move(*name), std::move(*value));
+}
+
+ConfigReadResult ReadConfigFile(const std::filesystem::path& file)
+{
+    ConfigReadResult result;
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (line.find_first_not_of(" \t\r") == std::string::npos)
+            continue;
+        if (auto entry = ParseConfigLine(line))
+            result.values[entry->first] = entry->second;
+        else
+            result.malformedLines.push_back(number);
+    }
+    return result;
+}
+
+std::error_code WriteConfigFile(const std::filesystem::path& file, const std::map<std::string, std::string>& values)
+{
+    std::filesystem::path temporary = file;
+    temporary += ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out)  // the stream keeps no error code; errno holds the reason on both platforms
+            return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+        for (const auto& [name, value] : values)
+            out << FormatConfigLine(name, value) << '\n';
+        out.flush();
+        if (!out)
+            return std::make_error_code(std::errc::io_error);
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, file, error);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+    }
+    return error;
+}
+
+} // namespace orvane::host

@@ -1,0 +1,31 @@
+// The host's configuration file: one console variable a line, as   name "value"
+// Values are quoted with backslash escapes (\\ \" \n \r \t \xHH), so any text round-trips.
+// A name that is not a plain word is quoted the same way.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace orvane::host {
+
+std::string FormatConfigLine(const std::string& name, const std::string& value);
+// Null for a line that is not a well-formed entry (blank lines included).
+std::optional<std::pair<std::string, std::string>> ParseConfigLine(std::string_view line);
+
+struct ConfigReadResult {
+    std::map<std::string, std::string> values;
+    std::vector<int> malformedLines;  // 1-based numbers of lines that were skipped
+};
+
+// A missing file reads as empty.
+ConfigReadResult ReadConfigFile(const std::filesystem::path& file);
+// Writes beside the file and renames over it, so a failed write never leaves half a file.
+std::error_code WriteConfigFile(const std::filesystem::path& file, const std::map<std::string, std::string>& values);
+
+} // namespace orvane::host

@@ -1,0 +1,36 @@
+// The host console's commands: "togglemenu NAME", "writeconfig", and the record of every
+// command run. Commands run on the game thread.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "orvane/host/Host.h"
+
+namespace orvane::host {
+
+class ConsoleOutput;
+class ConsoleVariables;
+class UiFrames;
+
+class Console {
+public:
+    Console(ConsoleOutput& output, ConsoleVariables& variables, UiFrames& ui);
+
+    // Returns false for a command the console does not know (reported on the host's output).
+    bool Run(const std::string& command);
+    void Record(ExecutedCommand command);
+    std::vector<ExecutedCommand> Executed() const;
+
+private:
+    void ToggleMenu(const std::string& menuName);
+
+    ConsoleOutput& output;
+    ConsoleVariables& variables;
+    UiFrames& ui;
+    mutable std::mutex mutex;
+    std::vector<ExecutedCommand> executed;
+};
+
+} // namespace orvane::host

@@ -1,0 +1,42 @@
+// A backend that shows nothing: fixed display size, a steady 60 frames per second, and a font
+// atlas built in memory so Dear ImGui can lay text out.
+#include <imgui.h>
+
+#include "UiBackend.h"
+
+namespace orvane::host {
+namespace {
+
+class HeadlessBackend : public UiBackend {
+public:
+    HeadlessBackend(float width, float height) : width(width), height(height) {}
+
+    void Init(ImGuiIO& io) override
+    {
+        unsigned char* pixels = nullptr;
+        int atlasWidth = 0;
+        int atlasHeight = 0;
+        io.Fonts->GetTexDataAsRGBA32(&pixels, &atlasWidth, &atlasHeight);
+    }
+
+    void PrepareFrame(ImGuiIO& io) override
+    {
+        io.DisplaySize = ImVec2(width, height);
+        io.DeltaTime = 1.0f / 60.0f;
+    }
+
+    void PresentFrame(ImDrawData*) override {}
+
+private:
+    float width;
+    float height;
+};
+
+} // namespace
+
+std::unique_ptr<UiBackend> MakeHeadlessBackend(float displayWidth, float displayHeight)
+{
+    return std::make_unique<HeadlessBackend>(displayWidth, displayHeight);
+}
+
+} // namespace orvane::host

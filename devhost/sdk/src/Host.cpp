@@ -1,0 +1,189 @@
+// The Host's members that hand their work to one part of the host core. Loading and unloading
+// plugins is in PluginLifetime.cpp.
+#include "orvane/host/Host.h"
+
+#include <array>
+#include <atomic>
+
+#include "HostState.h"
+
+namespace orvane::host {
+namespace {
+
+std::atomic<Host*> currentHost{nullptr};
+
+} // namespace
+
+Host::State::State(HostOptions& options)
+    : output(std::move(options.pluginLog), std::move(options.hostLog)),
+      variables(options.configFile, output),
+      ui(output, MakeHeadlessBackend(options.displayWidth, options.displayHeight)),
+      console(output, variables, ui),
+      http(std::move(options.transport), output),
+      game(options.clock)
+{
+}
+
+Host::Host(HostOptions options) : state(std::make_unique<State>(options))
+{
+    Host* none = nullptr;
+    currentHost.compare_exchange_strong(none, this);
+}
+
+Host::~Host()
+{
+    UnloadPlugin();
+    Host* self = this;
+    currentHost.compare_exchange_strong(self, nullptr);
+}
+
+Host* Host::Current()
+{
+    return currentHost.load();
+}
+
+PluginSession* ActivePluginSession()
+{
+    Host* host = Host::Current();
+    if (!host)
+        return nullptr;
+    std::lock_guard lock(host->state->pluginMutex);
+    return host->state->session;
+}
+
+// --- Console -------------------------------------------------------------------------------
+
+bool Host::ExecuteCommand(const std::string& command)
+{
+    state->console.Record({command, false, false});
+    bool known = false;
+    state->game.Call([&] { known = state->console.Run(command); });
+    return known;
+}
+
+std::vector<std::string> Host::PluginLogLines() const
+{
+    return state->output.PluginLines();
+}
+
+std::vector<ExecutedCommand> Host::ExecutedCommands() const
+{
+    return state->console.Executed();
+}
+
+std::optional<ConsoleVariableInfo> Host::Variable(const std::string& name) const
+{
+    return state->variables.Info(name);
+}
+
+bool Host::WriteConfig()
+{
+    return state->variables.WriteConfig();
+}
+
+// --- Game thread -----------------------------------------------------------------------------
+
+void Host::Advance(double seconds)
+{
+    state->game.Advance(seconds);
+}
+
+void Host::RunGameWork()
+{
+    state->game.RunQueuedWork();
+}
+
+std::vector<PendingTimeout> Host::PendingTimeouts() const
+{
+    return state->game.PendingTimeouts();
+}
+
+std::vector<std::string> Host::HookedEvents() const
+{
+    return state->game.HookedEvents();
+}
+
+std::uintptr_t Host::CreateReplay(const std::string& id, const std::string& date)
+{
+    return state->replays.Create(id, date);
+}
+
+std::optional<ReplayInfo> Host::FindReplay(std::uintptr_t address) const
+{
+    return state->replays.Find(address);
+}
+
+void Host::FireEvent(const std::string& eventName, std::uintptr_t replayAddress)
+{
+    // The game's parameter block: the replay's address in its first 8 bytes.
+    std::array<std::uintptr_t, 2> params{replayAddress, 0};
+    // The replay manager runs its own PlayReplay; the host's replay store stands for it.
+    ActorWrapper caller(reinterpret_cast<std::uintptr_t>(&state->replays));
+    state->game.Fire(eventName, caller, params.data());
+}
+
+void Host::PlayReplay(const std::string& id, const std::string& date)
+{
+    FireEvent(kPlayReplayEvent, CreateReplay(id, date));
+}
+
+// --- HTTP ------------------------------------------------------------------------------------
+
+std::size_t Host::OutstandingRequests() const
+{
+    return state->http.Outstanding();
+}
+
+bool Host::Settle(std::chrono::milliseconds timeout)
+{
+    return state->http.Settle(timeout);
+}
+
+HttpTransport& Host::Transport()
+{
+    return state->http.Transport();
+}
+
+// --- UI thread -------------------------------------------------------------------------------
+
+ImGuiContext* Host::UiContext() const
+{
+    return state->ui.Context();
+}
+
+bool Host::IsWindowOpen() const
+{
+    return state->ui.IsOpen();
+}
+
+void Host::RunFrames(int count)
+{
+    state->ui.RunFrames(count);
+}
+
+std::string Host::CaptureFrameText()
+{
+    return state->ui.CaptureFrameText();
+}
+
+bool Host::TypeText(const std::string& text)
+{
+    return state->ui.TypeText(text);
+}
+
+bool Host::Click(const std::string& label)
+{
+    return state->ui.Click(label);
+}
+
+void Host::QueueKey(int imguiKey, bool down)
+{
+    state->ui.QueueKey(imguiKey, down);
+}
+
+void Host::QueueMouse(float x, float y, bool down)
+{
+    state->ui.QueueMouse(x, y, down);
+}
+
+} // namespace orvane::host

@@ -1,0 +1,22 @@
+// The parts of the host core that a plugin session reaches through its wrappers.
+#pragma once
+
+namespace orvane::host {
+
+class ConsoleOutput;
+class ConsoleVariables;
+class Console;
+class GameThread;
+class HttpFacility;
+class ReplayStore;
+
+struct HostServices {
+    ConsoleOutput& output;
+    ConsoleVariables& variables;
+    Console& console;
+    GameThread& game;
+    HttpFacility& http;
+    ReplayStore& replays;
+};
+
+} // namespace orvane::host

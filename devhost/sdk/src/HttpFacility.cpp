@@ -1,0 +1,134 @@
+#include "HttpFacility.h"
+
+#include <exception>
+
+#include <fmt/format.h>
+
+#include "ConsoleOutput.h"
+#include "PluginSession.h"
+#include "orvane/host/RecordingTransport.h"
+
+namespace orvane::host {
+
+HttpFacility::HttpFacility(std::unique_ptr<HttpTransport> transport, ConsoleOutput& output)
+    : output(output), transport(transport ? std::move(transport) : std::make_unique<RecordingTransport>())
+{
+}
+
+HttpFacility::~HttpFacility()
+{
+    transport.reset();
+}
+
+void HttpFacility::Send(PluginSession* owner, CurlRequest request, ReplyCallable reply)
+{
+    std::uint64_t number = 0;
+    bool reportsProgress = static_cast<bool>(request.auxCallback);
+    {
+        std::lock_guard lock(mutex);
+        number = ++requestsSent;
+        outstanding[number] = {owner, request.url, std::move(reply), std::move(request.auxCallback)};
+    }
+    // The plugin's progress callable stays here, where unloading can drop it; the transport gets
+    // one that looks it up.
+    if (reportsProgress)
+        request.auxCallback = [this, number](std::uint64_t sent, std::uint64_t total) { Progress(number, sent, total); };
+    auto done = [this, number](int status, std::string body, std::string reason) {
+        thread.Post([this, number, status, body = std::move(body), reason = std::move(reason)]() mutable {
+            Deliver(number, status, std::move(body), reason);
+        });
+    };
+    try {
+        transport->Send(std::move(request), done);
+    } catch (const std::exception& error) {
+        done(0, {}, error.what());
+    }
+}
+
+void HttpFacility::Deliver(std::uint64_t number, int status, std::string body, const std::string& reason)
+{
+    Request request;
+    {
+        std::lock_guard lock(mutex);
+        auto found = outstanding.find(number);
+        if (found == outstanding.end())
+            return;
+        // The entry stays (emptied) until the callable has run, so Settle waits for it.
+        request = std::move(found->second);
+        found->second = {};
+        if (request.owner && (request.reply || request.progress))
+            request.owner->Enter();
+    }
+    if (status == 0)
+        output.HostLine(fmt::format("HTTP request to {} failed: {}", request.url, reason));
+    if (request.reply || request.progress) {
+        // Both plugin callables die inside the guarded run: their code belongs to the plugin.
+        RunPluginCallable(request.owner,
+                          [reply = std::move(request.reply), progress = std::move(request.progress), status, &body] {
+                              if (reply)
+                                  reply(status, body.data(), body.size());
+                          },
+                          "reply callable");
+    }
+    std::lock_guard lock(mutex);
+    outstanding.erase(number);
+    answered.notify_all();
+}
+
+void HttpFacility::Progress(std::uint64_t number, std::uint64_t sent, std::uint64_t total)
+{
+    ProgressCallable progress;
+    PluginSession* owner = nullptr;
+    {
+        std::lock_guard lock(mutex);
+        auto found = outstanding.find(number);
+        if (found == outstanding.end() || !found->second.progress)
+            return;
+        owner = found->second.owner;
+        if (owner)
+            owner->Enter();
+        progress = found->second.progress;
+    }
+    RunPluginCallable(owner, [progress = std::move(progress), sent, total] { progress(sent, total); },
+                      "progress callable");
+}
+
+void HttpFacility::RunPluginCallable(PluginSession* owner, std::function<void()>&& callable, const char* what)
+{
+    if (owner) {
+        owner->RunEntered(std::move(callable), what);
+        return;
+    }
+    try {
+        callable();
+    } catch (const std::exception& error) {
+        output.HostLine(fmt::format("{} threw: {}", what, error.what()));
+    } catch (...) {
+        output.HostLine(fmt::format("{} threw an unknown exception", what));
+    }
+}
+
+std::size_t HttpFacility::Outstanding() const
+{
+    std::lock_guard lock(mutex);
+    return outstanding.size();
+}
+
+bool HttpFacility::Settle(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(mutex);
+    return answered.wait_for(lock, timeout, [this] { return outstanding.empty(); });
+}
+
+void HttpFacility::Drop(const PluginSession& owner)
+{
+    std::lock_guard lock(mutex);
+    for (auto& [number, request] : outstanding) {
+        if (request.owner != &owner)
+            continue;
+        request.reply = nullptr;
+        request.progress = nullptr;
+    }
+}
+
+} // namespace orvane::host

@@ -1,0 +1,87 @@
+#include "PluginSession.h"
+
+#include <exception>
+
+#include <fmt/format.h>
+
+#include "ConsoleOutput.h"
+#include "orvane/CVarManagerWrapper.h"
+#include "orvane/GameWrapper.h"
+
+namespace orvane::host {
+namespace {
+
+thread_local PluginSession* currentSession = nullptr;
+
+// Restores the previous session, so a host call made from inside a callable nests correctly.
+class CurrentSessionScope {
+public:
+    explicit CurrentSessionScope(PluginSession* session) : previous(currentSession) { currentSession = session; }
+    ~CurrentSessionScope() { currentSession = previous; }
+    CurrentSessionScope(const CurrentSessionScope&) = delete;
+    CurrentSessionScope& operator=(const CurrentSessionScope&) = delete;
+
+private:
+    PluginSession* previous;
+};
+
+} // namespace
+
+PluginSession::PluginSession(std::uint64_t id, HostServices services)
+    : id(id),
+      services(services),
+      consoleHandle(std::make_shared<CVarManagerWrapper>(this)),
+      gameHandle(std::make_shared<GameWrapper>(this))
+{
+}
+
+PluginSession::~PluginSession() = default;
+
+PluginSession* PluginSession::Current()
+{
+    return currentSession;
+}
+
+void PluginSession::Enter()
+{
+    inFlight.fetch_add(1);
+}
+
+void PluginSession::Leave()
+{
+    if (inFlight.fetch_sub(1) == 1) {
+        std::lock_guard lock(idleMutex);
+        idle.notify_all();
+    }
+}
+
+void PluginSession::RunEntered(std::function<void()>&& callable, const char* what)
+{
+    std::function<void()> local = std::move(callable);
+    if (!closed.load()) {
+        CurrentSessionScope scope(this);
+        try {
+            local();
+        } catch (const std::exception& error) {
+            services.output.HostLine(fmt::format("plugin {} threw: {}", what, error.what()));
+        } catch (...) {
+            services.output.HostLine(fmt::format("plugin {} threw an unknown exception", what));
+        }
+    }
+    local = nullptr;
+    Leave();
+}
+
+void PluginSession::Run(std::function<void()>&& callable, const char* what)
+{
+    Enter();
+    RunEntered(std::move(callable), what);
+}
+
+void PluginSession::WaitUntilIdle()
+{
+    std::unique_lock lock(idleMutex);
+    idle.wait(lock, [this] { return inFlight.load() == 0; });
+}
+
+} // namespace orvane::host

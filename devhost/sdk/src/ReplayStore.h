@@ -1,0 +1,26 @@
+// Replay objects owned by the host. Their addresses are what game events carry; a replay lives
+// as long as the host, so an address handed to a plugin never dangles.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "orvane/host/Host.h"
+
+namespace orvane::host {
+
+class ReplayStore {
+public:
+    std::uintptr_t Create(const std::string& id, const std::string& date);
+    // Null for an address that names no replay of this store.
+    std::optional<ReplayInfo> Find(std::uintptr_t address) const;
+
+private:
+    mutable std::mutex mutex;
+    std::deque<ReplayInfo> replays;  // a deque never moves its elements
+};
+
+} // namespace orvane::host

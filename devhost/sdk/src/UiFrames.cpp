@@ -1,0 +1,188 @@
+#include "UiFrames.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+
+#include <fmt/format.h>
+#include <imgui.h>
+#include <imgui_internal.h>
+
+#include "ConsoleOutput.h"
+#include "PluginSession.h"
+#include "orvane/PluginWindow.h"
+
+namespace orvane::host {
+namespace {
+
+// Dear ImGui's recovery callback: a printf-style message per thing it had to close.
+void ReportUnbalancedWindow(void* user, const char* format, ...)
+{
+    char message[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(message, sizeof message, format, arguments);
+    va_end(arguments);
+    static_cast<ConsoleOutput*>(user)->HostLine(fmt::format("plugin window left Dear ImGui unbalanced: {}", message));
+}
+
+} // namespace
+
+UiFrames::UiFrames(ConsoleOutput& output, std::unique_ptr<UiBackend> backend)
+    : output(output), backend(std::move(backend))
+{
+    thread.Call([this] { CreateContext(); });
+}
+
+UiFrames::~UiFrames()
+{
+    thread.Call([this] { ImGui::DestroyContext(context); });
+}
+
+void UiFrames::CreateContext()
+{
+    context = ImGui::CreateContext();
+    ImGui::SetCurrentContext(context);
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;  // nothing the plugin's windows do survives the host
+    io.LogFilename = nullptr;
+    io.ClipboardUserData = this;
+    io.SetClipboardTextFn = &UiFrames::SetClipboardText;
+    io.GetClipboardTextFn = &UiFrames::GetClipboardText;
+    // Keys are named by their ImGuiKey value, so QueueKey takes ImGuiKey_Enter as it is.
+    for (int key = 0; key < ImGuiKey_COUNT; ++key)
+        io.KeyMap[key] = key;
+    backend->Init(io);
+}
+
+void UiFrames::SetClipboardText(void* user, const char* text)
+{
+    // While capturing, the text comes from the frame's log, not from a copy by the user.
+    auto* self = static_cast<UiFrames*>(user);
+    if (self->capturing)
+        self->captured += text;
+    else
+        self->clipboard = text;
+}
+
+const char* UiFrames::GetClipboardText(void* user)
+{
+    return static_cast<UiFrames*>(user)->clipboard.c_str();
+}
+
+void UiFrames::AttachWindow(PluginSession& newSession, Orvane::Plugin::PluginWindow& newWindow)
+{
+    thread.Call([&] {
+        session = &newSession;
+        window = &newWindow;
+        open = false;
+        auto address = reinterpret_cast<std::uintptr_t>(context);
+        session->Run([&] { window->AttachUiContext(address); }, "AttachUiContext");
+    });
+}
+
+void UiFrames::DetachWindow()
+{
+    thread.Call([this] {
+        session = nullptr;
+        window = nullptr;
+        open = false;
+    });
+}
+
+std::optional<bool> UiFrames::ToggleMenu(const std::string& menuName)
+{
+    std::optional<bool> result;
+    thread.Call([&] {
+        if (!window)
+            return;
+        std::string windowMenu;
+        session->Run([&] { windowMenu = window->MenuName(); }, "MenuName");
+        if (windowMenu != menuName)
+            return;
+        open = !open;
+        if (open)
+            session->Run([this] { window->OnWindowOpened(); }, "OnWindowOpened");
+        else
+            session->Run([this] { window->OnWindowClosed(); }, "OnWindowClosed");
+        result = open.load();
+    });
+    return result;
+}
+
+void UiFrames::RunFrames(int count)
+{
+    thread.Call([&] {
+        for (int i = 0; i < count; ++i)
+            RunFrame();
+    });
+}
+
+std::string UiFrames::CaptureFrameText()
+{
+    std::string text;
+    thread.Call([&] {
+        if (!open || !window)
+            return;
+        capturing = true;
+        captured.clear();
+        RunFrame();
+        capturing = false;
+        text = std::move(captured);
+    });
+    return text;
+}
+
+void UiFrames::QueueKey(int imguiKey, bool down)
+{
+    thread.Call([&] { queuedInput.push_back({true, imguiKey, 0.0f, 0.0f, down}); });
+}
+
+void UiFrames::QueueMouse(float x, float y, bool down)
+{
+    thread.Call([&] { queuedInput.push_back({false, 0, x, y, down}); });
+}
+
+void UiFrames::RunFrame()
+{
+    ImGui::SetCurrentContext(context);
+    ApplyQueuedInput();
+    backend->PrepareFrame(ImGui::GetIO());
+    ImGui::NewFrame();
+    if (capturing)
+        ImGui::LogToClipboard();
+    DrawOpenWindow();
+    if (capturing)
+        ImGui::LogFinish();  // the window's End has flushed it already, unless there was none
+    ImGui::Render();
+    backend->PresentFrame(ImGui::GetDrawData());
+}
+
+// One event a frame, so a press and its release are seen as a click.
+void UiFrames::ApplyQueuedInput()
+{
+    if (queuedInput.empty())
+        return;
+    InputEvent event = queuedInput.front();
+    queuedInput.pop_front();
+    ImGuiIO& io = ImGui::GetIO();
+    if (event.isKey) {
+        if (event.key >= 0 && event.key < ImGuiKey_COUNT)
+            io.KeysDown[io.KeyMap[event.key]] = event.down;
+        return;
+    }
+    io.MousePos = ImVec2(event.x, event.y);
+    io.MouseDown[0] = event.down;
+}
+
+void UiFrames::DrawOpenWindow()
+{
+    if (!open || !window)
+        return;
+    session->Run([this] { window->DrawWindow(); }, "DrawWindow");
+    // A window that threw or forgot its End would make Dear ImGui abort at Render: close what it
+    // left open and say so.
+    ImGui::ErrorCheckEndFrameRecover(&ReportUnbalancedWindow, &output);
+}
+
+} // namespace orvane::host

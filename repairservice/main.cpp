@@ -1,0 +1,142 @@
+// ravento-repair-service: the stand-in repair service for development and tests.
+#include <signal.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include "RepairCommand.h"
+#include "RepairService.h"
+#include "SelfSignedCertificate.h"
+
+namespace {
+
+struct CommandLine {
+    int port = 0;
+    std::filesystem::path portFile;
+    std::string hostName = RAVENTO_SERVICE_HOST;
+    std::filesystem::path certificate;
+    std::filesystem::path privateKey;
+    std::filesystem::path tlsFolder;
+    std::size_t uploadLimit = 10;
+    long long uploadWindowSeconds = 30 * 60;
+    std::size_t maxUploadBytes = std::size_t{256} << 20;
+    std::string repairCommand;
+};
+
+const std::string kHelpFooter = fmt::format(
+    "This service does NOT repair replays by itself: without --repair-command it answers every\n"
+    "upload with the uploaded bytes unchanged. A repair command runs through /bin/sh -c, gets the\n"
+    "upload on standard input and writes the repaired replay to standard output; exit code 0 means\n"
+    "repaired (200), {} means \"cannot be repaired\" (400), anything else is a failure (500).",
+    repairservice::kCannotRepairExitCode);
+
+void Print(const std::string& line)
+{
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+// Written whole and then renamed, so a script polling for the file never reads half a number.
+void WritePortFile(const std::filesystem::path& file, int port)
+{
+    std::filesystem::path partial = file;
+    partial += ".part";
+    std::ofstream(partial) << port << "\n";
+    std::filesystem::rename(partial, file);
+}
+
+// A folder of our own for generated TLS files; removed again at exit.
+std::filesystem::path MakeTemporaryFolder()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "ravento-repair-service-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a temporary folder for the TLS files");
+    return pattern;
+}
+
+int Serve(const CommandLine& options, sigset_t stopSignals)
+{
+    std::filesystem::path generatedFolder;
+    repairservice::ServiceOptions service;
+    if (!options.certificate.empty()) {
+        service.tls = {options.certificate, options.privateKey};
+    } else {
+        std::filesystem::path folder = options.tlsFolder;
+        if (folder.empty())
+            folder = generatedFolder = MakeTemporaryFolder();
+        service.tls = repairservice::MakeSelfSignedCertificate(folder, options.hostName);
+    }
+    service.uploadLimit = options.uploadLimit;
+    service.uploadWindow = std::chrono::seconds(options.uploadWindowSeconds);
+    service.maxUploadBytes = options.maxUploadBytes;
+    service.repairCommand = options.repairCommand;
+    service.requestLog = Print;
+
+    repairservice::RepairService server(service);
+    int port = server.Start(options.port);
+    Print(fmt::format("certificate: {}", service.tls.certificate.string()));
+    Print(fmt::format("listening on https://127.0.0.1:{}/api/ravento", port));
+    if (options.repairCommand.empty())
+        Print("no repair command: uploads are answered unchanged");
+    if (!options.portFile.empty())
+        WritePortFile(options.portFile, port);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    Print("stopping");
+    server.Stop();
+    if (!generatedFolder.empty())
+        std::filesystem::remove_all(generatedFolder);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CommandLine options;
+    CLI::App app{"Stand-in Ravento repair service: HTTPS on 127.0.0.1, POST /api/ravento with a multipart part "
+                 "\"file\"."};
+    app.footer(kHelpFooter);
+    app.add_option("--port", options.port, "Port to listen on; 0 picks a free one (printed)")->check(CLI::Range(0, 65535));
+    app.add_option("--port-file", options.portFile, "Also write the bound port into this file");
+    app.add_option("--host-name", options.hostName, "Host name the generated certificate is valid for")
+        ->capture_default_str();
+    auto* certificate = app.add_option("--cert", options.certificate, "PEM certificate (default: generate one)");
+    auto* key = app.add_option("--key", options.privateKey, "PEM private key belonging to --cert");
+    certificate->needs(key);
+    key->needs(certificate);
+    app.add_option("--tls-dir", options.tlsFolder,
+                   "Folder for the generated certificate.pem and key.pem (default: a temporary folder)")
+        ->excludes(certificate);
+    app.add_option("--upload-limit", options.uploadLimit, "Uploads allowed per client address in the window")
+        ->capture_default_str();
+    app.add_option("--upload-window", options.uploadWindowSeconds, "Length of the sliding window in seconds")
+        ->capture_default_str()->check(CLI::PositiveNumber);
+    app.add_option("--max-upload-bytes", options.maxUploadBytes, "Larger requests are answered 413")
+        ->capture_default_str();
+    app.add_option("--repair-command", options.repairCommand, "Shell command that repairs one replay (see below)");
+    CLI11_PARSE(app, argc, argv);
+
+    // Signals are taken by sigwait in main; blocked before any thread starts so none takes them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    try {
+        return Serve(options, stopSignals);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "ravento-repair-service: %s\n", error.what());
+        return 1;
+    }
+}

@@ -1,0 +1,78 @@
+#include "PipelineFixture.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "platform/CodePage.h"
+
+namespace testing_support {
+namespace {
+
+orvane::host::HostOptions WithTransport(std::unique_ptr<orvane::host::HttpTransport> transport,
+                                        orvane::host::RecordingTransport*& recorder)
+{
+    if (!transport) {
+        auto recording = std::make_unique<orvane::host::RecordingTransport>();
+        recorder = recording.get();
+        transport = std::move(recording);
+    }
+    orvane::host::HostOptions options;
+    options.transport = std::move(transport);
+    return options;
+}
+
+} // namespace
+
+PipelineFixture::PipelineFixture(std::unique_ptr<orvane::host::HttpTransport> transport)
+    : host(WithTransport(std::move(transport), recorder))
+{
+    host.Plugin().demosFolder.Set(demos);
+}
+
+std::filesystem::path PipelineFixture::AddReplay(const std::string& id, const std::string& content)
+{
+    return dir.MakeFile(std::filesystem::path("TAGame/Demos") / (id + ".replay"), content);
+}
+
+void PipelineFixture::Play(const std::string& id, const std::string& date)
+{
+    host.Host().PlayReplay(id, date);
+}
+
+void PipelineFixture::Answer(int status, const std::string& body)
+{
+    if (!recorder->AnswerNext(status, body))
+        throw std::logic_error("no request is waiting for an answer");
+    if (!host.Host().Settle(std::chrono::seconds(10)))
+        throw std::runtime_error("the reply was not handled in time");
+}
+
+std::vector<std::string> Names(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string ReadBytes(const std::filesystem::path& file)
+{
+    std::ifstream stream(file, std::ios::binary);
+    if (!stream)
+        return "<missing>";
+    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+std::string Narrow(const std::filesystem::path& path)
+{
+    std::string text;
+    if (platform::CodePageTextFromPath(path, text))
+        throw std::runtime_error("path not convertible: " + path.string());
+    return text;
+}
+
+} // namespace testing_support

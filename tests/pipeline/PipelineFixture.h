@@ -1,0 +1,52 @@
+// A loaded plugin whose replays folder is a temporary game folder:
+//   <temp>/TAGame/Demos and its sibling <temp>/TAGame/OV_Ravento_BackupReplays.
+// Requests go to the given transport, by default a RecordingTransport the test answers.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PluginHost.h"
+#include "TempDir.h"
+#include "orvane/host/RecordingTransport.h"
+
+namespace testing_support {
+
+class PipelineFixture {
+public:
+    explicit PipelineFixture(std::unique_ptr<orvane::host::HttpTransport> transport = nullptr);
+
+    Ravento& Plugin() { return host.Plugin(); }
+    orvane::host::Host& Host() { return host.Host(); }
+    // The recording transport; only valid when no other transport was given.
+    orvane::host::RecordingTransport& Recorder() { return *recorder; }
+
+    // Writes Demos/<id>.replay and returns its path.
+    std::filesystem::path AddReplay(const std::string& id, const std::string& content = "original replay");
+    // Plays a replay with this id and a date inside the repair window.
+    void Play(const std::string& id, const std::string& date = "2025-06-01 12:00");
+    // Answers the oldest request and waits until its reply has been handled.
+    void Answer(int status, const std::string& body = {});
+
+    std::vector<std::string> Log() const { return host.Log(); }
+    std::vector<std::string> Commands() const { return host.Commands(); }
+
+    TempDir dir;
+    const std::filesystem::path demos = dir.MakeFolder("TAGame/Demos");
+    const std::filesystem::path backups = dir.MakeFolder("TAGame/OV_Ravento_BackupReplays");
+
+private:
+    orvane::host::RecordingTransport* recorder = nullptr;
+    PluginHost host;
+};
+
+// The names in folder, sorted.
+std::vector<std::string> Names(const std::filesystem::path& folder);
+// The whole file, byte for byte; "<missing>" when it cannot be read.
+std::string ReadBytes(const std::filesystem::path& file);
+// The narrow text the plugin uses for a path (the filesystem code page).
+std::string Narrow(const std::filesystem::path& path);
+
+} // namespace testing_support

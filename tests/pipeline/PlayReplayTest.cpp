@@ -1,0 +1,148 @@
+// Which plays send an upload, and what the upload names.
+#include <gtest/gtest.h>
+
+#include "PipelineFixture.h"
+
+using testing_support::Narrow;
+using testing_support::PipelineFixture;
+
+namespace {
+
+std::size_t RequestCount(PipelineFixture& fixture)
+{
+    return fixture.Recorder().Requests().size();
+}
+
+// The file the last request uploads.
+std::string LastUploadedPath(PipelineFixture& fixture)
+{
+    std::vector<CurlRequest> requests = fixture.Recorder().Requests();
+    if (requests.empty() || requests.back().formFields.size() != 1)
+        return "<no single-part request>";
+    return requests.back().formFields[0].data;
+}
+
+} // namespace
+
+TEST(PlayReplay, OnlyReplaysOf2025OutsideTheEarlyWindowAreSent)
+{
+    PipelineFixture fixture;
+    fixture.AddReplay("R");
+    struct Case {
+        const char* date;
+        bool sent;
+    };
+    const Case cases[] = {
+        {"2025-04-23 10:00", false}, {"2025-04-24 10:00", true},  {"2025-05-01", true},
+        {"2025-01-30", true},        {"2025-03-10", false},       {"2025-12-01", true},
+        {"2024-06-01", false},       {"2026-06-01", false},       {"Replay of 2025-06-01", false},
+        {"", false},                 {"2025-5-1", true},          {"20250601", false},
+        {"2025-06", true},  // the day stays 0; the month alone passes
+    };
+    for (const Case& check : cases) {
+        std::size_t before = RequestCount(fixture);
+        fixture.Play("R", check.date);
+        EXPECT_EQ(RequestCount(fixture) - before, check.sent ? 1u : 0u) << "date \"" << check.date << "\"";
+    }
+    EXPECT_TRUE(fixture.Log().empty());
+}
+
+TEST(PlayReplay, IdentifiersCarryingFixedAreNeverSent)
+{
+    PipelineFixture fixture;
+    for (const char* id : {"R_fixed", "abc_fixed_def", "_fixed"})
+        fixture.AddReplay(id);
+    fixture.AddReplay("R_FIXED");
+    for (const char* id : {"R_fixed", "abc_fixed_def", "_fixed"})
+        fixture.Play(id);
+    EXPECT_EQ(RequestCount(fixture), 0u);
+
+    fixture.Play("R_FIXED");  // the check is case-sensitive
+    EXPECT_EQ(RequestCount(fixture), 1u);
+}
+
+TEST(PlayReplay, TheRequestUploadsTheReplayFileToTheRepairService)
+{
+    PipelineFixture fixture;
+    std::filesystem::path replay = fixture.AddReplay("R");
+    fixture.Plugin().rateLimitHit = true;  // a pending rate limit does not hold uploads back
+    fixture.Play("R");
+    fixture.Play("R");
+
+    std::vector<CurlRequest> requests = fixture.Recorder().Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    for (const CurlRequest& request : requests) {
+        EXPECT_EQ(request.url, "https://" RAVENTO_SERVICE_HOST "/api/ravento");
+        EXPECT_TRUE(request.verb.empty());
+        EXPECT_TRUE(request.headers.empty());
+        EXPECT_TRUE(request.body.empty());
+        EXPECT_FALSE(request.auxCallback);
+        ASSERT_EQ(request.formFields.size(), 1u);
+        EXPECT_EQ(request.formFields[0].kind, FormField::kFile);
+        EXPECT_EQ(request.formFields[0].data, Narrow(replay));
+        EXPECT_EQ(request.formFields[0].name, "file");
+    }
+    EXPECT_EQ(fixture.Recorder().PendingCount(), 2u);  // each with its own reply callable
+}
+
+TEST(PlayReplay, LookupMatchesTheExactNameOnly)
+{
+    PipelineFixture fixture;
+    fixture.dir.MakeFile("TAGame/Demos/abc.replay");
+    fixture.Play("ABC");
+    fixture.Play("abc.REPLAY");
+    fixture.Play("ab");
+    EXPECT_EQ(RequestCount(fixture), 0u);
+
+    std::filesystem::path exact = fixture.AddReplay("R");
+    fixture.AddReplay("R_fixed");
+    fixture.Play("R");
+    EXPECT_EQ(LastUploadedPath(fixture), Narrow(exact));
+
+    // Any kind of entry counts, as it would in a listing of the folder.
+    std::filesystem::path folder = fixture.dir.MakeFolder("TAGame/Demos/S.replay");
+    fixture.Play("S");
+    EXPECT_EQ(LastUploadedPath(fixture), Narrow(folder));
+
+    std::filesystem::path unnamed = fixture.AddReplay("");
+    fixture.Play("");
+    EXPECT_EQ(LastUploadedPath(fixture), Narrow(unnamed));
+    EXPECT_EQ(RequestCount(fixture), 3u);
+}
+
+TEST(PlayReplay, IdentifiersThatAreNoSingleNameReachNothing)
+{
+    PipelineFixture fixture;
+    fixture.AddReplay("R");
+    fixture.dir.MakeFile("TAGame/Demos/sub/R.replay");
+    fixture.dir.MakeFile("TAGame/Elsewhere/R.replay");
+    fixture.dir.MakeFile("TAGame/Demos/a.replay");
+    const std::string hostile[] = {
+        "sub/R", "sub\\R", "../Elsewhere/R", "..\\Elsewhere\\R", std::string("R.replay\0", 9),
+        std::string("R\0", 2), "?", "*", "a?", "R:stream", "/" + Narrow(fixture.demos / "R"),
+    };
+    for (const std::string& id : hostile)
+        fixture.Play(id);
+    EXPECT_EQ(RequestCount(fixture), 0u);
+    EXPECT_TRUE(fixture.Log().empty());
+}
+
+TEST(PlayReplay, AFolderThatCannotBeLookedIntoIsLoggedOnce)
+{
+    PipelineFixture fixture;
+    fixture.AddReplay("R");
+    const std::filesystem::path folders[] = {
+        {},
+        fixture.dir.Path() / "TAGame" / "Missing",
+        fixture.dir.MakeFile("TAGame/NotAFolder"),
+    };
+    std::size_t logged = 0;
+    for (const std::filesystem::path& folder : folders) {
+        fixture.Plugin().demosFolder.Set(folder);
+        fixture.Play("R");
+        std::vector<std::string> log = fixture.Log();
+        ASSERT_EQ(log.size(), ++logged) << folder;
+        EXPECT_EQ(log.back().rfind("OnPlayReplay failed: ", 0), 0u) << log.back();
+    }
+    EXPECT_EQ(RequestCount(fixture), 0u);
+}

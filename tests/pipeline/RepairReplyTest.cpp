@@ -1,0 +1,159 @@
+// What each answer of the repair service does to the files, the log and the rate-limit flag.
+#include <gtest/gtest.h>
+
+#include "PipelineFixture.h"
+
+using testing_support::Names;
+using testing_support::Narrow;
+using testing_support::PipelineFixture;
+using testing_support::ReadBytes;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const std::string kOldBytes("old\r\nreplay\0bytes\n", 18);
+
+// A fixture with Demos/R.replay uploaded and waiting for its answer.
+struct Uploaded : PipelineFixture {
+    Uploaded()
+    {
+        oldFile = AddReplay("R", kOldBytes);
+        Play("R");
+    }
+    std::filesystem::path Repaired() const { return demos / "R_fixed.replay"; }
+    std::filesystem::path BackupCopy() const { return backups / "R_copy.replay"; }
+
+    std::filesystem::path oldFile;
+};
+
+} // namespace
+
+TEST(RepairReply, Status200KeepsTheOldFileAsBackupAndWritesTheRepairedBytesExactly)
+{
+    Uploaded fixture;
+    const std::string repaired("fixed\r\n\0\r\0\n\n\r", 14);
+    fixture.Answer(200, repaired);
+
+    EXPECT_EQ(ReadBytes(fixture.Repaired()), repaired);
+    EXPECT_EQ(ReadBytes(fixture.BackupCopy()), kOldBytes);
+    EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});  // old file gone, no leftovers
+    EXPECT_EQ(fixture.Log(), Lines{"Post result(200)"});
+    EXPECT_FALSE(fixture.Plugin().rateLimitHit);
+    EXPECT_TRUE(fixture.Commands().empty());
+}
+
+TEST(RepairReply, Status200WithAnEmptyBodyWritesAnEmptyRepairedFile)
+{
+    Uploaded fixture;
+    fixture.Answer(200, "");
+    EXPECT_EQ(ReadBytes(fixture.Repaired()), "");
+    EXPECT_EQ(ReadBytes(fixture.BackupCopy()), kOldBytes);
+    EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
+}
+
+TEST(RepairReply, Status200OverwritesAnEarlierRepairedFile)
+{
+    Uploaded fixture;
+    fixture.dir.MakeFile("TAGame/Demos/R_fixed.replay", "an earlier, much longer repaired replay");
+    fixture.Answer(200, "new");
+    EXPECT_EQ(ReadBytes(fixture.Repaired()), "new");
+    EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
+}
+
+TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
+{
+    {
+        SCOPED_TRACE("backup copy already there");
+        Uploaded fixture;
+        fixture.dir.MakeFile("TAGame/OV_Ravento_BackupReplays/R_copy.replay", "earlier backup");
+        fixture.Answer(200, "new");
+        EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 183"}));
+        EXPECT_EQ(ReadBytes(fixture.oldFile), kOldBytes);
+        EXPECT_EQ(ReadBytes(fixture.BackupCopy()), "earlier backup");
+        EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
+    }
+    {
+        SCOPED_TRACE("replays folder without a backup sibling");
+        Uploaded fixture;
+        std::filesystem::remove(fixture.backups);
+        fixture.Answer(200, "new");
+        EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 3"}));
+        EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
+    }
+    {
+        SCOPED_TRACE("old file gone since the upload");
+        Uploaded fixture;
+        std::filesystem::remove(fixture.oldFile);
+        fixture.Answer(200, "new");
+        EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 2"}));
+        EXPECT_TRUE(Names(fixture.demos).empty());
+    }
+}
+
+TEST(RepairReply, Status429RaisesTheFlagAndTogglesTheWindowEachTime)
+{
+    Uploaded fixture;
+    fixture.Play("R");
+    fixture.Play("R");
+    fixture.Answer(429, "slow down");
+    EXPECT_TRUE(fixture.Plugin().rateLimitHit);
+    fixture.Answer(429);
+    EXPECT_TRUE(fixture.Plugin().rateLimitHit);
+    EXPECT_EQ(fixture.Commands(), (Lines{"togglemenu Ravento [false]", "togglemenu Ravento [false]"}));
+    EXPECT_TRUE(fixture.Log().empty());
+    EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
+    EXPECT_TRUE(Names(fixture.backups).empty());
+
+    fixture.Answer(200, "fixed");  // any other answer lowers the flag again
+    EXPECT_FALSE(fixture.Plugin().rateLimitHit);
+    EXPECT_EQ(fixture.Log(), Lines{"Post result(200)"});
+    EXPECT_EQ(ReadBytes(fixture.Repaired()), "fixed");
+}
+
+TEST(RepairReply, Status400GivesTheOldFileTheRepairedName)
+{
+    Uploaded fixture;
+    fixture.Answer(400, "cannot repair");
+    EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
+    EXPECT_EQ(ReadBytes(fixture.Repaired()), kOldBytes);
+    EXPECT_TRUE(Names(fixture.backups).empty());
+    EXPECT_EQ(fixture.Log(), Lines{"DataSize 13"});
+    EXPECT_FALSE(fixture.Plugin().rateLimitHit);
+
+    // An existing file of that name is not replaced; the old file stays.
+    std::filesystem::path second = fixture.AddReplay("R", "second");
+    fixture.Play("R");
+    fixture.Answer(400);
+    EXPECT_EQ(ReadBytes(second), "second");
+    EXPECT_EQ(ReadBytes(fixture.Repaired()), kOldBytes);
+    EXPECT_EQ(fixture.Log(), (Lines{"DataSize 13", "DataSize 0"}));
+}
+
+TEST(RepairReply, OtherStatusesAreOnlyLogged)
+{
+    Uploaded fixture;
+    fixture.Play("R");
+    fixture.Play("R");
+    fixture.Plugin().rateLimitHit = true;
+    for (int status : {500, 404, 0}) {
+        fixture.Answer(status, "body");
+        EXPECT_FALSE(fixture.Plugin().rateLimitHit) << status;
+    }
+    EXPECT_EQ(fixture.Log(), (Lines{"Post result(500)", "Post result(404)", "Post result(0)"}));
+    EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
+    EXPECT_TRUE(Names(fixture.backups).empty());
+    EXPECT_TRUE(fixture.Commands().empty());
+}
+
+TEST(RepairReply, A200WithoutDataWritesNothing)
+{
+    PipelineFixture fixture;
+    std::filesystem::path oldFile = fixture.AddReplay("R", kOldBytes);
+    fixture.Plugin().OnRepairReply(oldFile, "R", 200, nullptr, 42);
+    EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
+    EXPECT_TRUE(Names(fixture.backups).empty());
+    Lines log = fixture.Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], "Post result(200)");
+    EXPECT_NE(log[1].find("42 bytes"), std::string::npos) << log[1];
+}

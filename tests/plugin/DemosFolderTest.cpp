@@ -1,0 +1,187 @@
+// The replays-folder discovery one second after load, over temporary Documents trees.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "DocumentsSandbox.h"
+#include "FileSystem.h"
+#include "PluginHost.h"
+
+namespace {
+
+using testing::ElementsAre;
+using testing::IsEmpty;
+using testing_support::DocumentsSandbox;
+using testing_support::PluginHost;
+
+const std::vector<std::string> kAskUserCommands = {"togglemenu Ravento [false]", "writeconfig [true]"};
+
+class DemosFolderTest : public testing::Test {
+protected:
+    // Loads the plugin and lets the one-second discovery timer run.
+    void RunDiscovery(const std::string& configured = {})
+    {
+        if (!configured.empty())
+            host.Plugin().cvarManager->getCvar(kDemosFolderVariable).setValue(configured);
+        host.Host().Advance(1.0);
+    }
+
+    std::filesystem::path MakeGameFolder(const std::filesystem::path& child) const
+    {
+        std::filesystem::path folder = sandbox.GameFolder() / child;
+        std::filesystem::create_directories(folder);
+        return folder;
+    }
+
+    std::filesystem::path DemosFolder() { return host.Plugin().demosFolder.Get(); }
+    std::string Variable() const { return host.Variable(kDemosFolderVariable); }
+    std::filesystem::path BackupFolder() const { return sandbox.GameFolder() / kBackupFolderName; }
+
+    void ExpectShellBufferReleased() const
+    {
+#if defined(_WIN32)
+        EXPECT_EQ(DocumentsSandbox::OutstandingShellBuffers(), 0);
+#endif
+    }
+
+    DocumentsSandbox sandbox;
+    PluginHost host;
+};
+
+TEST_F(DemosFolderTest, PrefersDemosOverDemosEpicAndCreatesTheBackupFolderBesideThem)
+{
+    const std::filesystem::path demos = MakeGameFolder("Demos");
+    MakeGameFolder("DemosEpic");
+
+    host.Host().Advance(0.9);
+    EXPECT_TRUE(DemosFolder().empty()) << "nothing happens before the first second is over";
+    host.Host().Advance(0.1);
+
+    EXPECT_EQ(DemosFolder(), demos);
+    EXPECT_EQ(Variable(), demos.string());
+    EXPECT_THAT(host.Log(), ElementsAre("Created Backup Directory", "Found Demos folder at " + demos.string()));
+    EXPECT_TRUE(std::filesystem::is_directory(BackupFolder()));
+    EXPECT_THAT(host.Commands(), IsEmpty()) << "a found folder saves nothing by itself";
+    ExpectShellBufferReleased();
+
+    host.Host().Advance(10.0);
+    EXPECT_EQ(host.Log().size(), 2u) << "the discovery runs once per load";
+}
+
+TEST_F(DemosFolderTest, TakesDemosEpicWithItsFullPathAndLeavesAnExistingBackupFolderAlone)
+{
+    const std::filesystem::path epic = MakeGameFolder("DemosEpic");
+    MakeGameFolder(kBackupFolderName);
+
+    RunDiscovery();
+
+    EXPECT_EQ(DemosFolder(), epic);
+    EXPECT_EQ(Variable(), epic.string());
+    EXPECT_THAT(host.Log(), ElementsAre("Found Demos folder at " + epic.string()));
+}
+
+TEST_F(DemosFolderTest, OnlyDirectoriesCountAndALinkToOneIsAccepted)
+{
+    sandbox.Dir().MakeFile(sandbox.GameFolder() / "Demos", "not a folder");
+    const std::filesystem::path elsewhere = sandbox.Dir().MakeFolder("ReplaysElsewhere");
+    const std::filesystem::path link = sandbox.GameFolder() / "DemosEpic";
+    std::error_code linkError;
+    std::filesystem::create_directory_symlink(elsewhere, link, linkError);
+    if (linkError)
+        GTEST_SKIP() << "this system cannot make directory links: " << linkError.message();
+
+    RunDiscovery();
+
+    EXPECT_EQ(DemosFolder(), link);
+    EXPECT_EQ(Variable(), link.string());
+}
+
+TEST_F(DemosFolderTest, NothingFoundOpensTheWindowAndSavesTheConfiguration)
+{
+    sandbox.Dir().MakeFile(sandbox.GameFolder() / "Demos", "a file is no replays folder");
+
+    RunDiscovery();
+
+    EXPECT_THAT(host.Log(), ElementsAre("Created Backup Directory"));
+    EXPECT_EQ(host.Commands(), kAskUserCommands);
+    EXPECT_TRUE(DemosFolder().empty());
+    EXPECT_EQ(Variable(), "");
+    EXPECT_TRUE(std::filesystem::is_directory(BackupFolder()));
+    EXPECT_TRUE(host.Host().IsWindowOpen());
+}
+
+TEST_F(DemosFolderTest, WithoutAGameFolderTheFailedBackupIsLoggedAndTheUserIsAsked)
+{
+    std::filesystem::create_directories(sandbox.DocumentsFolder());
+
+    RunDiscovery();
+
+    const std::vector<std::string> log = host.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_THAT(log[0], testing::StartsWith("Could not create backup directory " + BackupFolder().string() + ": "));
+    EXPECT_EQ(host.Commands(), kAskUserCommands);
+    EXPECT_FALSE(std::filesystem::exists(sandbox.GameFolder())) << "only one level is ever created";
+    EXPECT_TRUE(DemosFolder().empty());
+}
+
+TEST_F(DemosFolderTest, AConfiguredFolderIsTrustedAsItStands)
+{
+    const std::filesystem::path missing = sandbox.Home() / "not there" / "Demos";
+    MakeGameFolder("Demos");
+
+    RunDiscovery(missing.string());
+
+    EXPECT_EQ(DemosFolder(), missing);
+    EXPECT_THAT(host.Log(), IsEmpty());
+    EXPECT_THAT(host.Commands(), IsEmpty());
+    EXPECT_FALSE(std::filesystem::exists(BackupFolder()));
+}
+
+TEST_F(DemosFolderTest, AVariableOfBlanksIsAPathToo)
+{
+    RunDiscovery("   ");
+
+    EXPECT_EQ(DemosFolder(), std::filesystem::path("   "));
+    EXPECT_THAT(host.Commands(), IsEmpty());
+}
+
+TEST(DemosFolderWithoutDocuments, AsksTheUserWithoutLogging)
+{
+    DocumentsSandbox sandbox(DocumentsSandbox::Documents::Unavailable);
+    PluginHost host;
+
+    host.Host().Advance(1.0);
+
+    EXPECT_EQ(host.Commands(), kAskUserCommands);
+    EXPECT_THAT(host.Log(), IsEmpty());
+    EXPECT_TRUE(host.Plugin().demosFolder.Get().empty());
+#if defined(_WIN32)
+    EXPECT_EQ(DocumentsSandbox::OutstandingShellBuffers(), 0);
+#endif
+}
+
+TEST_F(DemosFolderTest, AnErrorEndsTheDiscoveryAndIsLoggedAsOneLineAtTheTimer)
+{
+    // A link that points at itself: every status query below it fails with something other
+    // than "not found".
+    std::filesystem::create_directories(sandbox.GameFolder().parent_path());
+    std::error_code linkError;
+    std::filesystem::create_directory_symlink(sandbox.GameFolder(), sandbox.GameFolder(), linkError);
+    if (linkError)
+        GTEST_SKIP() << "this system cannot make directory links: " << linkError.message();
+
+    RunDiscovery();
+
+    const std::vector<std::string> log = host.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_THAT(log[0], testing::StartsWith("InitDemosFolder failed: "));
+    EXPECT_THAT(log[0], testing::HasSubstr("exists"));
+    EXPECT_THAT(log[0], testing::HasSubstr(BackupFolder().string()));
+    EXPECT_THAT(host.Commands(), IsEmpty());
+    EXPECT_TRUE(host.Host().HasPlugin());
+}
+
+} // namespace

@@ -1,0 +1,96 @@
+// The module's registration record, read through the loaded module, and the lifetime of the
+// one plugin object behind getPlugin and deleteMe.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "Exports.h"
+#include "Ravento.h"
+#include "orvane/host/Host.h"
+
+namespace {
+
+template <typename T>
+T ReadAt(const void* record, std::size_t offset)
+{
+    T value;
+    std::memcpy(&value, static_cast<const unsigned char*>(record) + offset, sizeof value);
+    return value;
+}
+
+TEST(ModuleExports, RecordOfTheLoadedModuleHoldsTheDeclaredValuesAtTheirOffsets)
+{
+    orvane::host::Host host{orvane::host::HostOptions{}};
+    ASSERT_EQ(host.LoadPluginModule(RAVENTO_MODULE_PATH), std::nullopt);
+    const void* record = host.Registration();
+    ASSERT_NE(record, nullptr);
+    ASSERT_NE(record, static_cast<const void*>(&exports)) << "the record must be the module's own copy";
+
+    // 32-bit fields: the value in the low 4 bytes, zero in the upper 4.
+    EXPECT_EQ(ReadAt<std::uint64_t>(record, 0), 95u);
+    EXPECT_EQ(ReadAt<std::uint64_t>(record, 40), 1u);
+
+    const std::string sourceFile = ReadAt<const char*>(record, 8);
+    EXPECT_NE(sourceFile.find("Ravento"), std::string::npos) << sourceFile;
+    EXPECT_STREQ(ReadAt<const char*>(record, 16), "Ravento");
+    EXPECT_STREQ(ReadAt<const char*>(record, 24), "write a plugin description here");
+    EXPECT_STREQ(ReadAt<const char*>(record, 32), "1.0");
+
+    // The entry points are the module's: getPlugin hands out the holder of the object the
+    // host loaded, and a second call hands out the same one.
+    const auto createEntry = ReadAt<Orvane::Plugin::CreatePluginFn>(record, 48);
+    const auto releaseEntry = ReadAt<Orvane::Plugin::ReleasePluginFn>(record, 56);
+    ASSERT_NE(createEntry, nullptr);
+    ASSERT_NE(releaseEntry, nullptr);
+    EXPECT_NE(createEntry, &getPlugin);
+    std::shared_ptr<Orvane::Plugin::OrvanePlugin>* holder = createEntry();
+    ASSERT_NE(holder, nullptr);
+    EXPECT_EQ(holder->get(), host.Plugin().get());
+    EXPECT_EQ(createEntry(), holder);
+
+    host.UnloadPlugin();
+    EXPECT_FALSE(host.HasPlugin());
+}
+
+TEST(PluginLifetime, OneObjectAtATimeThatLivesWhileAnyoneHoldsIt)
+{
+    ASSERT_FALSE(pluginHolder);
+    deleteMe();  // an empty holder: nothing happens
+    EXPECT_FALSE(pluginHolder);
+
+    std::shared_ptr<Orvane::Plugin::OrvanePlugin>* holder = getPlugin();
+    ASSERT_EQ(holder, &pluginHolder);
+    ASSERT_TRUE(*holder);
+    auto* first = static_cast<Ravento*>(holder->get());
+    EXPECT_EQ(first->MenuTitle(), "Ravento");
+    EXPECT_FALSE(first->rateLimitHit);
+    EXPECT_TRUE(first->demosFolder.Get().empty());
+
+    EXPECT_EQ(getPlugin(), holder);
+    EXPECT_EQ(holder->get(), first) << "a second getPlugin must not make a second object";
+    EXPECT_EQ(holder->use_count(), 1);
+
+    first->rateLimitHit = true;
+    first->demosFolder.Set("somewhere");
+    std::shared_ptr<Orvane::Plugin::OrvanePlugin> hostCopy = *holder;
+    const std::weak_ptr<Orvane::Plugin::OrvanePlugin> watch = hostCopy;
+
+    deleteMe();
+    EXPECT_FALSE(pluginHolder);
+    EXPECT_FALSE(watch.expired()) << "the host's copy keeps the object alive";
+    deleteMe();  // twice: harmless
+    EXPECT_FALSE(watch.expired());
+    hostCopy.reset();
+    EXPECT_TRUE(watch.expired());
+
+    auto* fresh = static_cast<Ravento*>(getPlugin()->get());
+    EXPECT_FALSE(fresh->rateLimitHit);
+    EXPECT_TRUE(fresh->demosFolder.Get().empty());
+    deleteMe();
+    EXPECT_FALSE(pluginHolder);
+}
+
+} // namespace

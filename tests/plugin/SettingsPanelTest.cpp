@@ -1,0 +1,203 @@
+// The settings panel through real headless frames, typed into and clicked as a user would.
+//
+// The panel's entry text and warning live for as long as the module, so they carry over from
+// one test to the next here just as they do from one plugin object to the next; each test
+// starts by emptying the entry.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <imgui.h>
+
+#include "DocumentsSandbox.h"
+#include "FileSystem.h"
+#include "PluginHost.h"
+
+namespace {
+
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::IsEmpty;
+using testing::Not;
+using testing_support::DocumentsSandbox;
+using testing_support::PluginHost;
+
+constexpr char kWarning[] = "Please input a VALID directory to your Replays Folder";
+const std::vector<std::string> kCheckCommands = {"togglemenu Ravento [false]", "writeconfig [true]"};
+
+// What the entry holds, mirrored here because the panel keeps it across tests.
+std::string entryText;
+
+std::size_t CharacterCount(const std::string& utf8)
+{
+    std::size_t count = 0;
+    for (const char byte : utf8)
+        count += (static_cast<unsigned char>(byte) & 0xC0) != 0x80;
+    return count;
+}
+
+class SettingsPanelTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(host.Host().ExecuteCommand("togglemenu Ravento"));
+        ClearEntry();
+    }
+
+    void Type(const std::string& text)
+    {
+        ASSERT_TRUE(host.Host().TypeText(text));
+        entryText += text;
+    }
+
+    void ClearEntry()
+    {
+        if (entryText.empty())
+            return;
+        ASSERT_TRUE(host.Host().TypeText(""));
+        const std::size_t count = CharacterCount(entryText);
+        for (std::size_t i = 0; i < count; ++i) {
+            host.Host().QueueKey(ImGuiKey_Backspace, true);
+            host.Host().QueueKey(ImGuiKey_Backspace, false);
+        }
+        host.Host().RunFrames(static_cast<int>(2 * count + 1));
+        entryText.clear();
+        ASSERT_THAT(Frame(), HasSubstr("{ Replay Folder Path... }")) << "the entry did not empty";
+    }
+
+    // Clicks "Check"; a successful check's commands are run later by the game side.
+    void Check() { ASSERT_TRUE(host.Host().Click("Check")); }
+
+    std::string Frame() { return host.Host().CaptureFrameText(); }
+    std::filesystem::path DemosFolder() { return host.Plugin().demosFolder.Get(); }
+    std::string Variable() const { return host.Variable(kDemosFolderVariable); }
+
+    DocumentsSandbox sandbox;
+    PluginHost host;
+};
+
+TEST_F(SettingsPanelTest, WhileRateLimitedAFrameShowsOnlyTheNotice)
+{
+    host.Plugin().rateLimitHit = true;
+    const std::string frame = Frame();
+
+    EXPECT_EQ(frame.find("Rate Limit Hit (10 every 30 minutes)"), frame.rfind("Rate Limit Hit"));
+    EXPECT_THAT(frame, HasSubstr("Rate Limit Hit (10 every 30 minutes)"));
+    EXPECT_THAT(frame, Not(HasSubstr("Enter the path")));
+    EXPECT_THAT(frame, Not(HasSubstr("{")));
+    EXPECT_THAT(frame, Not(HasSubstr("Check")));
+
+    host.Plugin().rateLimitHit = false;
+    EXPECT_THAT(Frame(), HasSubstr("[ Check ]")) << "the entry comes back once the limit is over";
+}
+
+TEST_F(SettingsPanelTest, OnlyADirectoryPassesAndASuccessfulCheckClearsTheWarning)
+{
+    EXPECT_THAT(Frame(), HasSubstr("Enter the path to your demos folder..."));
+
+    // Empty entry: a warning, nothing else.
+    Check();
+    EXPECT_THAT(Frame(), HasSubstr(kWarning));
+    host.Host().RunGameWork();
+    EXPECT_TRUE(DemosFolder().empty());
+    EXPECT_EQ(Variable(), "");
+    EXPECT_THAT(host.Commands(), IsEmpty());
+
+    // A regular file is no replays folder.
+    const std::filesystem::path file = sandbox.Dir().MakeFile("Demos.replay", "bytes");
+    Type(file.string());
+    Check();
+    EXPECT_THAT(Frame(), HasSubstr(kWarning));
+    EXPECT_TRUE(DemosFolder().empty());
+    EXPECT_THAT(host.Commands(), IsEmpty());
+
+    // A directory: folder and variable at once, the two commands later on the game side.
+    ClearEntry();
+    const std::filesystem::path folder = sandbox.Dir().MakeFolder("Replays");
+    Type(folder.string());
+    Check();
+    EXPECT_EQ(DemosFolder(), folder);
+    EXPECT_EQ(Variable(), folder.string());
+    EXPECT_THAT(host.Commands(), IsEmpty()) << "the commands are deferred through Execute";
+    host.Host().RunGameWork();
+    EXPECT_EQ(host.Commands(), kCheckCommands);
+    EXPECT_FALSE(host.Host().IsWindowOpen());
+
+    ASSERT_TRUE(host.Host().ExecuteCommand("togglemenu Ravento"));
+    const std::string reopened = Frame();
+    EXPECT_THAT(reopened, Not(HasSubstr(kWarning)));
+    EXPECT_THAT(reopened, HasSubstr("{ " + folder.string() + " }")) << "the entry keeps the typed text";
+}
+
+TEST_F(SettingsPanelTest, TheEntryGrowsWithLongTextAndEnterStartsNoCheck)
+{
+    std::filesystem::path longFolder = sandbox.Home();
+    for (int level = 0; level < 6; ++level)
+        longFolder /= std::string(50, static_cast<char>('a' + level));
+    std::filesystem::create_directories(longFolder);
+
+    Type(longFolder.string());
+    host.Host().QueueKey(ImGuiKey_Enter, true);
+    host.Host().QueueKey(ImGuiKey_Enter, false);
+    host.Host().RunFrames(3);
+    host.Host().RunGameWork();
+
+    EXPECT_THAT(Frame(), HasSubstr("{ " + longFolder.string() + " }"));
+    EXPECT_TRUE(DemosFolder().empty());
+    EXPECT_THAT(host.Commands(), IsEmpty());
+
+    Check();
+    EXPECT_EQ(DemosFolder(), longFolder);
+}
+
+TEST_F(SettingsPanelTest, ANonAsciiFolderTypedAsUtf8Passes)
+{
+    const std::filesystem::path folder = sandbox.Home() / std::filesystem::path(u8"R\u00E9plays \u00FCber");
+    std::filesystem::create_directory(folder);
+
+    Type(sandbox.Home().string() + "/R\xC3\xA9plays \xC3\xBC" "ber");
+    Check();
+
+    EXPECT_EQ(DemosFolder(), folder);
+    EXPECT_EQ(Variable(), CodePageText(folder));
+    host.Host().RunGameWork();
+    EXPECT_EQ(host.Commands(), kCheckCommands);
+}
+
+TEST_F(SettingsPanelTest, ARelativeFolderIsStoredAsTyped)
+{
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(sandbox.Home());
+    std::filesystem::create_directory("relative replays");
+
+    Type("relative replays");
+    Check();
+    std::filesystem::current_path(previous);
+
+    EXPECT_EQ(DemosFolder(), std::filesystem::path("relative replays"));
+    EXPECT_EQ(Variable(), "relative replays");
+}
+
+TEST_F(SettingsPanelTest, AFailingExistenceQueryWarnsAndIsLoggedWithoutLeavingThePanel)
+{
+    const std::filesystem::path loop = sandbox.Home() / "loop";
+    std::error_code linkError;
+    std::filesystem::create_directory_symlink(loop, loop, linkError);
+    if (linkError)
+        GTEST_SKIP() << "this system cannot make directory links: " << linkError.message();
+
+    Type((loop / "Demos").string());
+    Check();
+
+    EXPECT_THAT(Frame(), HasSubstr(kWarning));
+    const std::vector<std::string> log = host.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_THAT(log[0], testing::StartsWith("Check failed: "));
+    EXPECT_THAT(log[0], HasSubstr("exists"));
+    EXPECT_TRUE(DemosFolder().empty());
+    EXPECT_THAT(host.Commands(), IsEmpty());
+}
+
+} // namespace

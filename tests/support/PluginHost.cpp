@@ -1,0 +1,64 @@
+#include "PluginHost.h"
+
+#include <stdexcept>
+
+#include <fmt/core.h>
+
+#include "Exports.h"
+
+namespace testing_support {
+
+namespace {
+
+orvane::host::HostOptions Quiet(orvane::host::HostOptions options)
+{
+    // The host keeps the plugin's lines for the tests; printing them would only add noise.
+    if (!options.pluginLog)
+        options.pluginLog = [](const std::string&) {};
+    return options;
+}
+
+} // namespace
+
+PluginHost::PluginHost(orvane::host::HostOptions options)
+    : host(std::make_unique<orvane::host::Host>(Quiet(std::move(options))))
+{
+    if (std::optional<std::string> error = host->LoadPlugin(exports))
+        throw std::runtime_error("loading the plugin failed: " + *error);
+}
+
+PluginHost::~PluginHost()
+{
+    host->UnloadPlugin();
+}
+
+Ravento& PluginHost::Plugin() const
+{
+    std::shared_ptr<Orvane::Plugin::OrvanePlugin> plugin = host->Plugin();
+    if (!plugin)
+        throw std::logic_error("no plugin is loaded");
+    return static_cast<Ravento&>(*plugin);
+}
+
+std::vector<std::string> PluginHost::Log() const
+{
+    return host->PluginLogLines();
+}
+
+std::vector<std::string> PluginHost::Commands() const
+{
+    std::vector<std::string> commands;
+    for (const orvane::host::ExecutedCommand& command : host->ExecutedCommands()) {
+        if (command.fromPlugin)
+            commands.push_back(fmt::format("{} [{}]", command.text, command.echo));
+    }
+    return commands;
+}
+
+std::string PluginHost::Variable(const std::string& name) const
+{
+    std::optional<orvane::host::ConsoleVariableInfo> variable = host->Variable(name);
+    return variable ? variable->value : "<missing>";
+}
+
+} // namespace testing_support

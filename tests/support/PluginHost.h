@@ -1,0 +1,37 @@
+// An in-process stand-in host (virtual clock, recording transport, no configuration file
+// unless given) with the Ravento plugin linked into the test and loaded through its
+// registration record, exactly as the host loads a module.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Ravento.h"
+#include "orvane/host/Host.h"
+
+namespace testing_support {
+
+class PluginHost {
+public:
+    explicit PluginHost(orvane::host::HostOptions options = {});
+    ~PluginHost();
+    PluginHost(const PluginHost&) = delete;
+    PluginHost& operator=(const PluginHost&) = delete;
+
+    orvane::host::Host& Host() { return *host; }
+    // The loaded plugin object.
+    Ravento& Plugin() const;
+
+    std::vector<std::string> Log() const;
+    // Commands the plugin issued, each as "TEXT [true|false]" with executeCommand's flag.
+    std::vector<std::string> Commands() const;
+    // The console variable's value, or "<missing>".
+    std::string Variable(const std::string& name) const;
+
+private:
+    std::unique_ptr<orvane::host::Host> host;
+};
+
+} // namespace testing_support
