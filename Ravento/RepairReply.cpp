@@ -43,11 +43,13 @@ void GiveRepairedName(const std::filesystem::path& demos, const std::filesystem:
 void LogWriteFailure(const std::string& repairedText, const WholeFileWrite& result)
 {
     using Step = WholeFileWrite::Step;
+    const std::string reason = fmt::format("{} ({})", result.error.message(), ErrorNumber(result.error));
     if (result.failedAt == Step::Create)
-        return Log(fmt::format("Failed to open output path at {}", repairedText));
-    std::string_view what = result.failedAt == Step::Rename ? "put in place" : "write";
-    Log(fmt::format("Failed to {} repaired file {}: {} ({})", what, repairedText, result.error.message(),
-                    ErrorNumber(result.error)));
+        Log(fmt::format("Failed to open output path at {}", repairedText));
+    else if (result.failedAt == Step::Rename)
+        Log(fmt::format("Failed to move repaired file into place at {}: {}", repairedText, reason));
+    else
+        Log(fmt::format("Failed to write repaired file {}: {}", repairedText, reason));
 }
 
 // Moves the old file into the backup folder, then writes the repaired bytes beside where it

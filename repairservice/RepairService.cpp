@@ -74,6 +74,9 @@ void RepairService::Stop()
 void RepairService::AddRoutes()
 {
     server->set_payload_max_length(options.maxUploadBytes);
+    // Every answer closes its connection: an idle kept-alive connection would hold one of the
+    // server's few worker threads, and a client reusing it just as it times out gets a broken pipe.
+    server->set_keep_alive_max_count(1);
     server->Post(kEndpoint, [this](const httplib::Request& request, httplib::Response& response) {
         HandleUpload(request, response);
     });

@@ -8,23 +8,30 @@
 
 namespace repairservice {
 
-TlsFiles MakeSelfSignedCertificate(const std::filesystem::path& folder, const std::string& hostName)
+namespace {
+
+void RunOpenssl(const std::vector<std::string>& argv)
 {
-    std::filesystem::create_directories(folder);
-    TlsFiles files{folder / "certificate.pem", folder / "key.pem"};
-    std::vector<std::string> argv = {
-        "openssl", "req", "-x509", "-nodes", "-days", "30",
-        "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-        "-keyout", files.privateKey.string(), "-out", files.certificate.string(),
-        "-subj", "/CN=" + hostName,
-        "-addext", fmt::format("subjectAltName=DNS:{},DNS:localhost,IP:127.0.0.1", hostName),
-    };
     std::error_code error;
     ProcessResult result = RunProcess(argv, {}, error);
     if (error)
         throw std::runtime_error(fmt::format("cannot run openssl: {}", error.message()));
     if (result.exitCode != 0)
-        throw std::runtime_error(fmt::format("openssl could not make a certificate (exit code {})", result.exitCode));
+        throw std::runtime_error(fmt::format("openssl {} failed (exit code {})", argv[1], result.exitCode));
+}
+
+} // namespace
+
+TlsFiles MakeSelfSignedCertificate(const std::filesystem::path& folder, const std::string& hostName)
+{
+    std::filesystem::create_directories(folder);
+    TlsFiles files{folder / "certificate.pem", folder / "key.pem"};
+    // The key on its own first: "req" making a key prints progress noise.
+    RunOpenssl({"openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256",
+                "-out", files.privateKey.string()});
+    RunOpenssl({"openssl", "req", "-x509", "-key", files.privateKey.string(), "-out", files.certificate.string(),
+                "-days", "30", "-subj", "/CN=" + hostName, "-addext",
+                fmt::format("subjectAltName=DNS:{},DNS:localhost,IP:127.0.0.1", hostName)});
     return files;
 }
 

@@ -1,10 +1,11 @@
-#include "PipelineFixture.h"
+#include "pipeline/PipelineFixture.h"
 
 #include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/CodePage.h"
 
@@ -44,10 +45,16 @@ void PipelineFixture::Play(const std::string& id, const std::string& date)
 
 void PipelineFixture::Answer(int status, const std::string& body)
 {
+    // Settle would wait for every request; only this one is answered.
+    std::size_t outstanding = host.Host().OutstandingRequests();
     if (!recorder->AnswerNext(status, body))
         throw std::logic_error("no request is waiting for an answer");
-    if (!host.Host().Settle(std::chrono::seconds(10)))
-        throw std::runtime_error("the reply was not handled in time");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (host.Host().OutstandingRequests() >= outstanding) {
+        if (std::chrono::steady_clock::now() > deadline)
+            throw std::runtime_error("the reply was not handled in time");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 std::vector<std::string> Names(const std::filesystem::path& folder)

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "PluginHost.h"
-#include "TempDir.h"
+#include "support/PluginHost.h"
+#include "support/TempDir.h"
 #include "orvane/host/RecordingTransport.h"
 
 namespace testing_support {

@@ -1,7 +1,7 @@
 // Which plays send an upload, and what the upload names.
 #include <gtest/gtest.h>
 
-#include "PipelineFixture.h"
+#include "pipeline/PipelineFixture.h"
 
 using testing_support::Narrow;
 using testing_support::PipelineFixture;

@@ -1,7 +1,7 @@
 // What each answer of the repair service does to the files, the log and the rate-limit flag.
 #include <gtest/gtest.h>
 
-#include "PipelineFixture.h"
+#include "pipeline/PipelineFixture.h"
 
 using testing_support::Names;
 using testing_support::Narrow;

@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Fails unless the module's dynamic symbol table exports exactly the registration record, its
 # two entry points and the plugin base's members: nothing of Dear ImGui, fmt or the plugin's
 # own code may leak out. Run with -DMODULE=<path of Ravento.so> -DNM=<nm>.

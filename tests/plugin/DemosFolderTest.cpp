@@ -6,9 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "DocumentsSandbox.h"
+#include "support/DocumentsSandbox.h"
 #include "FileSystem.h"
-#include "PluginHost.h"
+#include "support/PluginHost.h"
 
 namespace {
 

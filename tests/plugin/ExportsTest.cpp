@@ -51,6 +51,11 @@ TEST(ModuleExports, RecordOfTheLoadedModuleHoldsTheDeclaredValuesAtTheirOffsets)
     EXPECT_EQ(holder->get(), host.Plugin().get());
     EXPECT_EQ(createEntry(), holder);
 
+    // The host finds the window interface of the module's object and draws into it.
+    ASSERT_TRUE(host.ExecuteCommand("togglemenu Ravento"));
+    EXPECT_TRUE(host.IsWindowOpen());
+    EXPECT_NE(host.CaptureFrameText().find("[ Check ]"), std::string::npos);
+
     host.UnloadPlugin();
     EXPECT_FALSE(host.HasPlugin());
 }

@@ -7,10 +7,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "DocumentsSandbox.h"
+#include "support/DocumentsSandbox.h"
 #include "Exports.h"
 #include "ModuleConsole.h"
-#include "PluginHost.h"
+#include "support/PluginHost.h"
 
 namespace {
 
@@ -60,11 +60,13 @@ TEST(LoadSequence, ASecondObjectSharesItsConsoleIntoTheModuleAndTheOldOneIsRelea
     host.Host().UnloadPlugin();
     EXPECT_TRUE(firstObject.expired());
     EXPECT_EQ(moduleConsole, firstConsole.lock()) << "destroying the object leaves moduleConsole alone";
+    const long holdersWithModule = firstConsole.use_count();
 
     ASSERT_EQ(host.Host().LoadPlugin(exports), std::nullopt);
     EXPECT_NE(host.Host().Plugin(), nullptr);
     EXPECT_EQ(moduleConsole, host.Plugin().cvarManager);
-    EXPECT_TRUE(firstConsole.expired()) << "the first object's console must be released";
+    EXPECT_NE(host.Plugin().cvarManager, firstConsole.lock());
+    EXPECT_EQ(firstConsole.use_count(), holdersWithModule - 1) << "the module must let go of the first console";
 
     // The console outlives the first object and serves the module.
     moduleConsole->log("still usable");

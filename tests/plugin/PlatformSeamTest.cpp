@@ -11,7 +11,7 @@
 #endif
 
 #include "FileSystem.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "platform/Directories.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
-#include "DocumentsSandbox.h"
-#include "PluginHost.h"
+#include "support/DocumentsSandbox.h"
+#include "support/PluginHost.h"
 
 namespace {
 
@@ -24,7 +24,8 @@ protected:
     {
         ASSERT_TRUE(host.Host().ExecuteCommand("togglemenu Ravento"));
         ASSERT_TRUE(host.Host().IsWindowOpen());
-        host.Host().RunFrames(1);
+        // A new window sizes itself to its contents over its first frames, hidden.
+        host.Host().RunFrames(3);
     }
 
     // The module draws into the host's context, so its Dear ImGui sees the host's windows.
@@ -46,12 +47,12 @@ protected:
         return closeButton ? ImVec2(bar.Max.x - padding.x - half, y) : ImVec2(bar.Min.x + padding.x + half, y);
     }
 
-    void ClickAt(ImVec2 point)
+    // Press and release; a collapse toggle takes effect one frame later.
+    void ClickAt(ImVec2 point, int framesAfter = 0)
     {
         host.Host().QueueMouse(point.x, point.y, true);
         host.Host().QueueMouse(point.x, point.y, false);
-        // Press, release, and the frame in which a collapse toggle takes effect.
-        host.Host().RunFrames(3);
+        host.Host().RunFrames(2 + framesAfter);
     }
 
     void MoveMouseTo(ImVec2 point)
@@ -80,14 +81,14 @@ TEST_F(PluginWindowTest, ACollapsedWindowSendsTheCloseCommandOnlyOnceItIsShownAg
     OpenWindow();
     const ImVec2 collapse = TitleBarButton(false);
     const ImVec2 close = TitleBarButton(true);
-    ClickAt(collapse);
+    ClickAt(collapse, 1);
     ASSERT_TRUE(PluginWindow().Collapsed);
 
-    ClickAt(close);
+    ClickAt(close, 1);
     EXPECT_THAT(host.Commands(), IsEmpty());
     EXPECT_TRUE(host.Host().IsWindowOpen());
 
-    ClickAt(collapse);
+    ClickAt(collapse, 1);
     ASSERT_FALSE(PluginWindow().Collapsed);
     ASSERT_FALSE(host.Commands().empty());
     EXPECT_EQ(host.Commands().front(), "togglemenu Ravento [true]");

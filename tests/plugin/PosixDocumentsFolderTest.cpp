@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "DocumentsSandbox.h"
+#include "support/DocumentsSandbox.h"
 #include "platform/DocumentsFolder.h"
 
 namespace {

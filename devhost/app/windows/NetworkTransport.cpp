@@ -1,0 +1,9 @@
+// Windows: pluginsdk has no network transport here (no libcurl in this build).
+#include "NetworkTransport.h"
+
+std::unique_ptr<orvane::host::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string& error)
+{
+    if (!options.connectTo.empty() || !options.caFile.empty())
+        error = "--connect-to and --cacert need the libcurl transport, which this build does not have";
+    return nullptr;
+}

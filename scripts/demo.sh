@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The main job in one command: build what is needed, start the stand-in repair service on a free
+# loopback port, give the development host a sandbox home whose Documents holds the game's
+# replays folder, play three replays (one qualifies, one is outside the date window, one is
+# already a repaired file) and check that exactly the qualifying one was repaired and backed up.
+#
+# The stand-in service does not really repair anything: it returns each upload unchanged, so the
+# repaired file has the old file's bytes. Exit status 0 when the files are as expected.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="$root/build/dev"
+bin="$build/bin"
+
+# --- Build (only what the demo runs) ---------------------------------------------------------
+bash "$root/scripts/install-deps.sh"
+cd "$root"
+[ -f "$build/CMakeCache.txt" ] || cmake --preset dev
+cmake --build --preset dev --parallel "${RAVENTO_BUILD_JOBS:-2}" --target Ravento devhost ravento-repair-service
+
+# --- Sandbox -----------------------------------------------------------------------------------
+sandbox="$(mktemp -d "${TMPDIR:-/tmp}/ravento-demo-XXXXXX")"
+service_pid=""
+cleanup() {
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
+  rm -rf "$sandbox"
+}
+trap cleanup EXIT
+
+game="$sandbox/home/Documents/My Games/Pellacor/TAGame"
+demos="$game/Demos"
+backups="$game/OV_Ravento_BackupReplays"
+mkdir -p "$demos"
+
+qualifying=7C1F0E4A9B2D4E6F   # played as of 2025-06-14: sent and repaired
+too_early=3A5B7C9D1E2F4A6B    # played as of 2025-03-10: outside the date window
+already_fixed=5D6E7F8A9B0C1D2E_fixed   # carries "_fixed": never sent
+for id in "$qualifying" "$too_early" "$already_fixed"; do
+  # Replays are binary: CR, LF and NUL bytes must come back unchanged.
+  printf 'PELLACOR-REPLAY %s\r\n\0\1\2 body\n' "$id" > "$demos/$id.replay"
+done
+cp "$demos/$qualifying.replay" "$sandbox/original.replay"
+
+list_folders() {
+  echo "--- $1"
+  (cd "$game" && find . -mindepth 1 | sort | while read -r entry; do
+    if [ -f "$entry" ]; then printf '  %s  (%s bytes)\n' "$entry" "$(stat -c %s "$entry")"; else printf '  %s/\n' "$entry"; fi
+  done)
+}
+
+# --- Service -----------------------------------------------------------------------------------
+"$bin/ravento-repair-service" --port 0 --port-file "$sandbox/port" --tls-dir "$sandbox/tls" \
+  > "$sandbox/service.log" 2>&1 &
+service_pid=$!
+for _ in $(seq 100); do [ -f "$sandbox/port" ] && break; sleep 0.1; done
+[ -f "$sandbox/port" ] || { cat "$sandbox/service.log"; echo "demo: the repair service did not start" >&2; exit 1; }
+port="$(cat "$sandbox/port")"
+service_host="$(sed -n 's/^RAVENTO_SERVICE_HOST:STRING=//p' "$build/CMakeCache.txt")"
+
+# --- Host --------------------------------------------------------------------------------------
+cat > "$sandbox/script.txt" <<EOF
+# The plugin looks for the replays folder one second after it loads.
+wait 1.5
+cvar Ravento_DemosFolder
+play $qualifying 2025-06-14
+play $too_early 2025-03-10
+play $already_fixed 2025-06-14
+settle
+quit
+EOF
+
+list_folders "before"
+echo "--- devhost (plugin log on stdout, host lines on stderr)"
+HOME="$sandbox/home" XDG_CONFIG_HOME="" "$bin/devhost" \
+  --config "$sandbox/devhost.cfg" --script "$sandbox/script.txt" \
+  --connect-to "$service_host:443:127.0.0.1:$port" --cacert "$sandbox/tls/certificate.pem" 2>&1 | sed 's/^/  /'
+list_folders "after"
+echo "--- repair service log"
+sed 's/^/  /' "$sandbox/service.log"
+
+# --- Check -------------------------------------------------------------------------------------
+failures=0
+expect() {
+  if eval "$2"; then echo "ok:     $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
+}
+expect "repaired file $qualifying""_fixed.replay holds the service's bytes" \
+  'cmp -s "$demos/${qualifying}_fixed.replay" "$sandbox/original.replay"'
+expect "backup copy $qualifying""_copy.replay holds the old bytes" \
+  'cmp -s "$backups/${qualifying}_copy.replay" "$sandbox/original.replay"'
+expect "the old file $qualifying.replay left the replays folder" '[ ! -e "$demos/$qualifying.replay" ]'
+expect "the replay outside the date window is untouched" \
+  '[ -f "$demos/$too_early.replay" ] && [ ! -e "$demos/${too_early}_fixed.replay" ]'
+expect "the already repaired replay is untouched" \
+  '[ -f "$demos/$already_fixed.replay" ] && [ ! -e "$backups/${already_fixed}_copy.replay" ]'
+expect "exactly one backup copy" '[ "$(ls "$backups" | wc -l)" -eq 1 ]'
+[ "$failures" -eq 0 ] || { echo "demo: $failures check(s) failed" >&2; exit 1; }
+echo "demo: the qualifying replay was repaired and its backup kept"

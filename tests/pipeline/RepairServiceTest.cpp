@@ -1,0 +1,130 @@
+// The stand-in repair service over HTTPS, as a client with a verified certificate sees it.
+#include <gtest/gtest.h>
+
+#include <httplib.h>
+
+#include "RepairService.h"
+#include "support/TempDir.h"
+
+using repairservice::RateLimiter;
+using repairservice::RepairService;
+using repairservice::ServiceOptions;
+using testing_support::TempDir;
+
+namespace {
+
+// A service on a free loopback port with a fresh certificate, and clients that trust it.
+class RunningService {
+public:
+    explicit RunningService(ServiceOptions options = {}) : service(WithCertificate(std::move(options), dir))
+    {
+        port = service.Start(0);
+    }
+
+    httplib::Result Upload(const std::string& bytes, const std::string& partName = "file")
+    {
+        httplib::MultipartFormDataItems form = {{partName, bytes, "R.replay", "application/octet-stream"}};
+        return Client()->Post("/api/ravento", form);
+    }
+
+    std::unique_ptr<httplib::SSLClient> Client()
+    {
+        auto client = std::make_unique<httplib::SSLClient>("127.0.0.1", port);
+        client->set_ca_cert_path(certificate.c_str());
+        client->enable_server_certificate_verification(true);
+        return client;
+    }
+
+private:
+    static ServiceOptions WithCertificate(ServiceOptions options, const TempDir& dir)
+    {
+        options.tls = repairservice::MakeSelfSignedCertificate(dir.Path(), "repair.ravento.test");
+        return options;
+    }
+
+    TempDir dir;
+    RepairService service;
+    std::string certificate = (dir.Path() / "certificate.pem").string();
+    int port = 0;
+};
+
+int StatusOf(const httplib::Result& result)
+{
+    return result ? result->status : -1;
+}
+
+} // namespace
+
+TEST(RepairService, AnswersEachKindOfRequest)
+{
+    ServiceOptions options;
+    options.maxUploadBytes = 4096;
+    RunningService service(options);
+
+    const std::string replay("replay\0\r\n\xff bytes", 16);
+    httplib::Result repaired = service.Upload(replay);
+    ASSERT_EQ(StatusOf(repaired), 200);
+    EXPECT_EQ(repaired->body, replay);  // no repair command: the bytes come back unchanged
+
+    EXPECT_EQ(StatusOf(service.Upload(replay, "other")), 400);
+    EXPECT_EQ(StatusOf(service.Upload("")), 400);
+    EXPECT_EQ(StatusOf(service.Client()->Post("/api/ravento", "not a form", "text/plain")), 400);
+    EXPECT_EQ(StatusOf(service.Upload(std::string(8192, 'x'))), 413);
+    EXPECT_EQ(StatusOf(service.Client()->Get("/api/ravento")), 405);
+    EXPECT_EQ(StatusOf(service.Client()->Put("/api/ravento", "x", "text/plain")), 405);
+    EXPECT_EQ(StatusOf(service.Client()->Post("/api/other", "x", "text/plain")), 404);
+}
+
+TEST(RepairService, RunsTheRepairCommandAndHonoursItsExitCode)
+{
+    struct Case {
+        const char* command;
+        int status;
+        const char* body;
+    };
+    const Case cases[] = {
+        {"tr a-z A-Z", 200, "REPLAY"},
+        {"cat >/dev/null; exit 3", 400, nullptr},
+        {"exit 3", 400, nullptr},
+        {"exit 1", 500, nullptr},
+        {"/nonexistent/repairer", 500, nullptr},
+    };
+    for (const Case& check : cases) {
+        ServiceOptions options;
+        options.repairCommand = check.command;
+        RunningService service(options);
+        httplib::Result result = service.Upload("replay");
+        EXPECT_EQ(StatusOf(result), check.status) << check.command;
+        if (check.body && result) {
+            EXPECT_EQ(result->body, check.body) << check.command;
+        }
+    }
+}
+
+TEST(RepairService, RefusesUploadsBeyondTheLimit)
+{
+    ServiceOptions options;
+    options.uploadLimit = 3;
+    RunningService service(options);
+    for (int upload = 1; upload <= 3; ++upload)
+        EXPECT_EQ(StatusOf(service.Upload("replay")), 200) << upload;
+    EXPECT_EQ(StatusOf(service.Upload("replay")), 429);
+    EXPECT_EQ(StatusOf(service.Upload("replay")), 429);
+}
+
+TEST(RateLimiter, CountsUploadsInASlidingWindowPerClient)
+{
+    using std::chrono::seconds;
+    RateLimiter limiter(3, seconds(30));
+    const RateLimiter::Clock::time_point start;
+    auto at = [&](int second) { return start + seconds(second); };
+
+    EXPECT_TRUE(limiter.Admit("a", at(0)));
+    EXPECT_TRUE(limiter.Admit("a", at(10)));
+    EXPECT_TRUE(limiter.Admit("a", at(20)));
+    EXPECT_FALSE(limiter.Admit("a", at(29)));  // refusals are not counted
+    EXPECT_TRUE(limiter.Admit("b", at(29)));   // other clients have their own window
+    EXPECT_TRUE(limiter.Admit("a", at(30)));   // the upload at 0 has left the window
+    EXPECT_FALSE(limiter.Admit("a", at(39)));
+    EXPECT_TRUE(limiter.Admit("a", at(40)));
+}

@@ -1,0 +1,252 @@
+// The file seam on the real file system, and the reply handling when a file operation fails
+// part way (failures injected through the seam).
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "pipeline/PipelineFixture.h"
+#include "WholeFileWrite.h"
+#include "platform/ReplayFiles.h"
+
+using testing_support::Names;
+using testing_support::Narrow;
+using testing_support::PipelineFixture;
+using testing_support::ReadBytes;
+using testing_support::TempDir;
+using Lines = std::vector<std::string>;
+
+// [SECTION] The platform's operations
+
+TEST(ReplayFiles, ExactEntryLookup)
+{
+    TempDir dir;
+    dir.MakeFile("Demos/R.replay");
+    dir.MakeFolder("Demos/S.replay");
+    std::filesystem::path demos = dir.Path() / "Demos";
+    struct Case {
+        std::filesystem::path name;
+        bool found;
+    };
+    const Case cases[] = {
+        {"R.replay", true}, {"S.replay", true},  {"r.replay", false}, {"R.REPLAY", false},
+        {"R.replay ", false}, {"R", false},      {"R.rep*", false},   {"R.replay?", false},
+        {".", false},       {"..", false},       {"", false},         {"../Demos", false},
+    };
+    for (const Case& check : cases) {
+        bool found = !check.found;
+        EXPECT_FALSE(platform::FindExactEntry(demos, check.name, found)) << check.name;
+        EXPECT_EQ(found, check.found) << check.name;
+    }
+
+    for (const std::filesystem::path& folder : {std::filesystem::path(), dir.Path() / "Missing", demos / "R.replay"}) {
+        bool found = true;
+        EXPECT_TRUE(platform::FindExactEntry(folder, "R.replay", found)) << folder;
+        EXPECT_FALSE(found);
+    }
+}
+
+TEST(ReplayFiles, MovesNeverReplaceAndReportWindowsCodes)
+{
+    TempDir dir;
+    std::filesystem::path from = dir.MakeFile("a", "A");
+    std::filesystem::path taken = dir.MakeFile("b", "B");
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
+
+    EXPECT_EQ(files.MoveWithoutReplace(from, taken).value(), 183);
+    EXPECT_EQ(files.MoveWithoutReplace(from, dir.Path() / "missing" / "c").value(), 3);
+    EXPECT_EQ(files.MoveWithoutReplace(dir.Path() / "nothing", dir.Path() / "c").value(), 2);
+    EXPECT_EQ(ReadBytes(from), "A");
+    EXPECT_EQ(ReadBytes(taken), "B");
+
+    EXPECT_FALSE(files.MoveWithoutReplace(from, dir.Path() / "c"));
+    EXPECT_EQ(Names(dir.Path()), (Lines{"b", "c"}));
+}
+
+TEST(ReplayFiles, MovesAcrossFileSystemsCopy)
+{
+    // /dev/shm is a separate memory file system on Linux; elsewhere there is nothing to cross.
+    if (!std::filesystem::is_directory("/dev/shm"))
+        GTEST_SKIP() << "no second file system to move to";
+    TempDir dir;
+    std::filesystem::path from = dir.MakeFile("cross", std::string("x\0y", 3));
+    std::filesystem::path to = std::filesystem::path("/dev/shm") / dir.Path().filename();
+    ASSERT_FALSE(platform::ReplayFiles().MoveWithoutReplace(from, to));
+    EXPECT_EQ(ReadBytes(to), std::string("x\0y", 3));
+    EXPECT_FALSE(std::filesystem::exists(from));
+    EXPECT_EQ(platform::ReplayFiles().MoveWithoutReplace(dir.MakeFile("again"), to).value(), 183);
+    std::filesystem::remove(to);
+}
+
+TEST(ReplayFiles, WholeFileWriteReplacesTheTargetAndLeavesNothingElse)
+{
+    TempDir dir;
+    std::filesystem::path target = dir.MakeFile("t", "a longer earlier content");
+    WholeFileWrite result = WriteWholeFile(target, std::string("\0\r\n", 3));
+    EXPECT_EQ(result.failedAt, WholeFileWrite::Step::Done);
+    EXPECT_EQ(ReadBytes(target), std::string("\0\r\n", 3));
+    EXPECT_EQ(Names(dir.Path()), Lines{"t"});
+}
+
+// [SECTION] Injected failures
+
+namespace {
+
+// The platform's operations, except the ones a test tells to fail.
+class FailingFiles : public platform::ReplayFileSystem {
+public:
+    FailingFiles() { platform::InstallReplayFileSystem(this); }
+    ~FailingFiles() override { platform::InstallReplayFileSystem(nullptr); }
+
+    int failMoveNumber = 0;             // the n-th move (1-based) fails with moveError
+    int moveError = 5;
+    std::optional<int> createError;
+    std::optional<int> closeError;
+    std::optional<int> renameError;
+    std::optional<std::size_t> diskFullAfter;  // a write stores this many bytes, then fails with 112
+
+    std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
+    {
+        if (++moves == failMoveNumber)
+            return platform::ReplayFileError(moveError);
+        return ReplayFileSystem::MoveWithoutReplace(from, to);
+    }
+    std::error_code CreateNewFile(const std::filesystem::path& file, platform::FileHandle& handle) override
+    {
+        if (createError)
+            return platform::ReplayFileError(*createError);
+        return ReplayFileSystem::CreateNewFile(file, handle);
+    }
+    std::error_code Write(platform::FileHandle handle, std::string_view bytes) override
+    {
+        if (!diskFullAfter)
+            return ReplayFileSystem::Write(handle, bytes);
+        ReplayFileSystem::Write(handle, bytes.substr(0, *diskFullAfter));
+        return platform::ReplayFileError(112);
+    }
+    std::error_code Close(platform::FileHandle handle) override
+    {
+        std::error_code error = ReplayFileSystem::Close(handle);
+        return closeError ? platform::ReplayFileError(*closeError) : error;
+    }
+    std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
+    {
+        if (renameError)
+            return platform::ReplayFileError(*renameError);
+        return ReplayFileSystem::RenameReplacing(from, to);
+    }
+
+private:
+    int moves = 0;
+};
+
+const std::string kOldBytes = "old replay bytes";
+const std::string kRepairedBytes = "repaired replay bytes, more of them";
+
+struct FailedRepair {
+    Lines log;
+    Lines demos;
+    Lines backups;
+    std::string oldFileBytes;
+};
+
+// Uploads Demos/R.replay (next to an earlier R_fixed.replay when asked), answers 200 while
+// the installed FailingFiles misbehave, and reports what is left.
+FailedRepair RepairWith(bool earlierRepairedFile = false)
+{
+    PipelineFixture fixture;
+    std::filesystem::path oldFile = fixture.AddReplay("R", kOldBytes);
+    if (earlierRepairedFile)
+        fixture.AddReplay("R_fixed", "earlier");
+    fixture.Play("R");
+    fixture.Answer(200, kRepairedBytes);
+    Lines log = fixture.Log();
+    for (std::string& line : log) {  // the repaired file's path varies; keep the rest
+        std::string repaired = Narrow(fixture.demos / "R_fixed.replay");
+        if (std::size_t at = line.find(repaired); at != std::string::npos)
+            line.replace(at, repaired.size(), "<repaired>");
+    }
+    return {log, Names(fixture.demos), Names(fixture.backups), ReadBytes(oldFile)};
+}
+
+// The state the mend promises after any failure past the backup move: the replay back under
+// its own name, no repaired or temporary file, an empty backup folder.
+void ExpectRestored(const FailedRepair& result)
+{
+    EXPECT_EQ(result.demos, Lines{"R.replay"});
+    EXPECT_EQ(result.oldFileBytes, kOldBytes);
+    EXPECT_TRUE(result.backups.empty());
+}
+
+// "Post result(200)" and one failure line; the system's wording of the error is not checked.
+void ExpectLogged(const FailedRepair& result, const std::string& start, const std::string& end)
+{
+    ASSERT_EQ(result.log.size(), 2u);
+    EXPECT_EQ(result.log[0], "Post result(200)");
+    const std::string& line = result.log[1];
+    EXPECT_EQ(line.rfind(start, 0), 0u) << line;
+    EXPECT_TRUE(line.size() >= end.size() && line.compare(line.size() - end.size(), end.size(), end) == 0) << line;
+}
+
+} // namespace
+
+TEST(RepairFailures, AWriteThatFailsPartWayLeavesNoShortFile)
+{
+    FailingFiles files;
+    files.diskFullAfter = kRepairedBytes.size() / 2;
+    FailedRepair result = RepairWith();
+    ExpectLogged(result, "Failed to write repaired file <repaired>: ", "(112)");
+    ExpectRestored(result);
+}
+
+TEST(RepairFailures, ARepairedFileThatCannotBeCreatedPutsTheOldFileBack)
+{
+    FailingFiles files;
+    files.createError = 5;
+    FailedRepair result = RepairWith();
+    EXPECT_EQ(result.log, (Lines{"Post result(200)", "Failed to open output path at <repaired>"}));
+    ExpectRestored(result);
+}
+
+TEST(RepairFailures, AFailedCloseCountsAsAFailedWrite)
+{
+    FailingFiles files;
+    files.closeError = 112;
+    FailedRepair result = RepairWith();
+    ExpectLogged(result, "Failed to write repaired file <repaired>: ", "(112)");
+    ExpectRestored(result);
+}
+
+TEST(RepairFailures, AFailedRenameKeepsTheEarlierRepairedFile)
+{
+    FailingFiles files;
+    files.renameError = 5;
+    FailedRepair result = RepairWith(true);
+    ExpectLogged(result, "Failed to move repaired file into place at <repaired>: ", "(5)");
+    EXPECT_EQ(result.demos, (Lines{"R.replay", "R_fixed.replay"}));
+    EXPECT_EQ(result.oldFileBytes, kOldBytes);
+    EXPECT_TRUE(result.backups.empty());
+}
+
+TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
+{
+    {
+        SCOPED_TRACE("move to the backup folder");
+        FailingFiles files;
+        files.failMoveNumber = 1;
+        files.moveError = 183;
+        FailedRepair result = RepairWith();
+        EXPECT_EQ(result.log, (Lines{"Post result(200)", "Error moving old file to backup folder: 183"}));
+        ExpectRestored(result);
+    }
+    {
+        SCOPED_TRACE("move back after a failed write: the replay stays safe in the backup folder");
+        FailingFiles files;
+        files.createError = 5;
+        files.failMoveNumber = 2;
+        FailedRepair result = RepairWith();
+        EXPECT_EQ(result.log, (Lines{"Post result(200)", "Failed to open output path at <repaired>",
+                                     "Error moving old file back from backup folder: 5"}));
+        EXPECT_TRUE(result.demos.empty());
+        EXPECT_EQ(result.backups, Lines{"R_copy.replay"});
+    }
+}
