@@ -53,6 +53,8 @@ std::optional<std::filesystem::directory_entry> FindReplayFile(const std::filesy
 
 void Ravento::OnPlayReplay(ActorWrapper, void* params, std::string)
 {
+    if (params == nullptr)
+        return;
     std::uintptr_t replayAddress = 0;
     std::memcpy(&replayAddress, params, sizeof replayAddress);
     ReplayWrapper replay(replayAddress);

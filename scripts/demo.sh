@@ -9,14 +9,18 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="$root/build/dev"
+# RAVENTO_DEMO_BUILD names a tree that is already built (the test suite runs the demo so);
+# without it the demo builds the dev preset itself.
+build="${RAVENTO_DEMO_BUILD:-$root/build/dev}"
 bin="$build/bin"
 
 # --- Build (only what the demo runs) ---------------------------------------------------------
-bash "$root/scripts/install-deps.sh"
-cd "$root"
-[ -f "$build/CMakeCache.txt" ] || cmake --preset dev
-cmake --build --preset dev --parallel "${RAVENTO_BUILD_JOBS:-2}" --target Ravento devhost ravento-repair-service
+if [ -z "${RAVENTO_DEMO_BUILD:-}" ]; then
+  bash "$root/scripts/install-deps.sh"
+  cd "$root"
+  [ -f "$build/CMakeCache.txt" ] || cmake --preset dev
+  cmake --build --preset dev --parallel "${RAVENTO_BUILD_JOBS:-2}" --target Ravento devhost ravento-repair-service
+fi
 
 # --- Sandbox -----------------------------------------------------------------------------------
 sandbox="$(mktemp -d "${TMPDIR:-/tmp}/ravento-demo-XXXXXX")"

@@ -35,7 +35,8 @@ PipelineFixture::PipelineFixture(std::unique_ptr<orvane::host::HttpTransport> tr
 
 std::filesystem::path PipelineFixture::AddReplay(const std::string& id, const std::string& content)
 {
-    return dir.MakeFile(std::filesystem::path("TAGame/Demos") / (id + ".replay"), content);
+    dir.MakeFile(std::filesystem::path("TAGame/Demos") / (id + ".replay"), content);
+    return demos / (id + ".replay");  // joined as the plugin joins it
 }
 
 void PipelineFixture::Play(const std::string& id, const std::string& date)

@@ -169,7 +169,9 @@ TEST_F(SettingsPanelTest, ANonAsciiFolderTypedAsUtf8Passes)
     const std::filesystem::path folder = sandbox.Home() / std::filesystem::path(u8"R\u00E9plays \u00FCber");
     std::filesystem::create_directory(folder);
 
-    Type(sandbox.Home().string() + "/R\xC3\xA9plays \xC3\xBC" "ber");
+    // Typed with the platform's own separator, so the stored text reads like the folder's path.
+    const std::string separator(1, static_cast<char>(std::filesystem::path::preferred_separator));
+    Type(sandbox.Home().string() + separator + "R\xC3\xA9plays \xC3\xBC" "ber");
     Check();
 
     EXPECT_EQ(DemosFolder(), folder);

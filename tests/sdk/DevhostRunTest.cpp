@@ -17,9 +17,10 @@ struct DevhostRun {
     std::string err;
 };
 
+// Read as text: devhost writes text, with "\r\n" line ends on Windows.
 std::string ReadFile(const std::filesystem::path& file)
 {
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(file);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
@@ -33,6 +34,10 @@ DevhostRun RunDevhost(const TempDir& dir, const std::string& arguments, const st
                                : fmt::format("< \"{}\"", scriptFile.string());
     std::string command = fmt::format("\"{}\" {} {} > \"{}\" 2> \"{}\"", DEVHOST_PATH, arguments, input, out.string(),
                                       err.string());
+#if defined(_WIN32)
+    // cmd.exe strips the first and the last quote of the line; one more pair keeps the paths quoted.
+    command = "\"" + command + "\"";
+#endif
     DevhostRun run;
     run.status = std::system(command.c_str());
     run.out = ReadFile(out);

@@ -1,4 +1,5 @@
 // The game thread: virtual-time timers, queued work, game-event hooks and host-owned replays.
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -122,4 +123,20 @@ TEST(HostGameTest, ReplayWrapperKnowsOnlyTheHostsReplays)
     EXPECT_FALSE(ReplayWrapper(0));
     EXPECT_FALSE(ReplayWrapper(address + 1));
     EXPECT_EQ(ReplayWrapper(address + 1).GetId().ToString(), "");
+}
+
+TEST(HostGameTest, InRealTimeTimersAndQueuedWorkRunByThemselves)
+{
+    orvane::host::HostOptions options;
+    options.clock = orvane::host::ClockMode::RealTime;
+    TestHost host(std::move(options));
+    host.Load([](TestPlugin& self) {
+        self.gameWrapper->SetTimeout([&self](GameWrapper*) { self.cvarManager->log("timer"); }, 0.05f);
+        self.gameWrapper->Execute([&self](GameWrapper*) { self.cvarManager->log("work"); });
+    });
+    // Nobody advances the clock or runs game work here: the game thread does it on its own.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Lines(host).size() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(Lines(host), (std::vector<std::string>{"work", "timer"}));
 }

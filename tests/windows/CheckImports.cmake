@@ -2,6 +2,8 @@
 # the compiler's runtime (libgcc, libstdc++, winpthread) must be linked in, since nothing
 # ships beside Ravento.dll but the DLL itself.
 #   cmake -DOBJDUMP=... -DBIN_DIR=... -DREQUIRED=a.dll,b.exe -P CheckImports.cmake
+cmake_policy(VERSION 3.25)
+
 set(system_dlls
     kernel32.dll msvcrt.dll user32.dll advapi32.dll shell32.dll ole32.dll oleaut32.dll
     version.dll gdi32.dll imm32.dll ws2_32.dll shlwapi.dll bcrypt.dll)

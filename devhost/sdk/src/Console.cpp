@@ -1,5 +1,7 @@
 #include "Console.h"
 
+#include <exception>
+
 #include <fmt/format.h>
 
 #include "ConsoleOutput.h"
@@ -25,7 +27,18 @@ Console::Console(ConsoleOutput& output, ConsoleVariables& variables, UiFrames& u
 {
 }
 
+// Commands come from the plugin's queue and the host's own callers alike: nothing may escape.
 bool Console::Run(const std::string& command)
+{
+    try {
+        return Dispatch(command);
+    } catch (const std::exception& error) {
+        output.HostLine(fmt::format("{}: failed: {}", command, error.what()));
+        return true;
+    }
+}
+
+bool Console::Dispatch(const std::string& command)
 {
     std::string line = Trim(command);
     auto blank = line.find_first_of(" \t");

@@ -24,6 +24,7 @@ public:
     std::vector<ExecutedCommand> Executed() const;
 
 private:
+    bool Dispatch(const std::string& command);
     void ToggleMenu(const std::string& menuName);
 
     ConsoleOutput& output;

@@ -49,7 +49,8 @@ void GameThread::WakeAt(double due)
 {
     if (!std::isfinite(due))
         return;
-    auto when = start + std::chrono::duration_cast<TaskThread::Clock::duration>(std::chrono::duration<double>(due));
+    // Rounded up: waking a tick early would find the timer not yet due, and nothing wakes again.
+    auto when = start + std::chrono::ceil<TaskThread::Clock::duration>(std::chrono::duration<double>(due));
     thread.PostAt(when, [this] { RunDueUntil(Now()); });
 }
 

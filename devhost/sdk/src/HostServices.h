@@ -8,7 +8,6 @@ class ConsoleVariables;
 class Console;
 class GameThread;
 class HttpFacility;
-class ReplayStore;
 
 struct HostServices {
     ConsoleOutput& output;
@@ -16,7 +15,6 @@ struct HostServices {
     Console& console;
     GameThread& game;
     HttpFacility& http;
-    ReplayStore& replays;
 };
 
 } // namespace orvane::host

@@ -24,7 +24,7 @@ namespace orvane::host {
 struct Host::State {
     explicit State(HostOptions& options);
 
-    HostServices Services() { return {output, variables, console, game, http, replays}; }
+    HostServices Services() { return {output, variables, console, game, http}; }
 
     std::vector<std::unique_ptr<PluginSession>> sessions;  // every session this host opened
     ConsoleOutput output;

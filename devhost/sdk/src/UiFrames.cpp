@@ -55,12 +55,26 @@ void UiFrames::CreateContext()
     backend->Init(io);
 }
 
+namespace {
+
+// Dear ImGui's log ends lines with "\r\n" on Windows; the capture keeps "\n" on every platform.
+void AppendWithPlainNewlines(std::string& captured, const char* text)
+{
+    for (; *text; ++text) {
+        if (text[0] == '\r' && text[1] == '\n')
+            continue;
+        captured += *text;
+    }
+}
+
+} // namespace
+
 void UiFrames::SetClipboardText(void* user, const char* text)
 {
     // While capturing, the text comes from the frame's log, not from a copy by the user.
     auto* self = static_cast<UiFrames*>(user);
     if (self->capturing)
-        self->captured += text;
+        AppendWithPlainNewlines(self->captured, text);
     else
         self->clipboard = text;
 }

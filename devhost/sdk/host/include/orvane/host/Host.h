@@ -4,7 +4,8 @@
 // Threads: game work (timers, Execute, hooks, console commands) runs on the game thread,
 // window calls on the UI thread, reply callbacks on the HTTP thread. Every public member
 // below may be called from any other thread; it hands its work to the right thread and
-// waits for it.
+// waits for it. UnloadPlugin waits for the plugin's running callables, so it is never called
+// from inside one of them.
 #pragma once
 
 #include <chrono>
@@ -146,7 +147,8 @@ public:
     bool TypeText(const std::string& text);
     // Presses the button with that label in the plugin's window. False if there is none.
     bool Click(const std::string& label);
-    // Queues raw input for the next frame (for tests that need keys such as Enter).
+    // Queues raw input, applied one event per frame so a press and its release make a click
+    // (for tests that need keys such as Enter). Keys are ImGuiKey values.
     void QueueKey(int imguiKey, bool down);
     void QueueMouse(float x, float y, bool down);
 
