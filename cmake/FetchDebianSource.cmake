@@ -58,8 +58,8 @@ function(ravento_fetch_debian_source package version dest out_var)
         file(WRITE ${stamp} ${version})
     endif()
 
+    # The archives are named PACKAGE_VERSION.*, the unpacked folder PACKAGE-UPSTREAMVERSION.
     file(GLOB unpacked LIST_DIRECTORIES true ${dest}/${package}-*)
-    list(FILTER unpacked EXCLUDE REGEX "\\.(tar\\..*|dsc)$")
     list(LENGTH unpacked unpacked_count)
     if(NOT unpacked_count EQUAL 1)
         message(FATAL_ERROR "Expected one unpacked ${package} folder in ${dest}, found: ${unpacked}")

@@ -11,8 +11,11 @@ export WINEDEBUG=-all
 # No Mono or Gecko installer on prefix creation: nothing here uses them, and there is no network.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+# Wine links the prefix's Documents, Desktop, ... to $HOME: a home of its own keeps the tests
+# away from the user's files.
+export HOME="$prefix.home"
+mkdir -p "$HOME"
 
-mkdir -p "$(dirname "$prefix")"
 flock "$prefix.lock" sh -c '
     [ -f "$WINEPREFIX.ready" ] && exit 0
     wineboot --init >"$WINEPREFIX.log" 2>&1

@@ -60,6 +60,10 @@ RunOutcome CommandRunner::Run(const ScriptCommand& command)
         return RunOutcome::Continue;
     case ScriptVerb::Cvar:
         return PrintVariable(command.text);
+    case ScriptVerb::Screenshot:
+        if (auto error = host.SaveScreenshot(command.text, command.windowOnly))
+            return Fail(fmt::format("screenshot: {}", *error));
+        return RunOutcome::Continue;
     case ScriptVerb::Quit:
         return RunOutcome::Quit;
     }

@@ -10,4 +10,11 @@ void AddDevhostOptions(CLI::App& app, DevhostOptions& options)
                    "HOST:PORT:ADDR:PORT: send requests for HOST:PORT to ADDR:PORT (curl's CONNECT_TO)");
     app.add_option("--cacert", options.network.caFile, "Trust the certificates in this PEM file (curl's CAINFO)")
         ->check(CLI::ExistingFile);
+    auto* gui = app.add_flag("--gui", options.gui,
+                             "Show the UI in a desktop window with the host console; runs --script (not standard "
+                             "input), then until the window is closed unless the script quits");
+    app.add_option("--ui-settings", options.uiSettings,
+                   "With --gui: Dear ImGui window settings (imgui.ini format) where windows are and how large, "
+                   "as a host remembers them; read at start when the file exists, saved at exit")
+        ->needs(gui);
 }

@@ -12,6 +12,8 @@ struct DevhostOptions {
     std::filesystem::path config;
     std::filesystem::path script;  // empty: standard input
     NetworkOptions network;
+    bool gui = false;  // a desktop window instead of the headless UI
+    std::filesystem::path uiSettings;  // --gui: Dear ImGui's window settings, read at start, saved at exit
 };
 
 void AddDevhostOptions(CLI::App& app, DevhostOptions& options);

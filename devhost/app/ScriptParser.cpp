@@ -60,7 +60,7 @@ const std::map<std::string_view, ScriptVerb>& Verbs()
         {"wait", ScriptVerb::Wait},   {"play", ScriptVerb::Play},       {"play-null", ScriptVerb::PlayNull},
         {"settle", ScriptVerb::Settle}, {"frame", ScriptVerb::Frame},   {"console", ScriptVerb::Console},
         {"show", ScriptVerb::Show},   {"type", ScriptVerb::Type},       {"click", ScriptVerb::Click},
-        {"cvar", ScriptVerb::Cvar},   {"quit", ScriptVerb::Quit},
+        {"cvar", ScriptVerb::Cvar},   {"screenshot", ScriptVerb::Screenshot}, {"quit", ScriptVerb::Quit},
     };
     return verbs;
 }
@@ -117,6 +117,12 @@ ParsedLine ParseArguments(std::string_view name, ScriptCommand command, std::str
         if (auto error = expect(1, "cvar NAME"))
             return *error;
         command.text = words->front();
+        return Command(command);
+    case ScriptVerb::Screenshot:
+        if (words->empty() || words->size() > 2 || (words->size() == 2 && (*words)[1] != "window"))
+            return Error("screenshot: usage: screenshot FILE.png [window]");
+        command.text = words->front();
+        command.windowOnly = words->size() == 2;
         return Command(command);
     case ScriptVerb::Console:
     case ScriptVerb::Type:

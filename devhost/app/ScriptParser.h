@@ -2,24 +2,29 @@
 //
 //   wait SECONDS        play ID DATE        play-null        settle        frame [N]
 //   console COMMAND...  show                type TEXT        click LABEL   cvar NAME    quit
+//   screenshot FILE.png [window]
 //
 // Words are separated by blanks; double quotes make one word of an empty text or one with blanks
 // (there are no escapes, so Windows paths keep their backslashes). COMMAND, TEXT and LABEL are
 // the rest of the line, or one quoted word. Blank lines and lines starting with # are ignored.
+// "screenshot" saves the next frame as PNG (only the plugin's window with "window"); it needs a
+// desktop window (devhost --gui) and fails in the headless UI, which draws no pixels.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-enum class ScriptVerb { Wait, Play, PlayNull, Settle, Frame, Console, Show, Type, Click, Cvar, Quit };
+enum class ScriptVerb { Wait, Play, PlayNull, Settle, Frame, Console, Show, Type, Click, Cvar, Screenshot, Quit };
 
 struct ScriptCommand {
     ScriptVerb verb = ScriptVerb::Quit;
     double seconds = 0.0;  // wait
     int frames = 1;        // frame
-    std::string text;      // play: the id; console: the command; type: the text; click: the label; cvar: the name
+    std::string text;      // play: the id; console: the command; type: the text; click: the label;
+                           // cvar: the name; screenshot: the file
     std::string date;      // play
+    bool windowOnly = false;  // screenshot: only the plugin's window
 };
 
 struct ParsedLine {

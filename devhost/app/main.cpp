@@ -1,11 +1,18 @@
 // devhost: the development host. Loads a plugin module like the Orvane host does and drives it
 // with a script of commands (see ScriptParser.h). Plugin log lines go to standard output exactly
 // as logged; everything the host says goes to standard error.
+//
+// With --gui the UI is a desktop window (GuiBackend.h) that also shows those lines: the script
+// given with --script runs while the window is live, and devhost then keeps going until the
+// window is closed, unless the script said quit. Closing the window ends the script after its
+// current command.
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -14,6 +21,7 @@
 #include "CommandRunner.h"
 #include "DevhostOptions.h"
 #include "ExecutablePath.h"
+#include "GuiBackend.h"
 #include "ScriptParser.h"
 #include "orvane/host/Host.h"
 
@@ -35,24 +43,43 @@ std::optional<std::filesystem::path> DefaultPluginPath()
     return executable.parent_path() / RAVENTO_MODULE_FILE_NAME;
 }
 
-// Runs the script line by line; the first malformed line or failed command ends it.
-int RunScript(orvane::host::Host& host, std::istream& script, const std::string& scriptName)
+// Runs the script line by line; the first malformed line or failed command ends it, and so does
+// a closed window. Continue means the script ran to its end.
+RunOutcome RunScript(orvane::host::Host& host, std::istream& script, const std::string& scriptName,
+                     const GuiSession& gui)
 {
     CommandRunner runner(host, kSettleTimeout);
     std::string line;
     for (int number = 1; std::getline(script, line); ++number) {
+        if (gui.IsClosed())
+            return RunOutcome::Quit;
         ParsedLine parsed = ParseScriptLine(line);
-        if (!parsed.error.empty())
-            return Fail(fmt::format("{}:{}: {}", scriptName, number, parsed.error));
+        if (!parsed.error.empty()) {
+            Fail(fmt::format("{}:{}: {}", scriptName, number, parsed.error));
+            return RunOutcome::Failed;
+        }
         if (!parsed.command)
             continue;
         RunOutcome outcome = runner.Run(*parsed.command);
         if (outcome == RunOutcome::Failed)
-            return Fail(fmt::format("{}:{}: command failed", scriptName, number));
-        if (outcome == RunOutcome::Quit)
-            break;
+            Fail(fmt::format("{}:{}: command failed", scriptName, number));
+        if (outcome != RunOutcome::Continue)
+            return outcome;
     }
-    return 0;
+    return RunOutcome::Continue;
+}
+
+// Plugin and host lines go to the window's pane as well as to their streams.
+std::optional<std::string> UseDesktopWindow(const DevhostOptions& options, orvane::host::HostOptions& hostOptions,
+                                            GuiSession& gui)
+{
+    std::string error;
+    hostOptions.uiBackend = MakeGuiBackendFactory(gui, options.uiSettings, error);
+    if (!hostOptions.uiBackend)
+        return error;
+    hostOptions.pluginLog = gui.MirrorTo(stdout, false);
+    hostOptions.hostLog = gui.MirrorTo(stderr, true);
+    return std::nullopt;
 }
 
 } // namespace
@@ -84,12 +111,27 @@ int main(int argc, char** argv)
         return Fail(transportError);
     hostOptions.configFile = options.config;
     hostOptions.clock = orvane::host::ClockMode::RealTime;
-    orvane::host::Host host(std::move(hostOptions));
-    if (auto error = host.LoadPluginModule(options.plugin))
+    GuiSession gui;
+    if (options.gui) {
+        if (auto error = UseDesktopWindow(options, hostOptions, gui))
+            return Fail(*error);
+    }
+    std::unique_ptr<orvane::host::Host> host;
+    try {
+        host = std::make_unique<orvane::host::Host>(std::move(hostOptions));
+    } catch (const std::runtime_error& error) {
+        return Fail(error.what());  // the desktop window could not open
+    }
+    if (auto error = host->LoadPluginModule(options.plugin))
         return Fail(*error);
 
-    int status = options.script.empty() ? RunScript(host, std::cin, "<stdin>")
-                                        : RunScript(host, scriptFile, options.script.string());
-    host.UnloadPlugin();
-    return status;
+    RunOutcome outcome = RunOutcome::Continue;
+    if (!options.script.empty())
+        outcome = RunScript(*host, scriptFile, options.script.string(), gui);
+    else if (!options.gui)
+        outcome = RunScript(*host, std::cin, "<stdin>", gui);
+    if (options.gui && outcome == RunOutcome::Continue)
+        gui.WaitUntilClosed();
+    host->UnloadPlugin();
+    return outcome == RunOutcome::Failed ? 1 : 0;
 }

@@ -98,7 +98,13 @@ TEST_F(PluginWindowTest, AWindowClosedButStillDrawnRepeatsTheCommandEveryFrame)
 {
     OpenWindow();
     host.Plugin().OnWindowClosed();
-    host.Host().RunFrames(2);  // the host has not run the commands yet, so it still draws
+    // Frames drawn from this thread: the host runs a window's "togglemenu" at once only when it
+    // comes from its UI thread, so here the commands stay queued and the window stays drawn.
+    for (int frame = 0; frame < 2; ++frame) {
+        ImGui::NewFrame();
+        host.Plugin().DrawWindow();
+        ImGui::Render();
+    }
 
     EXPECT_THAT(host.Commands(), ElementsAre("togglemenu Ravento [true]", "togglemenu Ravento [true]"));
 }

@@ -36,18 +36,24 @@ CVarWrapper CVarManagerWrapper::getCvar(std::string name)
     return CVarWrapper(session ? session->Services().variables.Find(name) : nullptr);
 }
 
-// Recorded now, run on the game thread at its next turn, as the real console does.
+// Recorded now, run on the game thread at its next turn, as the real console does; a window's
+// own "togglemenu" runs at once (Console::RunsAtOnce says why).
 void CVarManagerWrapper::executeCommand(std::string command, bool echo)
 {
     if (!session)
         return;
     const HostServices& services = session->Services();
     services.console.Record({command, echo, true});
-    services.game.QueueWork(nullptr, [&services, command = std::move(command), echo] {
+    const bool atOnce = services.console.RunsAtOnce(command);
+    auto run = [&services, command = std::move(command), echo] {
         if (echo)
             services.output.HostLine(fmt::format("> {}", command));
         services.console.Run(command);
-    });
+    };
+    if (atOnce)
+        run();
+    else
+        services.game.QueueWork(nullptr, std::move(run));
 }
 
 void CVarManagerWrapper::log(std::string text)

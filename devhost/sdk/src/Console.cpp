@@ -20,6 +20,20 @@ std::string Trim(const std::string& text)
     return text.substr(first, last - first + 1);
 }
 
+// A command line split into its name and the rest.
+struct CommandLine {
+    std::string name;
+    std::string argument;
+};
+
+CommandLine SplitCommand(const std::string& command)
+{
+    std::string line = Trim(command);
+    auto blank = line.find_first_of(" \t");
+    std::string argument = blank == std::string::npos ? std::string() : Trim(line.substr(blank));
+    return {line.substr(0, blank), argument};
+}
+
 } // namespace
 
 Console::Console(ConsoleOutput& output, ConsoleVariables& variables, UiFrames& ui)
@@ -38,13 +52,14 @@ bool Console::Run(const std::string& command)
     }
 }
 
+bool Console::RunsAtOnce(const std::string& command) const
+{
+    return SplitCommand(command).name == "togglemenu" && ui.IsUiThread();
+}
+
 bool Console::Dispatch(const std::string& command)
 {
-    std::string line = Trim(command);
-    auto blank = line.find_first_of(" \t");
-    std::string name = line.substr(0, blank);
-    std::string argument = blank == std::string::npos ? std::string() : Trim(line.substr(blank));
-
+    auto [name, argument] = SplitCommand(command);
     if (name == "togglemenu") {
         ToggleMenu(argument);
         return true;
@@ -54,7 +69,7 @@ bool Console::Dispatch(const std::string& command)
             output.HostLine("writeconfig: configuration saved");
         return true;
     }
-    output.HostLine(fmt::format("Unknown command: {}", line));
+    output.HostLine(fmt::format("Unknown command: {}", Trim(command)));
     return false;
 }
 

@@ -20,6 +20,12 @@ public:
 
     // Returns false for a command the console does not know (reported on the host's output).
     bool Run(const std::string& command);
+    // Whether a plugin's command runs where it was issued instead of on the game thread: a
+    // "togglemenu" issued from the UI thread, that is from a window's own draw. A window whose
+    // close button was clicked issues it in every frame it is drawn; queued, a second frame
+    // could issue it again before the first ran, and the two toggles would close and reopen the
+    // window. Run at once, the window is closed before the next frame is drawn.
+    bool RunsAtOnce(const std::string& command) const;
     void Record(ExecutedCommand command);
     std::vector<ExecutedCommand> Executed() const;
 

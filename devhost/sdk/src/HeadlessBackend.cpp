@@ -11,12 +11,12 @@ class HeadlessBackend : public UiBackend {
 public:
     HeadlessBackend(float width, float height) : width(width), height(height) {}
 
-    void Init(ImGuiIO& io) override
+    void Init(ImGuiContext*) override
     {
         unsigned char* pixels = nullptr;
         int atlasWidth = 0;
         int atlasHeight = 0;
-        io.Fonts->GetTexDataAsRGBA32(&pixels, &atlasWidth, &atlasHeight);
+        ImGui::GetIO().Fonts->GetTexDataAsRGBA32(&pixels, &atlasWidth, &atlasHeight);
     }
 
     void PrepareFrame(ImGuiIO& io) override
@@ -26,6 +26,12 @@ public:
     }
 
     void PresentFrame(ImDrawData*) override {}
+
+    std::optional<std::string> SaveFrame(ImDrawData*, const std::filesystem::path&,
+                                         const std::optional<UiRegion>&) override
+    {
+        return std::string("the headless UI draws no pixels; screenshots need a window (devhost --gui)");
+    }
 
 private:
     float width;

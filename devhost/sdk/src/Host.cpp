@@ -17,7 +17,8 @@ std::atomic<Host*> currentHost{nullptr};
 Host::State::State(HostOptions& options)
     : output(std::move(options.pluginLog), std::move(options.hostLog)),
       variables(options.configFile, output),
-      ui(output, MakeHeadlessBackend(options.displayWidth, options.displayHeight)),
+      ui(output, options.uiBackend ? options.uiBackend()
+                                   : MakeHeadlessBackend(options.displayWidth, options.displayHeight)),
       console(output, variables, ui),
       http(std::move(options.transport), output),
       game(options.clock)
@@ -184,6 +185,11 @@ void Host::QueueKey(int imguiKey, bool down)
 void Host::QueueMouse(float x, float y, bool down)
 {
     state->ui.QueueMouse(x, y, down);
+}
+
+std::optional<std::string> Host::SaveScreenshot(const std::filesystem::path& file, bool pluginWindowOnly)
+{
+    return state->ui.SaveScreenshot(file, pluginWindowOnly);
 }
 
 } // namespace orvane::host

@@ -1,5 +1,7 @@
 // Driving the plugin's window the way a user would: the mouse is moved over the window until
-// Dear ImGui reports the wanted item under it, then pressed and released over two frames.
+// Dear ImGui reports the wanted item under it, then pressed and released over two frames. The
+// host's pointer replaces the user's mouse only while it does so.
+#include <algorithm>
 #include <vector>
 
 #include <imgui.h>
@@ -8,21 +10,34 @@
 #include "UiFrames.h"
 
 namespace orvane::host {
-namespace {
 
-// The plugin windows of the last frame: top-level, shown, not Dear ImGui's fallback window.
-std::vector<ImGuiWindow*> ShownWindows()
+// The plugin windows of the frame just built: top-level, shown, neither Dear ImGui's fallback
+// window nor one of the backend's own.
+std::vector<ImGuiWindow*> UiFrames::PluginWindows() const
 {
     std::vector<ImGuiWindow*> shown;
     for (ImGuiWindow* window : GImGui->Windows) {
-        if (window->WasActive && !window->Hidden && !window->IsFallbackWindow
+        const bool hostWindow = std::find(hostWindows.begin(), hostWindows.end(), window->ID) != hostWindows.end();
+        if (window->Active && !window->Hidden && !window->IsFallbackWindow && !hostWindow
             && !(window->Flags & ImGuiWindowFlags_ChildWindow))
             shown.push_back(window);
     }
     return shown;
 }
 
-} // namespace
+std::optional<UiRegion> UiFrames::PluginWindowsRegion() const
+{
+    std::vector<ImGuiWindow*> shown = PluginWindows();
+    if (shown.empty())
+        return std::nullopt;
+    ImRect area = shown.front()->Rect();
+    for (ImGuiWindow* window : shown)
+        area.Add(window->Rect());
+    // A little of what lies around, so the window's border shows whole.
+    area.Expand(4.0f);
+    area.ClipWith(ImRect(ImVec2(0.0f, 0.0f), GImGui->IO.DisplaySize));
+    return UiRegion{area.Min.x, area.Min.y, area.GetWidth(), area.GetHeight()};
+}
 
 bool UiFrames::Click(const std::string& label)
 {
@@ -33,7 +48,7 @@ bool UiFrames::Click(const std::string& label)
         RunFrame();
         // An item directly in a window has the window's ID as its seed, as ImGui::GetID does there.
         std::vector<ImGuiID> targets;
-        for (ImGuiWindow* shown : ShownWindows())
+        for (ImGuiWindow* shown : PluginWindows())
             targets.push_back(ImHashStr(label.c_str(), 0, shown->ID));
         clicked = HoverItem([&] {
             for (ImGuiID target : targets) {
@@ -44,6 +59,7 @@ bool UiFrames::Click(const std::string& label)
         });
         if (clicked)
             PressMouse();
+        scriptedPointer.reset();
     });
     return clicked;
 }
@@ -52,7 +68,9 @@ bool UiFrames::TypeText(const std::string& text)
 {
     bool typed = false;
     thread.Call([&] {
-        if (!open || !window || !FocusTextEntry())
+        bool focused = open && window && FocusTextEntry();
+        scriptedPointer.reset();
+        if (!focused)
             return;
         // Type at the end of what the entry holds, wherever the click put the cursor.
         ImGuiIO& io = ImGui::GetIO();
@@ -83,14 +101,13 @@ bool UiFrames::FocusTextEntry()
 // Moves the mouse over the shown windows, a frame per position, until found() holds.
 bool UiFrames::HoverItem(const std::function<bool()>& found)
 {
-    ImGuiIO& io = ImGui::GetIO();
     // Half a line of text: no button, entry or close button is smaller than that.
     const float step = ImMax(2.0f, GImGui->FontSize * 0.5f);
-    for (ImGuiWindow* shown : ShownWindows()) {
+    for (ImGuiWindow* shown : PluginWindows()) {
         ImRect area = shown->Rect();
         for (float y = area.Min.y + 1.0f; y < area.Max.y; y += step) {
             for (float x = area.Min.x + 1.0f; x < area.Max.x; x += step) {
-                io.MousePos = ImVec2(x, y);
+                scriptedPointer = ScriptedPointer{x, y, false};
                 RunFrame();
                 if (found())
                     return true;
@@ -100,12 +117,14 @@ bool UiFrames::HoverItem(const std::function<bool()>& found)
     return false;
 }
 
+// Where the last hover left the pointer.
 void UiFrames::PressMouse()
 {
-    ImGuiIO& io = ImGui::GetIO();
-    io.MouseDown[0] = true;
+    if (!scriptedPointer)
+        return;
+    scriptedPointer->down = true;
     RunFrame();
-    io.MouseDown[0] = false;
+    scriptedPointer->down = false;
     RunFrame();
 }
 

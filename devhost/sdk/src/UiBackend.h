@@ -1,25 +1,12 @@
-// Where the host's UI frames are shown. The frame loop (UiFrames) does not care: the headless
-// backend shows nothing, a windowed one would feed input and draw the frame's draw data.
+// The host core's own UI backend. The interface is public (orvane/host/UiBackend.h), so a
+// program such as devhost can bring a windowed one through HostOptions.
 #pragma once
 
 #include <memory>
 
-struct ImGuiIO;
-struct ImDrawData;
+#include "orvane/host/UiBackend.h"
 
 namespace orvane::host {
-
-class UiBackend {
-public:
-    virtual ~UiBackend() = default;
-
-    // Once, on the UI thread, right after the host created its Dear ImGui context.
-    virtual void Init(ImGuiIO& io) = 0;
-    // Before each NewFrame: display size, time step and the backend's own input.
-    virtual void PrepareFrame(ImGuiIO& io) = 0;
-    // After each Render.
-    virtual void PresentFrame(ImDrawData* drawData) = 0;
-};
 
 std::unique_ptr<UiBackend> MakeHeadlessBackend(float displayWidth, float displayHeight);
 

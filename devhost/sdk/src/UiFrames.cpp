@@ -36,7 +36,13 @@ UiFrames::UiFrames(ConsoleOutput& output, std::unique_ptr<UiBackend> backend)
 
 UiFrames::~UiFrames()
 {
-    thread.Call([this] { ImGui::DestroyContext(context); });
+    // The backend goes first and here: a windowed one holds GL state of this thread and works
+    // on the context.
+    thread.Call([this] {
+        backend.reset();
+        ImGui::DestroyContext(context);
+        context = nullptr;
+    });
 }
 
 void UiFrames::CreateContext()
@@ -52,7 +58,37 @@ void UiFrames::CreateContext()
     // Keys are named by their ImGuiKey value, so QueueKey takes ImGuiKey_Enter as it is.
     for (int key = 0; key < ImGuiKey_COUNT; ++key)
         io.KeyMap[key] = key;
-    backend->Init(io);
+    try {
+        backend->Init(context);
+    } catch (...) {
+        ImGui::DestroyContext(context);
+        context = nullptr;
+        throw;
+    }
+    // A windowed backend brings the desktop's clipboard: the user's copies go there, while the
+    // captures still read the frame's log through the host's own hooks.
+    if (io.SetClipboardTextFn != &UiFrames::SetClipboardText) {
+        backendClipboard = {io.ClipboardUserData, io.SetClipboardTextFn, io.GetClipboardTextFn};
+        io.ClipboardUserData = this;
+        io.SetClipboardTextFn = &UiFrames::SetClipboardText;
+        io.GetClipboardTextFn = &UiFrames::GetClipboardText;
+    }
+    ScheduleFrame();
+}
+
+// A windowed backend's frames keep coming by themselves, between and during script commands,
+// so its window stays live; commands that draw frames of their own simply come in between.
+void UiFrames::ScheduleFrame()
+{
+    const auto interval = backend->FrameInterval();
+    if (interval <= interval.zero())
+        return;
+    thread.PostAt(TaskThread::Clock::now() + interval, [this] {
+        if (!context)
+            return;  // the host is going away
+        RunFrame();
+        ScheduleFrame();
+    });
 }
 
 namespace {
@@ -75,13 +111,18 @@ void UiFrames::SetClipboardText(void* user, const char* text)
     auto* self = static_cast<UiFrames*>(user);
     if (self->capturing)
         AppendWithPlainNewlines(self->captured, text);
+    else if (self->backendClipboard.set)
+        self->backendClipboard.set(self->backendClipboard.user, text);
     else
         self->clipboard = text;
 }
 
 const char* UiFrames::GetClipboardText(void* user)
 {
-    return static_cast<UiFrames*>(user)->clipboard.c_str();
+    auto* self = static_cast<UiFrames*>(user);
+    if (self->backendClipboard.get)
+        return self->backendClipboard.get(self->backendClipboard.user);
+    return self->clipboard.c_str();
 }
 
 void UiFrames::AttachWindow(PluginSession& newSession, Orvane::Plugin::PluginWindow& newWindow)
@@ -157,19 +198,47 @@ void UiFrames::QueueMouse(float x, float y, bool down)
     thread.Call([&] { queuedInput.push_back({false, 0, x, y, down}); });
 }
 
+std::optional<std::string> UiFrames::SaveScreenshot(const std::filesystem::path& file, bool pluginWindowOnly)
+{
+    std::optional<std::string> error;
+    thread.Call([&] {
+        BuildFrame();
+        std::optional<UiRegion> region;
+        if (pluginWindowOnly)
+            region = PluginWindowsRegion();
+        if (pluginWindowOnly && !region)
+            error = "no plugin window is shown";
+        else
+            error = backend->SaveFrame(ImGui::GetDrawData(), file, region);
+        backend->PresentFrame(ImGui::GetDrawData());
+    });
+    return error;
+}
+
 void UiFrames::RunFrame()
 {
+    BuildFrame();
+    backend->PresentFrame(ImGui::GetDrawData());
+}
+
+void UiFrames::BuildFrame()
+{
     ImGui::SetCurrentContext(context);
+    ImGuiIO& io = ImGui::GetIO();
+    backend->PrepareFrame(io);
     ApplyQueuedInput();
-    backend->PrepareFrame(ImGui::GetIO());
+    if (scriptedPointer) {
+        io.MousePos = ImVec2(scriptedPointer->x, scriptedPointer->y);
+        io.MouseDown[0] = scriptedPointer->down;
+    }
     ImGui::NewFrame();
+    DrawHostWindows();
     if (capturing)
         ImGui::LogToClipboard();
     DrawOpenWindow();
     if (capturing)
         ImGui::LogFinish();  // the window's End has flushed it already, unless there was none
     ImGui::Render();
-    backend->PresentFrame(ImGui::GetDrawData());
 }
 
 // One event a frame, so a press and its release are seen as a click.
@@ -185,8 +254,18 @@ void UiFrames::ApplyQueuedInput()
             io.KeysDown[io.KeyMap[event.key]] = event.down;
         return;
     }
-    io.MousePos = ImVec2(event.x, event.y);
-    io.MouseDown[0] = event.down;
+    scriptedPointer = ScriptedPointer{event.x, event.y, event.down};
+}
+
+void UiFrames::DrawHostWindows()
+{
+    backend->DrawHostWindows();
+    // Whatever the backend began in this frame is the host's own.
+    hostWindows.clear();
+    for (ImGuiWindow* drawn : GImGui->Windows) {
+        if (drawn->LastFrameActive == GImGui->FrameCount && !drawn->IsFallbackWindow)
+            hostWindows.push_back(drawn->ID);
+    }
 }
 
 void UiFrames::DrawOpenWindow()

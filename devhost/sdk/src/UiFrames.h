@@ -5,15 +5,18 @@
 
 #include <atomic>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "TaskThread.h"
 #include "UiBackend.h"
 
 struct ImGuiContext;
+struct ImGuiWindow;
 
 namespace Orvane::Plugin {
 class PluginWindow;
@@ -30,6 +33,7 @@ public:
     ~UiFrames();
 
     ImGuiContext* Context() const { return context; }
+    bool IsUiThread() const { return thread.IsCurrent(); }
 
     // Hands the window the host's context. The window starts closed.
     void AttachWindow(PluginSession& session, Orvane::Plugin::PluginWindow& window);
@@ -45,6 +49,8 @@ public:
     bool Click(const std::string& label);
     void QueueKey(int imguiKey, bool down);
     void QueueMouse(float x, float y, bool down);
+    // Draws a frame and has the backend save it; only the plugin's window when asked.
+    std::optional<std::string> SaveScreenshot(const std::filesystem::path& file, bool pluginWindowOnly);
 
 private:
     struct InputEvent {
@@ -55,11 +61,24 @@ private:
         bool down;
     };
 
+    // The mouse as the host's own input (queued events, clicking, typing) sets it. While set it
+    // replaces whatever the backend read from the user's mouse.
+    struct ScriptedPointer {
+        float x;
+        float y;
+        bool down;
+    };
+
     // Everything below runs on the UI thread.
     void CreateContext();
+    void ScheduleFrame();
     void RunFrame();
+    void BuildFrame();  // RunFrame up to Render, without presenting
     void ApplyQueuedInput();
+    void DrawHostWindows();
     void DrawOpenWindow();
+    std::vector<ImGuiWindow*> PluginWindows() const;
+    std::optional<UiRegion> PluginWindowsRegion() const;  // none when no plugin window is shown
     void PressMouse();
     bool HoverItem(const std::function<bool()>& found);
     bool FocusTextEntry();
@@ -73,9 +92,17 @@ private:
     Orvane::Plugin::PluginWindow* window = nullptr;
     std::atomic<bool> open{false};
     std::deque<InputEvent> queuedInput;
+    std::optional<ScriptedPointer> scriptedPointer;
+    std::vector<unsigned int> hostWindows;  // IDs of the backend's windows in the last frame
     bool capturing = false;
     std::string captured;
     std::string clipboard;
+    // The clipboard hooks a windowed backend installed; the host's own replaced them.
+    struct ClipboardHooks {
+        void* user = nullptr;
+        void (*set)(void* user, const char* text) = nullptr;
+        const char* (*get)(void* user) = nullptr;
+    } backendClipboard;
 
     TaskThread thread;  // last: joined before the state above goes
 };

@@ -20,6 +20,7 @@
 #include "orvane/PluginRegistration.h"
 #include "orvane/SdkApi.h"
 #include "orvane/host/HttpTransport.h"
+#include "orvane/host/UiBackend.h"
 
 struct ImGuiContext;
 
@@ -40,6 +41,9 @@ struct HostOptions {
     // Defaults: standard output and standard error.
     std::function<void(const std::string&)> pluginLog;
     std::function<void(const std::string&)> hostLog;
+    // Where UI frames are shown; null: headless (displayWidth x displayHeight, nothing drawn).
+    // A backend that cannot start makes the Host's constructor throw std::runtime_error.
+    UiBackendFactory uiBackend;
 };
 
 // A console command as the plugin issued it (or the host's own console ran it).
@@ -151,6 +155,9 @@ public:
     // (for tests that need keys such as Enter). Keys are ImGuiKey values.
     void QueueKey(int imguiKey, bool down);
     void QueueMouse(float x, float y, bool down);
+    // Draws a frame and saves it as a PNG file, the whole display or only the plugin's window.
+    // Returns an error text when it cannot (the headless backend draws no pixels).
+    std::optional<std::string> SaveScreenshot(const std::filesystem::path& file, bool pluginWindowOnly = false);
 
 private:
     friend PluginSession* ActivePluginSession();

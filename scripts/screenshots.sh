@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Makes the README's pictures of the plugin's settings window in docs/images/:
+#   settings-panel.png    the panel with a folder typed into its entry
+#   settings-warning.png  the warning after "Check" on a folder that does not exist
+#   rate-limit.png        the notice after the repair service refused an upload (429)
+# devhost --gui draws them in a virtual X display (Xvfb) with Mesa's software renderer and saves
+# only the plugin's window. For the notice, the stand-in repair service runs with an upload
+# limit of 0, so it refuses every upload with 429.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# RAVENTO_SCREENSHOTS_BUILD names a tree that is already built; without it the script builds the
+# dev preset itself.
+build="${RAVENTO_SCREENSHOTS_BUILD:-$root/build/dev}"
+bin="$build/bin"
+images="$root/docs/images"
+
+# --- Build (only what the pictures need) -------------------------------------------------------
+if [ -z "${RAVENTO_SCREENSHOTS_BUILD:-}" ]; then
+  bash "$root/scripts/install-deps.sh"
+  cd "$root"
+  [ -f "$build/CMakeCache.txt" ] || cmake --preset dev
+  cmake --build --preset dev --parallel "${RAVENTO_BUILD_JOBS:-2}" --target Ravento devhost ravento-repair-service
+fi
+
+# --- Sandbox: a home whose Documents holds the game's replays folder ---------------------------
+sandbox="$(mktemp -d "${TMPDIR:-/tmp}/ravento-screenshots-XXXXXX")"
+service_pid=""
+cleanup() {
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
+  rm -rf "$sandbox"
+}
+trap cleanup EXIT
+
+demos="$sandbox/home/Documents/My Games/Pellacor/TAGame/Demos"
+mkdir -p "$demos" "$images"
+replay=7C1F0E4A9B2D4E6F
+printf 'PELLACOR-REPLAY %s\n' "$replay" > "$demos/$replay.replay"
+
+# shoot NAME SCRIPT [devhost options...]: runs devhost --gui on the script in a fresh display.
+shoot() {
+  local name="$1" script="$2"
+  shift 2
+  printf '%s\n' "$script" > "$sandbox/$name.txt"
+  echo "screenshots: $name.png"
+  HOME="$sandbox/home" XDG_CONFIG_HOME="" LIBGL_ALWAYS_SOFTWARE=1 \
+    xvfb-run -a -s "-screen 0 1280x720x24" "$bin/devhost" --gui --script "$sandbox/$name.txt" "$@" \
+    > "$sandbox/$name.log" 2>&1 || { cat "$sandbox/$name.log"; echo "screenshots: devhost failed for $name" >&2; exit 1; }
+}
+
+# The plugin finds the replays folder one second after it loads; the window is then opened by
+# hand. A new window fits the contents it first shows, and the warning comes later: both panel
+# pictures start the window at a size that fits it, as the host's remembered settings would.
+cat > "$sandbox/window.ini" <<'INI'
+[Window][Ravento]
+Pos=60,60
+Size=380,118
+Collapsed=0
+INI
+
+shoot settings-panel "wait 1.2
+console togglemenu Ravento
+frame 3
+type D:\\Games\\Pellacor\\Demos
+screenshot \"$images/settings-panel.png\" window
+quit" --ui-settings "$sandbox/window.ini"
+
+shoot settings-warning "wait 1.2
+console togglemenu Ravento
+frame 3
+type C:\\Users\\Player\\Replays
+click Check
+frame 3
+screenshot \"$images/settings-warning.png\" window
+quit" --ui-settings "$sandbox/window.ini"
+
+# --- The rate-limit notice: a service that refuses every upload ---------------------------------
+"$bin/ravento-repair-service" --port 0 --port-file "$sandbox/port" --tls-dir "$sandbox/tls" --upload-limit 0 \
+  > "$sandbox/service.log" 2>&1 &
+service_pid=$!
+for _ in $(seq 100); do [ -f "$sandbox/port" ] && break; sleep 0.1; done
+[ -f "$sandbox/port" ] || { cat "$sandbox/service.log"; echo "screenshots: the repair service did not start" >&2; exit 1; }
+port="$(cat "$sandbox/port")"
+service_host="$(sed -n 's/^RAVENTO_SERVICE_HOST:STRING=//p' "$build/CMakeCache.txt")"
+
+# The refusal opens the window by itself.
+shoot rate-limit "wait 1.2
+play $replay 2025-06-14
+settle
+wait 0.3
+frame 3
+screenshot \"$images/rate-limit.png\" window
+quit" --connect-to "$service_host:443:127.0.0.1:$port" --cacert "$sandbox/tls/certificate.pem"
+grep -q "togglemenu: Ravento opened" "$sandbox/rate-limit.log" \
+  || { cat "$sandbox/rate-limit.log"; echo "screenshots: the refusal did not open the window" >&2; exit 1; }
+
+ls -l "$images"
