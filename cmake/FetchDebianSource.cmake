@@ -44,7 +44,8 @@ function(ravento_fetch_debian_source package version dest out_var)
             -o Dir::Etc::SourceParts=${apt_dir}/sources.list.d
             -o Dir::State::Lists=${apt_dir}/lists
             -o Dir::Cache=${apt_dir}/cache
-            -o APT::Sandbox::User=root)
+            -o APT::Sandbox::User=root
+            -o Acquire::Retries=3)   # a network hiccup should not fail the configure step
         # A repository without source indices only makes "update" complain; "source" decides.
         execute_process(COMMAND apt-get ${apt_options} -qq update
                         OUTPUT_VARIABLE update_log ERROR_VARIABLE update_log)

@@ -161,9 +161,8 @@ std::optional<std::string> GlfwBackend::SaveFrame(ImDrawData* drawData, const st
     Render(drawData);
     const ImVec2 display = ImGui::GetIO().DisplaySize;
     PixelRect rect = ToPixels(region.value_or(orvane::host::UiRegion{0.0f, 0.0f, display.x, display.y}));
-    int framebufferWidth = 0;
     int framebufferHeight = 0;
-    glfwGetFramebufferSize(window, &framebufferWidth, &framebufferHeight);
+    glfwGetFramebufferSize(window, nullptr, &framebufferHeight);
     return SaveBackBufferPng(file, rect, framebufferHeight);
 }
 

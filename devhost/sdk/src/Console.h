@@ -24,7 +24,8 @@ public:
     // "togglemenu" issued from the UI thread, that is from a window's own draw. A window whose
     // close button was clicked issues it in every frame it is drawn; queued, a second frame
     // could issue it again before the first ran, and the two toggles would close and reopen the
-    // window. Run at once, the window is closed before the next frame is drawn.
+    // window. Run at once, the window is closed before the next frame is drawn (its
+    // OnWindowClosed then runs from inside its DrawWindow call).
     bool RunsAtOnce(const std::string& command) const;
     void Record(ExecutedCommand command);
     std::vector<ExecutedCommand> Executed() const;
