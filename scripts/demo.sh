@@ -8,28 +8,11 @@
 # repaired file has the old file's bytes. Exit status 0 when the files are as expected.
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 # RAVENTO_DEMO_BUILD names a tree that is already built (the test suite runs the demo so);
 # without it the demo builds the dev preset itself.
-build="${RAVENTO_DEMO_BUILD:-$root/build/dev}"
-bin="$build/bin"
-
-# --- Build (only what the demo runs) ---------------------------------------------------------
-if [ -z "${RAVENTO_DEMO_BUILD:-}" ]; then
-  bash "$root/scripts/install-deps.sh"
-  cd "$root"
-  [ -f "$build/CMakeCache.txt" ] || cmake --preset dev
-  cmake --build --preset dev --parallel "${RAVENTO_BUILD_JOBS:-2}" --target Ravento devhost ravento-repair-service
-fi
-
-# --- Sandbox -----------------------------------------------------------------------------------
-sandbox="$(mktemp -d "${TMPDIR:-/tmp}/ravento-demo-XXXXXX")"
-service_pid=""
-cleanup() {
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
-  rm -rf "$sandbox"
-}
-trap cleanup EXIT
+build_programs RAVENTO_DEMO_BUILD
+make_sandbox demo
 
 game="$sandbox/home/Documents/My Games/Pellacor/TAGame"
 demos="$game/Demos"
@@ -53,13 +36,7 @@ list_folders() {
 }
 
 # --- Service -----------------------------------------------------------------------------------
-"$bin/ravento-repair-service" --port 0 --port-file "$sandbox/port" --tls-dir "$sandbox/tls" \
-  > "$sandbox/service.log" 2>&1 &
-service_pid=$!
-for _ in $(seq 100); do [ -f "$sandbox/port" ] && break; sleep 0.1; done
-[ -f "$sandbox/port" ] || { cat "$sandbox/service.log"; echo "demo: the repair service did not start" >&2; exit 1; }
-port="$(cat "$sandbox/port")"
-service_host="$(sed -n 's/^RAVENTO_SERVICE_HOST:STRING=//p' "$build/CMakeCache.txt")"
+start_service
 
 # --- Host --------------------------------------------------------------------------------------
 cat > "$sandbox/script.txt" <<EOF
@@ -77,16 +54,12 @@ list_folders "before"
 echo "--- devhost (plugin log on stdout, host lines on stderr)"
 HOME="$sandbox/home" XDG_CONFIG_HOME="" "$bin/devhost" \
   --config "$sandbox/devhost.cfg" --script "$sandbox/script.txt" \
-  --connect-to "$service_host:443:127.0.0.1:$port" --cacert "$sandbox/tls/certificate.pem" 2>&1 | sed 's/^/  /'
+  "${service_options[@]}" 2>&1 | sed 's/^/  /'
 list_folders "after"
 echo "--- repair service log"
 sed 's/^/  /' "$sandbox/service.log"
 
 # --- Check -------------------------------------------------------------------------------------
-failures=0
-expect() {
-  if eval "$2"; then echo "ok:     $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
-}
 expect "repaired file $qualifying""_fixed.replay holds the service's bytes" \
   'cmp -s "$demos/${qualifying}_fixed.replay" "$sandbox/original.replay"'
 expect "backup copy $qualifying""_copy.replay holds the old bytes" \

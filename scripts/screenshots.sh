@@ -8,29 +8,12 @@
 # limit of 0, so it refuses every upload with 429.
 set -euo pipefail
 
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
+images="$root/docs/images"
 # RAVENTO_SCREENSHOTS_BUILD names a tree that is already built; without it the script builds the
 # dev preset itself.
-build="${RAVENTO_SCREENSHOTS_BUILD:-$root/build/dev}"
-bin="$build/bin"
-images="$root/docs/images"
-
-# --- Build (only what the pictures need) -------------------------------------------------------
-if [ -z "${RAVENTO_SCREENSHOTS_BUILD:-}" ]; then
-  bash "$root/scripts/install-deps.sh"
-  cd "$root"
-  [ -f "$build/CMakeCache.txt" ] || cmake --preset dev
-  cmake --build --preset dev --parallel "${RAVENTO_BUILD_JOBS:-2}" --target Ravento devhost ravento-repair-service
-fi
-
-# --- Sandbox: a home whose Documents holds the game's replays folder ---------------------------
-sandbox="$(mktemp -d "${TMPDIR:-/tmp}/ravento-screenshots-XXXXXX")"
-service_pid=""
-cleanup() {
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
-  rm -rf "$sandbox"
-}
-trap cleanup EXIT
+build_programs RAVENTO_SCREENSHOTS_BUILD
+make_sandbox screenshots
 
 demos="$sandbox/home/Documents/My Games/Pellacor/TAGame/Demos"
 mkdir -p "$demos" "$images"
@@ -75,13 +58,7 @@ screenshot \"$images/settings-warning.png\" window
 quit" --ui-settings "$sandbox/window.ini"
 
 # --- The rate-limit notice: a service that refuses every upload ---------------------------------
-"$bin/ravento-repair-service" --port 0 --port-file "$sandbox/port" --tls-dir "$sandbox/tls" --upload-limit 0 \
-  > "$sandbox/service.log" 2>&1 &
-service_pid=$!
-for _ in $(seq 100); do [ -f "$sandbox/port" ] && break; sleep 0.1; done
-[ -f "$sandbox/port" ] || { cat "$sandbox/service.log"; echo "screenshots: the repair service did not start" >&2; exit 1; }
-port="$(cat "$sandbox/port")"
-service_host="$(sed -n 's/^RAVENTO_SERVICE_HOST:STRING=//p' "$build/CMakeCache.txt")"
+start_service --upload-limit 0
 
 # The refusal opens the window by itself.
 shoot rate-limit "wait 1.2
@@ -90,7 +67,7 @@ settle
 wait 0.3
 frame 3
 screenshot \"$images/rate-limit.png\" window
-quit" --connect-to "$service_host:443:127.0.0.1:$port" --cacert "$sandbox/tls/certificate.pem"
+quit" "${service_options[@]}"
 grep -q "togglemenu: Ravento opened" "$sandbox/rate-limit.log" \
   || { cat "$sandbox/rate-limit.log"; echo "screenshots: the refusal did not open the window" >&2; exit 1; }
 

@@ -1,0 +1,54 @@
+# Pieces the project's scripts share: building the programs they run, a throwaway sandbox, and
+# the stand-in repair service on a free loopback port. Source it; it defines functions only.
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+
+# build_programs BUILD_DIR_VARIABLE: without a prebuilt tree named in that variable, installs
+# the dependencies and builds the dev preset's Ravento, devhost and service. Sets $build, $bin.
+build_programs() {
+  local prebuilt="${!1:-}"
+  build="${prebuilt:-$root/build/dev}"
+  bin="$build/bin"
+  [ -n "$prebuilt" ] && return
+  bash "$root/scripts/install-deps.sh"
+  (cd "$root" &&
+    { [ -f "$build/CMakeCache.txt" ] || cmake --preset dev; } &&
+    cmake --build --preset dev --parallel "${RAVENTO_BUILD_JOBS:-2}" --target Ravento devhost ravento-repair-service)
+}
+
+# make_sandbox NAME: a fresh temporary folder in $sandbox, removed (with the service) on exit.
+make_sandbox() {
+  sandbox="$(mktemp -d "${TMPDIR:-/tmp}/ravento-$1-XXXXXX")"
+  service_pid=""
+  trap cleanup_sandbox EXIT
+}
+
+cleanup_sandbox() {
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
+  rm -rf "$sandbox"
+}
+
+# start_service [service options...]: starts the stand-in repair service in the sandbox and sets
+# $service_pid and $service_options, the devhost options that point the plugin's real service
+# name at it and trust its certificate.
+start_service() {
+  "$bin/ravento-repair-service" --port 0 --port-file "$sandbox/port" --tls-dir "$sandbox/tls" "$@" \
+    > "$sandbox/service.log" 2>&1 &
+  service_pid=$!
+  for _ in $(seq 100); do [ -f "$sandbox/port" ] && break; sleep 0.1; done
+  if [ ! -f "$sandbox/port" ]; then
+    cat "$sandbox/service.log"
+    echo "$(basename "$0"): the repair service did not start" >&2
+    exit 1
+  fi
+  local port service_host
+  port="$(cat "$sandbox/port")"
+  service_host="$(sed -n 's/^RAVENTO_SERVICE_HOST:STRING=//p' "$build/CMakeCache.txt")"
+  service_options=(--connect-to "$service_host:443:127.0.0.1:$port" --cacert "$sandbox/tls/certificate.pem")
+}
+
+# expect DESCRIPTION CONDITION: evaluates the condition, prints the outcome, counts $failures.
+failures=0
+expect() {
+  if eval "$2"; then echo "ok:     $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
+}
