@@ -1,7 +1,6 @@
 // devhost --gui as a user runs it, in a virtual X display (xvfb-run) with Mesa's software
 // renderer: the window opens, scripts type and click in it, and screenshots hold a real frame.
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <string>
 #include <tuple>
@@ -11,23 +10,14 @@
 #include <stb/stb_image.h>
 
 #include "ScriptParser.h"
+#include "support/CommandRun.h"
 #include "support/DocumentsSandbox.h"
 
+using testing_support::CommandRun;
 using testing_support::DocumentsSandbox;
+using testing_support::RunCommand;
 
 namespace {
-
-struct DevhostRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadFile(const std::filesystem::path& file)
-{
-    std::ifstream in(file);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 bool XvfbAvailable()
 {
@@ -36,24 +26,17 @@ bool XvfbAvailable()
 
 // Runs devhost on the Ravento module with a script; with a desktop window, in a new virtual
 // display. The sandbox's HOME reaches devhost through the environment.
-DevhostRun RunDevhost(const DocumentsSandbox& sandbox, const std::string& script, bool gui)
+CommandRun RunDevhost(const DocumentsSandbox& sandbox, const std::string& script, bool gui)
 {
     auto scriptFile = sandbox.Dir().MakeFile("script.txt", script);
-    auto out = sandbox.Dir().Path() / "out.txt";
-    auto err = sandbox.Dir().Path() / "err.txt";
     // Mesa's software renderer leaves a few bytes behind at exit (Dear ImGui's OpenGL 3 backend
     // alone shows it), which LeakSanitizer would report in sanitizer builds.
     std::string display = gui ? "env LIBGL_ALWAYS_SOFTWARE=1 ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" "
                                 "xvfb-run -a -s '-screen 0 1280x720x24' "
                               : "";
-    std::string command = fmt::format("timeout 120 {}'{}' --plugin '{}' {} --script '{}' > '{}' 2> '{}'", display,
-                                      DEVHOST_PATH, RAVENTO_MODULE_PATH, gui ? "--gui" : "", scriptFile.string(),
-                                      out.string(), err.string());
-    DevhostRun run;
-    run.status = std::system(command.c_str());
-    run.out = ReadFile(out);
-    run.err = ReadFile(err);
-    return run;
+    return RunCommand(fmt::format("timeout 120 {}'{}' --plugin '{}' {} --script '{}'", display, DEVHOST_PATH,
+                                  RAVENTO_MODULE_PATH, gui ? "--gui" : "", scriptFile.string()),
+                      sandbox.Dir().Path());
 }
 
 struct Picture {
@@ -99,7 +82,7 @@ TEST_F(DevhostGuiTest, ScreenshotsHoldTheDrawnFrameAndTheWindowAlone)
 {
     auto full = sandbox.Dir().Path() / "full.png";
     auto window = sandbox.Dir().Path() / "window.png";
-    DevhostRun run = RunDevhost(sandbox,
+    CommandRun run = RunDevhost(sandbox,
                                 fmt::format("wait 1.2\n"
                                             "console togglemenu Ravento\n"
                                             "frame 3\n"
@@ -125,7 +108,7 @@ TEST_F(DevhostGuiTest, ScreenshotsHoldTheDrawnFrameAndTheWindowAlone)
 TEST_F(DevhostGuiTest, TypeAndClickDriveThePanelInTheWindowAsHeadless)
 {
     auto chosen = sandbox.Dir().MakeFolder("Chosen Replays");
-    DevhostRun run = RunDevhost(sandbox,
+    CommandRun run = RunDevhost(sandbox,
                                 fmt::format("wait 1.2\n"
                                             "console togglemenu Ravento\n"
                                             "frame 3\n"
@@ -150,7 +133,7 @@ TEST(DevhostHeadlessScreenshotTest, FailsAndSaysItNeedsAWindow)
 {
     DocumentsSandbox sandbox;
     auto picture = sandbox.Dir().Path() / "none.png";
-    DevhostRun run = RunDevhost(sandbox, fmt::format("screenshot \"{}\"\nquit\n", picture.string()), false);
+    CommandRun run = RunDevhost(sandbox, fmt::format("screenshot \"{}\"\nquit\n", picture.string()), false);
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.err.find("screenshots need a window (devhost --gui)"), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(picture));

@@ -1,48 +1,24 @@
 // The devhost program run as a user runs it: a script against a built plugin module.
-#include <cstdlib>
-#include <fstream>
-
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "support/CommandRun.h"
 #include "support/TempDir.h"
 
+using testing_support::CommandRun;
+using testing_support::ReadText;
+using testing_support::RunCommand;
 using testing_support::TempDir;
 
 namespace {
 
-struct DevhostRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Read as text: devhost writes text, with "\r\n" line ends on Windows.
-std::string ReadFile(const std::filesystem::path& file)
-{
-    std::ifstream in(file);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // Runs devhost with the script given on standard input (or as --script when asFile).
-DevhostRun RunDevhost(const TempDir& dir, const std::string& arguments, const std::string& script, bool asFile = true)
+CommandRun RunDevhost(const TempDir& dir, const std::string& arguments, const std::string& script, bool asFile = true)
 {
     auto scriptFile = dir.MakeFile("script.txt", script);
-    auto out = dir.Path() / "out.txt";
-    auto err = dir.Path() / "err.txt";
     std::string input = asFile ? fmt::format("--script \"{}\"", scriptFile.string())
                                : fmt::format("< \"{}\"", scriptFile.string());
-    std::string command = fmt::format("\"{}\" {} {} > \"{}\" 2> \"{}\"", DEVHOST_PATH, arguments, input, out.string(),
-                                      err.string());
-#if defined(_WIN32)
-    // cmd.exe strips the first and the last quote of the line; one more pair keeps the paths quoted.
-    command = "\"" + command + "\"";
-#endif
-    DevhostRun run;
-    run.status = std::system(command.c_str());
-    run.out = ReadFile(out);
-    run.err = ReadFile(err);
-    return run;
+    return RunCommand(fmt::format("\"{}\" {} {}", DEVHOST_PATH, arguments, input), dir.Path());
 }
 
 std::string Plugin(const char* path)
@@ -56,7 +32,7 @@ TEST(DevhostRunTest, ScriptDrivesTheTestPluginThroughEveryCommand)
 {
     TempDir dir;
     auto config = dir.Path() / "host.cfg";
-    DevhostRun run = RunDevhost(dir, Plugin(SDK_TEST_PLUGIN_PATH) + fmt::format(" --config \"{}\"", config.string()),
+    CommandRun run = RunDevhost(dir, Plugin(SDK_TEST_PLUGIN_PATH) + fmt::format(" --config \"{}\"", config.string()),
                          "# the whole tour\n"
                          "\n"
                          "show\n"
@@ -85,7 +61,7 @@ TEST(DevhostRunTest, ScriptDrivesTheTestPluginThroughEveryCommand)
     EXPECT_NE(rest.find("Test Window"), std::string::npos) << rest;
     EXPECT_NE(rest.find("[ Check ]"), std::string::npos) << rest;
     EXPECT_NE(rest.find("checked hello there\nTest_Value = start\ntest plugin unloaded\n"), std::string::npos) << rest;
-    EXPECT_NE(ReadFile(config).find("Test_Value \"start\""), std::string::npos);
+    EXPECT_NE(ReadText(config).find("Test_Value \"start\""), std::string::npos);
     EXPECT_NE(run.err.find("onLoad: TestPlugin loaded"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Unknown command: no-such-command"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("togglemenu: Test closed"), std::string::npos) << "nothing runs after quit";
@@ -94,7 +70,7 @@ TEST(DevhostRunTest, ScriptDrivesTheTestPluginThroughEveryCommand)
 TEST(DevhostRunTest, ScriptOnStandardInputAgainstTheRaventoModule)
 {
     TempDir dir;
-    DevhostRun run = RunDevhost(dir, Plugin(RAVENTO_MODULE_PATH), "console togglemenu Ravento\nframe 2\nshow\n", false);
+    CommandRun run = RunDevhost(dir, Plugin(RAVENTO_MODULE_PATH), "console togglemenu Ravento\nframe 2\nshow\n", false);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("Registration record: Ravento 1.0, SDK revision 95, kind 1"), std::string::npos) << run.err;
     EXPECT_NE(run.out.find("Ravento"), std::string::npos) << "the window's title, captured: " << run.out;
@@ -106,28 +82,28 @@ TEST(DevhostRunTest, BadScriptsAndModulesFailClearlyWithoutRunningFurther)
     auto config = dir.Path() / "host.cfg";
     auto withConfig = Plugin(SDK_TEST_PLUGIN_PATH) + fmt::format(" --config \"{}\"", config.string());
 
-    DevhostRun malformed = RunDevhost(dir, withConfig, "wait soon\nconsole writeconfig\n");
+    CommandRun malformed = RunDevhost(dir, withConfig, "wait soon\nconsole writeconfig\n");
     EXPECT_NE(malformed.status, 0);
     EXPECT_NE(malformed.err.find("script.txt:1: wait: 'soon' is not a number of seconds"), std::string::npos)
         << malformed.err;
     EXPECT_FALSE(std::filesystem::exists(config)) << "the line after the error ran";
 
-    DevhostRun unknown = RunDevhost(dir, withConfig, "show\njump 3\n");
+    CommandRun unknown = RunDevhost(dir, withConfig, "show\njump 3\n");
     EXPECT_NE(unknown.status, 0);
     EXPECT_NE(unknown.err.find("script.txt:2: unknown command 'jump'"), std::string::npos) << unknown.err;
 
-    DevhostRun failedClick = RunDevhost(dir, withConfig, "click Check\n");
+    CommandRun failedClick = RunDevhost(dir, withConfig, "click Check\n");
     EXPECT_NE(failedClick.status, 0);
     EXPECT_NE(failedClick.err.find("click: no button 'Check'"), std::string::npos) << failedClick.err;
 
-    DevhostRun missing = RunDevhost(dir, Plugin("/no/such/Plugin.so"), "quit\n");
+    CommandRun missing = RunDevhost(dir, Plugin("/no/such/Plugin.so"), "quit\n");
     EXPECT_NE(missing.status, 0);
     EXPECT_NE(missing.err.find("cannot load plugin module /no/such/Plugin.so"), std::string::npos) << missing.err;
 
-    DevhostRun notAPlugin = RunDevhost(dir, Plugin(PLUGINSDK_PATH), "quit\n");
+    CommandRun notAPlugin = RunDevhost(dir, Plugin(PLUGINSDK_PATH), "quit\n");
     EXPECT_NE(notAPlugin.status, 0);
     EXPECT_NE(notAPlugin.err.find("is not an Orvane plugin"), std::string::npos) << notAPlugin.err;
 
-    DevhostRun badOption = RunDevhost(dir, "--no-such-option", "quit\n");
+    CommandRun badOption = RunDevhost(dir, "--no-such-option", "quit\n");
     EXPECT_NE(badOption.status, 0);
 }

@@ -82,21 +82,13 @@ orvane::host::HostOptions WithBackend(BackendRecord& record, std::chrono::millis
     return options;
 }
 
-TestPlugin& LoadWithOpenWindow(TestHost& host)
-{
-    TestPlugin& plugin = host.Load([](TestPlugin&) {});
-    host->ExecuteCommand("togglemenu Test");
-    host->RunFrames(2);
-    return plugin;
-}
-
 } // namespace
 
 TEST(HostUiBackendTest, TheBackendsWindowsStayOutOfCapturesClicksAndTyping)
 {
     BackendRecord record;
     TestHost host(WithBackend(record));
-    TestPlugin& plugin = LoadWithOpenWindow(host);
+    TestPlugin& plugin = host.LoadWithOpenWindow();
 
     std::string text = host->CaptureFrameText();
     EXPECT_NE(text.find("Test Window"), std::string::npos) << text;
@@ -113,7 +105,7 @@ TEST(HostUiBackendTest, ScreenshotsReachTheBackendWithThePluginWindowsRegion)
 {
     BackendRecord record;
     TestHost host(WithBackend(record));
-    LoadWithOpenWindow(host);
+    host.LoadWithOpenWindow();
 
     EXPECT_EQ(host->SaveScreenshot("whole.png"), std::nullopt);
     EXPECT_EQ(record.savedFile, "whole.png");
@@ -143,7 +135,7 @@ TEST(HostUiBackendTest, AWindowedBackendGetsFramesWithoutBeingAsked)
 {
     BackendRecord record;
     TestHost host(WithBackend(record, std::chrono::milliseconds(2)));
-    LoadWithOpenWindow(host);
+    host.LoadWithOpenWindow();
     const int before = record.presentedFrames;
     for (int i = 0; i < 500 && record.presentedFrames < before + 3; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));

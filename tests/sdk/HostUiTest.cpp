@@ -5,18 +5,6 @@
 
 #include "TestHost.h"
 
-namespace {
-
-TestPlugin& LoadWithOpenWindow(TestHost& host)
-{
-    TestPlugin& plugin = host.Load([](TestPlugin&) {});
-    host->ExecuteCommand("togglemenu Test");
-    host->RunFrames(2);
-    return plugin;
-}
-
-} // namespace
-
 TEST(HostUiTest, TheWindowGetsTheHostsContextAndIsDrawnOnlyWhileOpen)
 {
     TestHost host;
@@ -37,7 +25,7 @@ TEST(HostUiTest, TheWindowGetsTheHostsContextAndIsDrawnOnlyWhileOpen)
 TEST(HostUiTest, CaptureShowsTitleTextEntryAndButtonAsDearImGuiLogsThem)
 {
     TestHost host;
-    LoadWithOpenWindow(host);
+    host.LoadWithOpenWindow();
     std::string text = host->CaptureFrameText();
     EXPECT_NE(text.find("Test Window"), std::string::npos) << text;
     EXPECT_NE(text.find("Replays folder:"), std::string::npos) << text;
@@ -49,7 +37,7 @@ TEST(HostUiTest, CaptureShowsTitleTextEntryAndButtonAsDearImGuiLogsThem)
 TEST(HostUiTest, TypedTextReachesTheEntryAndClickPressesTheButton)
 {
     TestHost host;
-    TestPlugin& plugin = LoadWithOpenWindow(host);
+    TestPlugin& plugin = host.LoadWithOpenWindow();
     ASSERT_TRUE(host->TypeText("/home/zoë/Demos"));
     ASSERT_TRUE(host->TypeText(" more"));
     EXPECT_EQ(plugin.entry, "/home/zoë/Demos more");
@@ -64,7 +52,7 @@ TEST(HostUiTest, TypedTextReachesTheEntryAndClickPressesTheButton)
 TEST(HostUiTest, TheCloseButtonClosesTheMenuThroughTheConsole)
 {
     TestHost host;
-    TestPlugin& plugin = LoadWithOpenWindow(host);
+    TestPlugin& plugin = host.LoadWithOpenWindow();
     ASSERT_TRUE(host->Click("#CLOSE"));  // Dear ImGui's name for a window's close button
     EXPECT_FALSE(plugin.windowOpen);
     auto commands = host->ExecutedCommands();
@@ -81,7 +69,7 @@ TEST(HostUiTest, TheCloseButtonClosesTheMenuThroughTheConsole)
 TEST(HostUiTest, QueuedKeysReachTheFocusedEntryOneEventPerFrame)
 {
     TestHost host;
-    TestPlugin& plugin = LoadWithOpenWindow(host);
+    TestPlugin& plugin = host.LoadWithOpenWindow();
     ASSERT_TRUE(host->TypeText("abc"));
     host->QueueKey(ImGuiKey_Backspace, true);
     host->QueueKey(ImGuiKey_Backspace, false);
@@ -92,7 +80,7 @@ TEST(HostUiTest, QueuedKeysReachTheFocusedEntryOneEventPerFrame)
 TEST(HostUiTest, AWindowThatThrowsMidFrameDoesNotTakeTheHostDown)
 {
     TestHost host;
-    TestPlugin& plugin = LoadWithOpenWindow(host);
+    TestPlugin& plugin = host.LoadWithOpenWindow();
     plugin.throwInsideWindow = true;
     host->RunFrames(2);
     EXPECT_TRUE(host.HostSaid("DrawWindow threw: draw broke"));

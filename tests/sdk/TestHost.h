@@ -44,6 +44,15 @@ public:
         return static_cast<TestPlugin&>(*host->Plugin());
     }
 
+    // Loads the test plugin and opens its window ("togglemenu Test"), drawn for two frames.
+    TestPlugin& LoadWithOpenWindow()
+    {
+        TestPlugin& plugin = Load([](TestPlugin&) {});
+        host->ExecuteCommand("togglemenu Test");
+        host->RunFrames(2);
+        return plugin;
+    }
+
     bool HostSaid(const std::string& part) const
     {
         std::lock_guard lock(mutex);

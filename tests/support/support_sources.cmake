@@ -2,6 +2,7 @@
 # with the plugin linked in.
 target_sources(test_support PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/TempDir.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/CommandRun.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DocumentsSandbox.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PluginHost.cpp
 )

@@ -27,6 +27,24 @@ bool RejectedFlags()
     return LastSystemError().value() == ERROR_INVALID_FLAGS;
 }
 
+// Runs a conversion twice: to size the result, then to fill it. convert reads flags, which are
+// dropped when the code page rejects them (ERROR_INVALID_FLAGS).
+template <typename Text, typename Convert>
+std::error_code SizeAndConvert(DWORD& flags, const Convert& convert, Text& result)
+{
+    int length = convert(nullptr, 0);
+    if (length == 0 && RejectedFlags()) {
+        flags = 0;
+        length = convert(nullptr, 0);
+    }
+    if (length == 0)
+        return LastSystemError();
+    result.resize(static_cast<std::size_t>(length));
+    if (convert(result.data(), length) == 0)
+        return LastSystemError();
+    return {};
+}
+
 std::error_code ToWide(UINT codePage, std::string_view text, std::wstring& wide)
 {
     wide.clear();
@@ -39,17 +57,7 @@ std::error_code ToWide(UINT codePage, std::string_view text, std::wstring& wide)
     const auto convert = [&](wchar_t* out, int outLength) {
         return ::MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), out, outLength);
     };
-    int length = convert(nullptr, 0);
-    if (length == 0 && RejectedFlags()) {
-        flags = 0;
-        length = convert(nullptr, 0);
-    }
-    if (length == 0)
-        return LastSystemError();
-    wide.resize(static_cast<std::size_t>(length));
-    if (convert(wide.data(), length) == 0)
-        return LastSystemError();
-    return {};
+    return SizeAndConvert(flags, convert, wide);
 }
 
 std::error_code ToNarrow(UINT codePage, std::wstring_view wide, std::string& text)
@@ -69,16 +77,8 @@ std::error_code ToNarrow(UINT codePage, std::wstring_view wide, std::string& tex
         return ::WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), out, outLength,
                                      nullptr, strictByFlag ? nullptr : &usedDefault);
     };
-    int length = convert(nullptr, 0);
-    if (length == 0 && RejectedFlags()) {
-        flags = 0;
-        length = convert(nullptr, 0);
-    }
-    if (length == 0)
-        return LastSystemError();
-    text.resize(static_cast<std::size_t>(length));
-    if (convert(text.data(), length) == 0)
-        return LastSystemError();
+    if (std::error_code error = SizeAndConvert(flags, convert, text))
+        return error;
     if (usedDefault) {
         text.clear();
         return {ERROR_NO_UNICODE_TRANSLATION, std::system_category()};

@@ -1,0 +1,22 @@
+// Runs a command line through the system's shell with its output caught in files, the way a
+// user runs devhost from a terminal.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace testing_support {
+
+struct CommandRun {
+    int status = -1;   // as std::system returns it
+    std::string out;
+    std::string err;
+};
+
+// Runs commandLine with standard output and standard error sent to files in outputFolder.
+CommandRun RunCommand(const std::string& commandLine, const std::filesystem::path& outputFolder);
+
+// The whole file read as text ("\r\n" becomes "\n" on Windows); empty when it cannot be read.
+std::string ReadText(const std::filesystem::path& file);
+
+} // namespace testing_support
