@@ -17,4 +17,16 @@ void AddDevhostOptions(CLI::App& app, DevhostOptions& options)
                    "With --gui: Dear ImGui window settings (imgui.ini format) where windows are and how large, "
                    "as a host remembers them; read at start when the file exists, saved at exit")
         ->needs(gui);
+    app.footer("Script commands, one a line (\"#\" starts a comment; double quotes keep blanks or an empty value):\n"
+               "  wait SECONDS       advance the clock; due timers and game work run\n"
+               "  play ID DATE       play a replay with this identifier and date; play-null plays none\n"
+               "  settle             wait until every upload is answered and handled\n"
+               "  frame [N]          run N UI frames (default 1)\n"
+               "  console COMMAND    run a console command, e.g. console togglemenu Ravento\n"
+               "  show               print the open windows' contents\n"
+               "  type TEXT          type into the window's text entry\n"
+               "  click LABEL        press the window's button with that label\n"
+               "  cvar NAME          print a console variable\n"
+               "  screenshot FILE    save the frame as PNG (with --gui; add \"window\" for the plugin's window)\n"
+               "  quit               stop");
 }
