@@ -120,6 +120,12 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::string_view 
     Descriptor stdinRead, stdinWrite, stdoutRead, stdoutWrite;
     if ((error = MakePipe(stdinRead, stdinWrite)) || (error = MakePipe(stdoutRead, stdoutWrite)))
         return result;
+    // A blocking write of a large upload would wait for the child to read it all, while the child
+    // waits for us to read its output: both would hang.
+    if (::fcntl(stdinWrite.Get(), F_SETFL, O_NONBLOCK) != 0) {
+        error = LastError();
+        return result;
+    }
 
     pid_t pid = 0;
     if ((error = Spawn(argv, stdinRead.Get(), stdoutWrite.Get(), pid)))

@@ -120,6 +120,7 @@ TEST(PlayReplay, IdentifiersThatAreNoSingleNameReachNothing)
     const std::string hostile[] = {
         "sub/R", "sub\\R", "../Elsewhere/R", "..\\Elsewhere\\R", std::string("R.replay\0", 9),
         std::string("R\0", 2), "?", "*", "a?", "R:stream", Narrow(fixture.demos / "R"),
+        std::string(300, 'R'),  // longer than any entry name can be
     };
     for (const std::string& id : hostile)
         fixture.Play(id);

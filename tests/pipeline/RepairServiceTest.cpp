@@ -101,6 +101,20 @@ TEST(RepairService, RunsTheRepairCommandAndHonoursItsExitCode)
     }
 }
 
+TEST(RepairService, StreamsLargeUploadsThroughTheRepairCommand)
+{
+    // Far more than two pipe buffers: the command writes output while its input still arrives.
+    ServiceOptions options;
+    options.repairCommand = "cat";
+    RunningService service(options);
+    std::string replay(4u << 20, '\0');
+    for (std::size_t at = 0; at < replay.size(); ++at)
+        replay[at] = static_cast<char>(at * 131 % 251);
+    httplib::Result result = service.Upload(replay);
+    ASSERT_EQ(StatusOf(result), 200);
+    EXPECT_TRUE(result->body == replay);
+}
+
 TEST(RepairService, RefusesUploadsBeyondTheLimit)
 {
     ServiceOptions options;

@@ -31,6 +31,7 @@ TEST(ReplayFiles, ExactEntryLookup)
         {"R.replay", true}, {"S.replay", true},  {"r.replay", false}, {"R.REPLAY", false},
         {"R.replay ", false}, {"R", false},      {"R.rep*", false},   {"R.replay?", false},
         {".", false},       {"..", false},       {"", false},         {"../Demos", false},
+        {std::string(300, 'R'), false},
     };
     for (const Case& check : cases) {
         bool found = !check.found;

@@ -11,6 +11,10 @@
 #include <gtest/gtest.h>
 #include <imgui.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "support/DocumentsSandbox.h"
 #include "FileSystem.h"
 #include "support/PluginHost.h"
@@ -193,6 +197,29 @@ TEST_F(SettingsPanelTest, ARelativeFolderIsStoredAsTyped)
     EXPECT_EQ(DemosFolder(), std::filesystem::path("relative replays"));
     EXPECT_EQ(Variable(), "relative replays");
 }
+
+#if defined(_WIN32)
+TEST_F(SettingsPanelTest, AFolderTheCodePageCannotHoldWarnsAndIsLoggedWithoutChangingAnything)
+{
+    if (::GetACP() != 1252 || !::AreFileApisANSI())
+        GTEST_SKIP() << "ANSI code page " << ::GetACP() << " is not 1252";
+    // "中" exists as a folder and arrives as UTF-8, but the variable's code page has no room for it.
+    const std::filesystem::path folder = sandbox.Home() / std::filesystem::path(L"\u4E2D");
+    std::filesystem::create_directory(folder);
+
+    Type(sandbox.Home().string() + "\\\xE4\xB8\xAD");
+    Check();
+
+    EXPECT_THAT(Frame(), HasSubstr(kWarning));
+    const std::vector<std::string> log = host.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_THAT(log[0], testing::StartsWith("Check failed: "));
+    EXPECT_TRUE(DemosFolder().empty());
+    EXPECT_EQ(Variable(), "");
+    RunGameSide();
+    EXPECT_THAT(host.Commands(), IsEmpty());
+}
+#endif
 
 TEST_F(SettingsPanelTest, AFailingExistenceQueryWarnsAndIsLoggedWithoutLeavingThePanel)
 {

@@ -73,8 +73,10 @@ std::error_code FindExactEntry(const std::filesystem::path& folder, const std::f
     WIN32_FIND_DATAW entry;
     HANDLE search = ::FindFirstFileW((folder / name).c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
+        // A name too long for the file system is, like a missing one, no entry's name.
         std::error_code error = LastSystemError();
-        return error.value() == ERROR_FILE_NOT_FOUND ? std::error_code() : error;
+        bool noSuchName = error.value() == ERROR_FILE_NOT_FOUND || error.value() == ERROR_FILENAME_EXCED_RANGE;
+        return noSuchName ? std::error_code() : error;
     }
     ::FindClose(search);
     // The lookup ignores case (and may match a short 8.3 name); the stored name must be exact.
