@@ -56,9 +56,3 @@ bool IsDirectory(const std::filesystem::path& path)
 {
     return EntryKindOf(path) == platform::EntryKind::Directory;
 }
-
-void MakeDirectory(const std::filesystem::path& path)
-{
-    if (std::error_code error = platform::CreateOneDirectory(path))
-        throw std::filesystem::filesystem_error("create_directory", path, error);
-}

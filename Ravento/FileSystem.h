@@ -16,7 +16,3 @@ std::filesystem::path PathFromTypedText(std::string_view utf8);
 // Throw std::filesystem::filesystem_error naming "exists" on failures other than "not found".
 bool Exists(const std::filesystem::path& path);
 bool IsDirectory(const std::filesystem::path& path);
-
-// Creates one directory level; an existing directory is fine. Throws
-// std::filesystem::filesystem_error naming "create_directory".
-void MakeDirectory(const std::filesystem::path& path);

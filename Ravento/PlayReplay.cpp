@@ -8,10 +8,11 @@
 #include <fmt/format.h>
 
 #include "CallbackBoundary.h"
-#include "NarrowText.h"
+#include "FileSystem.h"
 #include "Ravento.h"
 #include "orvane/HttpWrapper.h"
 #include "orvane/ReplayWrapper.h"
+#include "platform/CodePage.h"
 #include "platform/ReplayFiles.h"
 
 namespace {
@@ -71,7 +72,7 @@ void Ravento::OnPlayReplay(ActorWrapper, void* params, std::string)
 
     CurlRequest request;
     request.url = kRepairServiceUrl;
-    request.formFields.push_back({FormField::kFile, NarrowText(replayEntry->path()), "file"});
+    request.formFields.push_back({FormField::kFile, CodePageText(replayEntry->path()), "file"});
 
     // The host drops this callable before it releases the plugin, so a plain pointer is safe.
     Ravento* plugin = this;

@@ -5,8 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "FileSystem.h"
 #include "ModuleConsole.h"
-#include "NarrowText.h"
 #include "Ravento.h"
 #include "WholeFileWrite.h"
 #include "platform/ReplayFiles.h"
@@ -36,7 +36,7 @@ void GiveRepairedName(const std::filesystem::path& demos, const std::filesystem:
     // Without a folder the name below would point at the root of the file system.
     if (demos.empty())
         return;
-    std::filesystem::path target = PathFromNarrow(fmt::format("{}/{}_fixed.replay", NarrowText(demos), replayId));
+    std::filesystem::path target = PathFromCodePage(fmt::format("{}/{}_fixed.replay", CodePageText(demos), replayId));
     platform::ReplayFiles().MoveWithoutReplace(oldFile, target);
 }
 
@@ -59,10 +59,10 @@ void StoreRepairedReplay(const std::filesystem::path& demos, const std::filesyst
                          const std::string& replayId, std::string_view repairedBytes)
 {
     // Every name is made before anything moves, so a conversion error changes nothing.
-    std::string backupFolder = NarrowText(demos / "../OV_Ravento_BackupReplays");
-    std::filesystem::path backupCopy = PathFromNarrow(fmt::format("{}/{}_copy.replay", backupFolder, replayId));
-    std::filesystem::path repaired = demos / PathFromNarrow(fmt::format("{}_fixed.replay", replayId));
-    std::string repairedText = NarrowText(repaired);
+    std::string backupFolder = CodePageText(demos / "../OV_Ravento_BackupReplays");
+    std::filesystem::path backupCopy = PathFromCodePage(fmt::format("{}/{}_copy.replay", backupFolder, replayId));
+    std::filesystem::path repaired = demos / PathFromCodePage(fmt::format("{}_fixed.replay", replayId));
+    std::string repairedText = CodePageText(repaired);
 
     platform::ReplayFileSystem& files = platform::ReplayFiles();
     if (std::error_code error = files.MoveWithoutReplace(oldFile, backupCopy))

@@ -7,8 +7,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/CodePage.h"
-
 namespace testing_support {
 namespace {
 
@@ -73,14 +71,6 @@ std::string ReadBytes(const std::filesystem::path& file)
     if (!stream)
         return "<missing>";
     return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-}
-
-std::string Narrow(const std::filesystem::path& path)
-{
-    std::string text;
-    if (platform::CodePageTextFromPath(path, text))
-        throw std::runtime_error("path not convertible: " + path.string());
-    return text;
 }
 
 } // namespace testing_support

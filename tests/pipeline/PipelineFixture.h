@@ -46,7 +46,5 @@ private:
 std::vector<std::string> Names(const std::filesystem::path& folder);
 // The whole file, byte for byte; "<missing>" when it cannot be read.
 std::string ReadBytes(const std::filesystem::path& file);
-// The narrow text the plugin uses for a path (the filesystem code page).
-std::string Narrow(const std::filesystem::path& path);
 
 } // namespace testing_support

@@ -1,9 +1,9 @@
 // Which plays send an upload, and what the upload names.
 #include <gtest/gtest.h>
 
+#include "FileSystem.h"
 #include "pipeline/PipelineFixture.h"
 
-using testing_support::Narrow;
 using testing_support::PipelineFixture;
 
 namespace {
@@ -79,7 +79,7 @@ TEST(PlayReplay, TheRequestUploadsTheReplayFileToTheRepairService)
         EXPECT_FALSE(request.auxCallback);
         ASSERT_EQ(request.formFields.size(), 1u);
         EXPECT_EQ(request.formFields[0].kind, FormField::kFile);
-        EXPECT_EQ(request.formFields[0].data, Narrow(fixture.demos / "R.replay"));
+        EXPECT_EQ(request.formFields[0].data, CodePageText(fixture.demos / "R.replay"));
         EXPECT_EQ(request.formFields[0].name, "file");
     }
     EXPECT_EQ(fixture.Recorder().PendingCount(), 2u);  // each with its own reply callable
@@ -97,16 +97,16 @@ TEST(PlayReplay, LookupMatchesTheExactNameOnly)
     fixture.AddReplay("R");
     fixture.AddReplay("R_fixed");
     fixture.Play("R");
-    EXPECT_EQ(LastUploadedPath(fixture), Narrow(fixture.demos / "R.replay"));
+    EXPECT_EQ(LastUploadedPath(fixture), CodePageText(fixture.demos / "R.replay"));
 
     // Any kind of entry counts, as it would in a listing of the folder.
     fixture.dir.MakeFolder("TAGame/Demos/S.replay");
     fixture.Play("S");
-    EXPECT_EQ(LastUploadedPath(fixture), Narrow(fixture.demos / "S.replay"));
+    EXPECT_EQ(LastUploadedPath(fixture), CodePageText(fixture.demos / "S.replay"));
 
     fixture.AddReplay("");
     fixture.Play("");
-    EXPECT_EQ(LastUploadedPath(fixture), Narrow(fixture.demos / ".replay"));
+    EXPECT_EQ(LastUploadedPath(fixture), CodePageText(fixture.demos / ".replay"));
     EXPECT_EQ(RequestCount(fixture), 3u);
 }
 
@@ -119,7 +119,7 @@ TEST(PlayReplay, IdentifiersThatAreNoSingleNameReachNothing)
     fixture.dir.MakeFile("TAGame/Demos/a.replay");
     const std::string hostile[] = {
         "sub/R", "sub\\R", "../Elsewhere/R", "..\\Elsewhere\\R", std::string("R.replay\0", 9),
-        std::string("R\0", 2), "?", "*", "a?", "R:stream", Narrow(fixture.demos / "R"),
+        std::string("R\0", 2), "?", "*", "a?", "R:stream", CodePageText(fixture.demos / "R"),
         std::string(300, 'R'),  // longer than any entry name can be
     };
     for (const std::string& id : hostile)

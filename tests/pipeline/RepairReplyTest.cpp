@@ -1,10 +1,10 @@
 // What each answer of the repair service does to the files, the log and the rate-limit flag.
 #include <gtest/gtest.h>
 
+#include "FileSystem.h"
 #include "pipeline/PipelineFixture.h"
 
 using testing_support::Names;
-using testing_support::Narrow;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;
 using Lines = std::vector<std::string>;

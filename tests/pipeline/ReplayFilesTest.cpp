@@ -4,12 +4,12 @@
 
 #include <optional>
 
+#include "FileSystem.h"
 #include "pipeline/PipelineFixture.h"
 #include "WholeFileWrite.h"
 #include "platform/ReplayFiles.h"
 
 using testing_support::Names;
-using testing_support::Narrow;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;
 using testing_support::TempDir;
@@ -162,7 +162,7 @@ FailedRepair RepairWith(bool earlierRepairedFile = false)
     fixture.Answer(200, kRepairedBytes);
     Lines log = fixture.Log();
     for (std::string& line : log) {  // the repaired file's path varies; keep the rest
-        std::string repaired = Narrow(fixture.demos / "R_fixed.replay");
+        std::string repaired = CodePageText(fixture.demos / "R_fixed.replay");
         if (std::size_t at = line.find(repaired); at != std::string::npos)
             line.replace(at, repaired.size(), "<repaired>");
     }
