@@ -73,9 +73,11 @@ std::error_code ToNarrow(UINT codePage, std::wstring_view wide, std::string& tex
     const bool strictByFlag = codePage == CP_UTF8 || codePage == kGb18030;
     DWORD flags = strictByFlag ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL usedDefault = FALSE;
+    // Code pages that reject the flags also reject the used-default query (error 87).
     const auto convert = [&](char* out, int outLength) {
+        const bool askUsedDefault = !strictByFlag && flags != 0;
         return ::WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), out, outLength,
-                                     nullptr, strictByFlag ? nullptr : &usedDefault);
+                                     nullptr, askUsedDefault ? &usedDefault : nullptr);
     };
     if (std::error_code error = SizeAndConvert(flags, convert, text))
         return error;
