@@ -1,6 +1,9 @@
 #include "ConsoleOutput.h"
 
 #include <cstdio>
+#include <exception>
+
+#include <fmt/format.h>
 
 namespace orvane::host {
 namespace {
@@ -40,6 +43,17 @@ std::vector<std::string> ConsoleOutput::PluginLines() const
 {
     std::lock_guard lock(mutex);
     return pluginLines;
+}
+
+void ConsoleOutput::RunContained(const std::string& what, const std::function<void()>& code)
+{
+    try {
+        code();
+    } catch (const std::exception& error) {
+        HostLine(fmt::format("{} threw: {}", what, error.what()));
+    } catch (...) {
+        HostLine(fmt::format("{} threw an unknown exception", what));
+    }
 }
 
 } // namespace orvane::host

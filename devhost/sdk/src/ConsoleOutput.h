@@ -20,6 +20,9 @@ public:
     void HostLine(const std::string& text);
     std::vector<std::string> PluginLines() const;
 
+    // Runs plugin code; an exception that escapes it becomes one host line, "<what> threw: ...".
+    void RunContained(const std::string& what, const std::function<void()>& code);
+
 private:
     mutable std::mutex mutex;
     Sink pluginSink;

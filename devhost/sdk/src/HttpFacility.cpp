@@ -99,13 +99,7 @@ void HttpFacility::RunPluginCallable(PluginSession* owner, std::function<void()>
         owner->RunEntered(std::move(callable), what);
         return;
     }
-    try {
-        callable();
-    } catch (const std::exception& error) {
-        output.HostLine(fmt::format("{} threw: {}", what, error.what()));
-    } catch (...) {
-        output.HostLine(fmt::format("{} threw an unknown exception", what));
-    }
+    output.RunContained(what, callable);
 }
 
 std::size_t HttpFacility::Outstanding() const

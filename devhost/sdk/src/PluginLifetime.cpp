@@ -33,13 +33,7 @@ std::optional<std::string> CheckRecord(const PluginRegistration& record)
 // Entries the host calls outside any session (deleteMe after the session closed).
 void CallPluginEntry(ConsoleOutput& output, const char* what, const std::function<void()>& entry)
 {
-    try {
-        entry();
-    } catch (const std::exception& error) {
-        output.HostLine(fmt::format("plugin {} threw: {}", what, error.what()));
-    } catch (...) {
-        output.HostLine(fmt::format("plugin {} threw an unknown exception", what));
-    }
+    output.RunContained(fmt::format("plugin {}", what), entry);
 }
 
 } // namespace

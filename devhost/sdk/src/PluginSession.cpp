@@ -60,13 +60,7 @@ void PluginSession::RunEntered(std::function<void()>&& callable, const char* wha
     std::function<void()> local = std::move(callable);
     if (!closed.load()) {
         CurrentSessionScope scope(this);
-        try {
-            local();
-        } catch (const std::exception& error) {
-            services.output.HostLine(fmt::format("plugin {} threw: {}", what, error.what()));
-        } catch (...) {
-            services.output.HostLine(fmt::format("plugin {} threw an unknown exception", what));
-        }
+        services.output.RunContained(fmt::format("plugin {}", what), local);
     }
     local = nullptr;
     Leave();
