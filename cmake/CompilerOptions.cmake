@@ -5,6 +5,8 @@ set(RAVENTO_COMPILED_LANGUAGES "$<COMPILE_LANGUAGE:C,CXX>")
 if(MSVC)
     # /utf-8: the sources are UTF-8, and so must be the narrow literals the tests compare.
     add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:/W4;/permissive-;/utf-8;/Zc:__cplusplus>")
+    # Standard functions such as std::sscanf stay usable; their _s variants are not portable.
+    add_compile_definitions(_CRT_SECURE_NO_WARNINGS)
     if(RAVENTO_WARNINGS_AS_ERRORS)
         add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:/WX>")
     endif()
