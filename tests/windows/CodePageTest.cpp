@@ -41,7 +41,7 @@ public:
     UniversalRuntime() : module(::LoadLibraryW(L"ucrtbase.dll"))
     {
         if (module)
-            setLocale = reinterpret_cast<SetLocale>(reinterpret_cast<void (*)()>(::GetProcAddress(module, "setlocale")));
+            setLocale = reinterpret_cast<SetLocaleFunction>(reinterpret_cast<void (*)()>(::GetProcAddress(module, "setlocale")));
     }
     ~UniversalRuntime()
     {
@@ -57,9 +57,9 @@ public:
     bool SetLocale(const char* name) { return setLocale(LC_ALL, name) != nullptr; }
 
 private:
-    using SetLocale = char* (*)(int, const char*);
+    using SetLocaleFunction = char* (*)(int, const char*);
     HMODULE module;
-    SetLocale setLocale = nullptr;
+    SetLocaleFunction setLocale = nullptr;
 };
 
 // The wide text the ANSI code page makes of bytes, by the system's own conversion.
