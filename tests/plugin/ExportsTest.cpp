@@ -11,10 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 #include "Exports.h"
 #include "Ravento.h"
 #include "orvane/host/Host.h"
@@ -29,20 +25,10 @@ T ReadAt(const void* record, std::size_t offset)
     return value;
 }
 
-// Whether address lies in writable memory of this process: initialised data stays writable,
-// while read-only data (and, on ELF, relocated constants after RELRO) does not.
-#if defined(_WIN32)
-bool IsWritableMapping(const void* address)
-{
-    MEMORY_BASIC_INFORMATION region{};
-    if (::VirtualQuery(address, &region, sizeof region) == 0) {
-        ADD_FAILURE() << "VirtualQuery failed with " << ::GetLastError();
-        return false;
-    }
-    const DWORD writable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-    return (region.Protect & writable) != 0;
-}
-#else
+#if !defined(_WIN32)
+// Whether address lies in a writable mapping of this process: initialised data stays writable,
+// read-only data and relocated constants (after RELRO) do not. On Windows the section of the
+// record is checked in the module's own headers (tests/windows).
 bool IsWritableMapping(const void* address)
 {
     const auto where = reinterpret_cast<std::uintptr_t>(address);
@@ -77,7 +63,9 @@ TEST(ModuleExports, RecordOfTheLoadedModuleHoldsTheDeclaredValuesAtTheirOffsets)
     const std::filesystem::path sourceFile = ReadAt<const char*>(record, 8);
     EXPECT_EQ(sourceFile.filename(), "Ravento.h") << sourceFile;
     EXPECT_EQ(sourceFile.parent_path().filename(), "Ravento") << sourceFile;
+#if !defined(_WIN32)
     EXPECT_TRUE(IsWritableMapping(record)) << "the record belongs in initialised data, not read-only data";
+#endif
     EXPECT_STREQ(ReadAt<const char*>(record, 16), "Ravento");
     EXPECT_STREQ(ReadAt<const char*>(record, 24), "write a plugin description here");
     EXPECT_STREQ(ReadAt<const char*>(record, 32), "1.0");
