@@ -23,6 +23,8 @@ using testing_support::ReadBytes;
 using Lines = std::vector<std::string>;
 
 // The platform's own operations, with the path limit of a process without long-path awareness.
+// Renaming and removing the temporary file need no limit of their own: they only follow its
+// creation, and the temporary name is the longest of the names involved.
 class WithoutLongPathAwareness : public platform::ReplayFileSystem {
 public:
     WithoutLongPathAwareness() { platform::InstallReplayFileSystem(this); }
@@ -44,18 +46,6 @@ public:
         if (TooLong(file))
             return Refused();
         return ReplayFileSystem::CreateNewFile(file, handle);
-    }
-    std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
-    {
-        if (TooLong(from) || TooLong(to))
-            return Refused();
-        return ReplayFileSystem::RenameReplacing(from, to);
-    }
-    std::error_code RemoveFile(const std::filesystem::path& file) override
-    {
-        if (TooLong(file))
-            return Refused();
-        return ReplayFileSystem::RemoveFile(file);
     }
 
 private:
