@@ -1,4 +1,5 @@
-// Writing a file all or nothing, so that a failed write never leaves a short file behind.
+// Writing a new file whole and flushed, or not at all, so that a failed write never leaves a
+// short file behind and a file renamed into place afterwards is complete on disk.
 #pragma once
 
 #include <filesystem>
@@ -6,12 +7,11 @@
 #include <system_error>
 
 struct WholeFileWrite {
-    enum class Step { Done, Create, Write, Close, Rename };
+    enum class Step { Done, Create, Write, Close };
     Step failedAt = Step::Done;
     std::error_code error;  // Windows error numbers, as platform/ReplayFiles.h describes
 };
 
-// Writes bytes into a new temporary file beside target, checking every write and the close,
-// then renames it over target (replacing a file of that name). On failure the temporary file
-// is removed again and whatever was at target is left as it was.
-WholeFileWrite WriteWholeFile(const std::filesystem::path& target, std::string_view bytes);
+// Creates file (which must not exist), writes bytes into it, checking every write, and flushes
+// and closes it. On failure the file is removed again.
+WholeFileWrite WriteNewFile(const std::filesystem::path& file, std::string_view bytes);
