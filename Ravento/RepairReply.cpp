@@ -124,16 +124,14 @@ void StoreRepairedReplay(const std::filesystem::path& demos, const std::filesyst
 
 } // namespace
 
-// The first reply of a load that knows the replays folder settles what a crash left there. Every
+// The first reply of a load that can list the replays folder settles what a crash left there. Every
 // reply passes here before it writes, and waits while the settling runs, so the settling never
 // touches a temporary file this load is writing.
 void Ravento::SettleStaleTemporaryFilesOnce(const std::filesystem::path& demos)
 {
     std::lock_guard lock(staleTemporaryFilesMutex);
-    if (staleTemporaryFilesSettled || demos.empty())
-        return;
-    staleTemporaryFilesSettled = true;
-    SettleStaleTemporaryFiles(demos, demos / kBackupFolderFromDemos);
+    if (!staleTemporaryFilesSettled && !demos.empty())
+        staleTemporaryFilesSettled = SettleStaleTemporaryFiles(demos, demos / kBackupFolderFromDemos);
 }
 
 void Ravento::OnRepairReply(const std::filesystem::path& replayPath, const std::string& replayId, int status,

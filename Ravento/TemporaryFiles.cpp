@@ -73,10 +73,10 @@ bool IsMissing(const std::filesystem::path& path)
     return status.type() == std::filesystem::file_type::not_found;
 }
 
-std::vector<std::filesystem::path> Entries(const std::filesystem::path& folder)
+// The names in folder; error tells whether the listing failed.
+std::vector<std::filesystem::path> Entries(const std::filesystem::path& folder, std::error_code& error)
 {
     std::vector<std::filesystem::path> entries;
-    std::error_code error;
     for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
          entry.increment(error))
         entries.push_back(entry->path().filename());
@@ -89,7 +89,8 @@ std::optional<NativeText> IdentifierOnlyInBackup(const std::filesystem::path& de
                                                  const std::filesystem::path& backupFolder, std::uint64_t hash)
 {
     const NativeText copySuffix = Native("_copy.replay");
-    for (const std::filesystem::path& name : Entries(backupFolder)) {
+    std::error_code ignored;  // without a backup folder no replay can be only there
+    for (const std::filesystem::path& name : Entries(backupFolder, ignored)) {
         const NativeText& text = name.native();
         if (!EndsWith(text, copySuffix))
             continue;
@@ -120,10 +121,11 @@ bool IsTemporaryName(const std::filesystem::path& name)
     return true;
 }
 
-void SettleStaleTemporaryFiles(const std::filesystem::path& demos, const std::filesystem::path& backupFolder)
+bool SettleStaleTemporaryFiles(const std::filesystem::path& demos, const std::filesystem::path& backupFolder)
 {
+    std::error_code listingError;
     std::vector<std::filesystem::path> stale;
-    for (std::filesystem::path& name : Entries(demos)) {
+    for (std::filesystem::path& name : Entries(demos, listingError)) {
         if (IsTemporaryName(name))
             stale.push_back(std::move(name));
     }
@@ -135,4 +137,5 @@ void SettleStaleTemporaryFiles(const std::filesystem::path& demos, const std::fi
         else
             files.RemoveFile(demos / name);
     }
+    return !listingError;
 }

@@ -19,5 +19,5 @@ bool IsTemporaryName(const std::filesystem::path& name);
 // the old file moves to the backup folder, so a temporary file whose replay is only in the backup
 // folder (no "{id}.replay" in demos, "{id}_copy.replay" in backupFolder) is complete: it becomes
 // "{id}_fixed.replay". Every other one is removed. Never throws a file-system error; what cannot
-// be settled stays for the next load.
-void SettleStaleTemporaryFiles(const std::filesystem::path& demos, const std::filesystem::path& backupFolder);
+// be settled stays for the next load. False when demos could not be listed.
+bool SettleStaleTemporaryFiles(const std::filesystem::path& demos, const std::filesystem::path& backupFolder);
