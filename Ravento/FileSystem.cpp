@@ -79,9 +79,8 @@ std::string LogText(const std::filesystem::path& path)
     for (std::size_t at = 0; at < native.size();) {
         std::size_t length = CharacterLength(native, at);
         std::string character;
-        if (platform::CodePageTextFromPath(native.substr(at, length), character))
-            character = "?";
-        text += character;
+        bool unconvertible = static_cast<bool>(platform::CodePageTextFromPath(native.substr(at, length), character));
+        text += unconvertible ? std::string_view("?") : std::string_view(character);
         at += length;
     }
     return text;

@@ -30,7 +30,7 @@ using testing_support::ReadBytes;
 
 // Fewer under Wine, where every file operation costs far more.
 #if defined(_WIN32)
-constexpr int kSeedCount = 4;
+constexpr int kSeedCount = 6;
 constexpr int kStepsPerSeed = 150;
 constexpr std::size_t kHugeBody = std::size_t{1} << 20;
 #else

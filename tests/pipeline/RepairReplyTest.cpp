@@ -180,7 +180,7 @@ TEST(RepairReply, TheFirstReplySettlesTemporaryFilesACrashLeftAndNothingElse)
 {
     Uploaded fixture;
     const std::string nearMisses[] = {
-        ".ravento-0123456789abcdef-0123456.tmp",  ".ravento-0123456789ABCDEF-01234567.tmp",
+        ".ravento-0123456789abcdef-0123456.tmp",  ".ravento-0123456789abcdef_01234567.tmp",
         ".ravento-0123456789abcdef-01234567.tmp~", "ravento-0123456789abcdef-01234567.tmp",
         ".ravento-0123456789abcdeg-01234567.tmp",  "R.tmp",
     };

@@ -112,7 +112,7 @@ TEST(ReplayFiles, WriteNewFileWritesExactlyAndNeverReplaces)
 TEST(ReplayFiles, LogTextReplacesOnlyWhatTheCodePageCannotHold)
 {
 #if defined(_WIN32)
-    const std::filesystem::path unconvertible(L"Demos\\a\xD800b\xD83D\xDE00c");  // a lone surrogate
+    const std::filesystem::path unconvertible(L"Demos\\a\xD800" L"b\xD83D\xDE00" L"c");  // a lone surrogate
     const std::filesystem::path pair(L"\xD83D\xDE00");
 #else
     const std::filesystem::path unconvertible("Demos/a\xFF" "b\xF0\x9F\x98\x80" "c");  // a stray byte
