@@ -101,9 +101,10 @@ void StoreRepairedReplay(const std::filesystem::path& demos, const std::filesyst
     std::string backupFolder = CodePageText(demos / kBackupFolderFromDemos);
     std::filesystem::path backupCopy = PathFromCodePage(fmt::format("{}/{}_copy.replay", backupFolder, replayId));
     std::filesystem::path repaired = demos / PathFromCodePage(fmt::format("{}_fixed.replay", replayId));
-    std::filesystem::path temporary = demos / TemporaryNameFor(PathFromCodePage(replayId));
+    TemporaryNames names = TemporaryNamesFor(PathFromCodePage(replayId));
+    std::filesystem::path temporary = demos / names.whole;
 
-    WholeFileWrite written = WriteNewFile(temporary, repairedBytes);
+    WholeFileWrite written = WriteWholeFile(demos / names.writing, temporary, repairedBytes);
     if (written.failedAt != WholeFileWrite::Step::Done)
         return LogWriteFailure(repaired, written);
 

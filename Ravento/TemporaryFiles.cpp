@@ -15,9 +15,13 @@ namespace {
 
 using NativeText = std::filesystem::path::string_type;
 
-// '#' stands for one lower-case hex digit; every other character must be there as it is.
-constexpr std::string_view kNameForm = ".ravento-################-########.tmp";
+// '#' stands for one lower-case hex digit, '*' for the suffix; every other character must be
+// there as it is.
+constexpr std::string_view kNameForm = ".ravento-################-########.***";
+constexpr std::string_view kWritingSuffix = "tmp";
+constexpr std::string_view kWholeSuffix = "new";
 constexpr std::size_t kHashAt = 9;
+constexpr std::size_t kSuffixAt = kNameForm.size() - 3;
 constexpr std::size_t kHashDigits = 16;
 
 NativeText Native(std::string_view ascii)
@@ -103,9 +107,10 @@ std::optional<NativeText> IdentifierOnlyInBackup(const std::filesystem::path& de
 
 } // namespace
 
-std::filesystem::path TemporaryNameFor(const std::filesystem::path& replayId)
+TemporaryNames TemporaryNamesFor(const std::filesystem::path& replayId)
 {
-    return Native(fmt::format(".ravento-{:016x}-{:08x}.tmp", HashOf(replayId.native()), UniqueNumber()));
+    const std::string stem = fmt::format(".ravento-{:016x}-{:08x}.", HashOf(replayId.native()), UniqueNumber());
+    return {Native(stem + std::string(kWritingSuffix)), Native(stem + std::string(kWholeSuffix))};
 }
 
 bool IsTemporaryName(const std::filesystem::path& name)
@@ -113,12 +118,13 @@ bool IsTemporaryName(const std::filesystem::path& name)
     const NativeText& text = name.native();
     if (text.size() != kNameForm.size())
         return false;
-    for (std::size_t at = 0; at < text.size(); ++at) {
+    for (std::size_t at = 0; at < kSuffixAt; ++at) {
         bool fits = kNameForm[at] == '#' ? HexValue(text[at]) >= 0 : text[at] == kNameForm[at];
         if (!fits)
             return false;
     }
-    return true;
+    const NativeText suffix = text.substr(kSuffixAt);
+    return suffix == Native(kWritingSuffix) || suffix == Native(kWholeSuffix);
 }
 
 bool SettleStaleTemporaryFiles(const std::filesystem::path& demos, const std::filesystem::path& backupFolder)
@@ -131,7 +137,10 @@ bool SettleStaleTemporaryFiles(const std::filesystem::path& demos, const std::fi
     }
     platform::ReplayFileSystem& files = platform::ReplayFiles();
     for (const std::filesystem::path& name : stale) {
-        std::optional<NativeText> id = IdentifierOnlyInBackup(demos, backupFolder, HashInName(name.native()));
+        const bool whole = name.native().substr(kSuffixAt) == Native(kWholeSuffix);
+        std::optional<NativeText> id;
+        if (whole)
+            id = IdentifierOnlyInBackup(demos, backupFolder, HashInName(name.native()));
         if (id)
             files.RenameReplacing(demos / name, demos / (*id + Native("_fixed.replay")));
         else

@@ -1,5 +1,5 @@
-// Writing a new file whole and flushed, or not at all, so that a failed write never leaves a
-// short file behind and a file renamed into place afterwards is complete on disk.
+// Writing a new file whole and flushed, or not at all: a file under its final name is always
+// complete on disk, and a failed write leaves nothing behind.
 #pragma once
 
 #include <filesystem>
@@ -7,11 +7,13 @@
 #include <system_error>
 
 struct WholeFileWrite {
-    enum class Step { Done, Create, Write, Close };
+    enum class Step { Done, Create, Write, Close, Rename };
     Step failedAt = Step::Done;
     std::error_code error;  // Windows error numbers, as platform/ReplayFiles.h describes
 };
 
-// Creates file (which must not exist), writes bytes into it, checking every write, and flushes
-// and closes it. On failure the file is removed again.
-WholeFileWrite WriteNewFile(const std::filesystem::path& file, std::string_view bytes);
+// Creates writing (which must not exist), writes bytes into it, checking every write, flushes
+// and closes it, then renames it to whole in the same folder. On failure nothing is left under
+// either name.
+WholeFileWrite WriteWholeFile(const std::filesystem::path& writing, const std::filesystem::path& whole,
+                              std::string_view bytes);

@@ -30,6 +30,7 @@ void FaultyReplayFiles::Plan(Fault fault, int crashAfterOperations)
     crashAfter = crashAfterOperations;
     operations = 0;
     moves = 0;
+    renames = 0;
     faultFired = false;
     crashed = false;
 }
@@ -96,7 +97,8 @@ std::error_code FaultyReplayFiles::RenameReplacing(const std::filesystem::path& 
 {
     if (!Alive())
         return Error(kAccessDenied);
-    if (Fires(Fault::RenameDenied))
+    ++renames;
+    if ((renames == 1 && Fires(Fault::MarkWholeDenied)) || (renames == 2 && Fires(Fault::RenameDenied)))
         return Error(kAccessDenied);
     return ReplayFileSystem::RenameReplacing(from, to);
 }

@@ -18,9 +18,10 @@ enum class Fault {
     FlushFails,        // the close flushes and closes, then reports 112
     MoveDenied,        // the first move of the reply is refused (5)
     FileLocked,        // the first move of the reply finds the file in use (32)
+    MarkWholeDenied,   // the rename that marks the written file whole is refused (5)
     RenameDenied,      // the rename into place is refused (5)
 };
-inline constexpr int kFaultKinds = 7;
+inline constexpr int kFaultKinds = 8;
 
 class FaultyReplayFiles : public platform::ReplayFileSystem {
 public:
@@ -53,6 +54,7 @@ private:
     int crashAfter = -1;
     int operations = 0;
     int moves = 0;
+    int renames = 0;
     bool faultFired = false;
     bool crashed = false;
 };

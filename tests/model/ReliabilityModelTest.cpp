@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <random>
@@ -40,8 +41,9 @@ constexpr std::size_t kHugeBody = std::size_t{2} << 20;
 #endif
 constexpr std::uint32_t kSeeds[20] = {1,     7,     42,    99,    1234,  2025,  31337, 4242,  65535, 8675309,
                                       11111, 22222, 33333, 44444, 55555, 66666, 77777, 88888, 99999, 123456};
-// Steps of a 200 answer through the seam: create, write, flush and close, move, rename.
-constexpr int kRepairSteps = 5;
+// Steps of a 200 answer through the seam: create, write, flush and close, mark whole, move,
+// rename into place.
+constexpr int kRepairSteps = 6;
 
 struct Totals {
     int seeds = 0;
@@ -334,8 +336,10 @@ private:
     std::string RandomBytes(std::size_t size)
     {
         std::string bytes(size, '\0');
-        for (char& byte : bytes)
-            byte = static_cast<char>(random());
+        for (std::size_t at = 0; at < size; at += 4) {
+            const std::uint32_t word = static_cast<std::uint32_t>(random());
+            std::memcpy(bytes.data() + at, &word, std::min<std::size_t>(4, size - at));
+        }
         return bytes;
     }
 

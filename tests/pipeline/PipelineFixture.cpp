@@ -82,6 +82,8 @@ std::string ReadBytes(const std::filesystem::path& file)
         return "<missing>";
     // One read of the whole file: the model test reads files of megabytes after every step.
     std::string bytes;
+    std::error_code unknownSize;
+    bytes.reserve(static_cast<std::size_t>(std::filesystem::file_size(file, unknownSize)));
     char buffer[1 << 16];
     while (stream.read(buffer, sizeof buffer) || stream.gcount() > 0)
         bytes.append(buffer, static_cast<std::size_t>(stream.gcount()));

@@ -190,7 +190,10 @@ TEST(RepairReply, TheFirstReplySettlesTemporaryFilesACrashLeftAndNothingElse)
     // A crash between the backup move and the rename: Q is only in the backup folder, and its
     // finished temporary file is all there is of the repair.
     fixture.dir.MakeFile("TAGame/OV_Ravento_BackupReplays/Q_copy.replay", "old Q");
-    fixture.dir.MakeFile(std::filesystem::path("TAGame/Demos") / TemporaryNameFor("Q"), "repaired Q");
+    fixture.dir.MakeFile(std::filesystem::path("TAGame/Demos") / TemporaryNamesFor("Q").whole, "repaired Q");
+    // P was repaired before; a later repair of it died while writing. Half a file is never used.
+    fixture.dir.MakeFile("TAGame/OV_Ravento_BackupReplays/P_copy.replay", "old P");
+    fixture.dir.MakeFile(std::filesystem::path("TAGame/Demos") / TemporaryNamesFor("P").writing, "repai");
 
     fixture.Answer(500);
 

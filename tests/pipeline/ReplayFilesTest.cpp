@@ -94,19 +94,21 @@ TEST(ReplayFiles, MovesAcrossFileSystemsCopy)
     std::filesystem::remove(to);
 }
 
-TEST(ReplayFiles, WriteNewFileWritesExactlyAndNeverReplaces)
+TEST(ReplayFiles, WholeFileWriteLeavesTheFileUnderItsFinalNameOnly)
 {
     TempDir dir;
-    std::filesystem::path file = dir.Path() / "t";
-    WholeFileWrite result = WriteNewFile(file, std::string("\0\r\n", 3));
+    const std::filesystem::path writing = dir.Path() / "w", whole = dir.Path() / "t";
+    WholeFileWrite result = WriteWholeFile(writing, whole, std::string("\0\r\n", 3));
     EXPECT_EQ(result.failedAt, WholeFileWrite::Step::Done);
-    EXPECT_EQ(ReadBytes(file), std::string("\0\r\n", 3));
+    EXPECT_EQ(ReadBytes(whole), std::string("\0\r\n", 3));
+    EXPECT_EQ(Names(dir.Path()), Lines{"t"});
 
-    result = WriteNewFile(file, "other");
+    dir.MakeFile("w", "someone else's");
+    result = WriteWholeFile(writing, whole, "other");
     EXPECT_EQ(result.failedAt, WholeFileWrite::Step::Create);
     EXPECT_EQ(result.error.value(), 80);
-    EXPECT_EQ(ReadBytes(file), std::string("\0\r\n", 3));
-    EXPECT_EQ(Names(dir.Path()), Lines{"t"});
+    EXPECT_EQ(ReadBytes(writing), "someone else's");
+    EXPECT_EQ(ReadBytes(whole), std::string("\0\r\n", 3));
 }
 
 TEST(ReplayFiles, LogTextReplacesOnlyWhatTheCodePageCannotHold)
@@ -142,6 +144,7 @@ public:
     std::optional<int> createError;
     std::optional<int> closeError;
     std::optional<int> renameError;
+    int failRenameNumber = 2;  // the first rename marks the written file whole, the second puts it in place
     std::optional<std::size_t> diskFullAfter;  // a write stores this many bytes, then fails with 112
 
     std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
@@ -170,13 +173,14 @@ public:
     }
     std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
     {
-        if (renameError)
+        if (renameError && ++renames == failRenameNumber)
             return platform::ReplayFileError(*renameError);
         return ReplayFileSystem::RenameReplacing(from, to);
     }
 
 private:
     int moves = 0;
+    int renames = 0;
 };
 
 const std::string kOldBytes = "old replay bytes";
@@ -295,10 +299,13 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
 TEST(RepairFailures, AnErrorThrownAfterTheBackupMoveStillBringsTheOldFileBack)
 {
     struct ThrowingRename : FailingFiles {
-        std::error_code RenameReplacing(const std::filesystem::path&, const std::filesystem::path&) override
+        std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
         {
-            throw std::runtime_error("thrown after the backup move");
+            if (++renames == 2)
+                throw std::runtime_error("thrown after the backup move");
+            return FailingFiles::RenameReplacing(from, to);
         }
+        int renames = 0;
     } files;
     FailedRepair result = RepairWith();
     EXPECT_EQ(result.log, (Lines{"Post result(200)", "OnRepairReply failed: thrown after the backup move"}));
