@@ -125,9 +125,9 @@ void StoreRepairedReplay(const std::filesystem::path& demos, const std::filesyst
 
 } // namespace
 
-// The first reply of a load that can list the replays folder settles what a crash left there. Every
-// reply passes here before it writes, and waits while the settling runs, so the settling never
-// touches a temporary file this load is writing.
+// The first reply of a load that can list the replays folder settles what a crash left there.
+// Every reply passes here before it writes, and waits while the settling runs, so the settling
+// never touches a temporary file this load is writing.
 void Ravento::SettleStaleTemporaryFilesOnce(const std::filesystem::path& demos)
 {
     std::lock_guard lock(staleTemporaryFilesMutex);
