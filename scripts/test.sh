@@ -55,6 +55,7 @@ run_preset() {
 mkdir -p build
 run_preset dev
 run_preset dev-asan
+run_preset dev-tsan
 run_preset windows
 # Wine's server and services of the throwaway prefix are not left running.
 WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true

@@ -18,7 +18,7 @@ using testing_support::PipelineFixture;
 
 namespace {
 
-constexpr int kRounds = 150;
+constexpr int kRounds = 300;
 constexpr int kPlaysPerRound = 4;
 
 } // namespace
