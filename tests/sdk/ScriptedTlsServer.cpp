@@ -53,7 +53,13 @@ bool TlsConnection::ReadRequest()
     std::size_t length = 0;
     if (std::size_t field = head.find("\r\ncontent-length:"); field != std::string::npos)
         length = std::stoul(head.substr(field + 17));
-    while (request.size() < headEnd + 4 + length) {
+    bool chunked = head.find("\r\ntransfer-encoding: chunked") != std::string::npos;
+    auto complete = [&] {
+        if (chunked)
+            return request.size() >= headEnd + 5 && request.compare(request.size() - 5, 5, "0\r\n\r\n") == 0;
+        return request.size() >= headEnd + 4 + length;
+    };
+    while (!complete()) {
         if (!readMore())
             return false;
     }
