@@ -140,7 +140,7 @@ TEST(CurlTransportTest, ATransferTooSlowOrTooLongFailsAtItsLimit)
         EXPECT_EQ(reply.status, 0);
         EXPECT_THAT(reply.reason, HasSubstr(reason));
         EXPECT_TRUE(reply.body.empty());
-        std::cout << fmt::format("[reliability] transport-limit: {} after {:.1f} s ({})\n", reason, seconds,
+        std::cout << fmt::format("[transport] limit: {} after {:.1f} s ({})\n", reason, seconds,
                                  reply.reason);
     }
 }
