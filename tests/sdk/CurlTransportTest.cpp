@@ -103,7 +103,7 @@ void Answer(TlsConnection& connection)
 
 } // namespace
 
-TEST(CurlTransportTest, ARepliesCountsOnlyWhenItsEndWasAnnounced)
+TEST(CurlTransportTest, AReplyCountsOnlyWhenItsEndWasAnnounced)
 {
     ScriptedTlsServer server(Answer);
     CurlTransport transport(Trusting(server));
