@@ -158,7 +158,7 @@ void RepairService::HandleUpload(const httplib::Request& request, httplib::Respo
                                  const httplib::ContentReader& reader)
 {
     if (!rateLimiter.Admit(request.remote_addr, RateLimiter::Clock::now())) {
-        DropUpload(reader);
+        DropUpload(request, reader);
         return Refuse(response, 429, fmt::format("rate limit: {} uploads every {} seconds", options.uploadLimit,
                                                  options.uploadWindow.count()));
     }

@@ -11,7 +11,8 @@ constexpr const char* kFilePart = "file";
 
 class Receiver {
 public:
-    Receiver(TemporaryFile& file, std::size_t maxBytes) : file(file), maxBytes(maxBytes) {}
+    // Without a file nothing is kept.
+    Receiver(TemporaryFile* file, std::size_t maxBytes) : file(file), maxBytes(maxBytes) {}
 
     bool PartStarts(const httplib::MultipartFormData& part)
     {
@@ -27,7 +28,7 @@ public:
             outcome = UploadOutcome::TooLarge;
             return received - maxBytes <= kDrainedPastCap;
         }
-        if (keep && !file.Append(data, size)) {
+        if (keep && !file->Append(data, size)) {
             outcome = UploadOutcome::StoreFailed;
             return false;
         }
@@ -38,7 +39,7 @@ public:
     {
         bool complete = request.is_multipart_form_data()
                             ? reader([this](const httplib::MultipartFormData& part) { return PartStarts(part); },
-                                     [this](const char* data, std::size_t size) { return Bytes(data, size, inFilePart); })
+                                     [this](const char* data, std::size_t size) { return Bytes(data, size, inFilePart && file != nullptr); })
                             : reader([this](const char* data, std::size_t size) { return Bytes(data, size, false); });
         if (outcome != UploadOutcome::Received)
             return outcome;
@@ -48,7 +49,7 @@ public:
     }
 
 private:
-    TemporaryFile& file;
+    TemporaryFile* file;
     const std::size_t maxBytes;
     std::size_t received = 0;
     bool inFilePart = false;
@@ -58,16 +59,15 @@ private:
 
 } // namespace
 
-void DropUpload(const httplib::ContentReader& reader)
+void DropUpload(const httplib::Request& request, const httplib::ContentReader& reader)
 {
-    std::size_t dropped = 0;
-    reader([&dropped](const char*, std::size_t size) { return (dropped += size) <= kDrainedPastCap; });
+    Receiver(nullptr, 0).Read(request, reader);
 }
 
 UploadOutcome ReceiveUpload(const httplib::Request& request, const httplib::ContentReader& reader,
                             TemporaryFile& file, std::size_t maxBytes)
 {
-    return Receiver(file, maxBytes).Read(request, reader);
+    return Receiver(&file, maxBytes).Read(request, reader);
 }
 
 } // namespace repairservice

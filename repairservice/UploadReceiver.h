@@ -28,7 +28,7 @@ enum class UploadOutcome {
 };
 
 // Reads and drops the body of an upload refused before it was read, up to kDrainedPastCap.
-void DropUpload(const httplib::ContentReader& reader);
+void DropUpload(const httplib::Request& request, const httplib::ContentReader& reader);
 
 UploadOutcome ReceiveUpload(const httplib::Request& request, const httplib::ContentReader& reader,
                             TemporaryFile& file, std::size_t maxBytes);
