@@ -51,7 +51,7 @@ struct ServiceOptions {
     std::size_t workerThreads = 64;
     std::chrono::seconds readTimeout{5};      // for each read or write, and for the TLS handshake
     std::chrono::seconds requestTimeout{10};  // from connecting, or from the last answer, to a whole request header
-    std::size_t requestsPerConnection = 5;
+    std::size_t requestsPerConnection = 100;
     std::chrono::seconds keepAliveTimeout{2};
 
     // One line per answered request; none when empty.
