@@ -43,6 +43,14 @@ void ConnectionWatch::AnswerSent(const SSL* connection)
     SetDeadline(connection, Clock::now() + requestTimeout);
 }
 
+void ConnectionWatch::Cut(const SSL* connection)
+{
+    std::lock_guard lock(mutex);
+    auto entry = connections.find(connection);
+    if (entry != connections.end())
+        ::shutdown(entry->second.socket, SHUT_RDWR);
+}
+
 void ConnectionWatch::CutAll()
 {
     std::lock_guard lock(mutex);

@@ -31,6 +31,8 @@ public:
     void RequestArrived(const SSL* connection);
     // The answer on connection is sent; the next request must arrive within the timeout.
     void AnswerSent(const SSL* connection);
+    // Cuts the connection now: the library's next read or write on it fails.
+    void Cut(const SSL* connection);
     // Cuts every connection, now and from now on.
     void CutAll();
 

@@ -33,13 +33,17 @@ void Answer(httplib::Response& response, int status, const std::string& text)
     response.set_content(text + "\n", "text/plain");
 }
 
-// An answer given before the body was read in full. The library still reads what the client
-// had sent, as requests that fail (not logged), until the connection ends; reading that
-// little lets the client see the answer instead of a reset connection.
+// An answer given before the body was read in full: the connection ends with it, and the
+// logger cuts it, because the library would read the rest of the body as further requests.
 void Refuse(httplib::Response& response, int status, const std::string& text)
 {
     Answer(response, status, text);
     response.set_header("Connection", "close");
+}
+
+bool EndsConnection(const httplib::Response& response)
+{
+    return response.get_header_value("Connection") == "close";
 }
 
 
@@ -151,7 +155,12 @@ void RepairService::Configure()
         return 413;
     });
     server->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-        watch->AnswerSent(request.ssl);
+        if (EndsConnection(response))
+            watch->Cut(request.ssl);
+        else
+            watch->AnswerSent(request.ssl);
+        // On a cut connection the library still goes through its remaining keep-alive turns,
+        // each finding no request; those are not worth a line.
         if (options.requestLog && !request.method.empty())
             LogRequest(request, response);
     });
