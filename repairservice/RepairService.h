@@ -84,8 +84,9 @@ private:
     ServiceOptions options;
     RateLimiter rateLimiter;
     RepairRunner repairRunner;
-    std::unique_ptr<ConnectionWatch> watch;  // declared before the server: it outlives the connections
     std::unique_ptr<ServiceServer> server;
+    // Goes before the server, whose TLS context it hooks into, and after Stop ended every connection.
+    std::unique_ptr<ConnectionWatch> watch;
     std::thread serving;
     std::atomic<bool> servingEnded{false};
 };
