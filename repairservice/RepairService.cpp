@@ -88,7 +88,9 @@ int RepairService::Start(int port)
         throw std::runtime_error(fmt::format("cannot use the TLS certificate {} with key {}",
                                              options.tls.certificate.string(), options.tls.privateKey.string()));
     watch = std::make_unique<ConnectionWatch>(server->ssl_context(), options.requestTimeout);
-    Configure();
+    LimitConnections();
+    AddRoutes();
+    AddHooks();
 
     int boundPort = port == 0 ? server->bind_to_any_port(kLoopback) : (server->bind_to_port(kLoopback, port) ? port : -1);
     if (boundPort <= 0 || !server->WidenBacklog())
@@ -117,7 +119,7 @@ void RepairService::Stop()
     serving.join();
 }
 
-void RepairService::Configure()
+void RepairService::LimitConnections()
 {
     const std::size_t workers = options.workerThreads;
     server->new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
@@ -128,7 +130,10 @@ void RepairService::Configure()
     server->set_write_timeout(options.readTimeout);
     server->set_keep_alive_max_count(options.requestsPerConnection);
     server->set_keep_alive_timeout(options.keepAliveTimeout.count());
+}
 
+void RepairService::AddRoutes()
+{
     server->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
         watch->RequestArrived(request.ssl);
         return httplib::Server::HandlerResponse::Unhandled;
@@ -140,6 +145,10 @@ void RepairService::Configure()
     server->Patch(kEndpoint, AnswerMethodNotAllowed);
     server->Delete(kEndpoint, AnswerMethodNotAllowed);
     server->Options(kEndpoint, AnswerMethodNotAllowed);
+}
+
+void RepairService::AddHooks()
+{
     server->set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
         try {
             std::rethrow_exception(error);

@@ -74,7 +74,10 @@ public:
     void Stop();
 
 private:
-    void Configure();
+    void LimitConnections();
+    void AddRoutes();
+    // Answers for failures and early refusals, and the log.
+    void AddHooks();
     void HandleUpload(const httplib::Request& request, httplib::Response& response,
                       const httplib::ContentReader& reader);
     bool DeclaresTooLarge(const httplib::Request& request) const;
