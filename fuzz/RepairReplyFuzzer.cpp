@@ -105,7 +105,7 @@ Fixture& TheFixture()
 int ErrorCode(FuzzedDataProvider& input)
 {
     static const int codes[] = {2, 3, 5, 32, 33, 80, 112, 183, 1224, 0x20000000 + 28};
-    return input.ConsumeBool() ? input.PickValueInArray(codes) : input.ConsumeIntegral<std::uint16_t>();
+    return input.ConsumeBool() ? input.PickValueInArray(codes) : input.ConsumeIntegralInRange(1, 0xFFFF);
 }
 
 int Status(FuzzedDataProvider& input)
@@ -114,11 +114,15 @@ int Status(FuzzedDataProvider& input)
     return input.ConsumeBool() ? input.PickValueInArray(statuses) : input.ConsumeIntegral<int>();
 }
 
+// A short identifier as the game makes them, one of any length up to past the longest file
+// name, or any bytes at all.
 std::string Identifier(FuzzedDataProvider& input)
 {
-    if (input.ConsumeBool())
-        return fmt::format("{:X}", input.ConsumeIntegral<std::uint32_t>());
-    return input.ConsumeRandomLengthString(300);
+    switch (input.ConsumeIntegralInRange(0, 2)) {
+    case 0: return fmt::format("{:X}", input.ConsumeIntegral<std::uint32_t>());
+    case 1: return std::string(input.ConsumeIntegralInRange(0, 300), 'R');
+    default: return input.ConsumeRandomLengthString(300);
+    }
 }
 
 bool Convertible(const std::string& text)
@@ -158,7 +162,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t writtenBeforeFailing = input.ConsumeIntegralInRange<std::size_t>(0, 64);
     const bool bodyMissing = input.ConsumeProbability<float>() < 0.03f;
     const std::size_t announcedSize = input.ConsumeIntegral<std::uint32_t>();
-    const std::string body = input.ConsumeRemainingBytesAsString();
+    const std::string sentBody = input.ConsumeRemainingBytesAsString();
+    // A reply without bytes (null data) that announces some must write nothing; with a count of
+    // zero it is an empty body.
+    const std::string body = bodyMissing ? std::string() : sentBody;
+    const bool bodyUsable = !bodyMissing || announcedSize == 0;
 
     tree.Reset(withBackupFolder);
     const std::string original(kOriginal, sizeof kOriginal - 1);
@@ -177,18 +185,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fixture.files.Arm(failAt, code, writtenBeforeFailing);
     std::string escaped;
     try {
-        fixture.plugin.Plugin().OnRepairReply(tree.Demos() / oldName, id, status, bodyMissing ? nullptr : body.data(),
-                                            bodyMissing ? announcedSize : body.size());
+        fixture.plugin.Plugin().OnRepairReply(tree.Demos() / oldName, id, status, bodyMissing ? nullptr : sentBody.data(),
+                                            bodyMissing ? announcedSize : sentBody.size());
     } catch (const std::exception& error) {
         escaped = error.what();
     } catch (...) {
         escaped = "an exception of unknown type";
     }
+    const std::string failedCall = fixture.files.FailedCall();
     fixture.files.Arm(0, 0, 0);
     const ReplayTree::Snapshot after = tree.Take();
     const std::string story = fmt::format(
         "status {}, id {:?}, call {} ({}) failed with {}\nbefore:\n{}after:\n{}plugin's lines: {}", status, id,
-        failAt, fixture.files.FailedCall(), code, Show(before), Show(after), fixture.plugin.TakePluginLines());
+        failAt, failedCall, code, Show(before), Show(after), fixture.plugin.TakePluginLines());
 
     if (!escaped.empty()) {
         FUZZ_CHECK(!Convertible(id), fmt::format("{} escaped the handler\n{}", escaped, story));
@@ -210,7 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         const bool ownName = name == demosPrefix + oldName || name == demosPrefix + fixedName || name == backupsPrefix + copyName;
-        FUZZ_CHECK(ownName || fixture.files.FailedCall() == "remove", fmt::format("{:?} was left behind\n{}", name, story));
+        FUZZ_CHECK(ownName || failedCall == "remove", fmt::format("{:?} was left behind\n{}", name, story));
     }
     for (const auto& [name, bytes] : before)
         FUZZ_CHECK(after.count(name) || inFolders(name), fmt::format("{:?} vanished\n{}", name, story));
@@ -228,7 +237,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(fixedNow == fixedBefore || fixedNow == body, "the repaired file is not the reply body\n" + story);
         if (oldPresent && !copyPresent && copyNow == original)
             FUZZ_CHECK(fixedNow == body && !oldNow, "the old file went to the backup folder without a repair\n" + story);
-        const bool repairable = oldPresent && withBackupFolder && !copyPresent && demosForm != 0 && !bodyMissing
+        const bool repairable = oldPresent && withBackupFolder && !copyPresent && demosForm != 0 && bodyUsable
                                 && FitsOneEntry(fixedName) && FitsOneEntry(copyName) && Convertible(id);
         if (repairable && failAt == 0)
             FUZZ_CHECK(fixedNow == body && copyNow == original && !oldNow, "a 200 with nothing failing did not repair\n" + story);
