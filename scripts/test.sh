@@ -3,7 +3,8 @@
 # tests three configurations in turn: the native build, the native build under AddressSanitizer
 # and UndefinedBehaviorSanitizer, and the Windows x64 build with its tests run under Wine.
 # Every configuration runs even when an earlier one fails; the exit status is non-zero if any
-# step failed. The last line sums up the tests of all three.
+# step failed. Then every fuzz target runs briefly (scripts/fuzz.sh), and docs/reliability.md is
+# written from the logs of the run. The last line sums up the tests of all three.
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -24,6 +25,14 @@ count_summary() {
     fi
 }
 
+# The file a preset's tests append their "[reliability] NAME: key=value ..." lines to, which
+# scripts/reliability-report.py turns into docs/reliability.md. Wine sees the Linux root as Z:.
+reliability_log() {
+    local file="$PWD/build/reliability/$1.txt"
+    [[ $1 == windows ]] && file="Z:$file"
+    echo "$file"
+}
+
 # run_preset PRESET: configure, build and test one preset.
 run_preset() {
     local preset=$1
@@ -39,7 +48,7 @@ run_preset() {
     fi
     echo "=== $preset: test"
     # The test presets run two tests at a time and stop any test that hangs.
-    ctest --preset "$preset" 2>&1 | tee "$log"
+    RAVENTO_RELIABILITY_LOG=$(reliability_log "$preset") ctest --preset "$preset" 2>&1 | tee "$log"
     local status=${PIPESTATUS[0]}
     local summary
     summary=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log" | tail -n 1)
@@ -53,11 +62,15 @@ run_preset() {
 }
 
 mkdir -p build
+rm -rf build/reliability && mkdir -p build/reliability
 run_preset dev
 run_preset dev-asan
 run_preset windows
 # Wine's server and services of the throwaway prefix are not left running.
 WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
+echo "=== fuzz"
+bash scripts/fuzz.sh || failed_steps+=("fuzz")
+python3 scripts/reliability-report.py || failed_steps+=("reliability report")
 
 echo
 echo "=== summary"
