@@ -107,17 +107,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string story = fmt::format("id {:?}, date {:?}, entry {}", id, date, static_cast<int>(entry));
 
     for (const std::string& line : fixture.plugin.TakeHostLines())
-        FUZZ_CHECK(line.find(" threw") == std::string::npos, fmt::format("{}\n{}", line, story));
+        FUZZ_CHECK(line.find(" threw") == std::string::npos, fmt::format("the host caught an exception: {}\n{}", line, story));
     for (const std::string& line : fixture.plugin.TakePluginLines())
-        FUZZ_CHECK(line.find("OnPlayReplay failed") == std::string::npos, fmt::format("{}\n{}", line, story));
+        FUZZ_CHECK(line.find("OnPlayReplay failed") == std::string::npos, fmt::format("the plugin's boundary caught an error: {}\n{}", line, story));
 
     for (const CurlRequest& request : requests) {
-        FUZZ_CHECK(request.formFields.size() == 1, story);
+        FUZZ_CHECK(request.formFields.size() == 1, "a request without exactly one form part\n" + story);
         std::filesystem::path sent;
-        FUZZ_CHECK(!platform::PathFromCodePageText(request.formFields[0].data, sent), "unconvertible path sent\n" + story);
+        FUZZ_CHECK(!platform::PathFromCodePageText(request.formFields[0].data, sent), "a request names a path the code page cannot hold\n" + story);
         FUZZ_CHECK(sent.parent_path() == tree.Demos() && sent.filename() == std::filesystem::path(name),
-                   fmt::format("sent {:?}\n{}", request.formFields[0].data, story));
-        FUZZ_CHECK(std::filesystem::is_regular_file(sent), fmt::format("sent {:?}, not a file\n{}", sent.string(), story));
+                   fmt::format("a request names another entry than the replay's: {:?}\n{}", request.formFields[0].data, story));
+        FUZZ_CHECK(std::filesystem::is_regular_file(sent), fmt::format("a request names something that is not a regular file: {:?}\n{}", sent.string(), story));
     }
     const bool repaired = id.find("_fixed") != std::string::npos;
     FUZZ_CHECK(!repaired || requests.empty(), "a repaired replay was sent again\n" + story);
@@ -125,8 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A backslash separates folders on Windows, so no replay name holds one, on any platform.
     const bool expected = placed && entry == Entry::File && knownDate && !repaired && id.find('\\') == std::string::npos
                           && !platform::PathFromCodePageText(name, ignored);
-    FUZZ_CHECK(!expected || requests.size() == 1, fmt::format("{} requests for a replay to repair\n{}", requests.size(), story));
-    FUZZ_CHECK(requests.size() <= 1, story);
+    FUZZ_CHECK(!expected || requests.size() == 1, fmt::format("a replay to repair got {} requests\n{}", requests.size(), story));
+    FUZZ_CHECK(requests.size() <= 1, "one play sent several requests\n" + story);
     if (placed)
         std::filesystem::remove_all(tree.Demos() / name);
     return 0;

@@ -9,10 +9,13 @@
 //   - nothing outside the two folders changes, and no temporary file stays behind;
 //   - nothing throws, except a conversion error for an identifier the code page cannot hold,
 //     and then before anything changed.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -25,7 +28,8 @@
 
 namespace {
 
-constexpr char kOriginal[] = "original replay \0\r\n bytes";
+// Binary bytes with a NUL and a line break, so text-mode handling would show.
+const std::string kOriginalBytes = std::string("original replay \0\r\n bytes", 26);
 constexpr char kOlderRepair[] = "an earlier repaired replay";
 constexpr char kOlderCopy[] = "an earlier backup copy";
 
@@ -139,108 +143,166 @@ std::string Show(const ReplayTree::Snapshot& snapshot)
     return text;
 }
 
+// One reply and the replays folder it meets, as the input chooses them.
+struct ReplyCase {
+    int status = 0;
+    std::string id, oldName, fixedName, copyName;
+    bool withBackupFolder = false, oldPresent = false, fixedPresent = false, copyPresent = false;
+    int demosForm = 0;  // 0: no folder set; 1: with a trailing separator; else as it is
+    int failAt = 0;     // 0: nothing fails
+    int code = 0;
+    std::size_t writtenBeforeFailing = 0;
+    bool bodyMissing = false;  // null data with announcedSize bytes announced
+    std::size_t announcedSize = 0;
+    std::string sentBody;
+
+    const char* Data() const { return bodyMissing ? nullptr : sentBody.data(); }
+    std::size_t Size() const { return bodyMissing ? announcedSize : sentBody.size(); }
+    // What a repaired file may hold: the body, or nothing at all for null data of size 0.
+    std::string Body() const { return bodyMissing ? std::string() : sentBody; }
+    bool BodyUsable() const { return !bodyMissing || announcedSize == 0; }
+};
+
+// Null for an identifier whose file cannot be one entry: the play handler never finds such a
+// file, so no reply ever names one.
+std::optional<ReplyCase> ReadCase(FuzzedDataProvider& input)
+{
+    ReplyCase reply;
+    reply.status = Status(input);
+    reply.id = Identifier(input);
+    reply.oldName = reply.id + ".replay";
+    reply.fixedName = reply.id + "_fixed.replay";
+    reply.copyName = reply.id + "_copy.replay";
+    if (!FitsOneEntry(reply.oldName))
+        return std::nullopt;
+    reply.withBackupFolder = input.ConsumeProbability<float>() < 0.9f;
+    reply.oldPresent = input.ConsumeProbability<float>() < 0.9f;
+    reply.fixedPresent = input.ConsumeProbability<float>() < 0.15f && FitsOneEntry(reply.fixedName);
+    reply.copyPresent = reply.withBackupFolder && input.ConsumeProbability<float>() < 0.15f && FitsOneEntry(reply.copyName);
+    reply.demosForm = input.ConsumeIntegralInRange(0, 9);
+    reply.failAt = input.ConsumeIntegralInRange(0, 8);
+    reply.code = ErrorCode(input);
+    reply.writtenBeforeFailing = input.ConsumeIntegralInRange<std::size_t>(0, 64);
+    reply.bodyMissing = input.ConsumeProbability<float>() < 0.03f;
+    reply.announcedSize = input.ConsumeIntegral<std::uint32_t>();
+    reply.sentBody = input.ConsumeRemainingBytesAsString();
+    return reply;
+}
+
+// Lays out the folders and returns the replays folder as the plugin is to know it.
+std::filesystem::path LayOut(ReplayTree& tree, const ReplyCase& reply)
+{
+    tree.Reset(reply.withBackupFolder);
+    if (reply.oldPresent)
+        WriteFile(tree.Demos() / reply.oldName, kOriginalBytes);
+    if (reply.fixedPresent)
+        WriteFile(tree.Demos() / reply.fixedName, kOlderRepair);
+    if (reply.copyPresent)
+        WriteFile(tree.Backups() / reply.copyName, kOlderCopy);
+    if (reply.demosForm == 0)
+        return {};
+    return reply.demosForm == 1 ? tree.Demos() / "" : tree.Demos();
+}
+
+// What the reply did: the folders before and after, and what went wrong on the way.
+struct Outcome {
+    ReplayTree::Snapshot before, after;
+    std::string escaped;     // what an exception leaving the handler said
+    std::string failedCall;  // the seam call made to fail, if the handler reached it
+    std::vector<std::string> lines;
+};
+
+// Only the replay's own three names may appear, only inside the two folders may anything change,
+// and a temporary file stays only when removing it was the call that failed.
+template <typename Story>
+void CheckFolders(const ReplyCase& reply, const Outcome& outcome, const Story& story)
+{
+    const std::string demosPrefix = "TAGame/Demos/", backupsPrefix = "TAGame/OV_Ravento_BackupReplays/";
+    const auto inFolders = [&](const std::string& name) {
+        return name.starts_with(demosPrefix) || name.starts_with(backupsPrefix);
+    };
+    for (const auto& [name, bytes] : outcome.after) {
+        auto was = outcome.before.find(name);
+        if (was != outcome.before.end()) {
+            FUZZ_CHECK(inFolders(name) || was->second == bytes, fmt::format("a file outside the folders changed: {:?}\n{}", name, story()));
+            continue;
+        }
+        const bool ownName = name == demosPrefix + reply.oldName || name == demosPrefix + reply.fixedName
+                             || name == backupsPrefix + reply.copyName;
+        FUZZ_CHECK(ownName || outcome.failedCall == "remove", fmt::format("a file was left behind: {:?}\n{}", name, story()));
+    }
+    for (const auto& [name, bytes] : outcome.before)
+        FUZZ_CHECK(outcome.after.count(name) || inFolders(name), fmt::format("a file outside the folders vanished: {:?}\n{}", name, story()));
+}
+
+// The replay stays listed with its bytes kept; a 200 leaves the whole body or nothing, never
+// parks the old file without the repaired one, and repairs when nothing fails.
+template <typename Story>
+void CheckReplay(const ReplyCase& reply, const ReplayTree& tree, const Story& story)
+{
+    const std::optional<std::string> oldNow = ReadFile(tree.Demos() / reply.oldName);
+    const std::optional<std::string> fixedNow = ReadFile(tree.Demos() / reply.fixedName);
+    const std::optional<std::string> copyNow = ReadFile(tree.Backups() / reply.copyName);
+    if (reply.oldPresent) {
+        FUZZ_CHECK(oldNow || fixedNow, "the replay is no longer listed\n" + story());
+        FUZZ_CHECK(oldNow == kOriginalBytes || fixedNow == kOriginalBytes || copyNow == kOriginalBytes,
+                   "the original bytes are lost\n" + story());
+    }
+    if (reply.status != 200)
+        return;
+    const std::string body = reply.Body();
+    const std::optional<std::string> fixedBefore = reply.fixedPresent ? std::optional<std::string>(kOlderRepair) : std::nullopt;
+    FUZZ_CHECK(fixedNow == fixedBefore || fixedNow == body, "the repaired file is not the reply body\n" + story());
+    if (reply.oldPresent && !reply.copyPresent && copyNow == kOriginalBytes)
+        FUZZ_CHECK(fixedNow == body && !oldNow, "the old file went to the backup folder without a repair\n" + story());
+    const bool repairable = reply.oldPresent && reply.withBackupFolder && !reply.copyPresent && reply.demosForm != 0
+                            && reply.BodyUsable() && FitsOneEntry(reply.fixedName) && FitsOneEntry(reply.copyName)
+                            && Convertible(reply.id);
+    if (repairable && reply.failAt == 0)
+        FUZZ_CHECK(fixedNow == body && copyNow == kOriginalBytes && !oldNow, "a 200 with nothing failing did not repair\n" + story());
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider input(data, size);
+    std::optional<ReplyCase> reply = ReadCase(input);
+    if (!reply)
+        return -1;
     Fixture& fixture = TheFixture();
     ReplayTree& tree = fixture.plugin.tree;
+    Ravento& plugin = fixture.plugin.Plugin();
 
-    const int status = Status(input);
-    const std::string id = Identifier(input);
-    const std::string oldName = id + ".replay", fixedName = id + "_fixed.replay", copyName = id + "_copy.replay";
-    if (!FitsOneEntry(oldName))
-        return -1;  // the play handler never finds such a file, so no reply ever names one
-    const bool withBackupFolder = input.ConsumeProbability<float>() < 0.9f;
-    const bool oldPresent = input.ConsumeProbability<float>() < 0.9f;
-    const bool fixedPresent = input.ConsumeProbability<float>() < 0.15f && FitsOneEntry(fixedName);
-    const bool copyPresent = withBackupFolder && input.ConsumeProbability<float>() < 0.15f && FitsOneEntry(copyName);
-    const int demosForm = input.ConsumeIntegralInRange(0, 9);  // 0: no folder set; 1: trailing separator
-    const int failAt = input.ConsumeIntegralInRange(0, 8);      // 0: nothing fails
-    const int code = ErrorCode(input);
-    const std::size_t writtenBeforeFailing = input.ConsumeIntegralInRange<std::size_t>(0, 64);
-    const bool bodyMissing = input.ConsumeProbability<float>() < 0.03f;
-    const std::size_t announcedSize = input.ConsumeIntegral<std::uint32_t>();
-    const std::string sentBody = input.ConsumeRemainingBytesAsString();
-    // A reply without bytes (null data) that announces some must write nothing; with a count of
-    // zero it is an empty body.
-    const std::string body = bodyMissing ? std::string() : sentBody;
-    const bool bodyUsable = !bodyMissing || announcedSize == 0;
-
-    tree.Reset(withBackupFolder);
-    const std::string original(kOriginal, sizeof kOriginal - 1);
-    if (oldPresent)
-        WriteFile(tree.Demos() / oldName, original);
-    if (fixedPresent)
-        WriteFile(tree.Demos() / fixedName, kOlderRepair);
-    if (copyPresent)
-        WriteFile(tree.Backups() / copyName, kOlderCopy);
-    const std::filesystem::path demos = demosForm == 0 ? std::filesystem::path()
-                                        : demosForm == 1 ? tree.Demos() / ""
-                                                         : tree.Demos();
-    fixture.plugin.Plugin().demosFolder.Set(demos);
-    const ReplayTree::Snapshot before = tree.Take();
-
-    fixture.files.Arm(failAt, code, writtenBeforeFailing);
-    std::string escaped;
+    plugin.demosFolder.Set(LayOut(tree, *reply));
+    Outcome outcome;
+    outcome.before = tree.Take();
+    fixture.files.Arm(reply->failAt, reply->code, reply->writtenBeforeFailing);
     try {
-        fixture.plugin.Plugin().OnRepairReply(tree.Demos() / oldName, id, status, bodyMissing ? nullptr : sentBody.data(),
-                                            bodyMissing ? announcedSize : sentBody.size());
+        plugin.OnRepairReply(tree.Demos() / reply->oldName, reply->id, reply->status, reply->Data(), reply->Size());
     } catch (const std::exception& error) {
-        escaped = error.what();
+        outcome.escaped = error.what();
     } catch (...) {
-        escaped = "an exception of unknown type";
+        outcome.escaped = "an exception of unknown type";
     }
-    const std::string failedCall = fixture.files.FailedCall();
+    outcome.failedCall = fixture.files.FailedCall();
     fixture.files.Arm(0, 0, 0);
-    const ReplayTree::Snapshot after = tree.Take();
-    const std::string story = fmt::format(
-        "status {}, id {:?}, call {} ({}) failed with {}\nbefore:\n{}after:\n{}plugin's lines: {}", status, id,
-        failAt, failedCall, code, Show(before), Show(after), fixture.plugin.TakePluginLines());
+    outcome.after = tree.Take();
+    outcome.lines = fixture.plugin.TakePluginLines();
+    const auto story = [&] {
+        return fmt::format("status {}, id {:?}, call {} ({}) failed with {}\nbefore:\n{}after:\n{}plugin's lines: {}",
+                           reply->status, reply->id, reply->failAt, outcome.failedCall, reply->code,
+                           Show(outcome.before), Show(outcome.after), outcome.lines);
+    };
 
-    if (!escaped.empty()) {
-        FUZZ_CHECK(!Convertible(id), fmt::format("{} escaped the handler\n{}", escaped, story));
-        FUZZ_CHECK(after == before, "a conversion error left the files changed\n" + story);
+    if (!outcome.escaped.empty()) {
+        FUZZ_CHECK(!Convertible(reply->id), fmt::format("an exception escaped the handler: {}\n{}", outcome.escaped, story()));
+        FUZZ_CHECK(outcome.after == outcome.before, "a conversion error left the files changed\n" + story());
         return 0;
     }
-    if (status != 200 && status != 400)
-        FUZZ_CHECK(after == before, "the files changed on a status that only logs\n" + story);
-
-    // Only the replay's own three names may appear, only inside the two folders anything may
-    // change, and a temporary file stays only when removing it was the call that failed.
-    const std::string demosPrefix = "TAGame/Demos/", backupsPrefix = "TAGame/OV_Ravento_BackupReplays/";
-    const auto inFolders = [&](const std::string& name) {
-        return name.starts_with(demosPrefix) || name.starts_with(backupsPrefix);
-    };
-    for (const auto& [name, bytes] : after) {
-        if (before.count(name)) {
-            FUZZ_CHECK(inFolders(name) || before.at(name) == bytes, fmt::format("{:?} changed\n{}", name, story));
-            continue;
-        }
-        const bool ownName = name == demosPrefix + oldName || name == demosPrefix + fixedName || name == backupsPrefix + copyName;
-        FUZZ_CHECK(ownName || failedCall == "remove", fmt::format("{:?} was left behind\n{}", name, story));
-    }
-    for (const auto& [name, bytes] : before)
-        FUZZ_CHECK(after.count(name) || inFolders(name), fmt::format("{:?} vanished\n{}", name, story));
-
-    const std::optional<std::string> oldNow = ReadFile(tree.Demos() / oldName);
-    const std::optional<std::string> fixedNow = ReadFile(tree.Demos() / fixedName);
-    const std::optional<std::string> copyNow = ReadFile(tree.Backups() / copyName);
-    if (oldPresent) {
-        FUZZ_CHECK(oldNow || fixedNow, "the replay is no longer listed\n" + story);
-        FUZZ_CHECK(oldNow == original || fixedNow == original || copyNow == original, "the original bytes are lost\n" + story);
-    }
-    if (status == 200) {
-        const std::optional<std::string> fixedBefore =
-            fixedPresent ? std::optional<std::string>(kOlderRepair) : std::nullopt;
-        FUZZ_CHECK(fixedNow == fixedBefore || fixedNow == body, "the repaired file is not the reply body\n" + story);
-        if (oldPresent && !copyPresent && copyNow == original)
-            FUZZ_CHECK(fixedNow == body && !oldNow, "the old file went to the backup folder without a repair\n" + story);
-        const bool repairable = oldPresent && withBackupFolder && !copyPresent && demosForm != 0 && bodyUsable
-                                && FitsOneEntry(fixedName) && FitsOneEntry(copyName) && Convertible(id);
-        if (repairable && failAt == 0)
-            FUZZ_CHECK(fixedNow == body && copyNow == original && !oldNow, "a 200 with nothing failing did not repair\n" + story);
-    }
+    if (reply->status != 200 && reply->status != 400)
+        FUZZ_CHECK(outcome.after == outcome.before, "the files changed on a status that only logs\n" + story());
+    CheckFolders(*reply, outcome, story);
+    CheckReplay(*reply, tree, story);
     return 0;
 }

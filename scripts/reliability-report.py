@@ -12,6 +12,7 @@ Reads:
 Usage: python3 scripts/reliability-report.py [OUTPUT]   (default docs/reliability.md)
 """
 import datetime
+import hashlib
 import os
 import platform
 import re
@@ -42,27 +43,38 @@ def read(path):
     return path.read_text(errors="replace") if path.exists() else ""
 
 
+def input_name(target, artifact):
+    """The seed file a crash artifact is a copy of (libFuzzer names artifacts by their SHA-1), else
+    the artifact's own name."""
+    for seed in sorted((ROOT / "fuzz" / "corpus" / target).glob("*")):
+        if artifact.endswith(hashlib.sha1(seed.read_bytes()).hexdigest()):
+            return f"seed `fuzz/corpus/{target}/{seed.name}`"
+    return f"`build/fuzz/artifacts/{artifact}`"
+
+
 def fuzz_row(target):
     log = read(BUILD / "fuzz" / "logs" / f"{target}.log")
     if not log:
         return None
     done = re.findall(r"^Done (\d+) runs in (\d+) second", log, re.M)
-    units = re.findall(r"^stat::number_of_executed_units: (\d+)", log, re.M)
-    rate = re.findall(r"^stat::average_exec_per_sec: (\d+)", log, re.M)
+    units = re.findall(r"^stat::number_of_executed_units:\s*(\d+)", log, re.M)
+    rate = re.findall(r"^stat::average_exec_per_sec:\s*(\d+)", log, re.M)
     statuses = re.findall(r"^#(\d+)\s.*?cov: (\d+).*?corp: (\d+)", log, re.M)
     runs = int(done[-1][0]) if done else int(units[-1]) if units else int(statuses[-1][0]) if statuses else 0
-    seconds = done[-1][1] if done else "?"
-    coverage, corpus = (statuses[-1][1], statuses[-1][2]) if statuses else ("?", "?")
+    seconds = done[-1][1] if done else "–"
+    coverage, corpus = (statuses[-1][1], statuses[-1][2]) if statuses else ("–", "–")
     if done:
         outcome = "no crash, no broken property"
     else:
-        headline = re.findall(r"property broken: .*|ERROR: (?:AddressSanitizer|UndefinedBehaviorSanitizer|"
-                              r"LeakSanitizer|libFuzzer): [^\n]*|runtime error: [^\n]*", log)
+        # A broken property's first detail line says in words what broke.
+        headline = re.findall(r"property broken: [^\n]*\n([^\n]{0,120})|(ERROR: (?:AddressSanitizer|"
+                              r"UndefinedBehaviorSanitizer|LeakSanitizer|libFuzzer): [^\n]*|runtime error: [^\n]*)", log)
+        headline = ["".join(groups) for groups in headline]
         artifact = re.findall(r"Test unit written to (\S+)", log)
         outcome = "FAILED: " + (headline[0] if headline else "no final line")
         if artifact:
-            outcome += f" (input: {Path(artifact[-1]).name})"
-    return {"runs": runs, "seconds": seconds, "rate": rate[-1] if rate else "?", "coverage": coverage,
+            outcome += f" (input: {input_name(target, Path(artifact[-1]).name)})"
+    return {"runs": runs, "seconds": seconds, "rate": rate[-1] if rate else "–", "coverage": coverage,
             "corpus": corpus, "outcome": outcome}
 
 

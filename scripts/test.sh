@@ -3,8 +3,8 @@
 # tests three configurations in turn: the native build, the native build under AddressSanitizer
 # and UndefinedBehaviorSanitizer, and the Windows x64 build with its tests run under Wine.
 # Every configuration runs even when an earlier one fails; the exit status is non-zero if any
-# step failed. Then every fuzz target runs briefly (scripts/fuzz.sh), and docs/reliability.md is
-# written from the logs of the run. The last line sums up the tests of all three.
+# step failed. After them every fuzz target runs briefly (scripts/fuzz.sh), and docs/reliability.md
+# is written from the logs of the run. The last line sums up the tests of the three configurations.
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
