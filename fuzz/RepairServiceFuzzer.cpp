@@ -77,7 +77,9 @@ std::string Exchange(const std::string& request)
 
     SSL* tls = SSL_new(context);
     SSL_set_fd(tls, socket);
-    FUZZ_CHECK(SSL_connect(tls) == 1, "TLS handshake with the service failed");
+    int handshake = SSL_connect(tls);
+    FUZZ_CHECK(handshake == 1, fmt::format("the TLS handshake with the service failed: {} (SSL error {}, errno {})",
+                                           ERR_error_string(ERR_get_error(), nullptr), SSL_get_error(tls, handshake), errno));
     // The service may answer and close before it has read everything; what it did not read is
     // of no interest, so a failed write simply ends the sending.
     for (std::size_t sent = 0; sent < request.size();) {
