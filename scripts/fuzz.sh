@@ -27,7 +27,7 @@ targets=(repair_reply play_replay code_page config_file script_parser repair_ser
 declare -A target_options=([repair_reply]="-detect_leaks=0" [play_replay]="-detect_leaks=0")
 
 echo "=== fuzz: configure and build"
-cmake --preset fuzz || exit 1
+cmake --preset fuzz -DRAVENTO_WARNINGS_AS_ERRORS=ON || exit 1
 cmake --build --preset fuzz -j 2 || exit 1
 
 run_dir=build/fuzz/run
