@@ -69,7 +69,8 @@ def fuzz_row(target):
         # A broken property's first detail line says in words what broke.
         headline = re.findall(r"property broken: [^\n]*\n([^\n]{0,120})|(ERROR: (?:AddressSanitizer|"
                               r"UndefinedBehaviorSanitizer|LeakSanitizer|libFuzzer): [^\n]*|runtime error: [^\n]*)", log)
-        headline = ["".join(groups) for groups in headline]
+        # Quoted values (paths, inputs) differ from run to run; the words before them do not.
+        headline = ["".join(groups).split(': "')[0] for groups in headline]
         artifact = re.findall(r"Test unit written to (\S+)", log)
         outcome = "FAILED: " + (headline[0] if headline else "no final line")
         if artifact:
