@@ -1,9 +1,11 @@
 // The play handler of the real plugin, fired through the host's game event with identifier and
-// date texts from the input (invalid UTF-8, separators, "..", ":", NUL, very long values), over
-// a replays folder that holds the replay as a file, as a folder or not at all, and files named
-// like it outside the folder. Every upload request names exactly "<id>.replay", a regular file
-// directly inside the replays folder; a replay already repaired is never sent; a replay of the
-// repair window whose file is there is sent once; and no error reaches a callback boundary.
+// date texts from the input (invalid UTF-8, separators, "..", ":", NUL, very long values), over a
+// replays folder that holds the replay as a file, a folder, a named pipe or not at all, and files
+// named like it outside the folder. Every upload request names exactly "<id>.replay", a regular
+// file directly inside the replays folder; a replay already repaired is never sent; a replay of
+// the repair window whose file is there is sent once; and no error reaches a callback boundary.
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -88,8 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Fixture& fixture = TheFixture();
     ReplayTree& tree = fixture.plugin.tree;
 
-    enum class Entry { File, Folder, None };
-    const Entry entry = input.PickValueInArray({Entry::File, Entry::File, Entry::Folder, Entry::None});
+    enum class Entry { File, Folder, Pipe, None };
+    const Entry entry = input.PickValueInArray({Entry::File, Entry::File, Entry::Folder, Entry::Pipe, Entry::None});
     const bool knownDate = input.ConsumeBool();
     const std::string date = knownDate ? kInWindowDate : input.ConsumeRandomLengthString(64);
     const std::string id = input.ConsumeRemainingBytesAsString();
@@ -100,6 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         WriteFile(tree.Demos() / name, "replay");
     if (placed && entry == Entry::Folder)
         std::filesystem::create_directory(tree.Demos() / name);
+    if (placed && entry == Entry::Pipe)  // opening it to read would wait for a writer for ever
+        ::mkfifo((tree.Demos() / name).c_str(), 0600);
 
     fixture.plugin.Host().PlayReplay(id, date);
     FUZZ_CHECK(fixture.plugin.Host().Settle(std::chrono::seconds(10)), "the request was not settled");
