@@ -1,6 +1,6 @@
 // devhost --gui: a desktop window that shows the host's UI frames, takes the user's mouse and
 // keyboard, and shows the host console as a scrolling pane. gui/ holds the GLFW and OpenGL 3
-// implementation; a build without GLFW (Windows) has windows/GuiBackend.cpp, which says so.
+// implementation; a build without it (Windows, or RAVENTO_DEVHOST_GUI=OFF) has NoGui.cpp, which says so.
 #pragma once
 
 #include <filesystem>

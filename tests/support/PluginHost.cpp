@@ -61,4 +61,12 @@ std::string PluginHost::Variable(const std::string& name) const
     return variable ? variable->value : "<missing>";
 }
 
+void PluginHost::OpenWindow()
+{
+    if (!host->ExecuteCommand("togglemenu Ravento") || !host->IsWindowOpen())
+        throw std::logic_error("the plugin's window did not open");
+    // A new window sizes itself to its contents over its first frames, hidden.
+    host->RunFrames(3);
+}
+
 } // namespace testing_support

@@ -30,6 +30,10 @@ public:
     // The console variable's value, or "<missing>".
     std::string Variable(const std::string& name) const;
 
+    // Opens the plugin's window as the host console does ("togglemenu Ravento") and draws it
+    // until it shows. Throws std::logic_error when it did not open.
+    void OpenWindow();
+
 private:
     std::unique_ptr<orvane::host::Host> host;
 };

@@ -2,6 +2,7 @@
 // plugins is in PluginLifetime.cpp.
 #include "orvane/host/Host.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 
@@ -94,6 +95,11 @@ void Host::RunGameWork()
     state->game.RunQueuedWork();
 }
 
+void Host::FinishGameWork()
+{
+    state->game.FinishQueuedWork();
+}
+
 std::vector<PendingTimeout> Host::PendingTimeouts() const
 {
     return state->game.PendingTimeouts();
@@ -137,7 +143,15 @@ std::size_t Host::OutstandingRequests() const
 
 bool Host::Settle(std::chrono::milliseconds timeout)
 {
-    return state->http.Settle(timeout);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (!state->http.Settle(std::max(left, std::chrono::milliseconds::zero())))
+            return false;
+        state->game.FinishQueuedWork();
+        if (state->http.Outstanding() == 0 && !state->game.HasQueuedWork())
+            return true;
+    }
 }
 
 HttpTransport& Host::Transport()
@@ -170,6 +184,11 @@ std::string Host::CaptureFrameText()
 bool Host::TypeText(const std::string& text)
 {
     return state->ui.TypeText(text);
+}
+
+bool Host::ClearText()
+{
+    return state->ui.ClearText();
 }
 
 bool Host::Click(const std::string& label)

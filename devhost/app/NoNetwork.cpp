@@ -1,4 +1,4 @@
-// Windows: pluginsdk has no network transport here (no libcurl in this build).
+// Builds without the network (Windows, or RAVENTO_NETWORK=OFF): pluginsdk has no libcurl transport.
 #include "NetworkTransport.h"
 
 std::unique_ptr<orvane::host::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string& error)

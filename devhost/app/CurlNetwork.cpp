@@ -1,4 +1,4 @@
-// POSIX: the libcurl transport of pluginsdk.
+// Builds with the network: the libcurl transport of pluginsdk.
 #include "NetworkTransport.h"
 
 #include "orvane/host/CurlTransport.h"
