@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cassert>
 
 #include "HostState.h"
 
@@ -29,7 +30,8 @@ Host::State::State(HostOptions& options)
 Host::Host(HostOptions options) : state(std::make_unique<State>(options))
 {
     Host* none = nullptr;
-    currentHost.compare_exchange_strong(none, this);
+    [[maybe_unused]] const bool onlyHost = currentHost.compare_exchange_strong(none, this);
+    assert(onlyHost && "one live Host per process: the SDK's wrappers reach the host through Host::Current()");
 }
 
 Host::~Host()

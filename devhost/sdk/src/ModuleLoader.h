@@ -23,7 +23,6 @@ public:
 
     // The address of an exported symbol, or null when the module does not export it.
     void* Symbol(const char* name) const;
-    bool IsOpen() const { return handle != nullptr; }
     void Close();
 
 private:

@@ -5,8 +5,7 @@
 #include <fmt/format.h>
 
 #include "ConsoleOutput.h"
-#include "orvane/CVarManagerWrapper.h"
-#include "orvane/GameWrapper.h"
+#include "SdkAccess.h"
 
 namespace orvane::host {
 namespace {
@@ -27,11 +26,8 @@ private:
 
 } // namespace
 
-PluginSession::PluginSession(std::uint64_t id, HostServices services)
-    : id(id),
-      services(services),
-      consoleHandle(std::make_shared<CVarManagerWrapper>(this)),
-      gameHandle(std::make_shared<GameWrapper>(this))
+PluginSession::PluginSession(HostServices services)
+    : services(services), consoleHandle(SdkAccess::MakeConsole(*this)), gameHandle(SdkAccess::MakeGame(*this))
 {
 }
 

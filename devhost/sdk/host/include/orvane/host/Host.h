@@ -83,6 +83,7 @@ inline constexpr const char* kPlayReplayEvent = "Function TAGame.ReplayManager_T
 
 class ORVANE_SDK_API Host {
 public:
+    // One Host may be live at a time (asserted): the SDK's wrappers reach it as Host::Current().
     explicit Host(HostOptions options);
     ~Host();  // unloads a plugin that is still loaded
     Host(const Host&) = delete;
@@ -98,7 +99,7 @@ public:
     // The same for a record that is already in this process (tests link the plugin in).
     std::optional<std::string> LoadPlugin(const Orvane::Plugin::PluginRegistration& record);
     // onUnload, drop every pending callable of the plugin, release the host's reference,
-    // deleteMe, and unload the module.
+    // deleteMe, and unload the module. Never from one of the plugin's own callables (asserted).
     void UnloadPlugin();
     bool HasPlugin() const;
     const Orvane::Plugin::PluginRegistration* Registration() const;  // null when none loaded
