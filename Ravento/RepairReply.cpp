@@ -59,7 +59,7 @@ void StoreRepairedReplay(const std::filesystem::path& demos, const std::filesyst
                          const std::string& replayId, std::string_view repairedBytes)
 {
     // Every name is made before anything moves, so a conversion error changes nothing.
-    std::string backupFolder = CodePageText(demos / "../OV_Ravento_BackupReplays");
+    std::string backupFolder = CodePageText(demos / ".." / kBackupFolderName);
     std::filesystem::path backupCopy = PathFromCodePage(fmt::format("{}/{}_copy.replay", backupFolder, replayId));
     std::filesystem::path repaired = demos / PathFromCodePage(fmt::format("{}_fixed.replay", replayId));
     std::string repairedText = CodePageText(repaired);

@@ -35,7 +35,7 @@ public:
 
     TempDir dir;
     const std::filesystem::path demos = dir.MakeFolder("TAGame/Demos");
-    const std::filesystem::path backups = dir.MakeFolder("TAGame/OV_Ravento_BackupReplays");
+    const std::filesystem::path backups = dir.MakeFolder(std::filesystem::path("TAGame") / kBackupFolderName);
 
 private:
     orvane::host::RecordingTransport* recorder = nullptr;
