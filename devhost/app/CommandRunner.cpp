@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-CommandRunner::CommandRunner(orvane::host::Host& host, std::chrono::milliseconds settleTimeout, ScriptOutput output)
+CommandRunner::CommandRunner(devhost::Host& host, std::chrono::milliseconds settleTimeout, ScriptOutput output)
     : host(host), settleTimeout(settleTimeout), output(std::move(output))
 {
 }
@@ -27,7 +27,7 @@ RunOutcome CommandRunner::Carry(const ScriptCommand& command)
         host.PlayReplay(command.text, command.date);
         return RunOutcome::Continue;
     case ScriptVerb::PlayNull:
-        host.FireEvent(orvane::host::kPlayReplayEvent, 0);
+        host.FireEvent(devhost::kPlayReplayEvent, 0);
         return RunOutcome::Continue;
     case ScriptVerb::Settle:
         if (!host.Settle(settleTimeout))

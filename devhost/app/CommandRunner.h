@@ -25,7 +25,7 @@ inline constexpr const char* kResultPrefix = "= ";
 
 class CommandRunner {
 public:
-    CommandRunner(orvane::host::Host& host, std::chrono::milliseconds settleTimeout, ScriptOutput output);
+    CommandRunner(devhost::Host& host, std::chrono::milliseconds settleTimeout, ScriptOutput output);
 
     RunOutcome Run(const ScriptCommand& command);
 
@@ -36,7 +36,7 @@ private:
     void Result(const std::string& text);
     RunOutcome Fail(const std::string& message);
 
-    orvane::host::Host& host;
+    devhost::Host& host;
     std::chrono::milliseconds settleTimeout;
     ScriptOutput output;
 };

@@ -3,10 +3,10 @@
 
 #include "orvane/host/CurlTransport.h"
 
-std::unique_ptr<orvane::host::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string&)
+std::unique_ptr<devhost::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string&)
 {
-    orvane::host::CurlTransportOptions curl;
+    devhost::CurlTransportOptions curl;
     curl.connectTo = options.connectTo;
     curl.caFile = options.caFile;
-    return std::make_unique<orvane::host::CurlTransport>(std::move(curl));
+    return std::make_unique<devhost::CurlTransport>(std::move(curl));
 }

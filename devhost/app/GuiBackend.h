@@ -13,5 +13,5 @@
 // no desktop window. The backend opens its window when the host starts its UI thread, and the
 // Host's constructor throws std::runtime_error when it cannot (no display). A non-empty
 // uiSettings names Dear ImGui's window settings file: read at start when it exists, saved at exit.
-orvane::host::UiBackendFactory MakeGuiBackendFactory(GuiSession& session, const std::filesystem::path& uiSettings,
+devhost::UiBackendFactory MakeGuiBackendFactory(GuiSession& session, const std::filesystem::path& uiSettings,
                                                      std::string& error);

@@ -19,4 +19,4 @@ struct NetworkOptions {
 
 // The transport for the host, or null for the host's default (requests never answered).
 // Sets error and returns null when the options cannot be honoured.
-std::unique_ptr<orvane::host::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string& error);
+std::unique_ptr<devhost::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string& error);

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-RunOutcome RunScript(orvane::host::Host& host, std::istream& script, const std::string& scriptName,
+RunOutcome RunScript(devhost::Host& host, std::istream& script, const std::string& scriptName,
                      const ScriptOutput& output, const std::function<bool()>& stopRequested)
 {
     CommandRunner runner(host, kSettleTimeout, output);

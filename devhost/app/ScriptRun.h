@@ -15,5 +15,5 @@ inline constexpr std::chrono::seconds kSettleTimeout{30};
 // Runs the script line by line; the first malformed line or failed command ends it, and so does
 // stopRequested (a closed window) before a line. Continue means the script ran to its end.
 // Complaints name the script and line: "NAME:LINE: ...".
-RunOutcome RunScript(orvane::host::Host& host, std::istream& script, const std::string& scriptName,
+RunOutcome RunScript(devhost::Host& host, std::istream& script, const std::string& scriptName,
                      const ScriptOutput& output, const std::function<bool()>& stopRequested = {});

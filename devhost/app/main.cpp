@@ -53,7 +53,7 @@ ScriptOutput StandardStreams()
 }
 
 // Plugin and host lines go to the window's pane as well as to their streams.
-std::optional<std::string> UseDesktopWindow(const DevhostOptions& options, orvane::host::HostOptions& hostOptions,
+std::optional<std::string> UseDesktopWindow(const DevhostOptions& options, devhost::HostOptions& hostOptions,
                                             GuiSession& gui)
 {
     std::string error;
@@ -87,21 +87,21 @@ int main(int argc, char** argv)
             return Fail(fmt::format("cannot open script {}", options.script.string()));
     }
 
-    orvane::host::HostOptions hostOptions;
+    devhost::HostOptions hostOptions;
     std::string transportError;
     hostOptions.transport = MakeNetworkTransport(options.network, transportError);
     if (!transportError.empty())
         return Fail(transportError);
     hostOptions.configFile = options.config;
-    hostOptions.clock = orvane::host::ClockMode::RealTime;
+    hostOptions.clock = devhost::ClockMode::RealTime;
     GuiSession gui;
     if (options.gui) {
         if (auto error = UseDesktopWindow(options, hostOptions, gui))
             return Fail(*error);
     }
-    std::unique_ptr<orvane::host::Host> host;
+    std::unique_ptr<devhost::Host> host;
     try {
-        host = std::make_unique<orvane::host::Host>(std::move(hostOptions));
+        host = std::make_unique<devhost::Host>(std::move(hostOptions));
     } catch (const std::runtime_error& error) {
         return Fail(error.what());  // the desktop window could not open
     }

@@ -10,22 +10,22 @@
 namespace testing_support {
 namespace {
 
-orvane::host::HostOptions WithTransport(std::unique_ptr<orvane::host::HttpTransport> transport,
-                                        orvane::host::RecordingTransport*& recorder)
+devhost::HostOptions WithTransport(std::unique_ptr<devhost::HttpTransport> transport,
+                                        devhost::RecordingTransport*& recorder)
 {
     if (!transport) {
-        auto recording = std::make_unique<orvane::host::RecordingTransport>();
+        auto recording = std::make_unique<devhost::RecordingTransport>();
         recorder = recording.get();
         transport = std::move(recording);
     }
-    orvane::host::HostOptions options;
+    devhost::HostOptions options;
     options.transport = std::move(transport);
     return options;
 }
 
 } // namespace
 
-PipelineFixture::PipelineFixture(std::unique_ptr<orvane::host::HttpTransport> transport)
+PipelineFixture::PipelineFixture(std::unique_ptr<devhost::HttpTransport> transport)
     : host(WithTransport(std::move(transport), recorder))
 {
     host.Plugin().demosFolder.Set(demos);

@@ -16,12 +16,12 @@ namespace testing_support {
 
 class PipelineFixture {
 public:
-    explicit PipelineFixture(std::unique_ptr<orvane::host::HttpTransport> transport = nullptr);
+    explicit PipelineFixture(std::unique_ptr<devhost::HttpTransport> transport = nullptr);
 
     Ravento& Plugin() { return host.Plugin(); }
-    orvane::host::Host& Host() { return host.Host(); }
+    devhost::Host& Host() { return host.Host(); }
     // The recording transport; only valid when no other transport was given.
-    orvane::host::RecordingTransport& Recorder() { return *recorder; }
+    devhost::RecordingTransport& Recorder() { return *recorder; }
 
     // Writes Demos/<id>.replay and returns its path.
     std::filesystem::path AddReplay(const std::string& id, const std::string& content = "original replay");
@@ -38,7 +38,7 @@ public:
     const std::filesystem::path backups = dir.MakeFolder(std::filesystem::path("TAGame") / kBackupFolderName);
 
 private:
-    orvane::host::RecordingTransport* recorder = nullptr;
+    devhost::RecordingTransport* recorder = nullptr;
     PluginHost host;
 };
 

@@ -23,7 +23,7 @@ T ReadAt(const void* record, std::size_t offset)
 
 TEST(ModuleExports, RecordOfTheLoadedModuleHoldsTheDeclaredValuesAtTheirOffsets)
 {
-    orvane::host::Host host{orvane::host::HostOptions{}};
+    devhost::Host host{devhost::HostOptions{}};
     ASSERT_EQ(host.LoadPluginModule(RAVENTO_MODULE_PATH), std::nullopt);
     const void* record = host.Registration();
     ASSERT_NE(record, nullptr);

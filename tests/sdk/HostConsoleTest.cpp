@@ -8,7 +8,7 @@
 #include "TestHost.h"
 #include "orvane/CVarManagerWrapper.h"
 
-using orvane::host::HostOptions;
+using devhost::HostOptions;
 using testing_support::ReadWholeFile;
 using testing_support::TempDir;
 

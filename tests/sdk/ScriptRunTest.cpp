@@ -21,7 +21,7 @@ namespace {
 
 // Answers each request from a thread of its own after a few random milliseconds, as a network
 // does, with the next status of its list.
-class LateAnswers : public orvane::host::HttpTransport {
+class LateAnswers : public devhost::HttpTransport {
 public:
     explicit LateAnswers(std::deque<int> statuses) : statuses(std::move(statuses)) {}
 
@@ -77,13 +77,13 @@ std::string RunOnRavento(const std::string& script, std::deque<int> replyStatuse
     auto config = dir.MakeFile("host.cfg", fmt::format("Ravento_DemosFolder \"{}\"\n", demos.generic_string()));
 
     Streams streams;
-    orvane::host::HostOptions options;
-    options.clock = orvane::host::ClockMode::RealTime;
+    devhost::HostOptions options;
+    options.clock = devhost::ClockMode::RealTime;
     options.configFile = config;
     options.transport = std::make_unique<LateAnswers>(std::move(replyStatuses));
     options.pluginLog = streams.To(&Streams::out);
     options.hostLog = [](const std::string&) {};
-    orvane::host::Host host(std::move(options));
+    devhost::Host host(std::move(options));
     if (auto error = host.LoadPluginModule(RAVENTO_MODULE_PATH))
         return "load failed: " + *error;
     std::istringstream lines(script);

@@ -9,7 +9,7 @@
 #include "PluginSession.h"
 #include "SdkAccess.h"
 
-using namespace orvane::host;
+using namespace devhost;
 
 CVarManagerWrapper::CVarManagerWrapper(void* session) : session(session) {}
 

@@ -11,7 +11,7 @@
 
 #include <fmt/format.h>
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 constexpr long kConnectTimeoutSeconds = 30;
@@ -279,4 +279,4 @@ void CurlTransport::Send(CurlRequest request, Completion done)
         Complete(transfer->done, 0, {}, "transport shut down");
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -7,7 +7,7 @@
 
 #include "PluginSession.h"
 
-namespace orvane::host {
+namespace devhost {
 
 GameThread::GameThread(ClockMode clock) : clock(clock) {}
 
@@ -198,4 +198,4 @@ void GameThread::Drop(const PluginSession& owner)
     std::erase_if(timers, [&owned](const auto& entry) { return owned(entry.second); });
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -18,7 +18,7 @@
 #include "orvane/ActorWrapper.h"
 #include "orvane/host/Host.h"
 
-namespace orvane::host {
+namespace devhost {
 
 class PluginSession;
 
@@ -91,4 +91,4 @@ private:
     TaskThread thread;  // last: joined before the state above goes
 };
 
-} // namespace orvane::host
+} // namespace devhost

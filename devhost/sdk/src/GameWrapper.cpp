@@ -4,7 +4,7 @@
 #include "PluginSession.h"
 #include "SdkAccess.h"
 
-using namespace orvane::host;
+using namespace devhost;
 
 GameWrapper::GameWrapper(void* session) : session(session) {}
 

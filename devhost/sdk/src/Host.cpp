@@ -9,7 +9,7 @@
 
 #include "HostState.h"
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 std::atomic<Host*> currentHost{nullptr};
@@ -213,4 +213,4 @@ std::optional<std::string> Host::SaveScreenshot(const std::filesystem::path& fil
     return state->ui.SaveScreenshot(file, pluginWindowOnly);
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -6,7 +6,7 @@
 #include <string>
 #include <system_error>
 
-namespace orvane::host {
+namespace devhost {
 
 class LoadedModule {
 public:
@@ -29,4 +29,4 @@ private:
     void* handle = nullptr;
 };
 
-} // namespace orvane::host
+} // namespace devhost

@@ -9,7 +9,7 @@
 #include "HostState.h"
 #include "orvane/PluginWindow.h"
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 using Orvane::Plugin::PluginRegistration;
@@ -165,4 +165,4 @@ std::shared_ptr<Orvane::Plugin::OrvanePlugin> Host::Plugin() const
     return state->plugin;
 }
 
-} // namespace orvane::host
+} // namespace devhost

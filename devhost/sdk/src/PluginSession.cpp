@@ -7,7 +7,7 @@
 #include "ConsoleOutput.h"
 #include "SdkAccess.h"
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 thread_local PluginSession* currentSession = nullptr;
@@ -74,4 +74,4 @@ void PluginSession::WaitUntilIdle()
     idle.wait(lock, [this] { return inFlight.load() == 0; });
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -18,7 +18,7 @@
 class CVarManagerWrapper;
 class GameWrapper;
 
-namespace orvane::host {
+namespace devhost {
 
 class PluginSession {
 public:
@@ -63,4 +63,4 @@ private:
 // null when there is none.
 PluginSession* ActivePluginSession();
 
-} // namespace orvane::host
+} // namespace devhost

@@ -1,6 +1,6 @@
 #include "ReplayStore.h"
 
-namespace orvane::host {
+namespace devhost {
 
 std::uintptr_t ReplayStore::Create(const std::string& id, const std::string& date)
 {
@@ -20,4 +20,4 @@ std::optional<ReplayInfo> ReplayStore::Find(std::uintptr_t address) const
     return *found->second;
 }
 
-} // namespace orvane::host
+} // namespace devhost

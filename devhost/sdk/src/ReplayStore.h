@@ -11,7 +11,7 @@
 
 #include "orvane/host/Host.h"
 
-namespace orvane::host {
+namespace devhost {
 
 class ReplayStore {
 public:
@@ -26,4 +26,4 @@ private:
     std::unordered_map<std::uintptr_t, const ReplayInfo*> byAddress;
 };
 
-} // namespace orvane::host
+} // namespace devhost

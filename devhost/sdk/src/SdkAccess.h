@@ -12,26 +12,26 @@
 #include "orvane/GameWrapper.h"
 
 struct SdkAccess {
-    static std::shared_ptr<CVarManagerWrapper> MakeConsole(orvane::host::PluginSession& session)
+    static std::shared_ptr<CVarManagerWrapper> MakeConsole(devhost::PluginSession& session)
     {
         return std::shared_ptr<CVarManagerWrapper>(new CVarManagerWrapper(&session));
     }
-    static std::shared_ptr<GameWrapper> MakeGame(orvane::host::PluginSession& session)
+    static std::shared_ptr<GameWrapper> MakeGame(devhost::PluginSession& session)
     {
         return std::shared_ptr<GameWrapper>(new GameWrapper(&session));
     }
-    static CVarWrapper MakeVariable(orvane::host::ConsoleVariable* variable) { return CVarWrapper(variable); }
+    static CVarWrapper MakeVariable(devhost::ConsoleVariable* variable) { return CVarWrapper(variable); }
 
-    static orvane::host::PluginSession* Session(const CVarManagerWrapper& console)
+    static devhost::PluginSession* Session(const CVarManagerWrapper& console)
     {
-        return static_cast<orvane::host::PluginSession*>(console.session);
+        return static_cast<devhost::PluginSession*>(console.session);
     }
-    static orvane::host::PluginSession* Session(const GameWrapper& game)
+    static devhost::PluginSession* Session(const GameWrapper& game)
     {
-        return static_cast<orvane::host::PluginSession*>(game.session);
+        return static_cast<devhost::PluginSession*>(game.session);
     }
-    static orvane::host::ConsoleVariable* Variable(const CVarWrapper& wrapper)
+    static devhost::ConsoleVariable* Variable(const CVarWrapper& wrapper)
     {
-        return static_cast<orvane::host::ConsoleVariable*>(wrapper.variable);
+        return static_cast<devhost::ConsoleVariable*>(wrapper.variable);
     }
 };

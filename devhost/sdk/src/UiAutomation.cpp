@@ -9,7 +9,7 @@
 
 #include "UiFrames.h"
 
-namespace orvane::host {
+namespace devhost {
 
 // The plugin windows of the frame just built: top-level, shown, neither Dear ImGui's fallback
 // window nor one of the backend's own.
@@ -155,4 +155,4 @@ void UiFrames::PressMouse()
     RunFrame();
 }
 
-} // namespace orvane::host
+} // namespace devhost

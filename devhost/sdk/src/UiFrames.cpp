@@ -22,7 +22,7 @@
 #include "PluginSession.h"
 #include "orvane/PluginWindow.h"
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 // Dear ImGui's recovery callback: a printf-style message per thing it had to close.
@@ -322,4 +322,4 @@ void UiFrames::DrawOpenWindow()
     ImGui::ErrorCheckEndFrameRecover(&ReportUnbalancedWindow, &output);
 }
 
-} // namespace orvane::host
+} // namespace devhost

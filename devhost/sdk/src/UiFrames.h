@@ -22,7 +22,7 @@ namespace Orvane::Plugin {
 class PluginWindow;
 }
 
-namespace orvane::host {
+namespace devhost {
 
 class ConsoleOutput;
 class PluginSession;
@@ -117,4 +117,4 @@ private:
     TaskThread thread;  // last: joined before the state above goes
 };
 
-} // namespace orvane::host
+} // namespace devhost

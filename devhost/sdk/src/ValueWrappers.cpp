@@ -7,8 +7,8 @@
 #include "orvane/UnrealStringWrapper.h"
 #include "orvane/host/Host.h"
 
-using orvane::host::Host;
-using orvane::host::ReplayInfo;
+using devhost::Host;
+using devhost::ReplayInfo;
 
 ActorWrapper::ActorWrapper(std::uintptr_t address) : address(address) {}
 

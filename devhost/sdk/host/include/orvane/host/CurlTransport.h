@@ -12,7 +12,7 @@
 
 #include "orvane/host/HttpTransport.h"
 
-namespace orvane::host {
+namespace devhost {
 
 struct CurlTransportOptions {
     // curl's CONNECT_TO entries, "HOST:PORT:ADDR:PORT": send a URL's host and port elsewhere
@@ -38,4 +38,4 @@ private:
     std::unique_ptr<Worker> worker;
 };
 
-} // namespace orvane::host
+} // namespace devhost

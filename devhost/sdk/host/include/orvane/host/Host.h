@@ -24,7 +24,7 @@
 
 struct ImGuiContext;
 
-namespace orvane::host {
+namespace devhost {
 
 enum class ClockMode {
     Virtual,   // time moves only through Advance: deterministic, for tests
@@ -176,4 +176,4 @@ private:
     std::unique_ptr<State> state;
 };
 
-} // namespace orvane::host
+} // namespace devhost
