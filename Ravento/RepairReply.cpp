@@ -17,8 +17,11 @@ namespace {
 constexpr int kRepaired = 200;
 constexpr int kCannotRepair = 400;
 constexpr int kRateLimited = 429;
-// The backup folder as the replays folder reaches it; the ".." stays unresolved.
-constexpr char kBackupFolderFromDemos[] = "../OV_Ravento_BackupReplays";
+// The backup folder as the replays folder reaches it: its sibling, with the ".." unresolved.
+std::filesystem::path BackupFolderBeside(const std::filesystem::path& demos)
+{
+    return demos / ".." / kBackupFolderName;
+}
 
 void Log(std::string line)
 {
@@ -98,7 +101,7 @@ void StoreRepairedReplay(const std::filesystem::path& demos, const std::filesyst
                          const std::string& replayId, std::string_view repairedBytes)
 {
     // Every name is made before anything is written, so a conversion error changes nothing.
-    std::string backupFolder = CodePageText(demos / kBackupFolderFromDemos);
+    std::string backupFolder = CodePageText(BackupFolderBeside(demos));
     std::filesystem::path backupCopy = PathFromCodePage(fmt::format("{}/{}_copy.replay", backupFolder, replayId));
     std::filesystem::path repaired = demos / PathFromCodePage(fmt::format("{}_fixed.replay", replayId));
     TemporaryNames names = TemporaryNamesFor(PathFromCodePage(replayId));
@@ -132,7 +135,7 @@ void Ravento::SettleStaleTemporaryFilesOnce(const std::filesystem::path& demos)
 {
     std::lock_guard lock(staleTemporaryFilesMutex);
     if (!staleTemporaryFilesSettled && !demos.empty())
-        staleTemporaryFilesSettled = SettleStaleTemporaryFiles(demos, demos / kBackupFolderFromDemos);
+        staleTemporaryFilesSettled = SettleStaleTemporaryFiles(demos, BackupFolderBeside(demos));
 }
 
 void Ravento::OnRepairReply(const std::filesystem::path& replayPath, const std::string& replayId, int status,

@@ -5,15 +5,21 @@ if(WIN32)
     return()
 endif()
 
+# Each part's libraries are looked for only when that part is built (see the build switches in
+# the top-level CMakeLists.txt).
 find_package(fmt REQUIRED)
 find_package(CLI11 REQUIRED)
-find_package(CURL REQUIRED)
-find_package(OpenSSL REQUIRED)
 find_package(Threads REQUIRED)
-find_package(GTest REQUIRED)
-find_package(benchmark REQUIRED)
-find_package(glfw3 REQUIRED)
-find_package(OpenGL REQUIRED)
+if(BUILD_TESTING)
+    find_package(GTest REQUIRED)
+    if(NOT RAVENTO_SANITIZE)
+        find_package(benchmark REQUIRED)
+    endif()
+endif()
+if(RAVENTO_DEVHOST_GUI)
+    find_package(glfw3 REQUIRED)
+    find_package(OpenGL REQUIRED)
+endif()
 
 # Dear ImGui 1.86 as Debian builds it: a static, position-independent archive. Each module
 # that links it carries its own copy.
@@ -24,6 +30,12 @@ set_target_properties(imgui PROPERTIES
     IMPORTED_LOCATION ${IMGUI_ARCHIVE}
     INTERFACE_INCLUDE_DIRECTORIES /usr/include/imgui
     INTERFACE_LINK_LIBRARIES ${STB_LIBRARY})
+
+if(NOT RAVENTO_NETWORK)
+    return()
+endif()
+find_package(CURL REQUIRED)
+find_package(OpenSSL REQUIRED)
 
 # cpp-httplib needs OpenSSL for HTTPS. Debian ships its implementation as a shared library
 # (libcpp-httplib.so); the header holds only declarations.

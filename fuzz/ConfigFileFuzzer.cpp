@@ -12,7 +12,7 @@
 #include "FuzzCheck.h"
 #include "support/TempDir.h"
 
-namespace host = orvane::host;
+
 
 namespace {
 
@@ -25,9 +25,9 @@ const testing_support::TempDir& Scratch()
 // A name and value given to the writer come back from the reader, byte for byte.
 void CheckLineRoundTrip(const std::string& name, const std::string& value)
 {
-    std::string line = host::FormatConfigLine(name, value);
+    std::string line = devhost::FormatConfigLine(name, value);
     FUZZ_CHECK(line.find('\n') == std::string::npos, fmt::format("a line break in {:?}", line));
-    auto parsed = host::ParseConfigLine(line);
+    auto parsed = devhost::ParseConfigLine(line);
     FUZZ_CHECK(parsed && parsed->first == name && parsed->second == value,
                fmt::format("{:?} = {:?} written as {:?}", name, value, line));
 }
@@ -37,13 +37,13 @@ void CheckFileRoundTrip(const std::string& bytes)
 {
     const std::filesystem::path file = Scratch().Path() / "devhost.cfg";
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-    host::ConfigReadResult first = host::ReadConfigFile(file);
+    devhost::ConfigReadResult first = devhost::ReadConfigFile(file);
     for (const auto& [name, value] : first.values)
         CheckLineRoundTrip(name, value);
 
-    std::error_code error = host::WriteConfigFile(file, first.values);
+    std::error_code error = devhost::WriteConfigFile(file, first.values);
     FUZZ_CHECK(!error, error.message());
-    host::ConfigReadResult second = host::ReadConfigFile(file);
+    devhost::ConfigReadResult second = devhost::ReadConfigFile(file);
     FUZZ_CHECK(second.values == first.values, "values changed through a write and a read");
     FUZZ_CHECK(second.malformedLines.empty(), fmt::format("the writer made {} malformed lines", second.malformedLines.size()));
 }

@@ -2,15 +2,15 @@
 
 #include <utility>
 
-FuzzedPlugin::FuzzedPlugin(std::unique_ptr<orvane::host::HttpTransport> transport)
+FuzzedPlugin::FuzzedPlugin(std::unique_ptr<devhost::HttpTransport> transport)
     : host(Options(std::move(transport)))
 {
     host.Plugin().demosFolder.Set(tree.Demos());
 }
 
-orvane::host::HostOptions FuzzedPlugin::Options(std::unique_ptr<orvane::host::HttpTransport> transport)
+devhost::HostOptions FuzzedPlugin::Options(std::unique_ptr<devhost::HttpTransport> transport)
 {
-    orvane::host::HostOptions options;
+    devhost::HostOptions options;
     options.transport = std::move(transport);
     options.pluginLog = [this](const std::string& line) {
         std::lock_guard lock(mutex);

@@ -14,10 +14,10 @@
 class FuzzedPlugin {
 public:
     // A null transport: the host's recording transport, which never answers.
-    explicit FuzzedPlugin(std::unique_ptr<orvane::host::HttpTransport> transport = nullptr);
+    explicit FuzzedPlugin(std::unique_ptr<devhost::HttpTransport> transport = nullptr);
 
     Ravento& Plugin() { return host.Plugin(); }
-    orvane::host::Host& Host() { return host.Host(); }
+    devhost::Host& Host() { return host.Host(); }
 
     // The lines logged since the last call.
     std::vector<std::string> TakePluginLines() { return Take(pluginLines); }
@@ -26,7 +26,7 @@ public:
     ReplayTree tree;
 
 private:
-    orvane::host::HostOptions Options(std::unique_ptr<orvane::host::HttpTransport> transport);
+    devhost::HostOptions Options(std::unique_ptr<devhost::HttpTransport> transport);
     std::vector<std::string> Take(std::vector<std::string>& lines);
 
     std::mutex mutex;

@@ -20,14 +20,14 @@
 #include "orvane/host/HttpTransport.h"
 #include "platform/CodePage.h"
 
-namespace host = orvane::host;
+
 
 namespace {
 
 constexpr char kInWindowDate[] = "2025-06-01 12:00";
 
 // Keeps the requests of one input and fails each at once, as an unreachable service would.
-class RequestLog : public host::HttpTransport {
+class RequestLog : public devhost::HttpTransport {
 public:
     void Send(CurlRequest request, Completion done) override
     {
@@ -65,7 +65,7 @@ struct Fixture {
         AddTraps(plugin.tree);
     }
 
-    std::unique_ptr<host::HttpTransport> Transport()
+    std::unique_ptr<devhost::HttpTransport> Transport()
     {
         auto transport = std::make_unique<RequestLog>();
         requests = transport.get();

@@ -1,9 +1,8 @@
-# The platform seam: one set of headers in this folder, one implementation per platform.
+# The platform seam: one set of headers in this folder, one implementation per platform, in the
+# folder the top-level CMakeLists.txt picks.
 if(WIN32)
-    set(RAVENTO_PLATFORM_DIR windows)
     set(RAVENTO_PLATFORM_LIBS shell32 ole32)
 else()
-    set(RAVENTO_PLATFORM_DIR posix)
     set(RAVENTO_PLATFORM_LIBS)
 endif()
 target_sources(ravento_objects PRIVATE

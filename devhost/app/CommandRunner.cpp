@@ -1,31 +1,23 @@
 #include "CommandRunner.h"
 
-#include <cstdio>
-
 #include <fmt/format.h>
 
-namespace {
-
-void PrintResult(const std::string& text)
-{
-    fmt::print(stdout, "{}\n", text);
-    std::fflush(stdout);
-}
-
-RunOutcome Fail(const std::string& message)
-{
-    fmt::print(stderr, "devhost: {}\n", message);
-    return RunOutcome::Failed;
-}
-
-} // namespace
-
-CommandRunner::CommandRunner(orvane::host::Host& host, std::chrono::milliseconds settleTimeout)
-    : host(host), settleTimeout(settleTimeout)
+CommandRunner::CommandRunner(devhost::Host& host, std::chrono::milliseconds settleTimeout, ScriptOutput output)
+    : host(host), settleTimeout(settleTimeout), output(std::move(output))
 {
 }
 
+// Work a command queued (a clicked button's deferred commands, say) runs before the next
+// command, as it would have on the game thread's next turn while the user looked.
 RunOutcome CommandRunner::Run(const ScriptCommand& command)
+{
+    RunOutcome outcome = Carry(command);
+    if (outcome == RunOutcome::Continue)
+        host.FinishGameWork();
+    return outcome;
+}
+
+RunOutcome CommandRunner::Carry(const ScriptCommand& command)
 {
     switch (command.verb) {
     case ScriptVerb::Wait:
@@ -35,12 +27,12 @@ RunOutcome CommandRunner::Run(const ScriptCommand& command)
         host.PlayReplay(command.text, command.date);
         return RunOutcome::Continue;
     case ScriptVerb::PlayNull:
-        host.FireEvent(orvane::host::kPlayReplayEvent, 0);
+        host.FireEvent(devhost::kPlayReplayEvent, 0);
         return RunOutcome::Continue;
     case ScriptVerb::Settle:
         if (!host.Settle(settleTimeout))
-            fmt::print(stderr, "devhost: settle: timed out after {} ms with {} request(s) unanswered\n",
-                       settleTimeout.count(), host.OutstandingRequests());
+            output.complaint(fmt::format("settle: timed out after {} ms with {} request(s) unanswered",
+                                         settleTimeout.count(), host.OutstandingRequests()));
         return RunOutcome::Continue;
     case ScriptVerb::Frame:
         host.RunFrames(command.frames);
@@ -53,6 +45,10 @@ RunOutcome CommandRunner::Run(const ScriptCommand& command)
     case ScriptVerb::Type:
         if (!host.TypeText(command.text))
             return Fail("type: no open window with a text entry");
+        return RunOutcome::Continue;
+    case ScriptVerb::Clear:
+        if (!host.ClearText())
+            return Fail("clear: no open window with a text entry");
         return RunOutcome::Continue;
     case ScriptVerb::Click:
         if (!host.Click(command.text))
@@ -73,13 +69,19 @@ RunOutcome CommandRunner::Run(const ScriptCommand& command)
 RunOutcome CommandRunner::Show()
 {
     if (!host.IsWindowOpen()) {
-        PrintResult("(no window is open)");
+        Result("(no window is open)");
         return RunOutcome::Continue;
     }
     std::string text = host.CaptureFrameText();
     while (!text.empty() && text.back() == '\n')
         text.pop_back();
-    PrintResult(text);
+    // Every line of a multi-line capture carries the prefix.
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        Result(text.substr(start, end - start));
+        start = end + 1;
+    }
+    Result(text.substr(start));
     return RunOutcome::Continue;
 }
 
@@ -88,6 +90,17 @@ RunOutcome CommandRunner::PrintVariable(const std::string& name)
     auto variable = host.Variable(name);
     if (!variable)
         return Fail(fmt::format("cvar: no console variable named {}", name));
-    PrintResult(fmt::format("{} = {}", name, variable->value));
+    Result(fmt::format("{} = {}", name, variable->value));
     return RunOutcome::Continue;
+}
+
+void CommandRunner::Result(const std::string& text)
+{
+    output.result(kResultPrefix + text);
+}
+
+RunOutcome CommandRunner::Fail(const std::string& message)
+{
+    output.complaint(message);
+    return RunOutcome::Failed;
 }

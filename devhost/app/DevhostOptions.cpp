@@ -17,16 +17,22 @@ void AddDevhostOptions(CLI::App& app, DevhostOptions& options)
                    "With --gui: Dear ImGui window settings (imgui.ini format) where windows are and how large, "
                    "as a host remembers them; read at start when the file exists, saved at exit")
         ->needs(gui);
-    app.footer("Script commands, one a line (\"#\" starts a comment; double quotes keep blanks or an empty value):\n"
+    app.footer("Script commands, one a line (\"#\" starts a comment; double quotes keep blanks or an empty value).\n"
+               "Each command's queued game work has run before the next command starts.\n"
                "  wait SECONDS       advance the clock; due timers and game work run\n"
                "  play ID DATE       play a replay with this identifier and date; play-null plays none\n"
-               "  settle             wait until every upload is answered and handled\n"
+               "  settle             wait until every upload is answered and its reply handled, and the\n"
+               "                     game work and console commands that queued have run\n"
                "  frame [N]          run N UI frames (default 1)\n"
                "  console COMMAND    run a console command, e.g. console togglemenu Ravento\n"
-               "  show               print the open windows' contents\n"
+               "  show               print the open window's contents\n"
                "  type TEXT          type into the window's text entry\n"
+               "  clear              empty the window's text entry (select all, delete)\n"
                "  click LABEL        press the window's button with that label\n"
-               "  cvar NAME          print a console variable\n"
+               "  cvar NAME          print a console variable as NAME = VALUE\n"
                "  screenshot FILE    save the frame as PNG (with --gui; add \"window\" for the plugin's window)\n"
-               "  quit               stop");
+               "  quit               stop\n"
+               "A window opened since the last frame is drawn before show, type, clear or click act on it.\n"
+               "Output: the plugin's log lines on standard output as logged; the results of show and cvar\n"
+               "there too, each line after \"= \"; everything else devhost says on standard error.");
 }

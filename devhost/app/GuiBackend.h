@@ -1,6 +1,6 @@
 // devhost --gui: a desktop window that shows the host's UI frames, takes the user's mouse and
 // keyboard, and shows the host console as a scrolling pane. gui/ holds the GLFW and OpenGL 3
-// implementation; a build without GLFW (Windows) has windows/GuiBackend.cpp, which says so.
+// implementation; a build without it (Windows, or RAVENTO_DEVHOST_GUI=OFF) has NoGui.cpp, which says so.
 #pragma once
 
 #include <filesystem>
@@ -13,5 +13,5 @@
 // no desktop window. The backend opens its window when the host starts its UI thread, and the
 // Host's constructor throws std::runtime_error when it cannot (no display). A non-empty
 // uiSettings names Dear ImGui's window settings file: read at start when it exists, saved at exit.
-orvane::host::UiBackendFactory MakeGuiBackendFactory(GuiSession& session, const std::filesystem::path& uiSettings,
+devhost::UiBackendFactory MakeGuiBackendFactory(GuiSession& session, const std::filesystem::path& uiSettings,
                                                      std::string& error);

@@ -1,7 +1,8 @@
-// How devhost reaches the repair service. POSIX: libcurl, always, against the URL the plugin
+// How devhost reaches the repair service. With the network: libcurl, always, against the URL the plugin
 // names; --connect-to and --cacert point that URL at a local stand-in service. Without them
 // the default service name never resolves, so each upload fails with status 0 and nothing
-// leaves the machine. Windows: this build has no libcurl; requests stay unanswered.
+// leaves the machine. A build without libcurl (Windows, or RAVENTO_NETWORK=OFF): requests stay
+// unanswered.
 #pragma once
 
 #include <filesystem>
@@ -18,4 +19,4 @@ struct NetworkOptions {
 
 // The transport for the host, or null for the host's default (requests never answered).
 // Sets error and returns null when the options cannot be honoured.
-std::unique_ptr<orvane::host::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string& error);
+std::unique_ptr<devhost::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string& error);

@@ -54,17 +54,6 @@ std::optional<std::string> RestAsText(std::string_view rest)
     return words->front();
 }
 
-const std::map<std::string_view, ScriptVerb>& Verbs()
-{
-    static const std::map<std::string_view, ScriptVerb> verbs{
-        {"wait", ScriptVerb::Wait},   {"play", ScriptVerb::Play},       {"play-null", ScriptVerb::PlayNull},
-        {"settle", ScriptVerb::Settle}, {"frame", ScriptVerb::Frame},   {"console", ScriptVerb::Console},
-        {"show", ScriptVerb::Show},   {"type", ScriptVerb::Type},       {"click", ScriptVerb::Click},
-        {"cvar", ScriptVerb::Cvar},   {"screenshot", ScriptVerb::Screenshot}, {"quit", ScriptVerb::Quit},
-    };
-    return verbs;
-}
-
 ParsedLine Error(std::string message)
 {
     return {std::nullopt, std::move(message)};
@@ -82,69 +71,112 @@ bool ParseNumber(const std::string& word, Number& number)
     return error == std::errc() && end == word.data() + word.size();
 }
 
-ParsedLine ParseArguments(std::string_view name, ScriptCommand command, std::string_view rest)
-{
-    auto words = SplitWords(rest);
-    if (!words)
-        return Error(fmt::format("{}: unclosed or misplaced quote", name));
-    auto expect = [&](std::size_t count, const char* usage) -> std::optional<ParsedLine> {
-        if (words->size() != count)
-            return Error(fmt::format("{}: usage: {}", name, usage));
-        return std::nullopt;
-    };
+// Each verb's arguments: the words after the verb's name, or the rest of the line as one text.
+struct Arguments {
+    std::string_view name;
+    std::string_view rest;
+    std::vector<std::string> words;
+};
 
-    switch (command.verb) {
-    case ScriptVerb::Wait:
-        if (auto error = expect(1, "wait SECONDS"))
-            return *error;
-        if (!ParseNumber(words->front(), command.seconds) || !std::isfinite(command.seconds) || command.seconds < 0)
-            return Error(fmt::format("wait: '{}' is not a number of seconds", words->front()));
+using ArgumentParser = ParsedLine (*)(const Arguments& arguments, ScriptCommand command);
+
+ParsedLine Usage(const Arguments& arguments, std::string_view usage)
+{
+    return Error(fmt::format("{}: usage: {}", arguments.name, usage));
+}
+
+ParsedLine ParseNothing(const Arguments& arguments, ScriptCommand command)
+{
+    if (!arguments.words.empty())
+        return Usage(arguments, arguments.name);
+    return Command(command);
+}
+
+ParsedLine ParseWait(const Arguments& arguments, ScriptCommand command)
+{
+    if (arguments.words.size() != 1)
+        return Usage(arguments, "wait SECONDS");
+    const std::string& word = arguments.words.front();
+    if (!ParseNumber(word, command.seconds) || !std::isfinite(command.seconds) || command.seconds < 0)
+        return Error(fmt::format("wait: '{}' is not a number of seconds", word));
+    return Command(command);
+}
+
+ParsedLine ParsePlay(const Arguments& arguments, ScriptCommand command)
+{
+    if (arguments.words.size() != 2)
+        return Usage(arguments, "play ID DATE");
+    command.text = arguments.words[0];
+    command.date = arguments.words[1];
+    return Command(command);
+}
+
+ParsedLine ParseFrame(const Arguments& arguments, ScriptCommand command)
+{
+    if (arguments.words.size() > 1)
+        return Usage(arguments, "frame [N]");
+    if (arguments.words.empty())
         return Command(command);
-    case ScriptVerb::Play:
-        if (auto error = expect(2, "play ID DATE"))
-            return *error;
-        command.text = (*words)[0];
-        command.date = (*words)[1];
-        return Command(command);
-    case ScriptVerb::Frame:
-        if (words->size() > 1)
-            return Error("frame: usage: frame [N]");
-        if (!words->empty() && (!ParseNumber(words->front(), command.frames) || command.frames < 1
-                                || command.frames > kMaxFrames))
-            return Error(fmt::format("frame: '{}' is not a frame count from 1 to {}", words->front(), kMaxFrames));
-        return Command(command);
-    case ScriptVerb::Cvar:
-        if (auto error = expect(1, "cvar NAME"))
-            return *error;
-        command.text = words->front();
-        return Command(command);
-    case ScriptVerb::Screenshot:
-        if (words->empty() || words->size() > 2 || (words->size() == 2 && (*words)[1] != "window"))
-            return Error("screenshot: usage: screenshot FILE.png [window]");
-        command.text = words->front();
-        command.windowOnly = words->size() == 2;
-        return Command(command);
-    case ScriptVerb::Console:
-    case ScriptVerb::Type:
-    case ScriptVerb::Click: {
-        auto text = RestAsText(rest);
-        if (!text)
-            return Error(fmt::format("{}: quote the whole text or none of it", name));
-        // Typing nothing is fine when asked for with ""; a command or label must be there.
-        if (text->empty() && (command.verb != ScriptVerb::Type || Trim(rest).empty()))
-            return Error(fmt::format("{}: missing its text", name));
-        command.text = std::move(*text);
-        return Command(command);
-    }
-    case ScriptVerb::PlayNull:
-    case ScriptVerb::Settle:
-    case ScriptVerb::Show:
-    case ScriptVerb::Quit:
-        if (auto error = expect(0, std::string(name).c_str()))
-            return *error;
-        return Command(command);
-    }
-    return Error(fmt::format("{}: not handled", name));
+    const std::string& word = arguments.words.front();
+    if (!ParseNumber(word, command.frames) || command.frames < 1 || command.frames > kMaxFrames)
+        return Error(fmt::format("frame: '{}' is not a frame count from 1 to {}", word, kMaxFrames));
+    return Command(command);
+}
+
+ParsedLine ParseCvar(const Arguments& arguments, ScriptCommand command)
+{
+    if (arguments.words.size() != 1)
+        return Usage(arguments, "cvar NAME");
+    command.text = arguments.words.front();
+    return Command(command);
+}
+
+ParsedLine ParseScreenshot(const Arguments& arguments, ScriptCommand command)
+{
+    const auto& words = arguments.words;
+    if (words.empty() || words.size() > 2 || (words.size() == 2 && words[1] != "window"))
+        return Usage(arguments, "screenshot FILE.png [window]");
+    command.text = words.front();
+    command.windowOnly = words.size() == 2;
+    return Command(command);
+}
+
+// console, type, click: the rest of the line is the text.
+ParsedLine ParseText(const Arguments& arguments, ScriptCommand command)
+{
+    auto text = RestAsText(arguments.rest);
+    if (!text)
+        return Error(fmt::format("{}: quote the whole text or none of it", arguments.name));
+    // Typing nothing is fine when asked for with ""; a command or label must be there.
+    if (text->empty() && (command.verb != ScriptVerb::Type || Trim(arguments.rest).empty()))
+        return Error(fmt::format("{}: missing its text", arguments.name));
+    command.text = std::move(*text);
+    return Command(command);
+}
+
+struct VerbSyntax {
+    ScriptVerb verb;
+    ArgumentParser parse;
+};
+
+const std::map<std::string_view, VerbSyntax>& Verbs()
+{
+    static const std::map<std::string_view, VerbSyntax> verbs{
+        {"wait", {ScriptVerb::Wait, &ParseWait}},
+        {"play", {ScriptVerb::Play, &ParsePlay}},
+        {"play-null", {ScriptVerb::PlayNull, &ParseNothing}},
+        {"settle", {ScriptVerb::Settle, &ParseNothing}},
+        {"frame", {ScriptVerb::Frame, &ParseFrame}},
+        {"console", {ScriptVerb::Console, &ParseText}},
+        {"show", {ScriptVerb::Show, &ParseNothing}},
+        {"type", {ScriptVerb::Type, &ParseText}},
+        {"clear", {ScriptVerb::Clear, &ParseNothing}},
+        {"click", {ScriptVerb::Click, &ParseText}},
+        {"cvar", {ScriptVerb::Cvar, &ParseCvar}},
+        {"screenshot", {ScriptVerb::Screenshot, &ParseScreenshot}},
+        {"quit", {ScriptVerb::Quit, &ParseNothing}},
+    };
+    return verbs;
 }
 
 } // namespace
@@ -160,7 +192,10 @@ ParsedLine ParseScriptLine(std::string_view line)
     auto verb = Verbs().find(name);
     if (verb == Verbs().end())
         return Error(fmt::format("unknown command '{}'", name));
+    auto words = SplitWords(rest);
+    if (!words)
+        return Error(fmt::format("{}: unclosed or misplaced quote", name));
     ScriptCommand command;
-    command.verb = verb->second;
-    return ParseArguments(name, command, rest);
+    command.verb = verb->second.verb;
+    return verb->second.parse(Arguments{name, rest, std::move(*words)}, command);
 }

@@ -1,8 +1,8 @@
 // The development host's script language: one command a line.
 //
 //   wait SECONDS        play ID DATE        play-null        settle        frame [N]
-//   console COMMAND...  show                type TEXT        click LABEL   cvar NAME    quit
-//   screenshot FILE.png [window]
+//   console COMMAND...  show                type TEXT        clear         click LABEL
+//   cvar NAME           screenshot FILE.png [window]         quit
 //
 // Words are separated by blanks; double quotes make one word of an empty text or one with blanks
 // (there are no escapes, so Windows paths keep their backslashes). COMMAND, TEXT and LABEL are
@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-enum class ScriptVerb { Wait, Play, PlayNull, Settle, Frame, Console, Show, Type, Click, Cvar, Screenshot, Quit };
+enum class ScriptVerb { Wait, Play, PlayNull, Settle, Frame, Console, Show, Type, Clear, Click, Cvar, Screenshot, Quit };
 
 struct ScriptCommand {
     ScriptVerb verb = ScriptVerb::Quit;

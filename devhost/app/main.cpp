@@ -1,12 +1,12 @@
 // devhost: the development host. Loads a plugin module like the Orvane host does and drives it
 // with a script of commands (see ScriptParser.h). Plugin log lines go to standard output exactly
-// as logged; everything the host says goes to standard error.
+// as logged, and so do the results of show and cvar, each line after "= "; everything else the
+// host says goes to standard error.
 //
 // With --gui the UI is a desktop window (GuiBackend.h) that also shows those lines: the script
 // given with --script runs while the window is live, and devhost then keeps going until the
 // window is closed, unless the script said quit. Closing the window ends the script after its
 // current command.
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -18,16 +18,13 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
-#include "CommandRunner.h"
 #include "DevhostOptions.h"
 #include "ExecutablePath.h"
 #include "GuiBackend.h"
-#include "ScriptParser.h"
+#include "ScriptRun.h"
 #include "orvane/host/Host.h"
 
 namespace {
-
-constexpr std::chrono::seconds kSettleTimeout{30};
 
 int Fail(const std::string& message)
 {
@@ -43,34 +40,20 @@ std::optional<std::filesystem::path> DefaultPluginPath()
     return executable.parent_path() / RAVENTO_MODULE_FILE_NAME;
 }
 
-// Runs the script line by line; the first malformed line or failed command ends it, and so does
-// a closed window. Continue means the script ran to its end.
-RunOutcome RunScript(orvane::host::Host& host, std::istream& script, const std::string& scriptName,
-                     const GuiSession& gui)
+// Results on standard output, complaints on standard error, each line flushed at once so the
+// two streams interleave as they happened when both go to one terminal.
+ScriptOutput StandardStreams()
 {
-    CommandRunner runner(host, kSettleTimeout);
-    std::string line;
-    for (int number = 1; std::getline(script, line); ++number) {
-        if (gui.IsClosed())
-            return RunOutcome::Quit;
-        ParsedLine parsed = ParseScriptLine(line);
-        if (!parsed.error.empty()) {
-            Fail(fmt::format("{}:{}: {}", scriptName, number, parsed.error));
-            return RunOutcome::Failed;
-        }
-        if (!parsed.command)
-            continue;
-        RunOutcome outcome = runner.Run(*parsed.command);
-        if (outcome == RunOutcome::Failed)
-            Fail(fmt::format("{}:{}: command failed", scriptName, number));
-        if (outcome != RunOutcome::Continue)
-            return outcome;
-    }
-    return RunOutcome::Continue;
+    auto writeLine = [](std::FILE* stream, const std::string& line) {
+        fmt::print(stream, "{}\n", line);
+        std::fflush(stream);
+    };
+    return {[writeLine](const std::string& line) { writeLine(stdout, line); },
+            [writeLine](const std::string& message) { writeLine(stderr, "devhost: " + message); }};
 }
 
 // Plugin and host lines go to the window's pane as well as to their streams.
-std::optional<std::string> UseDesktopWindow(const DevhostOptions& options, orvane::host::HostOptions& hostOptions,
+std::optional<std::string> UseDesktopWindow(const DevhostOptions& options, devhost::HostOptions& hostOptions,
                                             GuiSession& gui)
 {
     std::string error;
@@ -104,21 +87,21 @@ int main(int argc, char** argv)
             return Fail(fmt::format("cannot open script {}", options.script.string()));
     }
 
-    orvane::host::HostOptions hostOptions;
+    devhost::HostOptions hostOptions;
     std::string transportError;
     hostOptions.transport = MakeNetworkTransport(options.network, transportError);
     if (!transportError.empty())
         return Fail(transportError);
     hostOptions.configFile = options.config;
-    hostOptions.clock = orvane::host::ClockMode::RealTime;
+    hostOptions.clock = devhost::ClockMode::RealTime;
     GuiSession gui;
     if (options.gui) {
         if (auto error = UseDesktopWindow(options, hostOptions, gui))
             return Fail(*error);
     }
-    std::unique_ptr<orvane::host::Host> host;
+    std::unique_ptr<devhost::Host> host;
     try {
-        host = std::make_unique<orvane::host::Host>(std::move(hostOptions));
+        host = std::make_unique<devhost::Host>(std::move(hostOptions));
     } catch (const std::runtime_error& error) {
         return Fail(error.what());  // the desktop window could not open
     }
@@ -126,10 +109,11 @@ int main(int argc, char** argv)
         return Fail(*error);
 
     RunOutcome outcome = RunOutcome::Continue;
+    auto windowClosed = [&gui] { return gui.IsClosed(); };
     if (!options.script.empty())
-        outcome = RunScript(*host, scriptFile, options.script.string(), gui);
+        outcome = RunScript(*host, scriptFile, options.script.string(), StandardStreams(), windowClosed);
     else if (!options.gui)
-        outcome = RunScript(*host, std::cin, "<stdin>", gui);
+        outcome = RunScript(*host, std::cin, "<stdin>", StandardStreams(), windowClosed);
     if (options.gui && outcome == RunOutcome::Continue)
         gui.WaitUntilClosed();
     host->UnloadPlugin();

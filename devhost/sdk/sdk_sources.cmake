@@ -1,9 +1,4 @@
 # Host core sources of pluginsdk.
-if(WIN32)
-    set(PLUGINSDK_PLATFORM_DIR windows)
-else()
-    set(PLUGINSDK_PLATFORM_DIR posix)
-endif()
 target_sources(pluginsdk PRIVATE
     src/Console.cpp
     src/ConsoleOutput.cpp
@@ -17,7 +12,7 @@ target_sources(pluginsdk PRIVATE
     src/HttpFacility.cpp
     src/HttpWrapper.cpp
     src/ModuleLoader.cpp
-    src/${PLUGINSDK_PLATFORM_DIR}/ModuleLoader.cpp
+    src/${RAVENTO_PLATFORM_DIR}/ModuleLoader.cpp
     src/PluginLifetime.cpp
     src/PluginSession.cpp
     src/RecordingTransport.cpp
@@ -30,9 +25,9 @@ target_sources(pluginsdk PRIVATE
     # type information; pluginsdk keeps its own copy, hidden, so modules still export theirs.
     plugin_base/OrvanePlugin.cpp
 )
-if(NOT WIN32)
-    target_link_libraries(pluginsdk PRIVATE ${CMAKE_DL_LIBS})
-    # The libcurl transport (real HTTPS for devhost and the end-to-end tests); Windows has no libcurl.
-    target_sources(pluginsdk PRIVATE src/CurlTransport.cpp src/${PLUGINSDK_PLATFORM_DIR}/UploadFile.cpp)
+target_link_libraries(pluginsdk PRIVATE ${CMAKE_DL_LIBS})
+# The libcurl transport: real HTTPS for devhost and the end-to-end tests.
+if(RAVENTO_NETWORK)
+    target_sources(pluginsdk PRIVATE src/CurlTransport.cpp src/${RAVENTO_PLATFORM_DIR}/UploadFile.cpp)
     target_link_libraries(pluginsdk PRIVATE CURL::libcurl)
 endif()

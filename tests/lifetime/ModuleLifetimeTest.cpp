@@ -20,8 +20,8 @@
 #include "support/TempDir.h"
 
 using namespace std::chrono_literals;
-using orvane::host::Host;
-using orvane::host::RecordingTransport;
+using devhost::Host;
+using devhost::RecordingTransport;
 using testing_support::TempDir;
 
 namespace {
@@ -63,7 +63,7 @@ protected:
         dir.MakeFolder("TAGame/OV_Ravento_BackupReplays");
         // The configured folder is used as it stands, with no search of the Documents folder.
         std::ofstream(config) << "Ravento_DemosFolder \"" << Escaped(demos.string()) << "\"\n";
-        orvane::host::HostOptions options;
+        devhost::HostOptions options;
         options.configFile = config;
         auto transport = std::make_unique<RecordingTransport>();
         recorder = transport.get();

@@ -26,7 +26,7 @@ constexpr int kPlaysPerRound = 4;
 TEST(ThreadStressTest, GameUiAndHttpThreadsWorkOnThePluginAtOnce)
 {
     PipelineFixture fixture;
-    orvane::host::Host& host = fixture.Host();
+    devhost::Host& host = fixture.Host();
     // The entry starts with the replays folder; each round appends "/.", so whatever part of
     // it a closing window lets through, the entry always names the same folder.
     ASSERT_TRUE(host.ExecuteCommand("togglemenu Ravento"));

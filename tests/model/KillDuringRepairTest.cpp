@@ -44,15 +44,15 @@ std::string LargeBody()
 
 struct Answerer {
     PluginHost host;
-    orvane::host::RecordingTransport& recorder;
+    devhost::RecordingTransport& recorder;
 };
 
 // A loaded plugin on demos whose requests the returned transport answers.
 std::unique_ptr<Answerer> LoadOn(const std::filesystem::path& demos)
 {
-    auto transport = std::make_unique<orvane::host::RecordingTransport>();
-    orvane::host::RecordingTransport& recorder = *transport;
-    orvane::host::HostOptions options;
+    auto transport = std::make_unique<devhost::RecordingTransport>();
+    devhost::RecordingTransport& recorder = *transport;
+    devhost::HostOptions options;
     options.transport = std::move(transport);
     options.hostLog = [](const std::string&) {};
     auto loaded = std::unique_ptr<Answerer>(new Answerer{PluginHost(std::move(options)), recorder});

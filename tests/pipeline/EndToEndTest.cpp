@@ -10,8 +10,8 @@
 #include "RepairService.h"
 #include "orvane/host/CurlTransport.h"
 
-using orvane::host::CurlTransport;
-using orvane::host::CurlTransportOptions;
+using devhost::CurlTransport;
+using devhost::CurlTransportOptions;
 using testing_support::Names;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;

@@ -7,14 +7,14 @@
 #include <thread>
 
 namespace testing_support {
-orvane::host::HostOptions PipelineFixture::Options(std::unique_ptr<orvane::host::HttpTransport> transport)
+devhost::HostOptions PipelineFixture::Options(std::unique_ptr<devhost::HttpTransport> transport)
 {
     if (!transport) {
-        auto recording = std::make_unique<orvane::host::RecordingTransport>();
+        auto recording = std::make_unique<devhost::RecordingTransport>();
         recorder = recording.get();
         transport = std::move(recording);
     }
-    orvane::host::HostOptions options;
+    devhost::HostOptions options;
     options.transport = std::move(transport);
     options.hostLog = [sink = hostLines](const std::string& line) {
         std::lock_guard lock(sink->mutex);
@@ -23,7 +23,7 @@ orvane::host::HostOptions PipelineFixture::Options(std::unique_ptr<orvane::host:
     return options;
 }
 
-PipelineFixture::PipelineFixture(std::unique_ptr<orvane::host::HttpTransport> transport)
+PipelineFixture::PipelineFixture(std::unique_ptr<devhost::HttpTransport> transport)
     : host(std::make_unique<PluginHost>(Options(std::move(transport))))
 {
     host->Plugin().demosFolder.Set(demos);

@@ -17,12 +17,12 @@ namespace testing_support {
 
 class PipelineFixture {
 public:
-    explicit PipelineFixture(std::unique_ptr<orvane::host::HttpTransport> transport = nullptr);
+    explicit PipelineFixture(std::unique_ptr<devhost::HttpTransport> transport = nullptr);
 
     Ravento& Plugin() { return host->Plugin(); }
-    orvane::host::Host& Host() { return host->Host(); }
+    devhost::Host& Host() { return host->Host(); }
     // The recording transport; only valid when no other transport was given.
-    orvane::host::RecordingTransport& Recorder() { return *recorder; }
+    devhost::RecordingTransport& Recorder() { return *recorder; }
 
     // Writes Demos/<id>.replay and returns its path.
     std::filesystem::path AddReplay(const std::string& id, const std::string& content = "original replay");
@@ -42,16 +42,16 @@ public:
 
     TempDir dir;
     const std::filesystem::path demos = dir.MakeFolder("TAGame/Demos");
-    const std::filesystem::path backups = dir.MakeFolder("TAGame/OV_Ravento_BackupReplays");
+    const std::filesystem::path backups = dir.MakeFolder(std::filesystem::path("TAGame") / kBackupFolderName);
 
 private:
     struct HostLineSink {
         mutable std::mutex mutex;
         std::vector<std::string> lines;
     };
-    orvane::host::HostOptions Options(std::unique_ptr<orvane::host::HttpTransport> transport);
+    devhost::HostOptions Options(std::unique_ptr<devhost::HttpTransport> transport);
 
-    orvane::host::RecordingTransport* recorder = nullptr;
+    devhost::RecordingTransport* recorder = nullptr;
     std::shared_ptr<HostLineSink> hostLines = std::make_shared<HostLineSink>();
     std::unique_ptr<PluginHost> host;
 };

@@ -68,7 +68,7 @@ TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
     {
         SCOPED_TRACE("backup copy already there");
         Uploaded fixture;
-        fixture.dir.MakeFile("TAGame/OV_Ravento_BackupReplays/R_copy.replay", "earlier backup");
+        fixture.dir.MakeFile(fixture.backups / "R_copy.replay", "earlier backup");
         fixture.Answer(200, "new");
         EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 183"}));
         EXPECT_EQ(ReadBytes(fixture.oldFile), kOldBytes);

@@ -38,7 +38,7 @@ sed 's/^/  err: /' "$sandbox/err.txt"
 expect "the window opened by itself and showed the folder entry" \
   'grep -q "Enter the path to your demos folder..." "$sandbox/out.txt"'
 expect "the check closed the window" 'grep -q "(no window is open)" "$sandbox/out.txt"'
-expect "the variable holds the typed folder" 'grep -qxF "Ravento_DemosFolder = $demos" "$sandbox/out.txt"'
+expect "the variable holds the typed folder" 'grep -qxF "= Ravento_DemosFolder = $demos" "$sandbox/out.txt"'
 expect "the configuration file was saved with the folder" 'grep -qF "$demos" "$sandbox/devhost.cfg"'
 expect "the replay was repaired" 'cmp -s "$demos/R1_fixed.replay" "$sandbox/original.replay"'
 expect "the old file was backed up" 'cmp -s "$backups/R1_copy.replay" "$sandbox/original.replay"'

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "support/DocumentsSandbox.h"
+#include "support/Files.h"
 #include "FileSystem.h"
 #include "support/PluginHost.h"
 
@@ -89,10 +90,7 @@ TEST_F(DemosFolderTest, OnlyDirectoriesCountAndALinkToOneIsAccepted)
     sandbox.Dir().MakeFile(sandbox.GameFolder() / "Demos", "not a folder");
     const std::filesystem::path elsewhere = sandbox.Dir().MakeFolder("ReplaysElsewhere");
     const std::filesystem::path link = sandbox.GameFolder() / "DemosEpic";
-    std::error_code linkError;
-    std::filesystem::create_directory_symlink(elsewhere, link, linkError);
-    if (linkError)
-        GTEST_SKIP() << "this system cannot make directory links: " << linkError.message();
+    MAKE_DIRECTORY_LINK_OR_SKIP(elsewhere, link);
 
     RunDiscovery();
 
@@ -187,10 +185,7 @@ TEST_F(DemosFolderTest, AnErrorEndsTheDiscoveryAndIsLoggedAsOneLineAtTheTimer)
     // A link that points at itself: every status query below it fails with something other
     // than "not found".
     std::filesystem::create_directories(sandbox.GameFolder().parent_path());
-    std::error_code linkError;
-    std::filesystem::create_directory_symlink(sandbox.GameFolder(), sandbox.GameFolder(), linkError);
-    if (linkError)
-        GTEST_SKIP() << "this system cannot make directory links: " << linkError.message();
+    MAKE_DIRECTORY_LINK_OR_SKIP(sandbox.GameFolder(), sandbox.GameFolder());
 
     RunDiscovery();
 

@@ -49,7 +49,7 @@ bool IsWritableMapping(const void* address)
 
 TEST(ModuleExports, RecordOfTheLoadedModuleHoldsTheDeclaredValuesAtTheirOffsets)
 {
-    orvane::host::Host host{orvane::host::HostOptions{}};
+    devhost::Host host{devhost::HostOptions{}};
     ASSERT_EQ(host.LoadPluginModule(RAVENTO_MODULE_PATH), std::nullopt);
     const void* record = host.Registration();
     ASSERT_NE(record, nullptr);

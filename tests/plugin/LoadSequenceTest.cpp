@@ -24,7 +24,7 @@ TEST(LoadSequence, RegistersTheVariableSchedulesOneDiscoveryAndHooksPlayReplay)
     const std::filesystem::path demos = sandbox.Dir().MakeFolder(sandbox.GameFolder() / "Demos");
     PluginHost host;
 
-    const std::optional<orvane::host::ConsoleVariableInfo> variable = host.Host().Variable("Ravento_DemosFolder");
+    const std::optional<devhost::ConsoleVariableInfo> variable = host.Host().Variable("Ravento_DemosFolder");
     ASSERT_TRUE(variable);
     EXPECT_EQ(variable->value, "");
     EXPECT_EQ(variable->defaultValue, "");
@@ -36,7 +36,7 @@ TEST(LoadSequence, RegistersTheVariableSchedulesOneDiscoveryAndHooksPlayReplay)
     EXPECT_EQ(variable->max, 0.0f);
     EXPECT_TRUE(variable->saveToConfig);
 
-    const std::vector<orvane::host::PendingTimeout> timeouts = host.Host().PendingTimeouts();
+    const std::vector<devhost::PendingTimeout> timeouts = host.Host().PendingTimeouts();
     ASSERT_EQ(timeouts.size(), 1u);
     EXPECT_DOUBLE_EQ(timeouts[0].delaySeconds, 1.0);
     EXPECT_THAT(host.Host().HookedEvents(), ElementsAre("Function TAGame.ReplayManager_TA.PlayReplay"));

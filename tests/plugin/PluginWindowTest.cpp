@@ -20,14 +20,6 @@ using testing_support::PluginHost;
 
 class PluginWindowTest : public testing::Test {
 protected:
-    void OpenWindow()
-    {
-        ASSERT_TRUE(host.Host().ExecuteCommand("togglemenu Ravento"));
-        ASSERT_TRUE(host.Host().IsWindowOpen());
-        // A new window sizes itself to its contents over its first frames, hidden.
-        host.Host().RunFrames(3);
-    }
-
     // The module draws into the host's context, so its Dear ImGui sees the host's windows.
     static ImGuiWindow& PluginWindow()
     {
@@ -67,7 +59,7 @@ protected:
 
 TEST_F(PluginWindowTest, TheCloseButtonAsksTheHostToCloseTheMenu)
 {
-    OpenWindow();
+    host.OpenWindow();
     ClickAt(TitleBarButton(true));
 
     EXPECT_THAT(host.Commands(), ElementsAre("togglemenu Ravento [true]"));
@@ -78,7 +70,7 @@ TEST_F(PluginWindowTest, TheCloseButtonAsksTheHostToCloseTheMenu)
 
 TEST_F(PluginWindowTest, ACollapsedWindowSendsTheCloseCommandOnlyOnceItIsShownAgain)
 {
-    OpenWindow();
+    host.OpenWindow();
     const ImVec2 collapse = TitleBarButton(false);
     const ImVec2 close = TitleBarButton(true);
     ClickAt(collapse, 1);
@@ -96,7 +88,7 @@ TEST_F(PluginWindowTest, ACollapsedWindowSendsTheCloseCommandOnlyOnceItIsShownAg
 
 TEST_F(PluginWindowTest, AWindowClosedButStillDrawnRepeatsTheCommandEveryFrame)
 {
-    OpenWindow();
+    host.OpenWindow();
     host.Plugin().OnWindowClosed();
     // Frames drawn from this thread: the host runs a window's "togglemenu" at once only when it
     // comes from its UI thread, so here the commands stay queued and the window stays drawn.
@@ -113,7 +105,7 @@ TEST_F(PluginWindowTest, BlocksGameInputFollowsTheContextsCaptureFlags)
 {
     Ravento& plugin = host.Plugin();
     EXPECT_TRUE(plugin.IsOverlayActive());
-    OpenWindow();
+    host.OpenWindow();
     EXPECT_TRUE(plugin.IsOverlayActive());
 
     MoveMouseTo(PluginWindow().Rect().GetCenter());

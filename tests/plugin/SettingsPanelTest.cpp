@@ -13,6 +13,7 @@
 
 #include "support/CodePageAssumption.h"
 #include "support/DocumentsSandbox.h"
+#include "support/Files.h"
 #include "FileSystem.h"
 #include "support/PluginHost.h"
 
@@ -51,15 +52,8 @@ class SettingsPanelTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        OpenWindow();
+        host.OpenWindow();
         ClearEntry();
-    }
-
-    void OpenWindow()
-    {
-        ASSERT_TRUE(host.Host().ExecuteCommand("togglemenu Ravento"));
-        // A new window sizes itself to its contents over its first frames, hidden.
-        host.Host().RunFrames(3);
     }
 
     // The callable handed to Execute, then the commands it issued.
@@ -146,7 +140,7 @@ TEST_F(SettingsPanelTest, OnlyADirectoryPassesAndASuccessfulCheckClearsTheWarnin
     EXPECT_EQ(host.Commands(), kCheckCommands);
     EXPECT_FALSE(host.Host().IsWindowOpen());
 
-    OpenWindow();
+    host.OpenWindow();
     const std::string reopened = Frame();
     EXPECT_THAT(reopened, Not(HasSubstr(kWarning)));
     EXPECT_THAT(reopened, HasSubstr("{ " + Typed(folder) + " }")) << "the entry keeps the typed text";
@@ -248,10 +242,7 @@ TEST_F(SettingsPanelTest, AFolderTheCodePageCannotHoldWarnsAndIsLoggedWithoutCha
 TEST_F(SettingsPanelTest, AFailingExistenceQueryWarnsAndIsLoggedWithoutLeavingThePanel)
 {
     const std::filesystem::path loop = sandbox.Home() / "loop";
-    std::error_code linkError;
-    std::filesystem::create_directory_symlink(loop, loop, linkError);
-    if (linkError)
-        GTEST_SKIP() << "this system cannot make directory links: " << linkError.message();
+    MAKE_DIRECTORY_LINK_OR_SKIP(loop, loop);
 
     Type(Typed(loop / "Demos"));
     Check();

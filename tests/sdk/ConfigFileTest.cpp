@@ -3,8 +3,8 @@
 
 #include "ConfigFile.h"
 
-using orvane::host::FormatConfigLine;
-using orvane::host::ParseConfigLine;
+using devhost::FormatConfigLine;
+using devhost::ParseConfigLine;
 
 TEST(ConfigFileTest, EveryByteOfNameAndValueRoundTrips)
 {

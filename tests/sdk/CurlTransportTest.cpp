@@ -18,8 +18,8 @@
 #include "support/TempDir.h"
 
 using namespace std::chrono_literals;
-using orvane::host::CurlTransport;
-using orvane::host::CurlTransportOptions;
+using devhost::CurlTransport;
+using devhost::CurlTransportOptions;
 using testing::HasSubstr;
 using testing_support::ScriptedTlsServer;
 using testing_support::TempDir;

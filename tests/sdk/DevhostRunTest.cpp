@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "support/CommandRun.h"
+#include "support/Files.h"
 #include "support/TempDir.h"
 
 using testing_support::CommandRun;
-using testing_support::ReadText;
+using testing_support::ReadWholeFile;
 using testing_support::RunCommand;
 using testing_support::TempDir;
 
@@ -41,8 +42,9 @@ TEST(DevhostRunTest, ScriptDrivesTheTestPluginThroughEveryCommand)
                          "play-null\n"
                          "settle\n"
                          "console togglemenu Test\n"
-                         "frame 2\n"
                          "show\n"
+                         "type hello\n"
+                         "clear\n"
                          "type hello there\n"
                          "click Check\n"
                          "cvar Test_Value\n"
@@ -52,16 +54,16 @@ TEST(DevhostRunTest, ScriptDrivesTheTestPluginThroughEveryCommand)
                          "console togglemenu Test\n");
     EXPECT_EQ(run.status, 0) << run.err;
     const std::string expected = "test plugin loaded\n"
-                                 "(no window is open)\n"
+                                 "= (no window is open)\n"
                                  "timeout fired\n"
                                  "played ID 1 2024-01-01 10:00\n"
                                  "played nothing\n";
     ASSERT_EQ(run.out.substr(0, expected.size()), expected) << run.out;
     std::string rest = run.out.substr(expected.size());
-    EXPECT_NE(rest.find("Test Window"), std::string::npos) << rest;
+    EXPECT_NE(rest.find("= Test Window"), std::string::npos) << "drawn before show looked\n" << rest;
     EXPECT_NE(rest.find("[ Check ]"), std::string::npos) << rest;
-    EXPECT_NE(rest.find("checked hello there\nTest_Value = start\ntest plugin unloaded\n"), std::string::npos) << rest;
-    EXPECT_NE(ReadText(config).find("Test_Value \"start\""), std::string::npos);
+    EXPECT_NE(rest.find("checked hello there\n= Test_Value = start\ntest plugin unloaded\n"), std::string::npos) << rest;
+    EXPECT_NE(ReadWholeFile(config).find("Test_Value \"start\""), std::string::npos);
     EXPECT_NE(run.err.find("onLoad: TestPlugin loaded"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Unknown command: no-such-command"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("togglemenu: Test closed"), std::string::npos) << "nothing runs after quit";
@@ -70,10 +72,10 @@ TEST(DevhostRunTest, ScriptDrivesTheTestPluginThroughEveryCommand)
 TEST(DevhostRunTest, ScriptOnStandardInputAgainstTheRaventoModule)
 {
     TempDir dir;
-    CommandRun run = RunDevhost(dir, Plugin(RAVENTO_MODULE_PATH), "console togglemenu Ravento\nframe 2\nshow\n", false);
+    CommandRun run = RunDevhost(dir, Plugin(RAVENTO_MODULE_PATH), "console togglemenu Ravento\nshow\n", false);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("Registration record: Ravento 1.0, SDK revision 95, kind 1"), std::string::npos) << run.err;
-    EXPECT_NE(run.out.find("Ravento"), std::string::npos) << "the window's title, captured: " << run.out;
+    EXPECT_NE(run.out.find("= Ravento"), std::string::npos) << "the window's title, captured: " << run.out;
 }
 
 TEST(DevhostRunTest, BadScriptsAndModulesFailClearlyWithoutRunningFurther)

@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/Files.h"
 #include "support/TempDir.h"
 #include "TestHost.h"
 #include "orvane/CVarManagerWrapper.h"
 
-using orvane::host::HostOptions;
+using devhost::HostOptions;
+using testing_support::ReadWholeFile;
 using testing_support::TempDir;
 
 namespace {
@@ -17,12 +19,6 @@ HostOptions WithConfig(const std::filesystem::path& file)
     HostOptions options;
     options.configFile = file;
     return options;
-}
-
-std::string ReadFile(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 } // namespace
@@ -68,7 +64,7 @@ TEST(HostConsoleTest, WriteconfigSavesFlaggedVariablesAndTheNextHostStartsFromTh
         });
         EXPECT_TRUE(host->ExecuteCommand("writeconfig"));
     }
-    EXPECT_EQ(ReadFile(config).find("Volatile"), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(config).find("Volatile"), std::string::npos);
 
     TestHost host(WithConfig(config));
     host.Load([](TestPlugin& self) {

@@ -8,7 +8,7 @@
 #include "TestHost.h"
 #include "orvane/ReplayWrapper.h"
 
-using orvane::host::kPlayReplayEvent;
+using devhost::kPlayReplayEvent;
 
 namespace {
 
@@ -127,8 +127,8 @@ TEST(HostGameTest, ReplayWrapperKnowsOnlyTheHostsReplays)
 
 TEST(HostGameTest, InRealTimeTimersAndQueuedWorkRunByThemselves)
 {
-    orvane::host::HostOptions options;
-    options.clock = orvane::host::ClockMode::RealTime;
+    devhost::HostOptions options;
+    options.clock = devhost::ClockMode::RealTime;
     TestHost host(std::move(options));
     host.Load([](TestPlugin& self) {
         self.gameWrapper->SetTimeout([&self](GameWrapper*) { self.cvarManager->log("timer"); }, 0.05f);

@@ -10,8 +10,8 @@
 #include "orvane/host/RecordingTransport.h"
 
 using namespace std::chrono_literals;
-using orvane::host::HostOptions;
-using orvane::host::RecordingTransport;
+using devhost::HostOptions;
+using devhost::RecordingTransport;
 
 namespace {
 
@@ -118,7 +118,7 @@ TEST(HostHttpTest, UnloadDropsEveryPendingCallableAndReleasesThePlugin)
     TestPlugin& plugin = host.Load([&](TestPlugin& self) {
         self.gameWrapper->SetTimeout([&](GameWrapper*) { ++droppedCallablesRun; }, 1.0f);
         self.gameWrapper->HookEventWithCallerPost<ActorWrapper>(
-            orvane::host::kPlayReplayEvent, [&](ActorWrapper, void*, std::string) { ++droppedCallablesRun; });
+            devhost::kPlayReplayEvent, [&](ActorWrapper, void*, std::string) { ++droppedCallablesRun; });
     });
     Reply reply;
     SendFromGame(host, plugin, reply);

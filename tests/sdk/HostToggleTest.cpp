@@ -11,10 +11,10 @@
 
 namespace {
 
-long TogglesIssuedByPlugin(orvane::host::Host& host)
+long TogglesIssuedByPlugin(devhost::Host& host)
 {
     auto commands = host.ExecutedCommands();
-    return std::count_if(commands.begin(), commands.end(), [](const orvane::host::ExecutedCommand& command) {
+    return std::count_if(commands.begin(), commands.end(), [](const devhost::ExecutedCommand& command) {
         return command.fromPlugin && command.text == "togglemenu Test";
     });
 }
@@ -45,8 +45,8 @@ TEST(HostToggleTest, AWindowClosedByItsCloseButtonIsClosedBeforeTheNextFrame)
 
 TEST(HostToggleTest, TheSameHoldsWithTheRealTimeClockWhileTheGameThreadIsBusy)
 {
-    orvane::host::HostOptions options;
-    options.clock = orvane::host::ClockMode::RealTime;
+    devhost::HostOptions options;
+    options.clock = devhost::ClockMode::RealTime;
     TestHost host(std::move(options));
     TestPlugin& plugin = host.Load([](TestPlugin&) {});
     host->ExecuteCommand("togglemenu Test");

@@ -14,7 +14,7 @@
 
 namespace {
 
-using orvane::host::UiRegion;
+using devhost::UiRegion;
 
 // What the backend saw, kept by the test (the host owns the backend).
 struct BackendRecord {
@@ -24,7 +24,7 @@ struct BackendRecord {
     std::optional<UiRegion> savedRegion;
 };
 
-class FakeWindowedBackend : public orvane::host::UiBackend {
+class FakeWindowedBackend : public devhost::UiBackend {
 public:
     FakeWindowedBackend(BackendRecord& record, std::chrono::milliseconds interval) : record(record), interval(interval) {}
 
@@ -75,9 +75,9 @@ private:
     std::chrono::milliseconds interval;
 };
 
-orvane::host::HostOptions WithBackend(BackendRecord& record, std::chrono::milliseconds interval = {})
+devhost::HostOptions WithBackend(BackendRecord& record, std::chrono::milliseconds interval = {})
 {
-    orvane::host::HostOptions options;
+    devhost::HostOptions options;
     options.uiBackend = [&record, interval] { return std::make_unique<FakeWindowedBackend>(record, interval); };
     return options;
 }
@@ -144,7 +144,7 @@ TEST(HostUiBackendTest, AWindowedBackendGetsFramesWithoutBeingAsked)
 
 TEST(HostUiBackendTest, ABackendThatCannotStartMakesTheHostThrow)
 {
-    orvane::host::HostOptions options;
+    devhost::HostOptions options;
     options.uiBackend = [] {
         struct FailingBackend : FakeWindowedBackend {
             using FakeWindowedBackend::FakeWindowedBackend;
@@ -153,8 +153,8 @@ TEST(HostUiBackendTest, ABackendThatCannotStartMakesTheHostThrow)
         static BackendRecord unused;
         return std::make_unique<FailingBackend>(unused, std::chrono::milliseconds{});
     };
-    EXPECT_THROW(orvane::host::Host host(std::move(options)), std::runtime_error);
-    EXPECT_EQ(orvane::host::Host::Current(), nullptr);
+    EXPECT_THROW(devhost::Host host(std::move(options)), std::runtime_error);
+    EXPECT_EQ(devhost::Host::Current(), nullptr);
 
     TestHost working;  // nothing of the failed host is left in the way
     EXPECT_NE(working->UiContext(), nullptr);

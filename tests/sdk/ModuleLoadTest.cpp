@@ -4,7 +4,7 @@
 
 #include "TestHost.h"
 
-using orvane::host::Host;
+using devhost::Host;
 
 namespace {
 
@@ -23,7 +23,7 @@ TEST(ModuleLoadTest, ModuleLoadsRunsAndUnloadsTwice)
         ASSERT_EQ(LoadError(*host, SDK_TEST_PLUGIN_PATH), "(loaded)");
         ASSERT_NE(host->Registration(), nullptr);
         EXPECT_STREQ(host->Registration()->typeName, "TestPlugin");
-        EXPECT_EQ(host->HookedEvents(), (std::vector<std::string>{orvane::host::kPlayReplayEvent}));
+        EXPECT_EQ(host->HookedEvents(), (std::vector<std::string>{devhost::kPlayReplayEvent}));
         ASSERT_TRUE(host->Variable("Test_Value"));
         EXPECT_EQ(LoadError(*host, SDK_TEST_PLUGIN_PATH), "a plugin is already loaded");
 

@@ -40,6 +40,7 @@ TEST(ScriptParserTest, CommandsWithTheirArguments)
     EXPECT_EQ(Parse("play-null").verb, ScriptVerb::PlayNull);
     EXPECT_EQ(Parse("settle").verb, ScriptVerb::Settle);
     EXPECT_EQ(Parse("show").verb, ScriptVerb::Show);
+    EXPECT_EQ(Parse("clear").verb, ScriptVerb::Clear);
     EXPECT_EQ(Parse("quit\r").verb, ScriptVerb::Quit);
     EXPECT_EQ(Parse("cvar Ravento_DemosFolder").text, "Ravento_DemosFolder");
 }
@@ -81,6 +82,7 @@ TEST(ScriptParserTest, MalformedLinesSayWhatIsWrong)
     EXPECT_NE(ErrorOf("frame 0").find("frame count"), std::string::npos);
     EXPECT_NE(ErrorOf("frame many").find("frame count"), std::string::npos);
     EXPECT_NE(ErrorOf("settle now").find("usage"), std::string::npos);
+    EXPECT_NE(ErrorOf("clear all").find("usage"), std::string::npos);
     EXPECT_NE(ErrorOf("console").find("missing"), std::string::npos);
     EXPECT_NE(ErrorOf("click").find("missing"), std::string::npos);
     EXPECT_NE(ErrorOf("type").find("missing"), std::string::npos);

@@ -15,7 +15,7 @@
 
 class TestHost {
 public:
-    explicit TestHost(orvane::host::HostOptions options = {})
+    explicit TestHost(devhost::HostOptions options = {})
     {
         if (!options.pluginLog)
             options.pluginLog = [](const std::string&) {};  // kept by the host as PluginLogLines
@@ -23,7 +23,7 @@ public:
             std::lock_guard lock(mutex);
             hostLines.push_back(line);
         };
-        host = std::make_unique<orvane::host::Host>(std::move(options));
+        host = std::make_unique<devhost::Host>(std::move(options));
     }
 
     ~TestHost()
@@ -32,8 +32,8 @@ public:
         TestPlugin::onLoadAction = nullptr;
     }
 
-    orvane::host::Host& operator*() { return *host; }
-    orvane::host::Host* operator->() { return host.get(); }
+    devhost::Host& operator*() { return *host; }
+    devhost::Host* operator->() { return host.get(); }
 
     // Loads the test plugin through its registration record; onLoad runs `onLoad` if given.
     TestPlugin& Load(std::function<void(TestPlugin&)> onLoad = {})
@@ -65,5 +65,5 @@ public:
 private:
     mutable std::mutex mutex;
     std::vector<std::string> hostLines;
-    std::unique_ptr<orvane::host::Host> host;
+    std::unique_ptr<devhost::Host> host;
 };

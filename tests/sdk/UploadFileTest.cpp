@@ -8,7 +8,7 @@
 #include "UploadFile.h"
 #include "support/TempDir.h"
 
-using orvane::host::UploadFile;
+using devhost::UploadFile;
 using testing::HasSubstr;
 using testing_support::TempDir;
 

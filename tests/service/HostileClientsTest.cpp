@@ -10,6 +10,7 @@
 
 #include "ServiceFixture.h"
 #include "support/CommandRun.h"
+#include "support/Files.h"
 
 using repairservice::ServiceOptions;
 using service_testing::Eventually;
@@ -160,7 +161,7 @@ TEST(HostileClients, ARepairCommandThatOutlivesItsTimeoutIsKilledWithItsGroup)
     RunningService service(options);
 
     EXPECT_EQ(StatusOf(service.Upload("replay")), 500);
-    const pid_t group = std::stoi(testing_support::ReadText(groupFile));
+    const pid_t group = std::stoi(testing_support::ReadWholeFile(groupFile));
     EXPECT_TRUE(Eventually([&] { return LiveProcessesInGroup(group).empty(); }));
     EXPECT_TRUE(Logged(service, "-> 500 (")) << "no line for the answer";
     EXPECT_TRUE(Logged(service, "did not finish within 1 seconds")) << "no reason in the log";

@@ -14,11 +14,12 @@
 #include "RepairService.h"
 #include "ServiceFixture.h"
 #include "support/CommandRun.h"
+#include "support/Files.h"
 
 using repairservice::ServiceOptions;
 using service_testing::Eventually;
 using service_testing::LiveProcessesInGroup;
-using testing_support::ReadText;
+using testing_support::ReadWholeFile;
 using testing_support::TempDir;
 using namespace std::chrono_literals;
 
@@ -26,7 +27,7 @@ extern char** environ;
 
 namespace {
 
-const std::string kProgram = std::string(RAVENTO_BIN_DIR) + "/ravento-repair-service";
+const std::string kProgram = SERVICE_PROGRAM_PATH;
 
 // The program in the background with its output in a file; killed if a test leaves it running.
 class ServiceProgram {
@@ -47,7 +48,7 @@ public:
         EXPECT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
         EXPECT_TRUE(Eventually([&] { return std::filesystem::exists(dir.Path() / "port"); }));
-        port = std::stoi(ReadText(dir.Path() / "port"));
+        port = std::stoi(ReadWholeFile(dir.Path() / "port"));
     }
     ~ServiceProgram()
     {
@@ -89,8 +90,8 @@ TEST(ServiceProgram, StopsPromptlyOnSigtermAndKillsAHungRepairCommand)
         httplib::Result result = client.Post("/api/ravento", form);
         return result ? result->status : -1;
     });
-    ASSERT_TRUE(Eventually([&] { return !ReadText(groupFile).empty(); }));
-    const pid_t group = std::stoi(ReadText(groupFile));
+    ASSERT_TRUE(Eventually([&] { return !ReadWholeFile(groupFile).empty(); }));
+    const pid_t group = std::stoi(ReadWholeFile(groupFile));
 
     program.Signal(SIGTERM);
     int status = 0;
@@ -99,7 +100,7 @@ TEST(ServiceProgram, StopsPromptlyOnSigtermAndKillsAHungRepairCommand)
     EXPECT_TRUE(Eventually([&] { return LiveProcessesInGroup(group).empty(); }));
     EXPECT_NE(upload.get(), 200);
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path() / "scratch"));
-    EXPECT_NE(ReadText(dir.Path() / "service.log").find("stopping"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(dir.Path() / "service.log").find("stopping"), std::string::npos);
 }
 
 TEST(ServiceProgram, HelpShowsTheDefaultsTheServiceUses)

@@ -1,12 +1,29 @@
 #include "support/CommandRun.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include <fmt/format.h>
 
+#include "support/Files.h"
+
 namespace testing_support {
+namespace {
+
+std::string ReadOutput(const std::filesystem::path& file)
+{
+    std::string text = ReadWholeFile(file);
+#if defined(_WIN32)
+    std::string plain;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+            plain += text[i];
+    }
+    text = std::move(plain);
+#endif
+    return text;
+}
+
+} // namespace
 
 CommandRun RunCommand(const std::string& commandLine, const std::filesystem::path& outputFolder)
 {
@@ -19,15 +36,9 @@ CommandRun RunCommand(const std::string& commandLine, const std::filesystem::pat
 #endif
     CommandRun run;
     run.status = std::system(command.c_str());
-    run.out = ReadText(out);
-    run.err = ReadText(err);
+    run.out = ReadOutput(out);
+    run.err = ReadOutput(err);
     return run;
-}
-
-std::string ReadText(const std::filesystem::path& file)
-{
-    std::ifstream in(file);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 } // namespace testing_support

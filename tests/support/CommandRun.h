@@ -13,10 +13,8 @@ struct CommandRun {
     std::string err;
 };
 
-// Runs commandLine with standard output and standard error sent to files in outputFolder.
+// Runs commandLine with standard output and standard error sent to files in outputFolder. Both
+// come back with "\n" line ends on every platform.
 CommandRun RunCommand(const std::string& commandLine, const std::filesystem::path& outputFolder);
-
-// The whole file read as text ("\r\n" becomes "\n" on Windows); empty when it cannot be read.
-std::string ReadText(const std::filesystem::path& file);
 
 } // namespace testing_support

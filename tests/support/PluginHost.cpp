@@ -10,7 +10,7 @@ namespace testing_support {
 
 namespace {
 
-orvane::host::HostOptions Quiet(orvane::host::HostOptions options)
+devhost::HostOptions Quiet(devhost::HostOptions options)
 {
     // The host keeps the plugin's lines for the tests; printing them would only add noise.
     if (!options.pluginLog)
@@ -20,8 +20,8 @@ orvane::host::HostOptions Quiet(orvane::host::HostOptions options)
 
 } // namespace
 
-PluginHost::PluginHost(orvane::host::HostOptions options)
-    : host(std::make_unique<orvane::host::Host>(Quiet(std::move(options))))
+PluginHost::PluginHost(devhost::HostOptions options)
+    : host(std::make_unique<devhost::Host>(Quiet(std::move(options))))
 {
     if (std::optional<std::string> error = host->LoadPlugin(exports))
         throw std::runtime_error("loading the plugin failed: " + *error);
@@ -48,7 +48,7 @@ std::vector<std::string> PluginHost::Log() const
 std::vector<std::string> PluginHost::Commands() const
 {
     std::vector<std::string> commands;
-    for (const orvane::host::ExecutedCommand& command : host->ExecutedCommands()) {
+    for (const devhost::ExecutedCommand& command : host->ExecutedCommands()) {
         if (command.fromPlugin)
             commands.push_back(fmt::format("{} [{}]", command.text, command.echo));
     }
@@ -57,8 +57,16 @@ std::vector<std::string> PluginHost::Commands() const
 
 std::string PluginHost::Variable(const std::string& name) const
 {
-    std::optional<orvane::host::ConsoleVariableInfo> variable = host->Variable(name);
+    std::optional<devhost::ConsoleVariableInfo> variable = host->Variable(name);
     return variable ? variable->value : "<missing>";
+}
+
+void PluginHost::OpenWindow()
+{
+    if (!host->ExecuteCommand("togglemenu Ravento") || !host->IsWindowOpen())
+        throw std::logic_error("the plugin's window did not open");
+    // A new window sizes itself to its contents over its first frames, hidden.
+    host->RunFrames(3);
 }
 
 } // namespace testing_support

@@ -15,12 +15,12 @@ namespace testing_support {
 
 class PluginHost {
 public:
-    explicit PluginHost(orvane::host::HostOptions options = {});
+    explicit PluginHost(devhost::HostOptions options = {});
     ~PluginHost();
     PluginHost(const PluginHost&) = delete;
     PluginHost& operator=(const PluginHost&) = delete;
 
-    orvane::host::Host& Host() { return *host; }
+    devhost::Host& Host() { return *host; }
     // The loaded plugin object.
     Ravento& Plugin() const;
 
@@ -30,8 +30,12 @@ public:
     // The console variable's value, or "<missing>".
     std::string Variable(const std::string& name) const;
 
+    // Opens the plugin's window as the host console does ("togglemenu Ravento") and draws it
+    // until it shows. Throws std::logic_error when it did not open.
+    void OpenWindow();
+
 private:
-    std::unique_ptr<orvane::host::Host> host;
+    std::unique_ptr<devhost::Host> host;
 };
 
 } // namespace testing_support

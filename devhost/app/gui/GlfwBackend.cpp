@@ -32,7 +32,7 @@ void RecordGlfwError(int code, const char* description)
     lastGlfwError = fmt::format("{} (GLFW error 0x{:x})", description, code);
 }
 
-class GlfwBackend : public orvane::host::UiBackend {
+class GlfwBackend : public devhost::UiBackend {
 public:
     GlfwBackend(GuiSession& session, std::filesystem::path uiSettings)
         : session(session), console(session), uiSettings(std::move(uiSettings))
@@ -47,14 +47,14 @@ public:
     void DrawHostWindows() override { console.Draw(); }
     void PresentFrame(ImDrawData* drawData) override;
     std::optional<std::string> SaveFrame(ImDrawData* drawData, const std::filesystem::path& file,
-                                         const std::optional<orvane::host::UiRegion>& region) override;
+                                         const std::optional<devhost::UiRegion>& region) override;
     std::chrono::milliseconds FrameInterval() const override { return kFrameInterval; }
 
 private:
     void OpenWindow();
     void CloseWindow();
     void Render(ImDrawData* drawData);
-    PixelRect ToPixels(const orvane::host::UiRegion& region) const;
+    PixelRect ToPixels(const devhost::UiRegion& region) const;
 
     GuiSession& session;
     ConsolePane console;
@@ -156,18 +156,18 @@ void GlfwBackend::PresentFrame(ImDrawData* drawData)
 }
 
 std::optional<std::string> GlfwBackend::SaveFrame(ImDrawData* drawData, const std::filesystem::path& file,
-                                                  const std::optional<orvane::host::UiRegion>& region)
+                                                  const std::optional<devhost::UiRegion>& region)
 {
     Render(drawData);
     const ImVec2 display = ImGui::GetIO().DisplaySize;
-    PixelRect rect = ToPixels(region.value_or(orvane::host::UiRegion{0.0f, 0.0f, display.x, display.y}));
+    PixelRect rect = ToPixels(region.value_or(devhost::UiRegion{0.0f, 0.0f, display.x, display.y}));
     int framebufferHeight = 0;
     glfwGetFramebufferSize(window, nullptr, &framebufferHeight);
     return SaveBackBufferPng(file, rect, framebufferHeight);
 }
 
 // Display coordinates to framebuffer pixels (they differ on a scaled display).
-PixelRect GlfwBackend::ToPixels(const orvane::host::UiRegion& region) const
+PixelRect GlfwBackend::ToPixels(const devhost::UiRegion& region) const
 {
     const ImVec2 scale = ImGui::GetIO().DisplayFramebufferScale;
     auto pixels = [](float value, float factor) { return static_cast<int>(value * factor + 0.5f); };
@@ -177,7 +177,7 @@ PixelRect GlfwBackend::ToPixels(const orvane::host::UiRegion& region) const
 
 } // namespace
 
-orvane::host::UiBackendFactory MakeGuiBackendFactory(GuiSession& session, const std::filesystem::path& uiSettings,
+devhost::UiBackendFactory MakeGuiBackendFactory(GuiSession& session, const std::filesystem::path& uiSettings,
                                                      std::string&)
 {
     return [&session, uiSettings] { return std::make_unique<GlfwBackend>(session, uiSettings); };

@@ -7,17 +7,19 @@
 #include "ConsoleVariables.h"
 #include "GameThread.h"
 #include "PluginSession.h"
+#include "SdkAccess.h"
 
-using namespace orvane::host;
+using namespace devhost;
 
-CVarManagerWrapper::CVarManagerWrapper(PluginSession* session) : session(session) {}
+CVarManagerWrapper::CVarManagerWrapper(void* session) : session(session) {}
 
 CVarWrapper CVarManagerWrapper::registerCvar(std::string name, std::string defaultValue, std::string description,
                                              bool searchable, bool hasMin, float min, bool hasMax, float max,
                                              bool saveToConfig)
 {
-    if (!session)
-        return CVarWrapper(nullptr);
+    PluginSession* owner = SdkAccess::Session(*this);
+    if (!owner)
+        return SdkAccess::MakeVariable(nullptr);
     ConsoleVariableInfo info;
     info.name = std::move(name);
     info.defaultValue = std::move(defaultValue);
@@ -28,21 +30,23 @@ CVarWrapper CVarManagerWrapper::registerCvar(std::string name, std::string defau
     info.hasMax = hasMax;
     info.max = max;
     info.saveToConfig = saveToConfig;
-    return CVarWrapper(&session->Services().variables.Register(std::move(info)));
+    return SdkAccess::MakeVariable(&owner->Services().variables.Register(std::move(info)));
 }
 
 CVarWrapper CVarManagerWrapper::getCvar(std::string name)
 {
-    return CVarWrapper(session ? session->Services().variables.Find(name) : nullptr);
+    PluginSession* owner = SdkAccess::Session(*this);
+    return SdkAccess::MakeVariable(owner ? owner->Services().variables.Find(name) : nullptr);
 }
 
 // Recorded now, run on the game thread at its next turn, as the real console does; a window's
 // own "togglemenu" runs at once (Console::RunsAtOnce says why).
 void CVarManagerWrapper::executeCommand(std::string command, bool echo)
 {
-    if (!session)
+    PluginSession* owner = SdkAccess::Session(*this);
+    if (!owner)
         return;
-    const HostServices& services = session->Services();
+    const HostServices& services = owner->Services();
     services.console.Record({command, echo, true});
     const bool atOnce = services.console.RunsAtOnce(command);
     auto run = [&services, command = std::move(command), echo] {
@@ -58,6 +62,6 @@ void CVarManagerWrapper::executeCommand(std::string command, bool echo)
 
 void CVarManagerWrapper::log(std::string text)
 {
-    if (session)
-        session->Services().output.PluginLine(text);
+    if (PluginSession* owner = SdkAccess::Session(*this))
+        owner->Services().output.PluginLine(text);
 }

@@ -5,7 +5,7 @@
 
 #include <fmt/format.h>
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 bool IsPlainWord(const std::string& text)
@@ -172,4 +172,4 @@ std::error_code WriteConfigFile(const std::filesystem::path& file, const std::ma
     return error;
 }
 
-} // namespace orvane::host
+} // namespace devhost

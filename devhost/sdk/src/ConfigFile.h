@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace orvane::host {
+namespace devhost {
 
 std::string FormatConfigLine(const std::string& name, const std::string& value);
 // Null for a line that is not a well-formed entry (blank lines included).
@@ -28,4 +28,4 @@ ConfigReadResult ReadConfigFile(const std::filesystem::path& file);
 // Writes beside the file and renames over it, so a failed write never leaves half a file.
 std::error_code WriteConfigFile(const std::filesystem::path& file, const std::map<std::string, std::string>& values);
 
-} // namespace orvane::host
+} // namespace devhost

@@ -8,7 +8,7 @@
 #include "ConsoleVariables.h"
 #include "UiFrames.h"
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 std::string Trim(const std::string& text)
@@ -98,4 +98,4 @@ std::vector<ExecutedCommand> Console::Executed() const
     return executed;
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -8,7 +8,7 @@
 
 #include "orvane/host/Host.h"
 
-namespace orvane::host {
+namespace devhost {
 
 class ConsoleOutput;
 class ConsoleVariables;
@@ -41,4 +41,4 @@ private:
     std::vector<ExecutedCommand> executed;
 };
 
-} // namespace orvane::host
+} // namespace devhost

@@ -5,7 +5,7 @@
 
 #include <fmt/format.h>
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 ConsoleOutput::Sink StreamSink(std::FILE* stream)
@@ -56,4 +56,4 @@ void ConsoleOutput::RunContained(const std::string& what, const std::function<vo
     }
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace orvane::host {
+namespace devhost {
 
 class ConsoleOutput {
 public:
@@ -30,4 +30,4 @@ private:
     std::vector<std::string> pluginLines;
 };
 
-} // namespace orvane::host
+} // namespace devhost

@@ -5,7 +5,7 @@
 #include "ConfigFile.h"
 #include "ConsoleOutput.h"
 
-namespace orvane::host {
+namespace devhost {
 
 std::string ConsoleVariable::Value() const
 {
@@ -79,4 +79,4 @@ bool ConsoleVariables::WriteConfig()
     return true;
 }
 
-} // namespace orvane::host
+} // namespace devhost

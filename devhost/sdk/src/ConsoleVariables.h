@@ -10,7 +10,7 @@
 
 #include "orvane/host/Host.h"
 
-namespace orvane::host {
+namespace devhost {
 
 class ConsoleOutput;
 
@@ -43,4 +43,4 @@ private:
     std::map<std::string, std::unique_ptr<ConsoleVariable>> variables;
 };
 
-} // namespace orvane::host
+} // namespace devhost

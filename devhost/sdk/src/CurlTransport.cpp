@@ -15,7 +15,7 @@
 
 #include "UploadFile.h"
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 constexpr long kConnectTimeoutSeconds = 30;
@@ -370,4 +370,4 @@ void CurlTransport::Send(CurlRequest request, Completion done)
         Complete(transfer->done, 0, {}, "transport shut down");
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -7,7 +7,7 @@
 
 #include "PluginSession.h"
 
-namespace orvane::host {
+namespace devhost {
 
 GameThread::GameThread(ClockMode clock) : clock(clock) {}
 
@@ -104,6 +104,17 @@ void GameThread::RunQueuedWork()
     thread.Call([this] { RunQueued(); });
 }
 
+void GameThread::FinishQueuedWork()
+{
+    thread.Call([this] { RunQueuedUntilIdle(); });
+}
+
+bool GameThread::HasQueuedWork() const
+{
+    std::lock_guard lock(mutex);
+    return !queued.empty();
+}
+
 void GameThread::RunDueUntil(double target)
 {
     for (;;) {
@@ -122,6 +133,7 @@ void GameThread::RunDueUntil(double target)
         }
         timer.owner->RunEntered(std::move(timer.callable), "timeout");
     }
+    RunQueuedUntilIdle();
     std::lock_guard lock(mutex);
     if (clock == ClockMode::Virtual)
         virtualNow = std::max(virtualNow, target);
@@ -142,6 +154,12 @@ void GameThread::RunQueued()
     }
     for (Work& work : round)
         RunWork(std::move(work));
+}
+
+void GameThread::RunQueuedUntilIdle()
+{
+    for (int round = 0; round < kMaxRounds && HasQueuedWork(); ++round)
+        RunQueued();
 }
 
 void GameThread::RunWork(Work&& work)
@@ -180,4 +198,4 @@ void GameThread::Drop(const PluginSession& owner)
     std::erase_if(timers, [&owned](const auto& entry) { return owned(entry.second); });
 }
 
-} // namespace orvane::host
+} // namespace devhost

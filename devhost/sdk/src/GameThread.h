@@ -2,6 +2,8 @@
 //
 // With the virtual clock nothing happens by itself: Advance moves the clock and runs what falls
 // due, RunQueuedWork runs queued work. With real time, due timers and queued work run at once.
+// Advance and FinishQueuedWork leave no queued work behind: what the work they ran queued in
+// turn runs too, round after round, up to kMaxRounds.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,7 @@
 #include "orvane/ActorWrapper.h"
 #include "orvane/host/Host.h"
 
-namespace orvane::host {
+namespace devhost {
 
 class PluginSession;
 
@@ -38,7 +40,11 @@ public:
     void Fire(const std::string& eventName, ActorWrapper caller, void* params);
 
     void Advance(double seconds);
+    // One round: the work queued so far; what it queues waits for the next round.
     void RunQueuedWork();
+    // Rounds until nothing is queued.
+    void FinishQueuedWork();
+    bool HasQueuedWork() const;
     std::vector<PendingTimeout> PendingTimeouts() const;
     std::vector<std::string> HookedEvents() const;
 
@@ -61,9 +67,14 @@ private:
         HookCallable callable;
     };
 
+    // A callable that keeps queueing itself would hold the game thread forever; after this many
+    // rounds the rest waits for the next turn.
+    static constexpr int kMaxRounds = 1000;
+
     double Now() const;  // seconds of game time; caller holds mutex
     void RunDueUntil(double target);
     void RunQueued();
+    void RunQueuedUntilIdle();
     void RunWork(Work&& work);
     void WakeAt(double due);
 
@@ -80,4 +91,4 @@ private:
     TaskThread thread;  // last: joined before the state above goes
 };
 
-} // namespace orvane::host
+} // namespace devhost

@@ -4,7 +4,7 @@
 
 #include "UiBackend.h"
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 class HeadlessBackend : public UiBackend {
@@ -45,4 +45,4 @@ std::unique_ptr<UiBackend> MakeHeadlessBackend(float displayWidth, float display
     return std::make_unique<HeadlessBackend>(displayWidth, displayHeight);
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -2,12 +2,14 @@
 // plugins is in PluginLifetime.cpp.
 #include "orvane/host/Host.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <cassert>
 
 #include "HostState.h"
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 std::atomic<Host*> currentHost{nullptr};
@@ -28,7 +30,8 @@ Host::State::State(HostOptions& options)
 Host::Host(HostOptions options) : state(std::make_unique<State>(options))
 {
     Host* none = nullptr;
-    currentHost.compare_exchange_strong(none, this);
+    [[maybe_unused]] const bool onlyHost = currentHost.compare_exchange_strong(none, this);
+    assert(onlyHost && "one live Host per process: the SDK's wrappers reach the host through Host::Current()");
 }
 
 Host::~Host()
@@ -94,6 +97,11 @@ void Host::RunGameWork()
     state->game.RunQueuedWork();
 }
 
+void Host::FinishGameWork()
+{
+    state->game.FinishQueuedWork();
+}
+
 std::vector<PendingTimeout> Host::PendingTimeouts() const
 {
     return state->game.PendingTimeouts();
@@ -137,7 +145,15 @@ std::size_t Host::OutstandingRequests() const
 
 bool Host::Settle(std::chrono::milliseconds timeout)
 {
-    return state->http.Settle(timeout);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (!state->http.Settle(std::max(left, std::chrono::milliseconds::zero())))
+            return false;
+        state->game.FinishQueuedWork();
+        if (state->http.Outstanding() == 0 && !state->game.HasQueuedWork())
+            return true;
+    }
 }
 
 HttpTransport& Host::Transport()
@@ -172,6 +188,11 @@ bool Host::TypeText(const std::string& text)
     return state->ui.TypeText(text);
 }
 
+bool Host::ClearText()
+{
+    return state->ui.ClearText();
+}
+
 bool Host::Click(const std::string& label)
 {
     return state->ui.Click(label);
@@ -192,4 +213,4 @@ std::optional<std::string> Host::SaveScreenshot(const std::filesystem::path& fil
     return state->ui.SaveScreenshot(file, pluginWindowOnly);
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -1,7 +1,7 @@
 // The parts of the host core that a plugin session reaches through its wrappers.
 #pragma once
 
-namespace orvane::host {
+namespace devhost {
 
 class ConsoleOutput;
 class ConsoleVariables;
@@ -17,4 +17,4 @@ struct HostServices {
     HttpFacility& http;
 };
 
-} // namespace orvane::host
+} // namespace devhost

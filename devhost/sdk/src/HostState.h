@@ -19,7 +19,7 @@
 #include "orvane/OrvanePlugin.h"
 #include "orvane/host/Host.h"
 
-namespace orvane::host {
+namespace devhost {
 
 struct Host::State {
     explicit State(HostOptions& options);
@@ -43,4 +43,4 @@ struct Host::State {
     LoadedModule module;
 };
 
-} // namespace orvane::host
+} // namespace devhost

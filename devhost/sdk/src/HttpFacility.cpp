@@ -8,7 +8,7 @@
 #include "PluginSession.h"
 #include "orvane/host/RecordingTransport.h"
 
-namespace orvane::host {
+namespace devhost {
 
 HttpFacility::HttpFacility(std::unique_ptr<HttpTransport> transport, ConsoleOutput& output)
     : output(output), transport(transport ? std::move(transport) : std::make_unique<RecordingTransport>())
@@ -101,4 +101,4 @@ void HttpFacility::Drop(const PluginSession& owner)
     }
 }
 
-} // namespace orvane::host
+} // namespace devhost

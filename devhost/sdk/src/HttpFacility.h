@@ -16,7 +16,7 @@
 #include "orvane/HttpWrapper.h"
 #include "orvane/host/HttpTransport.h"
 
-namespace orvane::host {
+namespace devhost {
 
 class ConsoleOutput;
 class PluginSession;
@@ -56,4 +56,4 @@ private:
     std::unique_ptr<HttpTransport> transport;  // after the thread: its completions post to it
 };
 
-} // namespace orvane::host
+} // namespace devhost

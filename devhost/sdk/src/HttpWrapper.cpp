@@ -5,7 +5,7 @@
 #include "PluginSession.h"
 #include "orvane/host/Host.h"
 
-using namespace orvane::host;
+using namespace devhost;
 
 // The request belongs to the plugin whose callable is running; a call from outside any callable
 // (a test driving the plugin directly) belongs to the plugin the host has loaded.

@@ -3,7 +3,7 @@
 
 #include <utility>
 
-namespace orvane::host {
+namespace devhost {
 
 LoadedModule::~LoadedModule()
 {
@@ -21,4 +21,4 @@ LoadedModule& LoadedModule::operator=(LoadedModule&& other) noexcept
     return *this;
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -6,7 +6,7 @@
 #include <string>
 #include <system_error>
 
-namespace orvane::host {
+namespace devhost {
 
 class LoadedModule {
 public:
@@ -23,11 +23,10 @@ public:
 
     // The address of an exported symbol, or null when the module does not export it.
     void* Symbol(const char* name) const;
-    bool IsOpen() const { return handle != nullptr; }
     void Close();
 
 private:
     void* handle = nullptr;
 };
 
-} // namespace orvane::host
+} // namespace devhost

@@ -1,6 +1,7 @@
 // Loading and unloading the plugin: the registration record, getPlugin, the two handles, onLoad;
 // and at the end onUnload, dropping whatever of the plugin is still pending, deleteMe, and
 // unloading the module.
+#include <cassert>
 #include <exception>
 
 #include <fmt/format.h>
@@ -8,7 +9,7 @@
 #include "HostState.h"
 #include "orvane/PluginWindow.h"
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 using Orvane::Plugin::PluginRegistration;
@@ -71,8 +72,7 @@ std::optional<std::string> Host::LoadPlugin(const PluginRegistration& record)
                                        record.sdkRevision, record.pluginKind, TextOrNone(record.description),
                                        TextOrNone(record.sourceFile)));
 
-    auto& session = *state->sessions.emplace_back(
-        std::make_unique<PluginSession>(state->sessions.size() + 1, state->Services()));
+    auto& session = *state->sessions.emplace_back(std::make_unique<PluginSession>(state->Services()));
     std::shared_ptr<Orvane::Plugin::OrvanePlugin> plugin;
     state->game.Call([&] {
         session.Run([&] {
@@ -118,6 +118,8 @@ void Host::UnloadPlugin()
     }
     if (!session)
         return;
+    assert(PluginSession::Current() != session
+           && "UnloadPlugin waits for the plugin's callables, so one of them cannot unload the plugin");
 
     state->game.Call([&] { session->Run([&] { plugin->onUnload(); }, "onUnload"); });
     // Closed first, so nothing more starts; dropped next, so nothing more is queued; then the
@@ -163,4 +165,4 @@ std::shared_ptr<Orvane::Plugin::OrvanePlugin> Host::Plugin() const
     return state->plugin;
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -5,10 +5,9 @@
 #include <fmt/format.h>
 
 #include "ConsoleOutput.h"
-#include "orvane/CVarManagerWrapper.h"
-#include "orvane/GameWrapper.h"
+#include "SdkAccess.h"
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 thread_local PluginSession* currentSession = nullptr;
@@ -27,11 +26,8 @@ private:
 
 } // namespace
 
-PluginSession::PluginSession(std::uint64_t id, HostServices services)
-    : id(id),
-      services(services),
-      consoleHandle(std::make_shared<CVarManagerWrapper>(this)),
-      gameHandle(std::make_shared<GameWrapper>(this))
+PluginSession::PluginSession(HostServices services)
+    : services(services), consoleHandle(SdkAccess::MakeConsole(*this)), gameHandle(SdkAccess::MakeGame(*this))
 {
 }
 
@@ -78,4 +74,4 @@ void PluginSession::WaitUntilIdle()
     idle.wait(lock, [this] { return inFlight.load() == 0; });
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -19,17 +18,16 @@
 class CVarManagerWrapper;
 class GameWrapper;
 
-namespace orvane::host {
+namespace devhost {
 
 class PluginSession {
 public:
-    PluginSession(std::uint64_t id, HostServices services);
+    explicit PluginSession(HostServices services);
     ~PluginSession();
 
     // The session whose callable runs on this thread, or null.
     static PluginSession* Current();
 
-    std::uint64_t Id() const { return id; }
     const HostServices& Services() const { return services; }
     const std::shared_ptr<CVarManagerWrapper>& ConsoleHandle() const { return consoleHandle; }
     const std::shared_ptr<GameWrapper>& GameHandle() const { return gameHandle; }
@@ -51,7 +49,6 @@ public:
 private:
     void Leave();
 
-    const std::uint64_t id;
     const HostServices services;
     std::shared_ptr<CVarManagerWrapper> consoleHandle;
     std::shared_ptr<GameWrapper> gameHandle;
@@ -66,4 +63,4 @@ private:
 // null when there is none.
 PluginSession* ActivePluginSession();
 
-} // namespace orvane::host
+} // namespace devhost

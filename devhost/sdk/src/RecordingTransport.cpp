@@ -1,6 +1,6 @@
 #include "orvane/host/RecordingTransport.h"
 
-namespace orvane::host {
+namespace devhost {
 
 HttpTransport::~HttpTransport() = default;
 
@@ -58,4 +58,4 @@ bool RecordingTransport::AnswerNext(int status, std::string body)
     return true;
 }
 
-} // namespace orvane::host
+} // namespace devhost

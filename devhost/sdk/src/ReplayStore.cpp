@@ -1,24 +1,23 @@
 #include "ReplayStore.h"
 
-namespace orvane::host {
+namespace devhost {
 
 std::uintptr_t ReplayStore::Create(const std::string& id, const std::string& date)
 {
     std::lock_guard lock(mutex);
-    replays.push_back({id, date});
-    return reinterpret_cast<std::uintptr_t>(&replays.back());
+    const ReplayInfo& replay = replays.emplace_back(ReplayInfo{id, date});
+    auto address = reinterpret_cast<std::uintptr_t>(&replay);
+    byAddress.emplace(address, &replay);
+    return address;
 }
 
 std::optional<ReplayInfo> ReplayStore::Find(std::uintptr_t address) const
 {
-    if (address == 0)
-        return std::nullopt;
     std::lock_guard lock(mutex);
-    for (const ReplayInfo& replay : replays) {
-        if (reinterpret_cast<std::uintptr_t>(&replay) == address)
-            return replay;
-    }
-    return std::nullopt;
+    auto found = byAddress.find(address);
+    if (found == byAddress.end())
+        return std::nullopt;
+    return *found->second;
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -7,20 +7,23 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "orvane/host/Host.h"
 
-namespace orvane::host {
+namespace devhost {
 
 class ReplayStore {
 public:
     std::uintptr_t Create(const std::string& id, const std::string& date);
-    // Null for an address that names no replay of this store.
+    // Null for an address that names no replay of this store. Constant time: a plugin asks
+    // several times per play, and a long script plays tens of thousands of replays.
     std::optional<ReplayInfo> Find(std::uintptr_t address) const;
 
 private:
     mutable std::mutex mutex;
     std::deque<ReplayInfo> replays;  // a deque never moves its elements
+    std::unordered_map<std::uintptr_t, const ReplayInfo*> byAddress;
 };
 
-} // namespace orvane::host
+} // namespace devhost

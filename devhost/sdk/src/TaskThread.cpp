@@ -2,7 +2,7 @@
 
 #include <future>
 
-namespace orvane::host {
+namespace devhost {
 
 TaskThread::TaskThread() : thread([this] { Loop(); }) {}
 
@@ -94,4 +94,4 @@ void TaskThread::Loop()
     }
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -12,7 +12,7 @@
 #include <thread>
 #include <utility>
 
-namespace orvane::host {
+namespace devhost {
 
 class TaskThread {
 public:
@@ -45,4 +45,4 @@ private:
     std::thread thread;
 };
 
-} // namespace orvane::host
+} // namespace devhost

@@ -9,7 +9,7 @@
 
 #include "UiFrames.h"
 
-namespace orvane::host {
+namespace devhost {
 
 // The plugin windows of the frame just built: top-level, shown, neither Dear ImGui's fallback
 // window nor one of the backend's own.
@@ -45,6 +45,7 @@ bool UiFrames::Click(const std::string& label)
     thread.Call([&] {
         if (!open || !window)
             return;
+        DrawUntilShown();
         RunFrame();
         // An item directly in a window has the window's ID as its seed, as ImGui::GetID does there.
         std::vector<ImGuiID> targets;
@@ -66,28 +67,54 @@ bool UiFrames::Click(const std::string& label)
 
 bool UiFrames::TypeText(const std::string& text)
 {
-    bool typed = false;
+    return WithFocusedEntry([&] {
+        // Type at the end of what the entry holds, wherever the click put the cursor.
+        PressKey(ImGuiKey_End);
+        ImGui::GetIO().AddInputCharactersUTF8(text.c_str());
+        RunFrame();
+        RunFrame();
+    });
+}
+
+bool UiFrames::ClearText()
+{
+    return WithFocusedEntry([&] {
+        scriptedCtrl = true;
+        PressKey(ImGuiKey_A);
+        scriptedCtrl = false;
+        ImGui::GetIO().KeyCtrl = false;
+        PressKey(ImGuiKey_Delete);
+        RunFrame();
+    });
+}
+
+bool UiFrames::WithFocusedEntry(const std::function<void()>& act)
+{
+    bool acted = false;
     thread.Call([&] {
         bool focused = open && window && FocusTextEntry();
         scriptedPointer.reset();
         if (!focused)
             return;
-        // Type at the end of what the entry holds, wherever the click put the cursor.
-        ImGuiIO& io = ImGui::GetIO();
-        io.KeysDown[io.KeyMap[ImGuiKey_End]] = true;
-        RunFrame();
-        io.KeysDown[io.KeyMap[ImGuiKey_End]] = false;
-        io.AddInputCharactersUTF8(text.c_str());
-        RunFrame();
-        RunFrame();
-        typed = true;
+        act();
+        acted = true;
     });
-    return typed;
+    return acted;
+}
+
+// Down for one frame, up for the next: Dear ImGui acts on the press.
+void UiFrames::PressKey(int imguiKey)
+{
+    ImGuiIO& io = ImGui::GetIO();
+    io.KeysDown[io.KeyMap[imguiKey]] = true;
+    RunFrame();
+    io.KeysDown[io.KeyMap[imguiKey]] = false;
 }
 
 bool UiFrames::FocusTextEntry()
 {
     auto entryActive = [] { return GImGui->ActiveId != 0 && GImGui->ActiveId == GImGui->InputTextState.ID; };
+    DrawUntilShown();
     RunFrame();
     if (entryActive())
         return true;
@@ -128,4 +155,4 @@ void UiFrames::PressMouse()
     RunFrame();
 }
 
-} // namespace orvane::host
+} // namespace devhost

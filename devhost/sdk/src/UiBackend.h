@@ -6,8 +6,8 @@
 
 #include "orvane/host/UiBackend.h"
 
-namespace orvane::host {
+namespace devhost {
 
 std::unique_ptr<UiBackend> MakeHeadlessBackend(float displayWidth, float displayHeight);
 
-} // namespace orvane::host
+} // namespace devhost

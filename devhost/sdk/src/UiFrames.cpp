@@ -1,3 +1,13 @@
+// The host's UI thread: its Dear ImGui context, the plugin's window and the frame loop.
+//
+// Index of this file:
+// [SECTION] Context and backend
+// [SECTION] Clipboard
+// [SECTION] The plugin's window
+// [SECTION] Frames on request
+// [SECTION] The frame loop
+//
+// Driving the window as a user would (clicking, typing) is in UiAutomation.cpp.
 #include "UiFrames.h"
 
 #include <cstdarg>
@@ -12,7 +22,7 @@
 #include "PluginSession.h"
 #include "orvane/PluginWindow.h"
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 // Dear ImGui's recovery callback: a printf-style message per thing it had to close.
@@ -26,7 +36,14 @@ void ReportUnbalancedWindow(void* user, const char* format, ...)
     static_cast<ConsoleOutput*>(user)->HostLine(fmt::format("plugin window left Dear ImGui unbalanced: {}", message));
 }
 
+// A new window sizes itself to its contents in its first frame, hidden, and shows in its second.
+constexpr int kFramesToShowNewWindow = 2;
+
 } // namespace
+
+//-------------------------------------------------------------------------------------------------
+// [SECTION] Context and backend
+//-------------------------------------------------------------------------------------------------
 
 UiFrames::UiFrames(ConsoleOutput& output, std::unique_ptr<UiBackend> backend)
     : output(output), backend(std::move(backend))
@@ -91,6 +108,10 @@ void UiFrames::ScheduleFrame()
     });
 }
 
+//-------------------------------------------------------------------------------------------------
+// [SECTION] Clipboard
+//-------------------------------------------------------------------------------------------------
+
 namespace {
 
 // Dear ImGui's log ends lines with "\r\n" on Windows; the capture keeps "\n" on every platform.
@@ -125,6 +146,10 @@ const char* UiFrames::GetClipboardText(void* user)
     return self->clipboard.c_str();
 }
 
+//-------------------------------------------------------------------------------------------------
+// [SECTION] The plugin's window
+//-------------------------------------------------------------------------------------------------
+
 void UiFrames::AttachWindow(PluginSession& newSession, Orvane::Plugin::PluginWindow& newWindow)
 {
     thread.Call([&] {
@@ -156,6 +181,7 @@ std::optional<bool> UiFrames::ToggleMenu(const std::string& menuName)
         if (windowMenu != menuName)
             return;
         open = !open;
+        framesSinceOpened = 0;
         if (open)
             session->Run([this] { window->OnWindowOpened(); }, "OnWindowOpened");
         else
@@ -164,6 +190,10 @@ std::optional<bool> UiFrames::ToggleMenu(const std::string& menuName)
     });
     return result;
 }
+
+//-------------------------------------------------------------------------------------------------
+// [SECTION] Frames on request
+//-------------------------------------------------------------------------------------------------
 
 void UiFrames::RunFrames(int count)
 {
@@ -179,6 +209,7 @@ std::string UiFrames::CaptureFrameText()
     thread.Call([&] {
         if (!open || !window)
             return;
+        DrawUntilShown();
         capturing = true;
         captured.clear();
         RunFrame();
@@ -215,6 +246,16 @@ std::optional<std::string> UiFrames::SaveScreenshot(const std::filesystem::path&
     return error;
 }
 
+//-------------------------------------------------------------------------------------------------
+// [SECTION] The frame loop
+//-------------------------------------------------------------------------------------------------
+
+void UiFrames::DrawUntilShown()
+{
+    while (open && window && framesSinceOpened < kFramesToShowNewWindow)
+        RunFrame();
+}
+
 void UiFrames::RunFrame()
 {
     BuildFrame();
@@ -231,6 +272,8 @@ void UiFrames::BuildFrame()
         io.MousePos = ImVec2(scriptedPointer->x, scriptedPointer->y);
         io.MouseDown[0] = scriptedPointer->down;
     }
+    if (scriptedCtrl)
+        io.KeyCtrl = true;
     ImGui::NewFrame();
     DrawHostWindows();
     if (capturing)
@@ -272,10 +315,11 @@ void UiFrames::DrawOpenWindow()
 {
     if (!open || !window)
         return;
+    ++framesSinceOpened;
     session->Run([this] { window->DrawWindow(); }, "DrawWindow");
     // A window that threw or forgot its End would make Dear ImGui abort at Render: close what it
     // left open and say so.
     ImGui::ErrorCheckEndFrameRecover(&ReportUnbalancedWindow, &output);
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -22,7 +22,7 @@ namespace Orvane::Plugin {
 class PluginWindow;
 }
 
-namespace orvane::host {
+namespace devhost {
 
 class ConsoleOutput;
 class PluginSession;
@@ -44,9 +44,13 @@ public:
     std::optional<bool> ToggleMenu(const std::string& menuName);
 
     void RunFrames(int count);
+    // These three first draw a window that was opened but not yet shown, as a host drawing
+    // every frame would have by then.
     std::string CaptureFrameText();
     bool TypeText(const std::string& text);
     bool Click(const std::string& label);
+    // Focuses the window's text entry, selects all of it (Ctrl+A) and deletes it.
+    bool ClearText();
     void QueueKey(int imguiKey, bool down);
     void QueueMouse(float x, float y, bool down);
     // Draws a frame and has the backend save it; only the plugin's window when asked.
@@ -75,6 +79,7 @@ private:
     void RunFrame();
     void BuildFrame();  // RunFrame up to Render, without presenting
     void ApplyQueuedInput();
+    void DrawUntilShown();
     void DrawHostWindows();
     void DrawOpenWindow();
     std::vector<ImGuiWindow*> PluginWindows() const;
@@ -82,6 +87,9 @@ private:
     void PressMouse();
     bool HoverItem(const std::function<bool()>& found);
     bool FocusTextEntry();
+    // Runs act on the UI thread with the window's text entry focused; false when there is none.
+    bool WithFocusedEntry(const std::function<void()>& act);
+    void PressKey(int imguiKey);
     static void SetClipboardText(void* user, const char* text);
     static const char* GetClipboardText(void* user);
 
@@ -91,8 +99,10 @@ private:
     PluginSession* session = nullptr;
     Orvane::Plugin::PluginWindow* window = nullptr;
     std::atomic<bool> open{false};
+    int framesSinceOpened = 0;  // frames the open window has been drawn in
     std::deque<InputEvent> queuedInput;
     std::optional<ScriptedPointer> scriptedPointer;
+    bool scriptedCtrl = false;  // the host holds Ctrl down, over the user's keyboard
     std::vector<unsigned int> hostWindows;  // IDs of the backend's windows in the last frame
     bool capturing = false;
     std::string captured;
@@ -107,4 +117,4 @@ private:
     TaskThread thread;  // last: joined before the state above goes
 };
 
-} // namespace orvane::host
+} // namespace devhost

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-namespace orvane::host {
+namespace devhost {
 
 class UploadFile {
 public:
@@ -32,4 +32,4 @@ private:
     const std::uint64_t size;
 };
 
-} // namespace orvane::host
+} // namespace devhost

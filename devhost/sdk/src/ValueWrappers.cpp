@@ -1,13 +1,14 @@
 // The SDK's small value wrappers: actors, game strings, replays and console variables.
 #include "ConsoleVariables.h"
+#include "SdkAccess.h"
 #include "orvane/ActorWrapper.h"
 #include "orvane/CVarWrapper.h"
 #include "orvane/ReplayWrapper.h"
 #include "orvane/UnrealStringWrapper.h"
 #include "orvane/host/Host.h"
 
-using orvane::host::Host;
-using orvane::host::ReplayInfo;
+using devhost::Host;
+using devhost::ReplayInfo;
 
 ActorWrapper::ActorWrapper(std::uintptr_t address) : address(address) {}
 
@@ -53,7 +54,7 @@ UnrealStringWrapper ReplayWrapper::GetDate() const
     return UnrealStringWrapper(replay ? replay->date : std::string());
 }
 
-CVarWrapper::CVarWrapper(orvane::host::ConsoleVariable* variable) : variable(variable) {}
+CVarWrapper::CVarWrapper(void* variable) : variable(variable) {}
 
 CVarWrapper::operator bool() const
 {
@@ -62,11 +63,12 @@ CVarWrapper::operator bool() const
 
 std::string CVarWrapper::getStringValue() const
 {
-    return variable ? variable->Value() : std::string();
+    auto* target = SdkAccess::Variable(*this);
+    return target ? target->Value() : std::string();
 }
 
 void CVarWrapper::setValue(std::string value)
 {
-    if (variable)
-        variable->SetValue(std::move(value));
+    if (auto* target = SdkAccess::Variable(*this))
+        target->SetValue(std::move(value));
 }

@@ -6,14 +6,8 @@
 #include "orvane/CVarWrapper.h"
 #include "orvane/SdkApi.h"
 
-namespace orvane::host {
-class PluginSession;
-}
-
 class ORVANE_SDK_API CVarManagerWrapper {
 public:
-    explicit CVarManagerWrapper(orvane::host::PluginSession* session);
-
     // Registers a variable (or returns the existing one of that name). A saved value from the
     // host's configuration file replaces the default. saveToConfig marks it for "writeconfig".
     CVarWrapper registerCvar(std::string name, std::string defaultValue, std::string description = "",
@@ -29,5 +23,8 @@ public:
     void log(std::string text);
 
 private:
-    orvane::host::PluginSession* session;
+    friend struct SdkAccess;  // only the host makes one, and only it knows what it points at
+    explicit CVarManagerWrapper(void* session);
+
+    void* session;
 };

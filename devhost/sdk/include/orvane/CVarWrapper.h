@@ -5,15 +5,8 @@
 
 #include "orvane/SdkApi.h"
 
-namespace orvane::host {
-struct ConsoleVariable;
-}
-
 class ORVANE_SDK_API CVarWrapper {
 public:
-    // Made by the host; a null variable gives a wrapper that converts to false.
-    explicit CVarWrapper(orvane::host::ConsoleVariable* variable);
-
     explicit operator bool() const;
 
     // Empty text for a wrapper that converts to false; setValue on it does nothing.
@@ -21,5 +14,8 @@ public:
     void setValue(std::string value);
 
 private:
-    orvane::host::ConsoleVariable* variable;
+    friend struct SdkAccess;  // only the host makes one, and only it knows what it points at
+    explicit CVarWrapper(void* variable);  // null: a wrapper that converts to false
+
+    void* variable;
 };

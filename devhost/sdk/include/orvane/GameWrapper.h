@@ -8,14 +8,8 @@
 #include "orvane/ActorWrapper.h"
 #include "orvane/SdkApi.h"
 
-namespace orvane::host {
-class PluginSession;
-}
-
 class ORVANE_SDK_API GameWrapper {
 public:
-    explicit GameWrapper(orvane::host::PluginSession* session);
-
     // Runs the callback once, delaySeconds of game time from now.
     void SetTimeout(std::function<void(GameWrapper*)> callback, float delaySeconds);
     // Runs the callback on the game thread at its next turn.
@@ -28,10 +22,13 @@ public:
                                  std::function<void(Caller caller, void* params, std::string eventName)> callback);
 
 private:
+    friend struct SdkAccess;  // only the host makes one, and only it knows what it points at
+    explicit GameWrapper(void* session);
+
     void HookActorEventPost(std::string eventName,
                             std::function<void(ActorWrapper caller, void* params, std::string eventName)> callback);
 
-    orvane::host::PluginSession* session;
+    void* session;
 };
 
 template <>

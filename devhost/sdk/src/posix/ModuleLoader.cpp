@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace orvane::host {
+namespace devhost {
 
 std::error_code LoadedModule::Open(const std::filesystem::path& path, LoadedModule& module, std::string& loaderMessage)
 {
@@ -35,4 +35,4 @@ void LoadedModule::Close()
         dlclose(std::exchange(handle, nullptr));
 }
 
-} // namespace orvane::host
+} // namespace devhost

@@ -9,7 +9,7 @@
 
 #include <fmt/format.h>
 
-namespace orvane::host {
+namespace devhost {
 
 std::unique_ptr<UploadFile> UploadFile::Open(const std::string& path, std::string& error)
 {
@@ -47,4 +47,4 @@ bool UploadFile::Seek(std::uint64_t offset)
     return lseek(static_cast<int>(handle), static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
-} // namespace orvane::host
+} // namespace devhost

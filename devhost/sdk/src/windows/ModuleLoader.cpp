@@ -6,7 +6,7 @@
 
 #include <utility>
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 std::error_code LastError()
@@ -47,4 +47,4 @@ void LoadedModule::Close()
         FreeLibrary(static_cast<HMODULE>(std::exchange(handle, nullptr)));
 }
 
-} // namespace orvane::host
+} // namespace devhost

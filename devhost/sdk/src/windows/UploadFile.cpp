@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-namespace orvane::host {
+namespace devhost {
 namespace {
 
 std::wstring WideFromAnsi(const std::string& text)
@@ -64,4 +64,4 @@ bool UploadFile::Seek(std::uint64_t offset)
     return SetFilePointerEx(AsHandle(handle), position, nullptr, FILE_BEGIN) != 0;
 }
 
-} // namespace orvane::host
+} // namespace devhost

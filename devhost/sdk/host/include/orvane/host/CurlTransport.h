@@ -15,7 +15,7 @@
 
 #include "orvane/host/HttpTransport.h"
 
-namespace orvane::host {
+namespace devhost {
 
 // No request stays outstanding without bound: one that moves fewer bytes per second than the
 // floor for the whole stall time fails, and so does one that runs past the time limit in all
@@ -51,4 +51,4 @@ private:
     std::unique_ptr<Worker> worker;
 };
 
-} // namespace orvane::host
+} // namespace devhost

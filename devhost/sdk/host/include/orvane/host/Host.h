@@ -24,7 +24,7 @@
 
 struct ImGuiContext;
 
-namespace orvane::host {
+namespace devhost {
 
 enum class ClockMode {
     Virtual,   // time moves only through Advance: deterministic, for tests
@@ -83,6 +83,7 @@ inline constexpr const char* kPlayReplayEvent = "Function TAGame.ReplayManager_T
 
 class ORVANE_SDK_API Host {
 public:
+    // One Host may be live at a time (asserted): the SDK's wrappers reach it as Host::Current().
     explicit Host(HostOptions options);
     ~Host();  // unloads a plugin that is still loaded
     Host(const Host&) = delete;
@@ -98,7 +99,7 @@ public:
     // The same for a record that is already in this process (tests link the plugin in).
     std::optional<std::string> LoadPlugin(const Orvane::Plugin::PluginRegistration& record);
     // onUnload, drop every pending callable of the plugin, release the host's reference,
-    // deleteMe, and unload the module.
+    // deleteMe, and unload the module. Never from one of the plugin's own callables (asserted).
     void UnloadPlugin();
     bool HasPlugin() const;
     const Orvane::Plugin::PluginRegistration* Registration() const;  // null when none loaded
@@ -116,10 +117,13 @@ public:
 
     // --- Game thread ----------------------------------------------------------------------
     // Moves the clock forward and runs every timer that falls due and all queued game work,
-    // in order of due time; returns when that work has run.
+    // in order of due time, and then the work that work queued; returns when none is left.
     void Advance(double seconds);
-    // Runs the game work queued so far (Execute callables, deferred commands).
+    // Runs the game work queued so far (Execute callables, deferred commands); what it queues
+    // in turn waits for the next call, as it waits for the game thread's next turn.
     void RunGameWork();
+    // Runs queued game work, and the work it queues, until none is left.
+    void FinishGameWork();
     std::vector<PendingTimeout> PendingTimeouts() const;
     std::vector<std::string> HookedEvents() const;  // one entry per hook, in order of hooking
 
@@ -136,7 +140,9 @@ public:
 
     // --- HTTP --------------------------------------------------------------------------------
     std::size_t OutstandingRequests() const;
-    // Waits until every request sent so far is answered and its callable has run.
+    // Waits until the host is quiet: every request answered and its callable run, and the game
+    // work and console commands queued meanwhile run too (they may send requests in turn).
+    // False when the timeout passed first.
     bool Settle(std::chrono::milliseconds timeout);
     HttpTransport& Transport();
 
@@ -144,11 +150,15 @@ public:
     ImGuiContext* UiContext() const;
     bool IsWindowOpen() const;                    // the host's view: opened by togglemenu
     void RunFrames(int count);                    // NewFrame, DrawWindow of an open window, Render
+    // The next four first draw a window that was opened but not yet shown, as a host that draws
+    // every frame would have.
     // The text Dear ImGui's logging captures from one frame: titles and texts as drawn, an
     // entry as "{ content }", a button as "[ label ]". Empty when no window is open.
     std::string CaptureFrameText();
     // Focuses the plugin window's text entry and types text into it over a few frames.
     bool TypeText(const std::string& text);
+    // Empties the plugin window's text entry as a user would: select all (Ctrl+A), Delete.
+    bool ClearText();
     // Presses the button with that label in the plugin's window. False if there is none.
     bool Click(const std::string& label);
     // Queues raw input, applied one event per frame so a press and its release make a click
@@ -166,4 +176,4 @@ private:
     std::unique_ptr<State> state;
 };
 
-} // namespace orvane::host
+} // namespace devhost

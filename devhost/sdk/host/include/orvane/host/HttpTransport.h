@@ -7,7 +7,7 @@
 #include "orvane/HttpWrapper.h"
 #include "orvane/SdkApi.h"
 
-namespace orvane::host {
+namespace devhost {
 
 class ORVANE_SDK_API HttpTransport {
 public:
@@ -21,4 +21,4 @@ public:
     virtual void Send(CurlRequest request, Completion done) = 0;
 };
 
-} // namespace orvane::host
+} // namespace devhost

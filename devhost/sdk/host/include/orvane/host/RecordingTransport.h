@@ -9,7 +9,7 @@
 
 #include "orvane/host/HttpTransport.h"
 
-namespace orvane::host {
+namespace devhost {
 
 class ORVANE_SDK_API RecordingTransport : public HttpTransport {
 public:
@@ -42,4 +42,4 @@ private:
     std::vector<Pending> pending;
 };
 
-} // namespace orvane::host
+} // namespace devhost

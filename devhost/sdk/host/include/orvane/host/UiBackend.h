@@ -15,7 +15,7 @@ struct ImGuiContext;
 struct ImGuiIO;
 struct ImDrawData;
 
-namespace orvane::host {
+namespace devhost {
 
 // A part of the display, in Dear ImGui's display coordinates.
 struct UiRegion {
@@ -53,4 +53,4 @@ public:
 // Called once, by the Host's constructor; whatever belongs to the UI thread waits for Init.
 using UiBackendFactory = std::function<std::unique_ptr<UiBackend>()>;
 
-} // namespace orvane::host
+} // namespace devhost

@@ -1,7 +1,7 @@
-// Windows: pluginsdk has no network transport here (no libcurl in this build).
+// Builds without the network (Windows, or RAVENTO_NETWORK=OFF): pluginsdk has no libcurl transport.
 #include "NetworkTransport.h"
 
-std::unique_ptr<orvane::host::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string& error)
+std::unique_ptr<devhost::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string& error)
 {
     if (!options.connectTo.empty() || !options.caFile.empty())
         error = "--connect-to and --cacert need the libcurl transport, which this build does not have";
