@@ -7,6 +7,8 @@
 #include "platform/CodePage.h"
 #include "platform/Directories.h"
 
+namespace plugin {
+
 namespace {
 
 void ThrowIfConversionFailed(const std::error_code& error)
@@ -95,3 +97,5 @@ bool IsDirectory(const std::filesystem::path& path)
 {
     return EntryKindOf(path) == platform::EntryKind::Directory;
 }
+
+} // namespace plugin
