@@ -8,6 +8,8 @@
 
 #include "ModuleConsole.h"
 
+namespace plugin {
+
 void LogContainedError(std::string_view callbackName, std::string_view what) noexcept
 {
     try {
@@ -22,3 +24,5 @@ void LogContainedError(std::string_view callbackName, std::string_view what) noe
         // The console itself failed: there is nowhere left to report to.
     }
 }
+
+} // namespace plugin

@@ -5,6 +5,8 @@
 #include <exception>
 #include <string_view>
 
+namespace plugin {
+
 // Logs "<callbackName> failed: <what>" as one line through moduleConsole. Never throws.
 void LogContainedError(std::string_view callbackName, std::string_view what) noexcept;
 
@@ -22,3 +24,5 @@ bool ContainErrors(std::string_view callbackName, Body&& body) noexcept
     }
     return false;
 }
+
+} // namespace plugin

@@ -9,6 +9,8 @@
 #include "platform/Directories.h"
 #include "platform/DocumentsFolder.h"
 
+using namespace plugin;
+
 namespace {
 
 // Nothing found: open the settings window so the user can enter the folder.

@@ -7,18 +7,14 @@
 #include "platform/CodePage.h"
 #include "platform/Directories.h"
 
+namespace plugin {
+
 namespace {
 
 void ThrowIfConversionFailed(const std::error_code& error)
 {
     if (error)
         throw std::system_error(error, "code page conversion");
-}
-
-bool InSurrogateRange(std::filesystem::path::value_type unit, std::uint32_t first)
-{
-    const auto value = static_cast<std::uint32_t>(unit);
-    return value >= first && value <= first + 0x3FF;
 }
 
 // How many units of text, from at on, make one character: a UTF-8 lead byte with its
@@ -29,8 +25,13 @@ std::size_t CharacterLength(const std::filesystem::path::string_type& text, std:
     if constexpr (sizeof(text[0]) == 1) {
         while (at + length < text.size() && (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80)
             ++length;
-    } else if (InSurrogateRange(text[at], 0xD800) && at + 1 < text.size() && InSurrogateRange(text[at + 1], 0xDC00)) {
-        length = 2;
+    } else {
+        auto inSurrogateRange = [](auto unit, std::uint32_t first) {
+            const auto value = static_cast<std::uint32_t>(unit);
+            return value >= first && value <= first + 0x3FF;
+        };
+        if (inSurrogateRange(text[at], 0xD800) && at + 1 < text.size() && inSurrogateRange(text[at + 1], 0xDC00))
+            length = 2;
     }
     return length;
 }
@@ -95,3 +96,5 @@ bool IsDirectory(const std::filesystem::path& path)
 {
     return EntryKindOf(path) == platform::EntryKind::Directory;
 }
+
+} // namespace plugin

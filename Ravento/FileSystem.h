@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace plugin {
+
 // Narrow text in the filesystem code page <-> path, strictly; throw std::system_error.
 std::filesystem::path PathFromCodePage(std::string_view text);
 std::string CodePageText(const std::filesystem::path& path);
@@ -19,3 +21,5 @@ std::string LogText(const std::filesystem::path& path);
 // Throw std::filesystem::filesystem_error naming "exists" on failures other than "not found".
 bool Exists(const std::filesystem::path& path);
 bool IsDirectory(const std::filesystem::path& path);
+
+} // namespace plugin

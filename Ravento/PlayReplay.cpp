@@ -15,6 +15,8 @@
 #include "platform/CodePage.h"
 #include "platform/ReplayFiles.h"
 
+using namespace plugin;
+
 namespace {
 
 const std::string kRepairServiceUrl = std::string("https://") + RAVENTO_SERVICE_HOST + "/api/ravento";

@@ -5,6 +5,10 @@
 #include "CallbackBoundary.h"
 #include "ModuleConsole.h"
 
+using namespace plugin;
+
+const char kPluginName[] = "Ravento";
+
 Ravento::Ravento() = default;
 
 // Members first (demosFolder), then the window base, then the plugin base's two handles.

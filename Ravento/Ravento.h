@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "PluginName.h"
 #include "SharedPath.h"
 #include "orvane/ActorWrapper.h"
 #include "orvane/OrvanePlugin.h"
@@ -41,7 +42,7 @@ public:
     // Written by the reply thread, read by the UI thread.
     std::atomic<bool> rateLimitHit{false};
     // Written by the game and UI threads, read by the game and reply threads.
-    SharedPath demosFolder;
+    plugin::SharedPath demosFolder;
 
 private:
     void Load();

@@ -12,6 +12,8 @@
 #include "WholeFileWrite.h"
 #include "platform/ReplayFiles.h"
 
+using namespace plugin;
+
 namespace {
 
 constexpr int kRepaired = 200;

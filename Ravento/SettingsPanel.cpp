@@ -8,6 +8,8 @@
 #include "CallbackBoundary.h"
 #include "FileSystem.h"
 
+using namespace plugin;
+
 namespace {
 
 // Stores a typed folder that names a directory and defers closing the window and saving the

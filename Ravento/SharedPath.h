@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <mutex>
 
+namespace plugin {
+
 class SharedPath {
 public:
     std::filesystem::path Get() const
@@ -22,3 +24,5 @@ private:
     mutable std::mutex mutex;
     std::filesystem::path path;
 };
+
+} // namespace plugin

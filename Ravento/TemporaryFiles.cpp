@@ -11,6 +11,8 @@
 
 #include "platform/ReplayFiles.h"
 
+namespace plugin {
+
 namespace {
 
 using NativeText = std::filesystem::path::string_type;
@@ -148,3 +150,5 @@ bool SettleStaleTemporaryFiles(const std::filesystem::path& demos, const std::fi
     }
     return !listingError;
 }
+
+} // namespace plugin

@@ -10,6 +10,8 @@
 
 #include <filesystem>
 
+namespace plugin {
+
 struct TemporaryNames {
     std::filesystem::path writing;  // ".tmp": possibly incomplete
     std::filesystem::path whole;    // ".new": complete and flushed
@@ -27,3 +29,5 @@ bool IsTemporaryName(const std::filesystem::path& name);
 // "{id}_fixed.replay". Every other one is removed. Never throws a file-system error; what cannot
 // be settled stays for the next load. False when demos could not be listed.
 bool SettleStaleTemporaryFiles(const std::filesystem::path& demos, const std::filesystem::path& backupFolder);
+
+} // namespace plugin

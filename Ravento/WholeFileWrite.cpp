@@ -2,6 +2,8 @@
 
 #include "platform/ReplayFiles.h"
 
+namespace plugin {
+
 WholeFileWrite WriteWholeFile(const std::filesystem::path& writing, const std::filesystem::path& whole,
                               std::string_view bytes)
 {
@@ -26,3 +28,5 @@ WholeFileWrite WriteWholeFile(const std::filesystem::path& writing, const std::f
         files.RemoveFile(writing);
     return result;
 }
+
+} // namespace plugin

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <system_error>
 
+namespace plugin {
+
 struct WholeFileWrite {
     enum class Step { Done, Create, Write, Close, Rename };
     Step failedAt = Step::Done;
@@ -17,3 +19,5 @@ struct WholeFileWrite {
 // either name.
 WholeFileWrite WriteWholeFile(const std::filesystem::path& writing, const std::filesystem::path& whole,
                               std::string_view bytes);
+
+} // namespace plugin

@@ -5,8 +5,9 @@
 
 #include "CallbackBoundary.h"
 #include "ModuleConsole.h"
+#include "PluginName.h"
 
-const char kPluginName[] = "Ravento";
+using namespace plugin;
 
 PluginWindowBase::PluginWindowBase() : menuTitle(kPluginName) {}
 

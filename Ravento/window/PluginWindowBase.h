@@ -7,9 +7,6 @@
 
 #include "orvane/PluginWindow.h"
 
-// "Ravento": the plugin's type name, menu name and first window title.
-extern const char kPluginName[];
-
 class PluginWindowBase : public Orvane::Plugin::PluginWindow {
 public:
     PluginWindowBase();

@@ -22,6 +22,8 @@
 #include "support/ReliabilityLog.h"
 #include "support/TempDir.h"
 
+using namespace plugin;
+
 namespace {
 
 using testing_support::PluginHost;

@@ -23,6 +23,8 @@
 #include "support/DocumentsSandbox.h"
 #include "support/ReliabilityLog.h"
 
+using namespace plugin;
+
 namespace model_test {
 namespace {
 

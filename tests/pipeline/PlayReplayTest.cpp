@@ -8,6 +8,8 @@
 #include "FileSystem.h"
 #include "pipeline/PipelineFixture.h"
 
+using namespace plugin;
+
 using testing_support::PipelineFixture;
 
 namespace {

@@ -7,6 +7,8 @@
 #include "TemporaryFiles.h"
 #include "pipeline/PipelineFixture.h"
 
+using namespace plugin;
+
 using testing_support::Names;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;

@@ -17,6 +17,8 @@
 #include "platform/CodePage.h"
 #include "platform/ReplayFiles.h"
 
+using namespace plugin;
+
 using testing_support::Names;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;

@@ -14,6 +14,8 @@
 #include "support/TempDir.h"
 #include "platform/Directories.h"
 
+using namespace plugin;
+
 namespace {
 
 using testing_support::TempDir;

@@ -17,6 +17,8 @@
 #include "FileSystem.h"
 #include "support/PluginHost.h"
 
+using namespace plugin;
+
 namespace {
 
 using testing::ElementsAre;

@@ -17,6 +17,8 @@
 #include "support/DocumentsSandbox.h"
 #include "support/PluginHost.h"
 
+using namespace plugin;
+
 namespace {
 
 using platform::CodePageProbe;
