@@ -1,0 +1,310 @@
+#!/usr/bin/env python3
+"""Judges one benchmark run against the performance targets.
+
+Reads the Google Benchmark JSON files of one run (plugin_bench, devhost_bench and, when it was
+built, service_bench), prints every target with its figure, floor, ratio and verdict, optionally
+writes them as a Markdown page, and exits 1 when a target is missed. A target whose figures are
+missing from the run counts as missed: a run that did not measure something has not shown it.
+
+    check_targets.py [--markdown FILE] RESULT.json...
+"""
+
+import argparse
+import json
+import os
+import platform
+import sys
+from dataclasses import dataclass
+from typing import Callable, Optional
+
+FRAME_144HZ_US = 1e6 / 144
+UNIT_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
+
+
+class Run:
+    """The results of one run by benchmark name, the median when repetitions were made."""
+
+    def __init__(self, files):
+        self.results = {}
+        self.context = {}
+        for path in files:
+            with open(path) as stream:
+                data = json.load(stream)
+            self.context = self.context or data.get("context", {})
+            for result in data.get("benchmarks", []):
+                self._add(result)
+
+    def _add(self, result):
+        if result.get("error_occurred"):
+            return
+        kind = result.get("run_type", "iteration")
+        if kind == "aggregate" and result.get("aggregate_name") != "median":
+            return
+        name = self._short_name(result.get("run_name", result["name"]))
+        if kind == "aggregate" or name not in self.results:
+            self.results[name] = result
+
+    @staticmethod
+    def _short_name(name):
+        # "PlayReplay/entries:100/present:1/manual_time" -> "PlayReplay/entries:100/present:1"
+        kept = [part for part in name.split("/")
+                if part not in ("manual_time", "real_time") and not part.startswith(("iterations:", "min_time:",
+                                                                                     "repeats:"))]
+        return "/".join(kept)
+
+    def seconds(self, name):
+        """Time of one iteration, in seconds; None when not measured."""
+        result = self.results.get(name)
+        if result is None:
+            return None
+        return result["real_time"] * UNIT_SECONDS[result.get("time_unit", "ns")]
+
+    def counter(self, name, counter):
+        result = self.results.get(name)
+        if result is None or counter not in result:
+            return None
+        return result[counter]
+
+    def per_call_us(self, name):
+        """Microseconds per call of a benchmark whose iteration is a batch of calls."""
+        seconds, batch = self.seconds(name), self.counter(name, "batch")
+        if seconds is None or not batch:
+            return None
+        return seconds / batch * 1e6
+
+
+@dataclass
+class Figure:
+    value: Optional[float]
+    unit: str
+
+    def text(self):
+        if self.value is None:
+            return "not measured"
+        if self.value >= 100:
+            return f"{self.value:,.0f} {self.unit}"
+        return f"{self.value:.3g} {self.unit}"
+
+
+@dataclass
+class Target:
+    group: str
+    what: str
+    figure: Figure
+    floor: Figure
+    limit: float
+    # "ratio": figure / floor must be at most limit; "excess": figure - floor at most limit;
+    # "bound": figure itself at most limit (there is no floor).
+    kind: str = "ratio"
+    floor_name: str = ""
+
+    def measure(self):
+        if self.kind == "bound":
+            return self.figure.value
+        if self.figure.value is None or self.floor.value is None or self.floor.value <= 0:
+            return None
+        if self.kind == "excess":
+            return self.figure.value - self.floor.value
+        return self.figure.value / self.floor.value
+
+    def holds(self):
+        measured = self.measure()
+        return measured is not None and measured <= self.limit
+
+    def measured_text(self):
+        measured = self.measure()
+        if measured is None:
+            return "not measured"
+        if self.kind == "ratio":
+            return f"{measured:.2f}×"
+        return f"{'+' if self.kind == 'excess' else ''}{measured:.1f} {self.figure.unit}"
+
+    def limit_text(self):
+        if self.kind == "ratio":
+            return f"≤ {self.limit:g}×"
+        return f"≤ {'+' if self.kind == 'excess' else ''}{self.limit:g} {self.figure.unit}"
+
+
+def ms(run, name):
+    seconds = run.seconds(name)
+    return Figure(None if seconds is None else seconds * 1e3, "ms")
+
+
+def us(run, name):
+    seconds = run.seconds(name)
+    return Figure(None if seconds is None else seconds * 1e6, "µs")
+
+
+def counter(run, name, key, unit):
+    return Figure(run.counter(name, key), unit)
+
+
+ENTRIES = (100, 1000, 10000, 100000)
+MEGABYTES = (1, 10, 100)
+PANEL_STATES = ("entry", "warning", "rate-limit notice")
+
+
+def play_replay_targets(run):
+    play = lambda entries, present: f"PlayReplay/entries:{entries}/present:{present}"
+    stat = lambda entries, present: f"StatFloor/entries:{entries}/present:{present}"
+    per_play = lambda name: Figure(run.per_call_us(name), "µs")
+    targets = []
+    for present, word, limit in ((1, "present", 5.0), (0, "absent", 3.0)):
+        targets.append(Target("1. OnPlayReplay", f"file {word}: 100,000 entries against 100 entries",
+                              per_play(play(100000, present)), per_play(play(100, present)), 1.2,
+                              floor_name="the same call, 100 entries"))
+        for entries in ENTRIES:
+            targets.append(Target("1. OnPlayReplay", f"file {word}, {entries:,} entries",
+                                  per_play(play(entries, present)), per_play(stat(entries, present)), limit,
+                                  floor_name="one stat of the same file"))
+    return targets
+
+
+def repair_reply_targets(run):
+    targets = []
+    for size in MEGABYTES:
+        targets.append(Target("2. OnRepairReply (200)", f"{size} MB reply written",
+                              ms(run, f"RepairReply/MB:{size}"), ms(run, f"WriteFloor/MB:{size}/flush:1"), 1.2,
+                              floor_name="write + fsync of the same bytes, same folder"))
+    targets.append(Target("2. OnRepairReply (200)", "devhost peak memory above idle, 100 MB reply",
+                          Figure(excess_mb(run, "DevhostReply100MB"), "MB"),
+                          counter(run, "DevhostReply100MB", "body_MB", "MB"), 1.1,
+                          floor_name="the reply body"))
+    return targets
+
+
+def excess_mb(run, name):
+    peak, idle = run.counter(name, "peak_MB"), run.counter("DevhostIdle", "peak_MB")
+    return None if peak is None or idle is None else peak - idle
+
+
+def upload_targets(run):
+    return [
+        Target("3. Upload", "devhost peak memory, 100 MB replay",
+               counter(run, "DevhostUpload100MB", "peak_MB", "MB"), counter(run, "DevhostIdle", "peak_MB", "MB"),
+               16, kind="excess", floor_name="devhost peak with a 1 KB replay"),
+        Target("3. Upload", "devhost: play to handled reply, 100 MB replay",
+               ms(run, "DevhostUpload100MB"), ms(run, "CurlUpload100MB"), 1.1,
+               floor_name="curl -F of the same file to the same service"),
+    ]
+
+
+def window_targets(run):
+    targets = []
+    for index, state in enumerate(PANEL_STATES):
+        targets.append(Target("4. UI frame", f"panel: {state}",
+                              us(run, f"Frame/state:{index}/plugin:1"), us(run, f"Frame/state:{index}/plugin:0"), 1.2,
+                              floor_name="the same widgets drawn directly"))
+    return targets
+
+
+def service_targets(run):
+    rate = lambda clients: Figure(run.counter(f"ServiceLoad/clients:{clients}", "requests_per_second"), "req/s")
+    stall = Figure(run.counter("ServiceLoad/clients:16", "max_connect_ms"), "ms")
+    return [
+        # The faster of the two is the floor: 16 clients must keep at least 0.9 of the 4-client rate.
+        Target("5. Repair service", "4 clients against 16 clients (requests/s)", rate(4), rate(16), 1 / 0.9,
+               floor_name="16 clients"),
+        Target("5. Repair service", "longest connect, 16 clients", stall, Figure(None, ""), 100, kind="bound",
+               floor_name="none"),
+        Target("5. Repair service", "peak memory above idle, one 100 MB upload",
+               counter(run, "ServiceUpload100MB", "peak_above_idle_MB", "MB"),
+               counter(run, "ServiceUpload100MB", "upload_MB", "MB"), 1.25, floor_name="the upload's size"),
+    ]
+
+
+def script_targets(run):
+    name = "DevhostScriptPlays"
+    return [Target("6. devhost script", "per play, last 10,000 of 50,000 against the first 10,000",
+                   counter(run, name, "last_us_per_play", "µs"), counter(run, name, "first_us_per_play", "µs"), 1.2,
+                   floor_name="the first 10,000 plays")]
+
+
+def all_targets(run):
+    return (play_replay_targets(run) + repair_reply_targets(run) + upload_targets(run) + window_targets(run)
+            + service_targets(run) + script_targets(run))
+
+
+def context_figures(run):
+    """Figures shown beside the targets: what the floors and the naive ways cost."""
+    lines = []
+    for entries in ENTRIES:
+        listing = run.seconds(f"NaiveListing/entries:{entries}/present:0")
+        plugin = run.per_call_us(f"PlayReplay/entries:{entries}/present:0")
+        if listing is not None and plugin:
+            lines.append(f"Naive listing that compares every name, file absent, {entries:,} entries: "
+                         f"{listing * 1e6:,.0f} µs, {listing * 1e6 / plugin:,.0f}× the plugin's lookup.")
+    for size in MEGABYTES:
+        plain, flushed = run.seconds(f"WriteFloor/MB:{size}/flush:0"), run.seconds(f"WriteFloor/MB:{size}/flush:1")
+        if plain is not None and flushed is not None:
+            lines.append(f"{size} MB: plain write {plain * 1e3:.1f} ms, write + fsync {flushed * 1e3:.1f} ms.")
+    empty = run.seconds("EmptyFrame")
+    for index, state in enumerate(PANEL_STATES):
+        frame = run.seconds(f"Frame/state:{index}/plugin:1")
+        if frame is not None and empty is not None:
+            lines.append(f"UI frame with the panel ({state}): {frame * 1e6:.1f} µs, "
+                         f"{frame * 1e6 / FRAME_144HZ_US:.3%} of a 144 Hz frame ({FRAME_144HZ_US:,.0f} µs); "
+                         f"an empty host frame takes {empty * 1e6:.1f} µs.")
+    idle = run.counter("DevhostIdle", "peak_MB")
+    if idle is not None:
+        lines.append(f"devhost peak memory with a 1 KB replay and a 1 KB reply (the idle floor): {idle:.1f} MB.")
+    return lines
+
+
+def machine():
+    model = "unknown CPU"
+    try:
+        with open("/proc/cpuinfo") as stream:
+            for line in stream:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return model, os.cpu_count(), f"{platform.system()} {platform.release()}"
+
+
+def markdown(run, targets):
+    model, cores, kernel = machine()
+    date = run.context.get("date", "unknown date")
+    missed = sum(not target.holds() for target in targets)
+    out = ["# Performance", "",
+           "Generated by `bash scripts/bench.sh` from one run of the benchmarks in `bench/` (Release build, "
+           "bench preset). Every figure is set against a floor measured in the same run, so the ratios hold on "
+           "a noisy shared machine where the absolute times do not. Times are medians of the repetitions.", "",
+           f"Machine: {model}, {cores} cores, {kernel}; run of {date}.", "",
+           f"Verdict: {'every target holds' if missed == 0 else f'{missed} of {len(targets)} targets missed'}.", "",
+           "| Target | What | Figure | Floor | Ratio | Limit | Holds |",
+           "|---|---|---|---|---|---|---|"]
+    for target in targets:
+        floor = "—" if target.kind == "bound" else f"{target.floor.text()} ({target.floor_name})"
+        out.append(f"| {target.group} | {target.what} | {target.figure.text()} | {floor} | "
+                   f"{target.measured_text()} | {target.limit_text()} | {'yes' if target.holds() else '**no**'} |")
+    out += ["", "## Beside the targets", ""]
+    out += [f"- {line}" for line in context_figures(run)]
+    out += ["", "A target whose figures are missing from the run (\"not measured\") counts as missed.", ""]
+    return "\n".join(out)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--markdown", help="write the results as a Markdown page to this file")
+    parser.add_argument("results", nargs="+", help="Google Benchmark JSON files of one run")
+    arguments = parser.parse_args()
+
+    run = Run(arguments.results)
+    targets = all_targets(run)
+    for target in targets:
+        verdict = "ok  " if target.holds() else "MISS"
+        print(f"{verdict} {target.group}: {target.what}: {target.figure.text()} against {target.floor.text()} "
+              f"-> {target.measured_text()} (limit {target.limit_text()})")
+    if arguments.markdown:
+        with open(arguments.markdown, "w") as stream:
+            stream.write(markdown(run, targets))
+    missed = sum(not target.holds() for target in targets)
+    print(f"check_targets: {len(targets) - missed} of {len(targets)} targets hold")
+    return 1 if missed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
