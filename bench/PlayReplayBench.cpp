@@ -89,8 +89,10 @@ int RegisterLookups()
 {
     for (int present : {1, 0}) {
         for (int entries : {100, 1000, 10000, 100000}) {
-            for (auto [name, function] : {std::pair{"PlayReplay", PlayReplay}, std::pair{"StatFloor", StatFloor},
-                                          std::pair{"NaiveListing", NaiveListing}}) {
+            using Function = void (*)(benchmark::State&);
+            const std::pair<const char*, Function> beside[] = {
+                {"PlayReplay", PlayReplay}, {"StatFloor", StatFloor}, {"NaiveListing", NaiveListing}};
+            for (auto [name, function] : beside) {
                 benchmark::RegisterBenchmark(name, function)
                     ->ArgNames({"entries", "present"})
                     ->Args({entries, present})

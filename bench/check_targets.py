@@ -130,9 +130,8 @@ def ms(run, name):
     return Figure(None if seconds is None else seconds * 1e3, "ms")
 
 
-def us(run, name):
-    seconds = run.seconds(name)
-    return Figure(None if seconds is None else seconds * 1e6, "µs")
+def per_call_us(run, name):
+    return Figure(run.per_call_us(name), "µs")
 
 
 def counter(run, name, key, unit):
@@ -147,15 +146,14 @@ PANEL_STATES = ("entry", "warning", "rate-limit notice")
 def play_replay_targets(run):
     play = lambda entries, present: f"PlayReplay/entries:{entries}/present:{present}"
     stat = lambda entries, present: f"StatFloor/entries:{entries}/present:{present}"
-    per_play = lambda name: Figure(run.per_call_us(name), "µs")
     targets = []
     for present, word, limit in ((1, "present", 5.0), (0, "absent", 3.0)):
         targets.append(Target("1. OnPlayReplay", f"file {word}: 100,000 entries against 100 entries",
-                              per_play(play(100000, present)), per_play(play(100, present)), 1.2,
+                              per_call_us(run, play(100000, present)), per_call_us(run, play(100, present)), 1.2,
                               floor_name="the same call, 100 entries"))
         for entries in ENTRIES:
             targets.append(Target("1. OnPlayReplay", f"file {word}, {entries:,} entries",
-                                  per_play(play(entries, present)), per_play(stat(entries, present)), limit,
+                                  per_call_us(run, play(entries, present)), per_call_us(run, stat(entries, present)), limit,
                                   floor_name="one stat of the same file"))
     return targets
 
@@ -193,7 +191,8 @@ def window_targets(run):
     targets = []
     for index, state in enumerate(PANEL_STATES):
         targets.append(Target("4. UI frame", f"panel: {state}",
-                              us(run, f"Frame/state:{index}/plugin:1"), us(run, f"Frame/state:{index}/plugin:0"), 1.2,
+                              per_call_us(run, f"Frame/state:{index}/plugin:1"),
+                              per_call_us(run, f"Frame/state:{index}/plugin:0"), 1.2,
                               floor_name="the same widgets drawn directly"))
     return targets
 
@@ -238,13 +237,13 @@ def context_figures(run):
         plain, flushed = run.seconds(f"WriteFloor/MB:{size}/flush:0"), run.seconds(f"WriteFloor/MB:{size}/flush:1")
         if plain is not None and flushed is not None:
             lines.append(f"{size} MB: plain write {plain * 1e3:.1f} ms, write + fsync {flushed * 1e3:.1f} ms.")
-    empty = run.seconds("EmptyFrame")
+    empty = run.per_call_us("EmptyFrame")
     for index, state in enumerate(PANEL_STATES):
-        frame = run.seconds(f"Frame/state:{index}/plugin:1")
+        frame = run.per_call_us(f"Frame/state:{index}/plugin:1")
         if frame is not None and empty is not None:
-            lines.append(f"UI frame with the panel ({state}): {frame * 1e6:.1f} µs, "
-                         f"{frame * 1e6 / FRAME_144HZ_US:.3%} of a 144 Hz frame ({FRAME_144HZ_US:,.0f} µs); "
-                         f"an empty host frame takes {empty * 1e6:.1f} µs.")
+            lines.append(f"UI frame with the panel ({state}): {frame:.1f} µs, "
+                         f"{frame / FRAME_144HZ_US:.3%} of a 144 Hz frame ({FRAME_144HZ_US:,.0f} µs); "
+                         f"an empty host frame takes {empty:.1f} µs.")
     idle = run.counter("DevhostIdle", "peak_MB")
     if idle is not None:
         lines.append(f"devhost peak memory with a 1 KB replay and a 1 KB reply (the idle floor): {idle:.1f} MB.")
