@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -18,6 +19,7 @@
 #include <fmt/format.h>
 
 #include "BenchFolders.h"
+#include "Paired.h"
 #include "Process.h"
 
 namespace {
@@ -172,53 +174,62 @@ double Megabytes(std::size_t kilobytes)
     return static_cast<double>(kilobytes) / 1024.0;
 }
 
-// One replay sent and answered; the iteration time is play to handled reply.
-void RunOneRepair(benchmark::State& state, bool largeUpload, const Service& service)
+// One replay sent and answered; returns the time from play to handled reply, and sets the
+// counter peak_MB. Null when devhost did not get the replay repaired.
+std::optional<double> RunOneRepair(benchmark::State& state, bool largeUpload, const Service& service)
 {
     const std::string id = largeUpload ? "UPLOAD0000000000" : "IDLE000000000000";
+    TheSandbox().Replay(id, largeUpload);
+    DevhostRun run = RunDevhost(OneRepairScript(id), service.ClientOptions());
+    if (run.exit.status != 0 || !run.repaired || run.markers.size() != 2) {
+        state.SkipWithError("devhost did not get its replay repaired");
+        return std::nullopt;
+    }
+    state.counters["peak_MB"] = Megabytes(run.exit.peakKilobytes);
+    return std::chrono::duration<double>(run.markers[1] - run.markers[0]).count();
+}
+
+void RunRepairs(benchmark::State& state, bool largeUpload, const Service& service)
+{
     for (auto _ : state) {
-        TheSandbox().Replay(id, largeUpload);
-        DevhostRun run = RunDevhost(OneRepairScript(id), service.ClientOptions());
-        if (run.exit.status != 0 || !run.repaired || run.markers.size() != 2) {
-            state.SkipWithError("devhost did not get its replay repaired");
+        std::optional<double> seconds = RunOneRepair(state, largeUpload, service);
+        if (!seconds)
             return;
-        }
-        state.SetIterationTime(std::chrono::duration<double>(run.markers[1] - run.markers[0]).count());
-        state.counters["peak_MB"] = Megabytes(run.exit.peakKilobytes);
+        state.SetIterationTime(*seconds);
     }
 }
 
 void DevhostIdle(benchmark::State& state)
 {
-    RunOneRepair(state, false, SmallReplyService());
-}
-
-void DevhostUpload100MB(benchmark::State& state)
-{
-    RunOneRepair(state, true, SmallReplyService());
+    RunRepairs(state, false, SmallReplyService());
 }
 
 void DevhostReply100MB(benchmark::State& state)
 {
-    RunOneRepair(state, false, LargeReplyService());
+    RunRepairs(state, false, LargeReplyService());
     state.counters["body_MB"] = Megabytes(kLargeBytes / 1024);
 }
 
-void CurlUpload100MB(benchmark::State& state)
+// curl's command line sending the same file to the same service.
+double CurlUpload(benchmark::State& state)
 {
     std::filesystem::path file = TheSandbox().root / "large.upload";
     std::vector<std::string> command{"curl", "-sSf", "-o", "/dev/null", "-F", "file=@" + file.string()};
     std::vector<std::string> options = SmallReplyService().ClientOptions();
     command.insert(command.end(), options.begin(), options.end());
     command.push_back(fmt::format("https://{}/api/ravento", RAVENTO_SERVICE_HOST));
-    for (auto _ : state) {
-        TimedExit run = RunTimed(command);
-        if (run.exit.status != 0) {
-            state.SkipWithError("curl failed");
-            return;
-        }
-        state.SetIterationTime(run.seconds.count());
-    }
+    TimedExit run = RunTimed(command);
+    if (run.exit.status != 0)
+        state.SkipWithError("curl failed");
+    return run.seconds.count();
+}
+
+// devhost's upload of a 100 MB replay against curl's, in turn.
+void Upload100MB(benchmark::State& state)
+{
+    RunPaired(
+        state, 1, [&](int) { return RunOneRepair(state, true, SmallReplyService()).value_or(0.0); },
+        [&](int) { return CurlUpload(state); });
 }
 
 // 50,000 plays of replays whose files are absent, each a new replay of the host's, with a
@@ -255,7 +266,6 @@ void WholeRuns(benchmark::internal::Benchmark* benchmark)
 } // namespace
 
 BENCHMARK(DevhostIdle)->Apply(WholeRuns);
-BENCHMARK(DevhostUpload100MB)->Apply(WholeRuns);
-BENCHMARK(CurlUpload100MB)->Apply(WholeRuns);
+BENCHMARK(Upload100MB)->Apply(WholeRuns);
 BENCHMARK(DevhostReply100MB)->Apply(WholeRuns);
 BENCHMARK(DevhostScriptPlays)->Apply(WholeRuns);

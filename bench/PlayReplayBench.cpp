@@ -2,7 +2,7 @@
 // with the replay's file present and absent, beside its floor (one stat of the same file) and
 // the naive lookup it replaces (a listing that compares every name).
 //
-// One iteration is one game event running a batch of calls; the counter "batch" says how many.
+// The hook and its floor take turns in batches of calls, each batch inside one game event.
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -14,6 +14,7 @@
 
 #include "BenchFolders.h"
 #include "BenchHost.h"
+#include "Paired.h"
 
 namespace {
 
@@ -36,43 +37,47 @@ Lookup LookupFor(const benchmark::State& state)
     return lookup;
 }
 
-void RunBatches(benchmark::State& state, int batch, std::uintptr_t replay, const std::function<void(void*)>& work)
+// One call of the plugin's hook, as the host makes it after the game's play function.
+std::function<void(void*)> PlayOnce(Ravento& plugin)
 {
-    BenchHost& host = SharedBenchHost();
-    for (auto _ : state) {
-        state.SetIterationTime(host.TimeOnGameThread(replay, batch, work));
-        host.AnswerRequests();  // keeps the host's outstanding requests from piling up
-    }
-    state.counters["batch"] = batch;
+    return [&plugin](void* params) {
+        plugin.OnPlayReplay(ActorWrapper(0), params, "Function TAGame.ReplayManager_TA.PlayReplay");
+    };
 }
 
+std::function<void(void*)> StatOnce(const std::filesystem::path& path)
+{
+    return [file = path.string()](void*) {
+        struct stat facts;
+        benchmark::DoNotOptimize(::stat(file.c_str(), &facts));
+    };
+}
+
+// The hook against one stat of the same file, each timed on the game thread.
 void PlayReplay(benchmark::State& state)
 {
     Lookup lookup = LookupFor(state);
     BenchHost& host = SharedBenchHost();
-    Ravento& plugin = host.Plugin();
-    plugin.demosFolder.Set(lookup.folder);
+    host.Plugin().demosFolder.Set(lookup.folder);
     std::uintptr_t replay = host.CreateReplay(lookup.id, kInWindowDate);
-    RunBatches(state, kBatch, replay, [&plugin](void* params) {
-        plugin.OnPlayReplay(ActorWrapper(0), params, "Function TAGame.ReplayManager_TA.PlayReplay");
-    });
-}
-
-void StatFloor(benchmark::State& state)
-{
-    Lookup lookup = LookupFor(state);
-    const std::string file = lookup.file.string();
-    RunBatches(state, kBatch, 0, [&file](void*) {
-        struct stat facts;
-        benchmark::DoNotOptimize(::stat(file.c_str(), &facts));
-    });
+    auto play = PlayOnce(host.Plugin());
+    auto stat = StatOnce(lookup.file);
+    RunPaired(
+        state, kBatch,
+        [&](int calls) {
+            double seconds = host.TimeOnGameThread(replay, calls, play);
+            host.AnswerRequests();  // keeps the host's outstanding requests from piling up
+            return seconds;
+        },
+        [&](int calls) { return host.TimeOnGameThread(replay, calls, stat); });
 }
 
 void NaiveListing(benchmark::State& state)
 {
     Lookup lookup = LookupFor(state);
     const std::string wanted = lookup.id + ".replay";
-    RunBatches(state, 1, 0, [&](void*) {
+    BenchHost& host = SharedBenchHost();
+    auto list = [&](void*) {
         bool found = false;
         for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(lookup.folder)) {
             if (entry.path().filename().string() == wanted) {
@@ -81,17 +86,18 @@ void NaiveListing(benchmark::State& state)
             }
         }
         benchmark::DoNotOptimize(found);
-    });
+    };
+    for (auto _ : state)
+        state.SetIterationTime(host.TimeOnGameThread(0, 1, list));
 }
 
-// Each lookup runs right beside its floor, so the two see the same state of the machine.
 int RegisterLookups()
 {
     for (int present : {1, 0}) {
         for (int entries : {100, 1000, 10000, 100000}) {
             using Function = void (*)(benchmark::State&);
-            const std::pair<const char*, Function> beside[] = {
-                {"PlayReplay", PlayReplay}, {"StatFloor", StatFloor}, {"NaiveListing", NaiveListing}};
+            const std::pair<const char*, Function> beside[] = {{"PlayReplay", PlayReplay},
+                                                               {"NaiveListing", NaiveListing}};
             for (auto [name, function] : beside) {
                 benchmark::RegisterBenchmark(name, function)
                     ->ArgNames({"entries", "present"})

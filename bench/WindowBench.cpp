@@ -2,8 +2,8 @@
 // that draws the same widgets directly with Dear ImGui (the plugin's window closed). An empty
 // frame shows what the host's frame itself costs.
 //
-// One iteration is a batch of frames; the counter "batch" says how many. The states run in
-// this order because the warning, once raised, stays for the module's life.
+// The two take turns in batches of frames. The states run in this order because the warning,
+// once raised, stays for the module's life.
 #include <functional>
 #include <string>
 
@@ -12,6 +12,7 @@
 #include <imgui_stdlib.h>
 
 #include "BenchHost.h"
+#include "Paired.h"
 
 namespace {
 
@@ -57,14 +58,7 @@ std::function<void()> DirectWidgets(Panel panel)
     };
 }
 
-void TimeFrames(benchmark::State& state, BenchHost& host)
-{
-    for (auto _ : state)
-        state.SetIterationTime(host.TimeFrames(kFrames));
-    state.counters["batch"] = kFrames;
-}
-
-// range(0): the panel's state; range(1): 1 draws the plugin's window, 0 the direct widgets.
+// The plugin's window in that state against the direct widgets, in turn.
 void Frame(benchmark::State& state)
 {
     BenchHost& host = SharedBenchHost();
@@ -73,11 +67,18 @@ void Frame(benchmark::State& state)
         state.SkipWithError("the plugin's window does not show the state");
         return;
     }
-    if (state.range(1) == 0) {
-        host.SetPluginWindowOpen(false);
-        host.SetReferenceWidgets(DirectWidgets(panel));
-    }
-    TimeFrames(state, host);
+    RunPaired(
+        state, kFrames,
+        [&](int frames) {
+            host.SetReferenceWidgets(nullptr);
+            host.SetPluginWindowOpen(true);
+            return host.TimeFrames(frames);
+        },
+        [&](int frames) {
+            host.SetPluginWindowOpen(false);
+            host.SetReferenceWidgets(DirectWidgets(panel));
+            return host.TimeFrames(frames);
+        });
     host.SetReferenceWidgets(nullptr);
 }
 
@@ -86,16 +87,16 @@ void EmptyFrame(benchmark::State& state)
     BenchHost& host = SharedBenchHost();
     host.SetPluginWindowOpen(false);
     host.SetReferenceWidgets(nullptr);
-    TimeFrames(state, host);
+    for (auto _ : state)
+        state.SetIterationTime(host.TimeFrames(kFrames));
+    state.counters["batch"] = kFrames;
 }
 
 void PanelStates(benchmark::internal::Benchmark* benchmark)
 {
-    benchmark->ArgNames({"state", "plugin"});
-    for (Panel panel : {Panel::Entry, Panel::Warning, Panel::RateLimit}) {
-        benchmark->Args({static_cast<int>(panel), 1});
-        benchmark->Args({static_cast<int>(panel), 0});
-    }
+    benchmark->ArgNames({"state"});
+    for (Panel panel : {Panel::Entry, Panel::Warning, Panel::RateLimit})
+        benchmark->Args({static_cast<int>(panel)});
     benchmark->UseManualTime()->Unit(benchmark::kMicrosecond);
 }
 

@@ -65,6 +65,12 @@ class Run:
             return None
         return result[counter]
 
+    def paired(self, name, unit="µs"):
+        """Both sides, per call, of a benchmark that timed a figure and its floor in turn."""
+        scale = {"µs": 1.0, "ms": 1e-3}[unit]
+        side = lambda key: None if self.counter(name, key) is None else self.counter(name, key) * scale
+        return Figure(side("figure_us"), unit), Figure(side("floor_us"), unit)
+
     def per_call_us(self, name):
         """Microseconds per call of a benchmark whose iteration is a batch of calls."""
         seconds, batch = self.seconds(name), self.counter(name, "batch")
@@ -130,10 +136,6 @@ def ms(run, name):
     return Figure(None if seconds is None else seconds * 1e3, "ms")
 
 
-def per_call_us(run, name):
-    return Figure(run.per_call_us(name), "µs")
-
-
 def counter(run, name, key, unit):
     return Figure(run.counter(name, key), unit)
 
@@ -145,15 +147,14 @@ PANEL_STATES = ("entry", "warning", "rate-limit notice")
 
 def play_replay_targets(run):
     play = lambda entries, present: f"PlayReplay/entries:{entries}/present:{present}"
-    stat = lambda entries, present: f"StatFloor/entries:{entries}/present:{present}"
     targets = []
     for present, word, limit in ((1, "present", 5.0), (0, "absent", 3.0)):
+        largest, smallest = run.paired(play(100000, present))[0], run.paired(play(100, present))[0]
         targets.append(Target("1. OnPlayReplay", f"file {word}: 100,000 entries against 100 entries",
-                              per_call_us(run, play(100000, present)), per_call_us(run, play(100, present)), 1.2,
-                              floor_name="the same call, 100 entries"))
+                              largest, smallest, 1.2, floor_name="the same call, 100 entries"))
         for entries in ENTRIES:
             targets.append(Target("1. OnPlayReplay", f"file {word}, {entries:,} entries",
-                                  per_call_us(run, play(entries, present)), per_call_us(run, stat(entries, present)), limit,
+                                  *run.paired(play(entries, present)), limit,
                                   floor_name="one stat of the same file"))
     return targets
 
@@ -162,7 +163,7 @@ def repair_reply_targets(run):
     targets = []
     for size in MEGABYTES:
         targets.append(Target("2. OnRepairReply (200)", f"{size} MB reply written",
-                              ms(run, f"RepairReply/MB:{size}"), ms(run, f"WriteFloor/MB:{size}/flush:1"), 1.2,
+                              *run.paired(f"RepairReply/MB:{size}", "ms"), 1.2,
                               floor_name="write + fsync of the same bytes, same folder"))
     targets.append(Target("2. OnRepairReply (200)", "devhost peak memory above idle, 100 MB reply",
                           Figure(excess_mb(run, "DevhostReply100MB"), "MB"),
@@ -179,10 +180,10 @@ def excess_mb(run, name):
 def upload_targets(run):
     return [
         Target("3. Upload", "devhost peak memory, 100 MB replay",
-               counter(run, "DevhostUpload100MB", "peak_MB", "MB"), counter(run, "DevhostIdle", "peak_MB", "MB"),
+               counter(run, "Upload100MB", "peak_MB", "MB"), counter(run, "DevhostIdle", "peak_MB", "MB"),
                16, kind="excess", floor_name="devhost peak with a 1 KB replay"),
         Target("3. Upload", "devhost: play to handled reply, 100 MB replay",
-               ms(run, "DevhostUpload100MB"), ms(run, "CurlUpload100MB"), 1.1,
+               *run.paired("Upload100MB", "ms"), 1.1,
                floor_name="curl -F of the same file to the same service"),
     ]
 
@@ -190,9 +191,7 @@ def upload_targets(run):
 def window_targets(run):
     targets = []
     for index, state in enumerate(PANEL_STATES):
-        targets.append(Target("4. UI frame", f"panel: {state}",
-                              per_call_us(run, f"Frame/state:{index}/plugin:1"),
-                              per_call_us(run, f"Frame/state:{index}/plugin:0"), 1.2,
+        targets.append(Target("4. UI frame", f"panel: {state}", *run.paired(f"Frame/state:{index}"), 1.2,
                               floor_name="the same widgets drawn directly"))
     return targets
 
@@ -229,17 +228,17 @@ def context_figures(run):
     lines = []
     for entries in ENTRIES:
         listing = run.seconds(f"NaiveListing/entries:{entries}/present:0")
-        plugin = run.per_call_us(f"PlayReplay/entries:{entries}/present:0")
+        plugin = run.paired(f"PlayReplay/entries:{entries}/present:0")[0].value
         if listing is not None and plugin:
             lines.append(f"Naive listing that compares every name, file absent, {entries:,} entries: "
                          f"{listing * 1e6:,.0f} µs, {listing * 1e6 / plugin:,.0f}× the plugin's lookup.")
     for size in MEGABYTES:
-        plain, flushed = run.seconds(f"WriteFloor/MB:{size}/flush:0"), run.seconds(f"WriteFloor/MB:{size}/flush:1")
+        plain, flushed = run.seconds(f"PlainWrite/MB:{size}"), run.paired(f"RepairReply/MB:{size}", "ms")[1].value
         if plain is not None and flushed is not None:
-            lines.append(f"{size} MB: plain write {plain * 1e3:.1f} ms, write + fsync {flushed * 1e3:.1f} ms.")
+            lines.append(f"{size} MB: plain write without flush {plain * 1e3:.1f} ms, write + fsync {flushed:.1f} ms.")
     empty = run.per_call_us("EmptyFrame")
     for index, state in enumerate(PANEL_STATES):
-        frame = run.per_call_us(f"Frame/state:{index}/plugin:1")
+        frame = run.paired(f"Frame/state:{index}")[0].value
         if frame is not None and empty is not None:
             lines.append(f"UI frame with the panel ({state}): {frame:.1f} µs, "
                          f"{frame / FRAME_144HZ_US:.3%} of a 144 Hz frame ({FRAME_144HZ_US:,.0f} µs); "
