@@ -71,6 +71,10 @@ class Run:
         side = lambda key: None if self.counter(name, key) is None else self.counter(name, key) * scale
         return Figure(side("figure_us"), unit), Figure(side("floor_us"), unit)
 
+    def paired_target(self, group, what, name, limit, floor_name, unit="µs"):
+        figure, floor = self.paired(name, unit)
+        return Target(group, what, figure, floor, limit, floor_name=floor_name, ratio=self.counter(name, "ratio"))
+
     def per_call_us(self, name):
         """Microseconds per call of a benchmark whose iteration is a batch of calls."""
         seconds, batch = self.seconds(name), self.counter(name, "batch")
@@ -103,6 +107,8 @@ class Target:
     # "bound": figure itself at most limit (there is no floor).
     kind: str = "ratio"
     floor_name: str = ""
+    # The benchmark's own ratio, when it timed figure and floor in turn (median of the turns).
+    ratio: Optional[float] = None
 
     def measure(self):
         if self.kind == "bound":
@@ -111,6 +117,8 @@ class Target:
             return None
         if self.kind == "excess":
             return self.figure.value - self.floor.value
+        if self.ratio is not None:
+            return self.ratio
         return self.figure.value / self.floor.value
 
     def holds(self):
@@ -123,7 +131,7 @@ class Target:
             return "not measured"
         if self.kind == "ratio":
             return f"{measured:.2f}×"
-        return f"{'+' if self.kind == 'excess' else ''}{measured:.1f} {self.figure.unit}"
+        return f"{measured:+.1f} {self.figure.unit}" if self.kind == "excess" else f"{measured:.1f} {self.figure.unit}"
 
     def limit_text(self):
         if self.kind == "ratio":
@@ -153,18 +161,17 @@ def play_replay_targets(run):
         targets.append(Target("1. OnPlayReplay", f"file {word}: 100,000 entries against 100 entries",
                               largest, smallest, 1.2, floor_name="the same call, 100 entries"))
         for entries in ENTRIES:
-            targets.append(Target("1. OnPlayReplay", f"file {word}, {entries:,} entries",
-                                  *run.paired(play(entries, present)), limit,
-                                  floor_name="one stat of the same file"))
+            targets.append(run.paired_target("1. OnPlayReplay", f"file {word}, {entries:,} entries",
+                                             play(entries, present), limit, "one stat of the same file"))
     return targets
 
 
 def repair_reply_targets(run):
     targets = []
     for size in MEGABYTES:
-        targets.append(Target("2. OnRepairReply (200)", f"{size} MB reply written",
-                              *run.paired(f"RepairReply/MB:{size}", "ms"), 1.2,
-                              floor_name="write + fsync of the same bytes, same folder"))
+        targets.append(run.paired_target("2. OnRepairReply (200)", f"{size} MB reply written",
+                                         f"RepairReply/MB:{size}", 1.2,
+                                         "write + fsync of the same bytes, same folder", "ms"))
     targets.append(Target("2. OnRepairReply (200)", "devhost peak memory above idle, 100 MB reply",
                           Figure(excess_mb(run, "DevhostReply100MB"), "MB"),
                           counter(run, "DevhostReply100MB", "body_MB", "MB"), 1.1,
@@ -182,17 +189,16 @@ def upload_targets(run):
         Target("3. Upload", "devhost peak memory, 100 MB replay",
                counter(run, "Upload100MB", "peak_MB", "MB"), counter(run, "DevhostIdle", "peak_MB", "MB"),
                16, kind="excess", floor_name="devhost peak with a 1 KB replay"),
-        Target("3. Upload", "devhost: play to handled reply, 100 MB replay",
-               *run.paired("Upload100MB", "ms"), 1.1,
-               floor_name="curl -F of the same file to the same service"),
+        run.paired_target("3. Upload", "devhost: play to handled reply, 100 MB replay", "Upload100MB", 1.1,
+                          "curl -F of the same file to the same service", "ms"),
     ]
 
 
 def window_targets(run):
     targets = []
     for index, state in enumerate(PANEL_STATES):
-        targets.append(Target("4. UI frame", f"panel: {state}", *run.paired(f"Frame/state:{index}"), 1.2,
-                              floor_name="the same widgets drawn directly"))
+        targets.append(run.paired_target("4. UI frame", f"panel: {state}", f"Frame/state:{index}", 1.2,
+                                         "the same widgets drawn directly"))
     return targets
 
 
