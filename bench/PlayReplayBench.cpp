@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <utility>
 
 #include <benchmark/benchmark.h>
 
@@ -19,6 +18,9 @@
 namespace {
 
 constexpr int kBatch = 200;
+constexpr int kFolderSizes[] = {100, 1000, 10000, 100000};
+constexpr int kSmallestFolder = kFolderSizes[0];
+constexpr int kLargestFolder = kFolderSizes[3];
 constexpr const char* kInWindowDate = "2025-06-01 12:00";
 
 struct Lookup {
@@ -72,6 +74,24 @@ void PlayReplay(benchmark::State& state)
         [&](int calls) { return host.TimeOnGameThread(replay, calls, stat); });
 }
 
+// The hook in the largest folder against the same call in the smallest, in turn.
+void PlayReplayFlat(benchmark::State& state)
+{
+    BenchHost& host = SharedBenchHost();
+    const std::string id = state.range(0) ? PresentReplayId() : AbsentReplayId();
+    std::uintptr_t replay = host.CreateReplay(id, kInWindowDate);
+    auto play = PlayOnce(host.Plugin());
+    auto playIn = [&](int entries) {
+        return [&, entries](int calls) {
+            host.Plugin().demosFolder.Set(ReplaysFolderOf(entries));
+            double seconds = host.TimeOnGameThread(replay, calls, play);
+            host.AnswerRequests();
+            return seconds;
+        };
+    };
+    RunPaired(state, kBatch, playIn(kLargestFolder), playIn(kSmallestFolder));
+}
+
 void NaiveListing(benchmark::State& state)
 {
     Lookup lookup = LookupFor(state);
@@ -91,21 +111,19 @@ void NaiveListing(benchmark::State& state)
         state.SetIterationTime(host.TimeOnGameThread(0, 1, list));
 }
 
+benchmark::internal::Benchmark* Register(const char* name, void (*function)(benchmark::State&))
+{
+    return benchmark::RegisterBenchmark(name, function)->UseManualTime()->Unit(benchmark::kMicrosecond);
+}
+
 int RegisterLookups()
 {
     for (int present : {1, 0}) {
-        for (int entries : {100, 1000, 10000, 100000}) {
-            using Function = void (*)(benchmark::State&);
-            const std::pair<const char*, Function> beside[] = {{"PlayReplay", PlayReplay},
-                                                               {"NaiveListing", NaiveListing}};
-            for (auto [name, function] : beside) {
-                benchmark::RegisterBenchmark(name, function)
-                    ->ArgNames({"entries", "present"})
-                    ->Args({entries, present})
-                    ->UseManualTime()
-                    ->Unit(benchmark::kMicrosecond);
-            }
+        for (int entries : kFolderSizes) {
+            Register("PlayReplay", PlayReplay)->ArgNames({"entries", "present"})->Args({entries, present});
+            Register("NaiveListing", NaiveListing)->ArgNames({"entries", "present"})->Args({entries, present});
         }
+        Register("PlayReplayFlat", PlayReplayFlat)->ArgNames({"present"})->Args({present});
     }
     return 0;
 }

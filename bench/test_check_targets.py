@@ -28,6 +28,7 @@ def passing_run():
         for entries in (100, 1000, 10000, 100000):
             plugin.append(paired(f"PlayReplay/entries:{entries}/present:{present}/manual_time", 2.0, 1.0))
             plugin.append(result(f"NaiveListing/entries:{entries}/present:{present}/manual_time", entries / 10))
+        plugin.append(paired(f"PlayReplayFlat/present:{present}/manual_time", 2.1, 2.0))
     for size in (1, 10, 100):
         plugin.append(paired(f"RepairReply/MB:{size}/iterations:4/manual_time", 1000.0 * size, 1000.0 * size))
         plugin.append(result(f"PlainWrite/MB:{size}/iterations:4/manual_time", 0.5 * size, "ms"))
