@@ -20,7 +20,7 @@ void DestroyPlugin(Ravento* plugin)
 
 extern "C" {
 
-const Orvane::Plugin::PluginRegistration exports = {
+Orvane::Plugin::PluginRegistration exports = {
     Orvane::Plugin::kSdkRevision,
     RAVENTO_DECLARING_FILE,
     kPluginName,

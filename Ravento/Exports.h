@@ -12,7 +12,8 @@
 extern std::shared_ptr<Orvane::Plugin::OrvanePlugin> pluginHolder;
 
 extern "C" {
-ORVANE_DLL_EXPORT extern const Orvane::Plugin::PluginRegistration exports;
+// Not const: the record belongs in the module's initialised data. Nothing writes it.
+ORVANE_DLL_EXPORT extern Orvane::Plugin::PluginRegistration exports;
 ORVANE_DLL_EXPORT std::shared_ptr<Orvane::Plugin::OrvanePlugin>* getPlugin() noexcept;
 ORVANE_DLL_EXPORT void deleteMe() noexcept;
 }

@@ -12,8 +12,10 @@
 #include "orvane/OrvanePlugin.h"
 #include "window/PluginWindowBase.h"
 
-// The file that declares the plugin, recorded in the module's registration record.
-#define RAVENTO_DECLARING_FILE __FILE__
+// The file that declares the plugin, recorded in the module's registration record. The
+// constant is defined here so that __FILE__ names this header, not the file that uses it.
+inline constexpr char kDeclaringFile[] = __FILE__;
+#define RAVENTO_DECLARING_FILE kDeclaringFile
 
 // The console variable that keeps the replays folder across runs.
 inline constexpr char kDemosFolderVariable[] = "Ravento_DemosFolder";

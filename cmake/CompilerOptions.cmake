@@ -1,19 +1,36 @@
 # Warnings and sanitizers for every target of the project. Only C and C++ sources get them:
-# the Windows version resource goes through windres, which knows none of these flags.
+# the Windows version resource goes through windres (or rc), which knows none of these flags.
+# Each compiler gets its own spelling; the flags of GCC and Clang never reach Microsoft's.
 set(RAVENTO_COMPILED_LANGUAGES "$<COMPILE_LANGUAGE:C,CXX>")
-add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-Wall;-Wextra;-Wpedantic>")
-if(RAVENTO_WARNINGS_AS_ERRORS)
-    add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-Werror>")
+if(MSVC)
+    # /utf-8: the sources are UTF-8, and so must be the narrow literals the tests compare.
+    add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:/W4;/permissive-;/utf-8;/Zc:__cplusplus>")
+    # Standard functions such as std::sscanf stay usable; their _s variants are not portable.
+    add_compile_definitions(_CRT_SECURE_NO_WARNINGS)
+    if(RAVENTO_WARNINGS_AS_ERRORS)
+        add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:/WX>")
+    endif()
+else()
+    add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-Wall;-Wextra;-Wpedantic>")
+    if(RAVENTO_WARNINGS_AS_ERRORS)
+        add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-Werror>")
+    endif()
 endif()
 
 if(RAVENTO_SANITIZE)
+    if(MSVC)
+        message(FATAL_ERROR "RAVENTO_SANITIZE is for GCC and Clang builds")
+    endif()
     add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
 # Shared libraries carry their own copies of static libraries (Dear ImGui above all) and must
-# not export them: each module keeps its own, the way the real host and plugin do.
-set(RAVENTO_HIDE_STATIC_LIBS "LINKER:--exclude-libs,ALL")
+# not export them: each module keeps its own, the way the real host and plugin do. Microsoft's
+# linker exports only what is marked for export, so it needs no such switch.
+if(NOT MSVC)
+    set(RAVENTO_HIDE_STATIC_LIBS "LINKER:--exclude-libs,ALL")
+endif()
 if(NOT WIN32)
     # A Windows DLL can never have undefined symbols; an ELF module must be told.
     set(RAVENTO_NO_UNDEFINED "LINKER:--no-undefined")

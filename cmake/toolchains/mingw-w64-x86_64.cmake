@@ -7,6 +7,7 @@ set(CMAKE_C_COMPILER ${RAVENTO_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${RAVENTO_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${RAVENTO_MINGW_TRIPLE}-windres)
 set(CMAKE_OBJDUMP ${RAVENTO_MINGW_TRIPLE}-objdump)
+set(CMAKE_OBJCOPY ${RAVENTO_MINGW_TRIPLE}-objcopy)
 
 # Libraries and headers come from the mingw-w64 sysroot only; tools from the build machine.
 set(CMAKE_FIND_ROOT_PATH /usr/${RAVENTO_MINGW_TRIPLE})

@@ -61,8 +61,8 @@ TEST_F(DemosFolderTest, PrefersDemosOverDemosEpicAndCreatesTheBackupFolderBeside
     host.Host().Advance(0.1);
 
     EXPECT_EQ(DemosFolder(), demos);
-    EXPECT_EQ(Variable(), demos.string());
-    EXPECT_THAT(host.Log(), ElementsAre("Created Backup Directory", "Found Demos folder at " + demos.string()));
+    EXPECT_EQ(Variable(), CodePageText(demos));
+    EXPECT_THAT(host.Log(), ElementsAre("Created Backup Directory", "Found Demos folder at " + CodePageText(demos)));
     EXPECT_TRUE(std::filesystem::is_directory(BackupFolder()));
     EXPECT_THAT(host.Commands(), IsEmpty()) << "a found folder saves nothing by itself";
     ExpectShellBufferReleased();
@@ -79,8 +79,8 @@ TEST_F(DemosFolderTest, TakesDemosEpicWithItsFullPathAndLeavesAnExistingBackupFo
     RunDiscovery();
 
     EXPECT_EQ(DemosFolder(), epic);
-    EXPECT_EQ(Variable(), epic.string());
-    EXPECT_THAT(host.Log(), ElementsAre("Found Demos folder at " + epic.string()));
+    EXPECT_EQ(Variable(), CodePageText(epic));
+    EXPECT_THAT(host.Log(), ElementsAre("Found Demos folder at " + CodePageText(epic)));
 }
 
 TEST_F(DemosFolderTest, OnlyDirectoriesCountAndALinkToOneIsAccepted)
@@ -96,7 +96,7 @@ TEST_F(DemosFolderTest, OnlyDirectoriesCountAndALinkToOneIsAccepted)
     RunDiscovery();
 
     EXPECT_EQ(DemosFolder(), link);
-    EXPECT_EQ(Variable(), link.string());
+    EXPECT_EQ(Variable(), CodePageText(link));
 }
 
 TEST_F(DemosFolderTest, NothingFoundOpensTheWindowAndSavesTheConfiguration)
@@ -121,7 +121,7 @@ TEST_F(DemosFolderTest, WithoutAGameFolderTheFailedBackupIsLoggedAndTheUserIsAsk
 
     const std::vector<std::string> log = host.Log();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_THAT(log[0], testing::StartsWith("Could not create backup directory " + BackupFolder().string() + ": "));
+    EXPECT_THAT(log[0], testing::StartsWith("Could not create backup directory " + CodePageText(BackupFolder()) + ": "));
     EXPECT_EQ(host.Commands(), kAskUserCommands);
     EXPECT_FALSE(std::filesystem::exists(sandbox.GameFolder())) << "only one level is ever created";
     EXPECT_TRUE(DemosFolder().empty());
@@ -132,7 +132,7 @@ TEST_F(DemosFolderTest, AConfiguredFolderIsTrustedAsItStands)
     const std::filesystem::path missing = sandbox.Home() / "not there" / "Demos";
     MakeGameFolder("Demos");
 
-    RunDiscovery(missing.string());
+    RunDiscovery(CodePageText(missing));
 
     EXPECT_EQ(DemosFolder(), missing);
     EXPECT_THAT(host.Log(), IsEmpty());
@@ -179,7 +179,7 @@ TEST_F(DemosFolderTest, AnErrorEndsTheDiscoveryAndIsLoggedAsOneLineAtTheTimer)
     ASSERT_EQ(log.size(), 1u);
     EXPECT_THAT(log[0], testing::StartsWith("InitDemosFolder failed: "));
     EXPECT_THAT(log[0], testing::HasSubstr("exists"));
-    EXPECT_THAT(log[0], testing::HasSubstr(BackupFolder().string()));
+    EXPECT_THAT(log[0], testing::HasSubstr(CodePageText(BackupFolder())));
     EXPECT_THAT(host.Commands(), IsEmpty());
     EXPECT_TRUE(host.Host().HasPlugin());
 }

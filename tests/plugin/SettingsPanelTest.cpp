@@ -11,10 +11,7 @@
 #include <gtest/gtest.h>
 #include <imgui.h>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
+#include "support/CodePageAssumption.h"
 #include "support/DocumentsSandbox.h"
 #include "FileSystem.h"
 #include "support/PluginHost.h"
@@ -26,10 +23,18 @@ using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::Not;
 using testing_support::DocumentsSandbox;
+using testing_support::FilesystemCodePageHolds;
 using testing_support::PluginHost;
 
 constexpr char kWarning[] = "Please input a VALID directory to your Replays Folder";
 const std::vector<std::string> kCheckCommands = {"togglemenu Ravento [false]", "writeconfig [true]"};
+
+// A path as the user types it: Dear ImGui delivers typed text as UTF-8.
+std::string Typed(const std::filesystem::path& path)
+{
+    const std::u8string utf8 = path.u8string();
+    return std::string(utf8.begin(), utf8.end());
+}
 
 // What the entry holds, mirrored here because the panel keeps it across tests.
 std::string entryText;
@@ -123,7 +128,7 @@ TEST_F(SettingsPanelTest, OnlyADirectoryPassesAndASuccessfulCheckClearsTheWarnin
 
     // A regular file is no replays folder.
     const std::filesystem::path file = sandbox.Dir().MakeFile("Demos.replay", "bytes");
-    Type(file.string());
+    Type(Typed(file));
     Check();
     EXPECT_THAT(Frame(), HasSubstr(kWarning));
     EXPECT_TRUE(DemosFolder().empty());
@@ -132,10 +137,10 @@ TEST_F(SettingsPanelTest, OnlyADirectoryPassesAndASuccessfulCheckClearsTheWarnin
     // A directory: folder and variable at once, the two commands later on the game side.
     ClearEntry();
     const std::filesystem::path folder = sandbox.Dir().MakeFolder("Replays");
-    Type(folder.string());
+    Type(Typed(folder));
     Check();
     EXPECT_EQ(DemosFolder(), folder);
-    EXPECT_EQ(Variable(), folder.string());
+    EXPECT_EQ(Variable(), CodePageText(folder));
     EXPECT_THAT(host.Commands(), IsEmpty()) << "the commands are deferred through Execute";
     RunGameSide();
     EXPECT_EQ(host.Commands(), kCheckCommands);
@@ -144,23 +149,25 @@ TEST_F(SettingsPanelTest, OnlyADirectoryPassesAndASuccessfulCheckClearsTheWarnin
     OpenWindow();
     const std::string reopened = Frame();
     EXPECT_THAT(reopened, Not(HasSubstr(kWarning)));
-    EXPECT_THAT(reopened, HasSubstr("{ " + folder.string() + " }")) << "the entry keeps the typed text";
+    EXPECT_THAT(reopened, HasSubstr("{ " + Typed(folder) + " }")) << "the entry keeps the typed text";
 }
 
 TEST_F(SettingsPanelTest, TheEntryGrowsWithLongTextAndEnterStartsNoCheck)
 {
+    // Far longer than the entry's first buffer, yet within MAX_PATH: Windows refuses longer
+    // paths to programs that do not declare long-path awareness.
     std::filesystem::path longFolder = sandbox.Home();
-    for (int level = 0; level < 6; ++level)
+    for (int level = 0; level < 3; ++level)
         longFolder /= std::string(50, static_cast<char>('a' + level));
     std::filesystem::create_directories(longFolder);
 
-    Type(longFolder.string());
+    Type(Typed(longFolder));
     host.Host().QueueKey(ImGuiKey_Enter, true);
     host.Host().QueueKey(ImGuiKey_Enter, false);
     host.Host().RunFrames(3);
     RunGameSide();
 
-    EXPECT_THAT(Frame(), HasSubstr("{ " + longFolder.string() + " }"));
+    EXPECT_THAT(Frame(), HasSubstr("{ " + Typed(longFolder) + " }"));
     EXPECT_TRUE(DemosFolder().empty());
     EXPECT_THAT(host.Commands(), IsEmpty());
 
@@ -170,12 +177,22 @@ TEST_F(SettingsPanelTest, TheEntryGrowsWithLongTextAndEnterStartsNoCheck)
 
 TEST_F(SettingsPanelTest, ANonAsciiFolderTypedAsUtf8Passes)
 {
-    const std::filesystem::path folder = sandbox.Home() / std::filesystem::path(u8"R\u00E9plays \u00FCber");
+    // A name the filesystem code page can hold, for the console variable: Western or Japanese.
+    std::filesystem::path name;
+    for (const char8_t* candidate : {u8"R\u00E9plays \u00FCber", u8"\u30EA\u30D7\u30EC\u30A4 \u65E5\u672C"}) {
+        if (FilesystemCodePageHolds(candidate)) {
+            name = candidate;
+            break;
+        }
+    }
+    if (name.empty())
+        GTEST_SKIP() << "the filesystem code page holds none of the folder names tried";
+    const std::filesystem::path folder = sandbox.Home() / name;
     std::filesystem::create_directory(folder);
 
     // Typed with the platform's own separator, so the stored text reads like the folder's path.
     const std::string separator(1, static_cast<char>(std::filesystem::path::preferred_separator));
-    Type(sandbox.Home().string() + separator + "R\xC3\xA9plays \xC3\xBC" "ber");
+    Type(Typed(sandbox.Home()) + separator + Typed(name));
     Check();
 
     EXPECT_EQ(DemosFolder(), folder);
@@ -201,13 +218,20 @@ TEST_F(SettingsPanelTest, ARelativeFolderIsStoredAsTyped)
 #if defined(_WIN32)
 TEST_F(SettingsPanelTest, AFolderTheCodePageCannotHoldWarnsAndIsLoggedWithoutChangingAnything)
 {
-    if (::GetACP() != 1252 || !::AreFileApisANSI())
-        GTEST_SKIP() << "ANSI code page " << ::GetACP() << " is not 1252";
-    // "中" exists as a folder and arrives as UTF-8, but the variable's code page has no room for it.
-    const std::filesystem::path folder = sandbox.Home() / std::filesystem::path(L"\u4E2D");
+    // A folder that exists and arrives as UTF-8, but that the variable's code page has no room
+    // for: the Western code pages lack "\u4E2D", the Japanese one lacks "\u0100".
+    std::filesystem::path folder;
+    for (const wchar_t* name : {L"\u0100", L"\u4E2D"}) {
+        if (!FilesystemCodePageHolds(name)) {
+            folder = sandbox.Home() / name;
+            break;
+        }
+    }
+    if (folder.empty())
+        GTEST_SKIP() << "the filesystem code page holds every character tried";
     std::filesystem::create_directory(folder);
 
-    Type(sandbox.Home().string() + "\\\xE4\xB8\xAD");
+    Type(Typed(folder));
     Check();
 
     EXPECT_THAT(Frame(), HasSubstr(kWarning));
@@ -229,7 +253,7 @@ TEST_F(SettingsPanelTest, AFailingExistenceQueryWarnsAndIsLoggedWithoutLeavingTh
     if (linkError)
         GTEST_SKIP() << "this system cannot make directory links: " << linkError.message();
 
-    Type((loop / "Demos").string());
+    Type(Typed(loop / "Demos"));
     Check();
 
     EXPECT_THAT(Frame(), HasSubstr(kWarning));

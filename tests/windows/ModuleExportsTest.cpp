@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
@@ -44,6 +45,19 @@ protected:
         return address >= base && address < base + Headers().OptionalHeader.SizeOfImage;
     }
 
+    // The section header of the image section that holds address, or null.
+    const IMAGE_SECTION_HEADER* SectionHolding(const void* address) const
+    {
+        const auto offset = static_cast<DWORD>(static_cast<const unsigned char*>(address) - Image());
+        const IMAGE_NT_HEADERS64& headers = Headers();
+        const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(&headers);
+        for (WORD i = 0; i < headers.FileHeader.NumberOfSections; ++i, ++section) {
+            if (offset >= section->VirtualAddress && offset < section->VirtualAddress + section->Misc.VirtualSize)
+                return section;
+        }
+        return nullptr;
+    }
+
     std::set<std::string> ExportedNames() const
     {
         const IMAGE_DATA_DIRECTORY& directory =
@@ -59,6 +73,12 @@ protected:
 
     HMODULE module = nullptr;
 };
+
+std::string SectionName(const IMAGE_SECTION_HEADER& section)
+{
+    const auto* name = reinterpret_cast<const char*>(section.Name);
+    return std::string(name, strnlen(name, IMAGE_SIZEOF_SHORT_NAME));
+}
 
 // Reads the record byte by byte at the documented offsets, independent of any struct layout.
 class RecordBytes {
@@ -89,7 +109,10 @@ TEST_F(RaventoModule, RegistrationRecordHoldsTheDeclaredValuesAndEntryPoints)
 
     EXPECT_EQ(record.Word(0), 95u);
     EXPECT_EQ(record.Word(4), 0u);
-    EXPECT_THAT(record.Text(8), testing::HasSubstr("Ravento"));
+    // The build-time path of the header that declares the plugin class.
+    const std::filesystem::path sourceFile = record.Text(8);
+    EXPECT_EQ(sourceFile.filename(), "Ravento.h") << sourceFile;
+    EXPECT_EQ(sourceFile.parent_path().filename(), "Ravento") << sourceFile;
     EXPECT_STREQ(record.Text(16), "Ravento");
     EXPECT_STREQ(record.Text(24), "write a plugin description here");
     EXPECT_STREQ(record.Text(32), "1.0");
@@ -102,6 +125,25 @@ TEST_F(RaventoModule, RegistrationRecordHoldsTheDeclaredValuesAndEntryPoints)
     EXPECT_TRUE(InsideImage(reinterpret_cast<std::uintptr_t>(exports)));
     for (std::size_t offset : {8, 16, 24, 32, 48, 56})
         EXPECT_TRUE(InsideImage(record.Pointer(offset))) << "pointer at offset " << offset;
+}
+
+TEST_F(RaventoModule, TheRecordLivesInInitialisedDataAndItsTextsInReadOnlyData)
+{
+    const void* exports = reinterpret_cast<const void*>(GetProcAddress(module, "exports"));
+    ASSERT_NE(exports, nullptr);
+    const IMAGE_SECTION_HEADER* section = SectionHolding(exports);
+    ASSERT_NE(section, nullptr);
+    EXPECT_EQ(SectionName(*section), ".data");
+    EXPECT_TRUE(section->Characteristics & IMAGE_SCN_CNT_INITIALIZED_DATA);
+    EXPECT_TRUE(section->Characteristics & IMAGE_SCN_MEM_WRITE);
+
+    const RecordBytes record(exports);
+    for (std::size_t offset : {8, 16, 24, 32}) {
+        const IMAGE_SECTION_HEADER* textSection = SectionHolding(record.Text(offset));
+        ASSERT_NE(textSection, nullptr) << "text at offset " << offset;
+        EXPECT_FALSE(textSection->Characteristics & IMAGE_SCN_MEM_WRITE)
+            << "text at offset " << offset << " lies in " << SectionName(*textSection);
+    }
 }
 
 TEST_F(RaventoModule, EntryPointsFromTheRecordCreateAndReleaseThePlugin)

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <climits>
-#include <locale.h>
 
 #include "platform/SystemError.h"
 
@@ -15,11 +14,25 @@ namespace {
 
 constexpr UINT kGb18030 = 54936;
 
+// The code page of the current locale of the C runtime in module, when the process has
+// loaded it. The module is held while it is asked, so it cannot be unloaded meanwhile.
+bool RuntimeLocaleCodePage(const wchar_t* module, unsigned& codePage)
+{
+    HMODULE runtime = nullptr;
+    if (!::GetModuleHandleExW(0, module, &runtime))
+        return false;
+    using CodePageQuery = unsigned (*)();
+    const auto query = reinterpret_cast<CodePageQuery>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(runtime, "___lc_codepage_func")));
+    if (query)
+        codePage = query();
+    ::FreeLibrary(runtime);
+    return query != nullptr;
+}
+
 UINT FilesystemCodePage()
 {
-    if (::___lc_codepage_func() == CP_UTF8)
-        return CP_UTF8;
-    return ::AreFileApisANSI() ? ::GetACP() : ::GetOEMCP();
+    return SelectFilesystemCodePage(ProbeCodePages());
 }
 
 bool RejectedFlags()
@@ -89,6 +102,27 @@ std::error_code ToNarrow(UINT codePage, std::wstring_view wide, std::string& tex
 }
 
 } // namespace
+
+CodePageProbe ProbeCodePages()
+{
+    CodePageProbe probe;
+    probe.universalRuntimeLoaded = RuntimeLocaleCodePage(L"ucrtbase.dll", probe.universalRuntimeLocale);
+    RuntimeLocaleCodePage(L"msvcrt.dll", probe.classicRuntimeLocale);
+    probe.fileApisAnsi = ::AreFileApisANSI();
+    probe.ansi = ::GetACP();
+    probe.oem = ::GetOEMCP();
+    return probe;
+}
+
+unsigned SelectFilesystemCodePage(const CodePageProbe& probe)
+{
+    // A host built with a current Microsoft compiler keeps its locale in the Universal C
+    // runtime; msvcrt.dll may be loaded beside it without being the one the host set.
+    const unsigned locale = probe.universalRuntimeLoaded ? probe.universalRuntimeLocale : probe.classicRuntimeLocale;
+    if (locale == CP_UTF8)
+        return CP_UTF8;
+    return probe.fileApisAnsi ? probe.ansi : probe.oem;
+}
 
 std::error_code PathFromCodePageText(std::string_view text, std::filesystem::path& path)
 {

@@ -1,0 +1,108 @@
+// Replays whose paths reach MAX_PATH. Windows refuses such paths to a process that does not
+// declare long-path awareness (and the host's process is not ours to declare), while Wine
+// accepts them. The file operations below therefore answer as Windows does: a path whose full
+// form has MAX_PATH characters or more fails with ERROR_FILENAME_EXCED_RANGE. Whatever such a
+// refusal hits, the replay stays where it was and the failure is logged.
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "Ravento.h"
+#include "pipeline/PipelineFixture.h"
+#include "platform/ReplayFiles.h"
+
+namespace {
+
+using testing_support::Names;
+using testing_support::PipelineFixture;
+using testing_support::ReadBytes;
+using Lines = std::vector<std::string>;
+
+// The platform's own operations, with the path limit of a process without long-path awareness.
+// Renaming and removing the temporary file need no limit of their own: they only follow its
+// creation, and the temporary name is the longest of the names involved.
+class WithoutLongPathAwareness : public platform::ReplayFileSystem {
+public:
+    WithoutLongPathAwareness() { platform::InstallReplayFileSystem(this); }
+    ~WithoutLongPathAwareness() override { platform::InstallReplayFileSystem(nullptr); }
+
+    static bool TooLong(const std::filesystem::path& path)
+    {
+        return std::filesystem::absolute(path).lexically_normal().native().size() >= MAX_PATH;
+    }
+
+    std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
+    {
+        if (TooLong(from) || TooLong(to))
+            return Refused();
+        return ReplayFileSystem::MoveWithoutReplace(from, to);
+    }
+    std::error_code CreateNewFile(const std::filesystem::path& file, platform::FileHandle& handle) override
+    {
+        if (TooLong(file))
+            return Refused();
+        return ReplayFileSystem::CreateNewFile(file, handle);
+    }
+
+private:
+    static std::error_code Refused() { return platform::ReplayFileError(ERROR_FILENAME_EXCED_RANGE); }
+};
+
+const std::string kOldBytes = "old replay bytes";
+
+// An identifier that makes folder/<id>.replay exactly length characters long.
+std::string IdForReplayPathOf(const std::filesystem::path& folder, std::size_t length)
+{
+    const std::size_t taken = folder.native().size() + 1 + std::string(".replay").size();
+    EXPECT_LT(taken, length) << "the temporary folder is too deep for this test";
+    return std::string(length - taken, 'L');
+}
+
+TEST(LongPaths, ABackupCopyPastTheLimitIsLoggedAndTheReplayStays)
+{
+    WithoutLongPathAwareness files;
+    PipelineFixture fixture;
+    // The replay itself is within the limit; its backup copy, 24 characters longer, is not.
+    const std::string id = IdForReplayPathOf(fixture.demos, MAX_PATH - 10);
+    const std::filesystem::path oldFile = fixture.AddReplay(id, kOldBytes);
+    ASSERT_FALSE(WithoutLongPathAwareness::TooLong(oldFile));
+
+    fixture.Play(id);
+    ASSERT_EQ(fixture.Recorder().Requests().size(), 1u) << "a replay within the limit is uploaded";
+    fixture.Answer(200, "repaired");
+
+    EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 206"}));
+    EXPECT_EQ(Names(fixture.demos), Lines{id + ".replay"});
+    EXPECT_EQ(ReadBytes(oldFile), kOldBytes);
+    EXPECT_TRUE(Names(fixture.backups).empty());
+}
+
+TEST(LongPaths, ARepairedFilePastTheLimitIsLoggedAndTheReplayComesBack)
+{
+    WithoutLongPathAwareness files;
+    PipelineFixture fixture;
+    // A replays folder with a long name of its own: the backup copy's path is shorter than the
+    // replay's, the repaired file's ("_fixed") longer and past the limit.
+    const std::filesystem::path demos = fixture.dir.MakeFolder("TAGame/" + std::string(40, 'D'));
+    fixture.Plugin().demosFolder.Set(demos);
+    const std::string id = IdForReplayPathOf(demos, MAX_PATH - 4);
+    const std::filesystem::path oldFile = fixture.dir.MakeFile(demos / (id + ".replay"), kOldBytes);
+
+    fixture.Play(id);
+    ASSERT_EQ(fixture.Recorder().Requests().size(), 1u);
+    fixture.Answer(200, "repaired");
+
+    const Lines log = fixture.Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], "Post result(200)");
+    EXPECT_EQ(log[1].rfind("Failed to open output path at ", 0), 0u) << log[1];
+    EXPECT_EQ(Names(demos), Lines{id + ".replay"});
+    EXPECT_EQ(ReadBytes(oldFile), kOldBytes);
+    EXPECT_TRUE(Names(fixture.backups).empty());
+}
+
+} // namespace
