@@ -25,7 +25,7 @@ void EnsureBackupFolder(const std::filesystem::path& gameFolder)
     if (Exists(backupFolder))
         return;
     if (std::error_code error = platform::CreateOneDirectory(backupFolder)) {
-        moduleConsole->log(fmt::format("Could not create backup directory {}: {}", CodePageText(backupFolder),
+        moduleConsole->log(fmt::format("Could not create backup directory {}: {}", LogText(backupFolder),
                                        error.message()));
         return;
     }

@@ -30,10 +30,10 @@ bool IsInRepairWindow(const std::string& replayDate)
     return !(month <= 4 && day <= 23);
 }
 
-// The entry of folder named exactly "<replayId>.replay", found without listing the folder:
-// players keep thousands of replays and this runs on the game thread. Throws
+// The path of the replay file in folder named exactly "<replayId>.replay", found without listing
+// the folder: players keep thousands of replays and this runs on the game thread. Throws
 // std::filesystem::filesystem_error when folder cannot be looked into.
-std::optional<std::filesystem::directory_entry> FindReplayFile(const std::filesystem::path& folder,
+std::optional<std::filesystem::path> FindReplayFile(const std::filesystem::path& folder,
                                                                const std::string& replayId)
 {
     // A name the code page cannot express is no entry's name; the empty path matches nothing.
@@ -46,8 +46,7 @@ std::optional<std::filesystem::directory_entry> FindReplayFile(const std::filesy
         throw std::filesystem::filesystem_error("replay lookup", folder, error);
     if (!found)
         return std::nullopt;
-    std::error_code ignored;  // the cached file facts are a convenience, not a requirement
-    return std::filesystem::directory_entry(folder / name, ignored);
+    return folder / name;
 }
 
 } // namespace
@@ -66,19 +65,19 @@ void Ravento::OnPlayReplay(ActorWrapper, void* params, std::string)
     if (replayId.find("_fixed") != std::string::npos || !inWindow)
         return;
 
-    std::optional<std::filesystem::directory_entry> replayEntry = FindReplayFile(demosFolder.Get(), replayId);
-    if (!replayEntry)
+    std::optional<std::filesystem::path> replayPath = FindReplayFile(demosFolder.Get(), replayId);
+    if (!replayPath)
         return;
 
     CurlRequest request;
     request.url = kRepairServiceUrl;
-    request.formFields.push_back({FormField::kFile, CodePageText(replayEntry->path()), "file"});
+    request.formFields.push_back({FormField::kFile, CodePageText(*replayPath), "file"});
 
     // The host drops this callable before it releases the plugin, so a plain pointer is safe.
     Ravento* plugin = this;
-    HttpWrapper::SendCurlRequest(std::move(request), [plugin, replayEntry = *replayEntry, replayId](
+    HttpWrapper::SendCurlRequest(std::move(request), [plugin, replayPath = *replayPath, replayId](
                                                          int status, char* data, std::size_t size) {
         ContainErrors("OnRepairReply",
-                      [&] { plugin->OnRepairReply(replayEntry.path(), replayId, status, data, size); });
+                      [&] { plugin->OnRepairReply(replayPath, replayId, status, data, size); });
     });
 }

@@ -10,7 +10,13 @@ Ravento::Ravento() = default;
 // Members first (demosFolder), then the window base, then the plugin base's two handles.
 Ravento::~Ravento() = default;
 
+// The host calls onLoad itself, so its body gets the boundary every host callback has.
 void Ravento::onLoad()
+{
+    ContainErrors("onLoad", [this] { Load(); });
+}
+
+void Ravento::Load()
 {
     moduleConsole = cvarManager;
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <filesystem>
+#include <mutex>
 #include <string>
 
 #include "SharedPath.h"
@@ -41,4 +42,12 @@ public:
     std::atomic<bool> rateLimitHit{false};
     // Written by the game and UI threads, read by the game and reply threads.
     SharedPath demosFolder;
+
+private:
+    void Load();
+    void SettleStaleTemporaryFilesOnce(const std::filesystem::path& demos);
+
+    // Whether this load has settled the temporary files a crash left; taken by every reply.
+    std::mutex staleTemporaryFilesMutex;
+    bool staleTemporaryFilesSettled = false;
 };

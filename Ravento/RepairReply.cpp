@@ -8,6 +8,7 @@
 #include "FileSystem.h"
 #include "ModuleConsole.h"
 #include "Ravento.h"
+#include "TemporaryFiles.h"
 #include "WholeFileWrite.h"
 #include "platform/ReplayFiles.h"
 
@@ -16,6 +17,8 @@ namespace {
 constexpr int kRepaired = 200;
 constexpr int kCannotRepair = 400;
 constexpr int kRateLimited = 429;
+// The backup folder as the replays folder reaches it; the ".." stays unresolved.
+constexpr char kBackupFolderFromDemos[] = "../OV_Ravento_BackupReplays";
 
 void Log(std::string line)
 {
@@ -26,6 +29,11 @@ void Log(std::string line)
 std::uint32_t ErrorNumber(std::error_code error)
 {
     return static_cast<std::uint32_t>(error.value());
+}
+
+std::string Reason(std::error_code error)
+{
+    return fmt::format("{} ({})", error.message(), ErrorNumber(error));
 }
 
 // The service could not repair the replay: it keeps its content under the repaired name, so it
@@ -40,47 +48,99 @@ void GiveRepairedName(const std::filesystem::path& demos, const std::filesystem:
     platform::ReplayFiles().MoveWithoutReplace(oldFile, target);
 }
 
-void LogWriteFailure(const std::string& repairedText, const WholeFileWrite& result)
+void LogWriteFailure(const std::filesystem::path& repaired, const WholeFileWrite& result)
 {
-    using Step = WholeFileWrite::Step;
-    const std::string reason = fmt::format("{} ({})", result.error.message(), ErrorNumber(result.error));
-    if (result.failedAt == Step::Create)
-        Log(fmt::format("Failed to open output path at {}", repairedText));
-    else if (result.failedAt == Step::Rename)
-        Log(fmt::format("Failed to move repaired file into place at {}: {}", repairedText, reason));
-    else
-        Log(fmt::format("Failed to write repaired file {}: {}", repairedText, reason));
+    if (result.failedAt == WholeFileWrite::Step::Create)
+        return Log(fmt::format("Failed to open output path at {}", LogText(repaired)));
+    Log(fmt::format("Failed to write repaired file {}: {}", LogText(repaired), Reason(result.error)));
 }
 
-// Moves the old file into the backup folder, then writes the repaired bytes beside where it
-// was. The repaired file is complete or absent; when it cannot be completed the old file goes
-// back under its own name, so the replay never disappears from the game's list.
+// Once the old file is in the backup folder it comes back under its own name unless the
+// repaired file took its place, even when something throws on the way (a log line that cannot
+// be formatted, say).
+class MoveBackUnlessRepaired {
+public:
+    MoveBackUnlessRepaired(const std::filesystem::path& oldFile, const std::filesystem::path& backupCopy,
+                           const std::filesystem::path& temporary)
+        : oldFile(oldFile), backupCopy(backupCopy), temporary(temporary)
+    {
+    }
+    ~MoveBackUnlessRepaired()
+    {
+        if (!settled)
+            MoveBack();
+    }
+    MoveBackUnlessRepaired(const MoveBackUnlessRepaired&) = delete;
+    MoveBackUnlessRepaired& operator=(const MoveBackUnlessRepaired&) = delete;
+
+    std::error_code MoveBack()
+    {
+        settled = true;
+        platform::ReplayFileSystem& files = platform::ReplayFiles();
+        std::error_code error = files.MoveWithoutReplace(backupCopy, oldFile);
+        files.RemoveFile(temporary);
+        return error;
+    }
+    void Repaired() { settled = true; }
+
+private:
+    const std::filesystem::path& oldFile;
+    const std::filesystem::path& backupCopy;
+    const std::filesystem::path& temporary;
+    bool settled = false;
+};
+
+// Writes the repaired bytes to a temporary file and flushes them, then moves the old file into
+// the backup folder, then renames the temporary file into place. Whatever fails or wherever the
+// process dies, the replay stays listed as "{id}.replay" or as a complete "{id}_fixed.replay"
+// (a crash between the two renames is settled by the next load, TemporaryFiles.h).
 void StoreRepairedReplay(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
                          const std::string& replayId, std::string_view repairedBytes)
 {
-    // Every name is made before anything moves, so a conversion error changes nothing.
-    std::string backupFolder = CodePageText(demos / "../OV_Ravento_BackupReplays");
+    // Every name is made before anything is written, so a conversion error changes nothing.
+    std::string backupFolder = CodePageText(demos / kBackupFolderFromDemos);
     std::filesystem::path backupCopy = PathFromCodePage(fmt::format("{}/{}_copy.replay", backupFolder, replayId));
     std::filesystem::path repaired = demos / PathFromCodePage(fmt::format("{}_fixed.replay", replayId));
-    std::string repairedText = CodePageText(repaired);
+    TemporaryNames names = TemporaryNamesFor(PathFromCodePage(replayId));
+    std::filesystem::path temporary = demos / names.whole;
+
+    WholeFileWrite written = WriteWholeFile(demos / names.writing, temporary, repairedBytes);
+    if (written.failedAt != WholeFileWrite::Step::Done)
+        return LogWriteFailure(repaired, written);
 
     platform::ReplayFileSystem& files = platform::ReplayFiles();
-    if (std::error_code error = files.MoveWithoutReplace(oldFile, backupCopy))
+    if (std::error_code error = files.MoveWithoutReplace(oldFile, backupCopy)) {
+        files.RemoveFile(temporary);
         return Log(fmt::format("Error moving old file to backup folder: {}", ErrorNumber(error)));
-
-    WholeFileWrite written = WriteWholeFile(repaired, repairedBytes);
-    if (written.failedAt == WholeFileWrite::Step::Done)
-        return;
-    LogWriteFailure(repairedText, written);
-    if (std::error_code error = files.MoveWithoutReplace(backupCopy, oldFile))
-        Log(fmt::format("Error moving old file back from backup folder: {}", ErrorNumber(error)));
+    }
+    MoveBackUnlessRepaired guard(oldFile, backupCopy, temporary);
+    std::error_code renameError = files.RenameReplacing(temporary, repaired);
+    if (!renameError)
+        return guard.Repaired();
+    std::error_code moveBackError = guard.MoveBack();
+    Log(fmt::format("Failed to move repaired file into place at {}: {}", LogText(repaired), Reason(renameError)));
+    if (moveBackError)
+        Log(fmt::format("Error moving old file back from backup folder: {}", ErrorNumber(moveBackError)));
 }
 
 } // namespace
 
+// The first reply of a load that can list the replays folder settles what a crash left there.
+// Every reply passes here before it writes, and waits while the settling runs, so the settling
+// never touches a temporary file this load is writing.
+void Ravento::SettleStaleTemporaryFilesOnce(const std::filesystem::path& demos)
+{
+    std::lock_guard lock(staleTemporaryFilesMutex);
+    if (!staleTemporaryFilesSettled && !demos.empty())
+        staleTemporaryFilesSettled = SettleStaleTemporaryFiles(demos, demos / kBackupFolderFromDemos);
+}
+
 void Ravento::OnRepairReply(const std::filesystem::path& replayPath, const std::string& replayId, int status,
                             const char* data, std::size_t size)
 {
+    std::filesystem::path demos = demosFolder.Get();
+    SettleStaleTemporaryFilesOnce(demos);
+
     if (status == kRateLimited) {
         rateLimitHit = true;
         cvarManager->executeCommand(ToggleMenuCommand(), false);
@@ -88,7 +148,6 @@ void Ravento::OnRepairReply(const std::filesystem::path& replayPath, const std::
     }
     rateLimitHit = false;
 
-    std::filesystem::path demos = demosFolder.Get();
     if (status == kCannotRepair) {
         GiveRepairedName(demos, replayPath, replayId);
         Log(fmt::format("DataSize {}", size));

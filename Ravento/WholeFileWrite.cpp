@@ -1,39 +1,15 @@
 #include "WholeFileWrite.h"
 
-#include <atomic>
-#include <cstdint>
-#include <random>
-
-#include <fmt/format.h>
-
 #include "platform/ReplayFiles.h"
 
-namespace {
-
-// Unique within the process by the counter, across processes by its random start.
-std::uint64_t UniqueNumber()
-{
-    static std::atomic<std::uint64_t> next{(std::uint64_t{std::random_device{}()} << 32) | std::random_device{}()};
-    return next.fetch_add(1);
-}
-
-std::filesystem::path TemporaryNameBeside(const std::filesystem::path& target)
-{
-    std::filesystem::path temporary = target;
-    temporary += fmt::format(".{:016x}.tmp", UniqueNumber());
-    return temporary;
-}
-
-} // namespace
-
-WholeFileWrite WriteWholeFile(const std::filesystem::path& target, std::string_view bytes)
+WholeFileWrite WriteWholeFile(const std::filesystem::path& writing, const std::filesystem::path& whole,
+                              std::string_view bytes)
 {
     using Step = WholeFileWrite::Step;
     platform::ReplayFileSystem& files = platform::ReplayFiles();
-    std::filesystem::path temporary = TemporaryNameBeside(target);
 
     platform::FileHandle handle = 0;
-    if (std::error_code error = files.CreateNewFile(temporary, handle))
+    if (std::error_code error = files.CreateNewFile(writing, handle))
         return {Step::Create, error};
 
     WholeFileWrite result;
@@ -43,10 +19,10 @@ WholeFileWrite WriteWholeFile(const std::filesystem::path& target, std::string_v
     if (closeError && result.failedAt == Step::Done)
         result = {Step::Close, closeError};
     if (result.failedAt == Step::Done) {
-        if (std::error_code error = files.RenameReplacing(temporary, target))
+        if (std::error_code error = files.RenameReplacing(writing, whole))
             result = {Step::Rename, error};
     }
     if (result.failedAt != Step::Done)
-        files.RemoveFile(temporary);
+        files.RemoveFile(writing);
     return result;
 }

@@ -1,4 +1,5 @@
-// Writing a file all or nothing, so that a failed write never leaves a short file behind.
+// Writing a new file whole and flushed, or not at all: a file under its final name is always
+// complete on disk, and a failed write leaves nothing behind.
 #pragma once
 
 #include <filesystem>
@@ -11,7 +12,8 @@ struct WholeFileWrite {
     std::error_code error;  // Windows error numbers, as platform/ReplayFiles.h describes
 };
 
-// Writes bytes into a new temporary file beside target, checking every write and the close,
-// then renames it over target (replacing a file of that name). On failure the temporary file
-// is removed again and whatever was at target is left as it was.
-WholeFileWrite WriteWholeFile(const std::filesystem::path& target, std::string_view bytes);
+// Creates writing (which must not exist), writes bytes into it, checking every write, flushes
+// and closes it, then renames it to whole in the same folder. On failure nothing is left under
+// either name.
+WholeFileWrite WriteWholeFile(const std::filesystem::path& writing, const std::filesystem::path& whole,
+                              std::string_view bytes);

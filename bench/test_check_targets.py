@@ -43,9 +43,12 @@ def passing_run():
                last_us_per_play=51.0),
     ]
     service = [
-        result("ServiceLoad/clients:4", requests_per_second=900.0),
-        result("ServiceLoad/clients:16", requests_per_second=880.0, max_connect_ms=12.0),
-        result("ServiceUpload100MB", peak_above_idle_MB=110.0, upload_MB=100.0),
+        result("SmallUploads/min_time:3.000/real_time/threads:1", requests_per_s=400.0),
+        result("SmallUploads/min_time:3.000/real_time/threads:4", requests_per_s=900.0),
+        result("SmallUploads/min_time:3.000/real_time/threads:16", requests_per_s=880.0, max_tcp_connect_ms=12.0,
+               max_connection_ready_ms=40.0),
+        result("LargeUploadMemory/iterations:1/real_time", peak_above_idle_MB=110.0, upload_MB=100.0,
+               after_above_idle_MB=1.0),
     ]
     return {"plugin_bench": plugin, "devhost_bench": devhost, "service_bench": service}
 
@@ -76,8 +79,8 @@ class CheckTargetsTest(unittest.TestCase):
                                      "per play, last 10,000"),
             "memory over its allowance": ("devhost_bench", "Upload100MB", "peak_MB", 33.5, "peak memory, 100 MB"),
             "turns' own ratio over its limit": ("plugin_bench", "Frame/state:2", "ratio", 1.3, "rate-limit notice"),
-            "a figure with no floor over its bound": ("service_bench", "ServiceLoad/clients:16", "max_connect_ms",
-                                                      150.0, "longest connect"),
+            "a figure with no floor over its bound": ("service_bench", "SmallUploads/min_time:3.000/real_time/threads:16",
+                                                      "max_tcp_connect_ms", 150.0, "longest TCP connect"),
         }
         for kind, (program, benchmark, key, value, row) in misses.items():
             with self.subTest(kind):

@@ -25,6 +25,14 @@ if(RAVENTO_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(RAVENTO_TSAN)
+    if(RAVENTO_SANITIZE)
+        message(FATAL_ERROR "RAVENTO_TSAN and RAVENTO_SANITIZE cannot be combined: pick one sanitizer")
+    endif()
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()
+
 # Shared libraries carry their own copies of static libraries (Dear ImGui above all) and must
 # not export them: each module keeps its own, the way the real host and plugin do. Microsoft's
 # linker exports only what is marked for export, so it needs no such switch.

@@ -1,12 +1,17 @@
 // The repair itself lies outside this service: an operator-chosen shell command gets the upload
-// on standard input and writes the repaired replay to standard output. Without a command the
-// upload comes back unchanged.
+// on standard input and writes the repaired replay to standard output.
 #pragma once
 
+#include <chrono>
+#include <mutex>
+#include <set>
 #include <string>
-#include <string_view>
+
+#include <sys/types.h>
 
 namespace repairservice {
+
+class TemporaryFile;
 
 // The exit code by which a repair command says "this replay cannot be repaired".
 inline constexpr int kCannotRepairExitCode = 3;
@@ -14,11 +19,26 @@ inline constexpr int kCannotRepairExitCode = 3;
 struct RepairResult {
     enum class Outcome { Repaired, CannotRepair, Failed };
     Outcome outcome = Outcome::Failed;
-    std::string bytes;   // the repaired replay when Repaired
     std::string detail;  // why, when Failed
 };
 
-// command runs through "/bin/sh -c"; empty means "return the upload unchanged".
-RepairResult Repair(const std::string& command, std::string_view upload);
+// Runs one command (through "/bin/sh -c") per repair, each in its own process group, and kills
+// a command with its group when it outlives the timeout or the service stops.
+class RepairRunner {
+public:
+    RepairRunner(std::string command, std::chrono::seconds timeout);
+
+    // Runs the command on upload; on Repaired the repaired replay is in output.
+    RepairResult Repair(TemporaryFile& upload, TemporaryFile& output);
+    // Kills every running command; later repairs fail at once.
+    void StopAll();
+
+private:
+    const std::string command;
+    const std::chrono::seconds timeout;
+    std::mutex mutex;
+    std::set<pid_t> running;  // process group ids
+    bool stopped = false;
+};
 
 } // namespace repairservice

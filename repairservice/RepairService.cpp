@@ -1,19 +1,31 @@
 #include "RepairService.h"
 
-#include <signal.h>
+#include <sys/socket.h>
 
 #include <stdexcept>
 
 #include <fmt/format.h>
 #include <httplib.h>
 
-#include "RepairCommand.h"
+#include "ConnectionWatch.h"
+#include "TemporaryFile.h"
+#include "UploadReceiver.h"
 
 namespace repairservice {
+
+// The library listens with a backlog of 5: a burst of clients beyond that waits a second for
+// its connection to be retried. Listening again on the bound socket raises it.
+class ServiceServer : public httplib::SSLServer {
+public:
+    using SSLServer::SSLServer;
+    bool WidenBacklog() { return ::listen(svr_sock_, SOMAXCONN) == 0; }
+};
+
 namespace {
 
 constexpr const char* kEndpoint = "/api/ravento";
 constexpr const char* kLoopback = "127.0.0.1";
+constexpr std::size_t kSendBlock = 64 * 1024;
 
 void Answer(httplib::Response& response, int status, const std::string& text)
 {
@@ -21,16 +33,46 @@ void Answer(httplib::Response& response, int status, const std::string& text)
     response.set_content(text + "\n", "text/plain");
 }
 
+// An answer given before the body was read in full: the connection ends with it, and the
+// logger cuts it, because the library would read the rest of the body as further requests.
+void Refuse(httplib::Response& response, int status, const std::string& text)
+{
+    Answer(response, status, text);
+    response.set_header("Connection", "close");
+}
+
+bool EndsConnection(const httplib::Response& response)
+{
+    return response.get_header_value("Connection") == "close";
+}
+
+
 void AnswerMethodNotAllowed(const httplib::Request&, httplib::Response& response)
 {
     response.set_header("Allow", "POST");
     Answer(response, 405, "only POST is allowed here");
 }
 
+// Sends the file's content, read in blocks as the client takes it. The answer owns the file.
+void AnswerWithFile(httplib::Response& response, std::shared_ptr<TemporaryFile> file)
+{
+    response.status = 200;
+    const std::size_t size = file->Size();
+    if (size == 0)
+        return response.set_content("", "application/octet-stream");
+    response.set_content_provider(size, "application/octet-stream",
+                                  [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                                      char block[kSendBlock];
+                                      long count = file->ReadAt(offset, block, std::min(length, kSendBlock));
+                                      return count > 0 && sink.write(block, static_cast<std::size_t>(count));
+                                  });
+}
+
 } // namespace
 
 RepairService::RepairService(ServiceOptions options)
-    : options(std::move(options)), rateLimiter(this->options.uploadLimit, this->options.uploadWindow)
+    : options(std::move(options)), rateLimiter(this->options.uploadLimit, this->options.uploadWindow),
+      repairRunner(this->options.repairCommand, this->options.repairTimeout)
 {
 }
 
@@ -41,17 +83,17 @@ RepairService::~RepairService()
 
 int RepairService::Start(int port)
 {
-    // A client that hangs up mid-reply must not end the whole service.
-    ::signal(SIGPIPE, SIG_IGN);
-
-    server = std::make_unique<httplib::SSLServer>(options.tls.certificate.c_str(), options.tls.privateKey.c_str());
+    server = std::make_unique<ServiceServer>(options.tls.certificate.c_str(), options.tls.privateKey.c_str());
     if (!server->is_valid())
         throw std::runtime_error(fmt::format("cannot use the TLS certificate {} with key {}",
                                              options.tls.certificate.string(), options.tls.privateKey.string()));
+    watch = std::make_unique<ConnectionWatch>(server->ssl_context(), options.requestTimeout);
+    LimitConnections();
     AddRoutes();
+    AddHooks();
 
     int boundPort = port == 0 ? server->bind_to_any_port(kLoopback) : (server->bind_to_port(kLoopback, port) ? port : -1);
-    if (boundPort <= 0)
+    if (boundPort <= 0 || !server->WidenBacklog())
         throw std::runtime_error(fmt::format("cannot listen on {}:{}", kLoopback, port));
     serving = std::thread([this] {
         server->listen_after_bind();
@@ -67,44 +109,106 @@ void RepairService::Stop()
     // stop() only reaches a server that has begun listening.
     while (!server->is_running() && !servingEnded)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    repairRunner.StopAll();
     server->stop();
+    // The server ends once its workers have; a worker waiting on a slow client would hold it.
+    while (!servingEnded) {
+        watch->CutAll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     serving.join();
+}
+
+void RepairService::LimitConnections()
+{
+    const std::size_t workers = options.workerThreads;
+    server->new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+    // An answer goes out as a header and a body; Nagle would hold the body for the client's
+    // delayed acknowledgement of the header (some 40 ms per request on a kept-alive connection).
+    server->set_tcp_nodelay(true);
+    server->set_read_timeout(options.readTimeout);
+    server->set_write_timeout(options.readTimeout);
+    server->set_keep_alive_max_count(options.requestsPerConnection);
+    server->set_keep_alive_timeout(options.keepAliveTimeout.count());
 }
 
 void RepairService::AddRoutes()
 {
-    server->set_payload_max_length(options.maxUploadBytes);
-    // Every answer closes its connection: an idle kept-alive connection would hold one of the
-    // server's few worker threads, and a client reusing it just as it times out gets a broken pipe.
-    server->set_keep_alive_max_count(1);
-    server->Post(kEndpoint, [this](const httplib::Request& request, httplib::Response& response) {
-        HandleUpload(request, response);
+    server->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+        watch->RequestArrived(request.ssl);
+        return httplib::Server::HandlerResponse::Unhandled;
     });
+    server->Post(kEndpoint, [this](const httplib::Request& request, httplib::Response& response,
+                                   const httplib::ContentReader& reader) { HandleUpload(request, response, reader); });
     server->Get(kEndpoint, AnswerMethodNotAllowed);
     server->Put(kEndpoint, AnswerMethodNotAllowed);
     server->Patch(kEndpoint, AnswerMethodNotAllowed);
     server->Delete(kEndpoint, AnswerMethodNotAllowed);
     server->Options(kEndpoint, AnswerMethodNotAllowed);
-    if (options.requestLog)
-        server->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-            LogRequest(request, response);
-        });
 }
 
-void RepairService::HandleUpload(const httplib::Request& request, httplib::Response& response)
+void RepairService::AddHooks()
 {
-    if (!rateLimiter.Admit(request.remote_addr, RateLimiter::Clock::now()))
-        return Answer(response, 429, fmt::format("rate limit: {} uploads every {} seconds", options.uploadLimit,
-                                                 options.uploadWindow.count()));
-    if (!request.has_file("file") || request.get_file_value("file").content.empty())
-        return Answer(response, 400, "expected a non-empty multipart part named \"file\"");
+    server->set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& what) {
+            Refuse(response, 500, what.what());
+        }
+    });
+    // A client that asks first is told before it sends a body that is too large.
+    server->set_expect_100_continue_handler([this](const httplib::Request& request, httplib::Response& response) {
+        if (!DeclaresTooLarge(request))
+            return 100;
+        Refuse(response, 413, TooLargeText());
+        return 413;
+    });
+    server->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
+        if (EndsConnection(response))
+            watch->Cut(request.ssl);
+        else
+            watch->AnswerSent(request.ssl);
+        // On a cut connection the library still goes through its remaining keep-alive turns,
+        // each finding no request; those are not worth a line.
+        if (options.requestLog && !request.method.empty())
+            LogRequest(request, response);
+    });
+}
 
-    RepairResult repair = Repair(options.repairCommand, request.get_file_value("file").content);
+void RepairService::HandleUpload(const httplib::Request& request, httplib::Response& response,
+                                 const httplib::ContentReader& reader)
+{
+    if (!rateLimiter.Admit(request.remote_addr, RateLimiter::Clock::now())) {
+        DropUpload(request, reader);
+        return Refuse(response, 429, fmt::format("rate limit: {} uploads every {} seconds", options.uploadLimit,
+                                                 options.uploadWindow.count()));
+    }
+    if (DeclaresTooLarge(request))
+        return Refuse(response, 413, TooLargeText());
+
+    auto upload = std::make_shared<TemporaryFile>(options.temporaryFolder);
+    switch (ReceiveUpload(request, reader, *upload, options.maxUploadBytes)) {
+    case UploadOutcome::Received:
+        break;
+    case UploadOutcome::NoFilePart:
+        return Answer(response, 400, "expected a non-empty multipart part named \"file\"");
+    case UploadOutcome::TooLarge:
+        return Refuse(response, 413, TooLargeText());
+    case UploadOutcome::Unreadable:
+        return Refuse(response, 400, "the upload's body is incomplete or malformed");
+    case UploadOutcome::StoreFailed:
+        return Refuse(response, 500, "cannot store the upload in a temporary file");
+    }
+    if (upload->Size() == 0)
+        return Answer(response, 400, "expected a non-empty multipart part named \"file\"");
+    if (options.repairCommand.empty())
+        return AnswerWithFile(response, std::move(upload));
+
+    auto repaired = std::make_shared<TemporaryFile>(options.temporaryFolder);
+    RepairResult repair = repairRunner.Repair(*upload, *repaired);
     switch (repair.outcome) {
     case RepairResult::Outcome::Repaired:
-        response.status = 200;
-        response.set_content(std::move(repair.bytes), "application/octet-stream");
-        return;
+        return AnswerWithFile(response, std::move(repaired));
     case RepairResult::Outcome::CannotRepair:
         return Answer(response, 400, "this replay cannot be repaired");
     case RepairResult::Outcome::Failed:
@@ -112,12 +216,29 @@ void RepairService::HandleUpload(const httplib::Request& request, httplib::Respo
     }
 }
 
+// A declared length a little over the cap is left to the receiver, which reads and drops it.
+bool RepairService::DeclaresTooLarge(const httplib::Request& request) const
+{
+    return request.get_header_value<std::uint64_t>("Content-Length") > options.maxUploadBytes + kDrainedPastCap;
+}
+
+std::string RepairService::TooLargeText() const
+{
+    return fmt::format("uploads are limited to {} bytes", options.maxUploadBytes);
+}
+
 void RepairService::LogRequest(const httplib::Request& request, const httplib::Response& response) const
 {
-    // A multipart body is parsed into parts and not kept, so its size comes from the header.
-    options.requestLog(fmt::format("{} {} from {} -> {} ({} bytes in, {} bytes out)", request.method, request.path,
-                                   request.remote_addr, response.status,
-                                   request.get_header_value<std::uint64_t>("Content-Length"), response.body.size()));
+    // Answers other than 200 are short texts that say why.
+    std::string reason;
+    if (response.status != 200 && !response.body.empty())
+        reason = ": " + response.body.substr(0, response.body.find('\n'));
+    std::string bytesIn = request.has_header("Content-Length")
+                              ? fmt::format("{} bytes in", request.get_header_value("Content-Length"))
+                              : std::string("chunked in");
+    options.requestLog(fmt::format("{} {} from {} -> {} ({}, {} bytes out){}", request.method, request.path,
+                                   request.remote_addr, response.status, bytesIn,
+                                   response.get_header_value<std::uint64_t>("Content-Length"), reason));
 }
 
 } // namespace repairservice

@@ -3,35 +3,57 @@
 //   POST /api/ravento, multipart part "file"  -> 200 with the repaired bytes
 //   part missing or empty, or unrepairable   -> 400
 //   more than uploadLimit uploads from one client address within uploadWindow -> 429
-//   request body over maxUploadBytes         -> 413
+//   more than maxUploadBytes received, however the body is framed -> 413
+//   repair command failed or outlived repairTimeout -> 500
 //   other methods on the endpoint -> 405, other paths -> 404
+//
+// An upload goes to a temporary file as it arrives, the repair command reads it from there and
+// writes into another, and the answer is sent from that file: no upload is held in memory.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "RateLimiter.h"
+#include "RepairCommand.h"
 #include "SelfSignedCertificate.h"
 
 namespace httplib {
-class SSLServer;
+class ContentReader;
 struct Request;
 struct Response;
 }
 
 namespace repairservice {
 
+class ConnectionWatch;
+class ServiceServer;
+
+// Every setting with its default; the service program's options and --help read them here.
 struct ServiceOptions {
     TlsFiles tls;
+    // Every upload counts, malformed or too large ones too; only refusals for the limit do not.
     std::size_t uploadLimit = 10;
     std::chrono::seconds uploadWindow{30 * 60};
     std::size_t maxUploadBytes = std::size_t{256} << 20;
     std::string repairCommand;  // empty: uploads come back unchanged
+    std::chrono::seconds repairTimeout{120};
+    std::filesystem::path temporaryFolder;  // for uploads and repairs; empty: the system's
+
+    // Connections. Each one holds a worker thread while it is open, so the limits below are what
+    // keeps slow or idle clients from starving honest ones.
+    std::size_t workerThreads = 64;
+    std::chrono::seconds readTimeout{5};      // for each read or write, and for the TLS handshake
+    std::chrono::seconds requestTimeout{10};  // from connecting, or from the last answer, to a whole request header
+    std::size_t requestsPerConnection = 100;
+    std::chrono::seconds keepAliveTimeout{2};
+
     // One line per answered request; none when empty.
     std::function<void(const std::string&)> requestLog;
 };
@@ -45,18 +67,29 @@ public:
 
     // Binds 127.0.0.1:port (0 picks a free port), serves on a background thread and returns
     // the bound port. Throws std::runtime_error when the TLS files or the port are unusable.
+    // Signal handling is the caller's: a client that hangs up mid-answer raises SIGPIPE.
     int Start(int port);
-    // Stops serving and waits for the background thread. Safe to call twice.
+    // Kills running repair commands, cuts open connections, and waits for the background thread.
+    // Safe to call twice.
     void Stop();
 
 private:
+    void LimitConnections();
     void AddRoutes();
-    void HandleUpload(const httplib::Request& request, httplib::Response& response);
+    // Answers for failures and early refusals, and the log.
+    void AddHooks();
+    void HandleUpload(const httplib::Request& request, httplib::Response& response,
+                      const httplib::ContentReader& reader);
+    bool DeclaresTooLarge(const httplib::Request& request) const;
+    std::string TooLargeText() const;
     void LogRequest(const httplib::Request& request, const httplib::Response& response) const;
 
     ServiceOptions options;
     RateLimiter rateLimiter;
-    std::unique_ptr<httplib::SSLServer> server;
+    RepairRunner repairRunner;
+    std::unique_ptr<ServiceServer> server;
+    // Goes before the server, whose TLS context it hooks into, and after Stop ended every connection.
+    std::unique_ptr<ConnectionWatch> watch;
     std::thread serving;
     std::atomic<bool> servingEnded{false};
 };

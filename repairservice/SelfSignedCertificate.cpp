@@ -1,5 +1,8 @@
 #include "SelfSignedCertificate.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <stdexcept>
 
 #include <fmt/format.h>
@@ -10,14 +13,19 @@ namespace repairservice {
 
 namespace {
 
+// openssl reads nothing and its output is of no use here; its errors go to standard error.
 void RunOpenssl(const std::vector<std::string>& argv)
 {
+    int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     std::error_code error;
-    ProcessResult result = RunProcess(argv, {}, error);
+    ChildProcess openssl = ChildProcess::Start(argv, nothing, nothing, error);
+    ::close(nothing);
     if (error)
         throw std::runtime_error(fmt::format("cannot run openssl: {}", error.message()));
-    if (result.exitCode != 0)
-        throw std::runtime_error(fmt::format("openssl {} failed (exit code {})", argv[1], result.exitCode));
+    openssl.WaitForExit(std::chrono::minutes(1));
+    int exitCode = openssl.Reap();
+    if (exitCode != 0)
+        throw std::runtime_error(fmt::format("openssl {} failed (exit code {})", argv[1], exitCode));
 }
 
 } // namespace

@@ -1,14 +1,17 @@
-// Child processes through posix_spawn and two pipes, pumped with poll so that neither side can
-// block the other on a full pipe.
+// posix_spawn with the file actions and attributes that keep a child to itself, and a pidfd so
+// that waiting for it can time out.
 #include "Subprocess.h"
 
-#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <utility>
 
 extern char** environ;
 
@@ -20,124 +23,107 @@ std::error_code LastError()
     return {errno, std::system_category()};
 }
 
-// Closes a descriptor once, when it goes out of scope or when asked.
-class Descriptor {
+class SpawnSettings {
 public:
-    explicit Descriptor(int fd = -1) : fd(fd) {}
-    ~Descriptor() { Close(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int Get() const { return fd; }
-    void Reset(int newFd)
+    SpawnSettings(int input, int output)
     {
-        if (fd >= 0)
-            ::close(fd);
-        fd = newFd;
-    }
-    void Close() { Reset(-1); }
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+        // Sockets of other clients and the service's own files stay out of the child.
+        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 
-private:
-    int fd;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        sigset_t none, defaults;
+        sigemptyset(&none);
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
+    ~SpawnSettings()
+    {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    SpawnSettings(const SpawnSettings&) = delete;
+    SpawnSettings& operator=(const SpawnSettings&) = delete;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
 };
 
-std::error_code MakePipe(Descriptor& readEnd, Descriptor& writeEnd)
-{
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return LastError();
-    readEnd.Reset(fds[0]);
-    writeEnd.Reset(fds[1]);
-    return {};
-}
+} // namespace
 
-std::error_code Spawn(const std::vector<std::string>& argv, int childStdin, int childStdout, pid_t& pid)
+ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, int input, int output, std::error_code& error)
 {
     std::vector<char*> args;
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, childStdin, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, childStdout, STDOUT_FILENO);
-    int result = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return {result, std::system_category()};
-}
-
-// Writes input and reads output until the child closes its standard output.
-std::error_code Pump(Descriptor& toChild, Descriptor& fromChild, std::string_view input, std::string& output)
-{
-    std::size_t written = 0;
-    if (input.empty())
-        toChild.Close();
-    char buffer[65536];
-    while (fromChild.Get() >= 0) {
-        pollfd fds[2] = {{fromChild.Get(), POLLIN, 0}, {toChild.Get(), POLLOUT, 0}};
-        if (::poll(fds, toChild.Get() >= 0 ? 2 : 1, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return LastError();
-        }
-        if (fds[0].revents != 0) {
-            ssize_t count = ::read(fromChild.Get(), buffer, sizeof buffer);
-            if (count < 0 && errno != EINTR)
-                return LastError();
-            if (count == 0)
-                fromChild.Close();
-            if (count > 0)
-                output.append(buffer, static_cast<std::size_t>(count));
-        }
-        if (toChild.Get() >= 0 && fds[1].revents != 0) {
-            ssize_t count = ::write(toChild.Get(), input.data() + written, input.size() - written);
-            // A child that stops reading early (EPIPE) has simply taken what it wanted.
-            if (count < 0 && errno != EINTR && errno != EAGAIN)
-                toChild.Close();
-            if (count > 0)
-                written += static_cast<std::size_t>(count);
-            if (written == input.size())
-                toChild.Close();
-        }
+    SpawnSettings settings(input, output);
+    ChildProcess child;
+    int failed = ::posix_spawnp(&child.pid, args[0], &settings.actions, &settings.attributes, args.data(), environ);
+    if (failed != 0) {
+        child.pid = -1;
+        error = {failed, std::system_category()};
+        return child;
     }
-    return {};
+    child.exitNotice = static_cast<int>(::syscall(SYS_pidfd_open, child.pid, 0));
+    if (child.exitNotice < 0)
+        error = LastError();  // the destructor kills and reaps the child
+    return child;
 }
 
-int WaitForExit(pid_t pid)
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid(std::exchange(other.pid, -1)), exitNotice(std::exchange(other.exitNotice, -1))
 {
+}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept
+{
+    std::swap(pid, other.pid);
+    std::swap(exitNotice, other.exitNotice);
+    return *this;
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (pid > 0)
+        Reap();
+    if (exitNotice >= 0)
+        ::close(exitNotice);
+}
+
+bool ChildProcess::WaitForExit(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd exited{exitNotice, POLLIN, 0};
+        int ready = ::poll(&exited, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (ready >= 0 || errno != EINTR)
+            return ready > 0;
+    }
+}
+
+void ChildProcess::KillGroup()
+{
+    if (pid > 0)
+        ::kill(-pid, SIGKILL);
+}
+
+int ChildProcess::Reap()
+{
+    KillGroup();
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    pid = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-} // namespace
-
-ProcessResult RunProcess(const std::vector<std::string>& argv, std::string_view input, std::error_code& error)
-{
-    ProcessResult result;
-    Descriptor stdinRead, stdinWrite, stdoutRead, stdoutWrite;
-    if ((error = MakePipe(stdinRead, stdinWrite)) || (error = MakePipe(stdoutRead, stdoutWrite)))
-        return result;
-    // A blocking write of a large upload would wait for the child to read it all, while the child
-    // waits for us to read its output: both would hang.
-    if (::fcntl(stdinWrite.Get(), F_SETFL, O_NONBLOCK) != 0) {
-        error = LastError();
-        return result;
-    }
-
-    pid_t pid = 0;
-    if ((error = Spawn(argv, stdinRead.Get(), stdoutWrite.Get(), pid)))
-        return result;
-    stdinRead.Close();
-    stdoutWrite.Close();
-
-    error = Pump(stdinWrite, stdoutRead, input, result.output);
-    stdinWrite.Close();
-    stdoutRead.Close();
-    result.exitCode = WaitForExit(pid);
-    return result;
 }
 
 } // namespace repairservice

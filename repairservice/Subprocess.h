@@ -1,21 +1,46 @@
-// Runs a program to completion, feeding it bytes on standard input and collecting its standard
-// output. Standard error stays the service's own, so a failing command explains itself there.
+// Child programs in a process group of their own, so that one kill ends everything a command
+// started. A child gets the descriptors it is given as standard input and output, keeps the
+// service's standard error (a failing command explains itself there) and inherits no other
+// descriptor, no blocked signal and no ignored SIGPIPE from the service.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <vector>
 
 namespace repairservice {
 
-struct ProcessResult {
-    int exitCode = -1;   // the program's exit status; -1 when a signal ended it
-    std::string output;  // everything it wrote to standard output
-};
+class ChildProcess {
+public:
+    // argv[0] is looked up on PATH. An invalid result (error set) when it cannot be started.
+    static ChildProcess Start(const std::vector<std::string>& argv, int input, int output, std::error_code& error);
 
-// argv[0] is looked up on PATH. Returns an error when the program cannot be started or its
-// pipes fail; a program that runs and fails is a result with its exit code.
-ProcessResult RunProcess(const std::vector<std::string>& argv, std::string_view input, std::error_code& error);
+    ChildProcess() = default;
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&& other) noexcept;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    // A child still running then is killed with its group and reaped.
+    ~ChildProcess();
+
+    // The child's process id, which is also its process group id.
+    pid_t Id() const { return pid; }
+
+    // Waits until the child exits or timeout passes; true when it exited. The child stays
+    // unreaped, so its process group id cannot be reused yet.
+    bool WaitForExit(std::chrono::milliseconds timeout);
+    // Sends SIGKILL to the child's whole process group. Until Reap, safe from another thread.
+    void KillGroup();
+    // Kills whatever is left in the child's group, waits for the child and returns its exit
+    // status: -1 when a signal ended it.
+    int Reap();
+
+private:
+    pid_t pid = -1;
+    int exitNotice = -1;  // a pidfd: readable once the child has exited
+};
 
 } // namespace repairservice

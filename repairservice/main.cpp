@@ -17,24 +17,27 @@
 
 namespace {
 
+// What the program adds to the service's own options; their defaults stay in ServiceOptions.
 struct CommandLine {
+    repairservice::ServiceOptions service;
     int port = 0;
     std::filesystem::path portFile;
     std::string hostName = RAVENTO_SERVICE_HOST;
     std::filesystem::path certificate;
     std::filesystem::path privateKey;
     std::filesystem::path tlsFolder;
-    std::size_t uploadLimit = 10;
-    long long uploadWindowSeconds = 30 * 60;
-    std::size_t maxUploadBytes = std::size_t{256} << 20;
-    std::string repairCommand;
 };
 
 const std::string kHelpFooter = fmt::format(
     "This service does NOT repair replays by itself: without --repair-command it answers every\n"
     "upload with the uploaded bytes unchanged. A repair command runs through /bin/sh -c, gets the\n"
     "upload on standard input and writes the repaired replay to standard output; exit code 0 means\n"
-    "repaired (200), {} means \"cannot be repaired\" (400), anything else is a failure (500).",
+    "repaired (200), {} means \"cannot be repaired\" (400), anything else is a failure (500). A command\n"
+    "still running after --repair-timeout is killed with its whole process group (500). SIGTERM or\n"
+    "SIGINT stops the service within seconds and kills any running command.\n"
+    "\n"
+    "Every upload counts against its client's --upload-limit, malformed ones and ones over\n"
+    "--max-upload-bytes too; only uploads refused for the limit (429) do not.",
     repairservice::kCannotRepairExitCode);
 
 void Print(const std::string& line)
@@ -63,10 +66,10 @@ std::filesystem::path MakeTemporaryFolder()
     return pattern;
 }
 
-int Serve(const CommandLine& options, sigset_t stopSignals)
+int Serve(CommandLine& options, sigset_t stopSignals)
 {
     std::filesystem::path generatedFolder;
-    repairservice::ServiceOptions service;
+    repairservice::ServiceOptions& service = options.service;
     if (!options.certificate.empty()) {
         service.tls = {options.certificate, options.privateKey};
     } else {
@@ -75,17 +78,13 @@ int Serve(const CommandLine& options, sigset_t stopSignals)
             folder = generatedFolder = MakeTemporaryFolder();
         service.tls = repairservice::MakeSelfSignedCertificate(folder, options.hostName);
     }
-    service.uploadLimit = options.uploadLimit;
-    service.uploadWindow = std::chrono::seconds(options.uploadWindowSeconds);
-    service.maxUploadBytes = options.maxUploadBytes;
-    service.repairCommand = options.repairCommand;
     service.requestLog = Print;
 
     repairservice::RepairService server(service);
     int port = server.Start(options.port);
     Print(fmt::format("certificate: {}", service.tls.certificate.string()));
     Print(fmt::format("listening on https://127.0.0.1:{}/api/ravento", port));
-    if (options.repairCommand.empty())
+    if (service.repairCommand.empty())
         Print("no repair command: uploads are answered unchanged");
     if (!options.portFile.empty())
         WritePortFile(options.portFile, port);
@@ -97,6 +96,15 @@ int Serve(const CommandLine& options, sigset_t stopSignals)
     if (!generatedFolder.empty())
         std::filesystem::remove_all(generatedFolder);
     return 0;
+}
+
+// A whole number of seconds on the command line, shown with its default from the options.
+void AddSecondsOption(CLI::App& app, const std::string& name, std::chrono::seconds& value, const std::string& what)
+{
+    app.add_option_function<long long>(
+           name, [&value](long long seconds) { value = std::chrono::seconds(seconds); }, what)
+        ->default_str(std::to_string(value.count()))
+        ->check(CLI::PositiveNumber);
 }
 
 } // namespace
@@ -118,14 +126,23 @@ int main(int argc, char** argv)
     app.add_option("--tls-dir", options.tlsFolder,
                    "Folder for the generated certificate.pem and key.pem (default: a temporary folder)")
         ->excludes(certificate);
-    app.add_option("--upload-limit", options.uploadLimit, "Uploads allowed per client address in the window")
+    repairservice::ServiceOptions& service = options.service;
+    app.add_option("--upload-limit", service.uploadLimit,
+                   "Uploads allowed per client address in the window; malformed uploads count too")
         ->capture_default_str();
-    app.add_option("--upload-window", options.uploadWindowSeconds, "Length of the sliding window in seconds")
-        ->capture_default_str()->check(CLI::PositiveNumber);
-    app.add_option("--max-upload-bytes", options.maxUploadBytes, "Larger requests are answered 413")
+    AddSecondsOption(app, "--upload-window", service.uploadWindow, "Length of the sliding window in seconds");
+    app.add_option("--max-upload-bytes", service.maxUploadBytes,
+                   "Uploads over this many bytes, with a length or chunked, are answered 413")
         ->capture_default_str();
-    app.add_option("--repair-command", options.repairCommand, "Shell command that repairs one replay (see below)");
+    app.add_option("--repair-command", service.repairCommand, "Shell command that repairs one replay (see below)");
+    AddSecondsOption(app, "--repair-timeout", service.repairTimeout,
+                     "Seconds a repair command may run before it is killed (500)");
+    app.add_option("--temp-dir", service.temporaryFolder,
+                   "Folder for uploads while they are repaired (default: the system's temporary folder)");
     CLI11_PARSE(app, argc, argv);
+
+    // A client that hangs up mid-answer must not end the whole service.
+    ::signal(SIGPIPE, SIG_IGN);
 
     // Signals are taken by sigwait in main; blocked before any thread starts so none takes them.
     sigset_t stopSignals;

@@ -28,10 +28,7 @@ run() {
 
 run plugin_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true --benchmark_min_time=0.2
 run devhost_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
-# The service's own load benchmark, where this tree has one.
-if [ -x "$bin/service_bench" ]; then
-  run service_bench
-fi
+run service_bench
 
 echo "=== targets"
 python3 bench/check_targets.py --markdown docs/performance.md "$results"/*.json

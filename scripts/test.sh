@@ -62,6 +62,7 @@ run_preset() {
 mkdir -p build
 run_preset dev
 run_preset dev-asan
+run_preset dev-tsan
 # The Windows suite runs twice: under code page 1252, then under 932 (Japanese, double-byte)
 # in a Wine prefix of its own (cmake/toolchains/wine-run.sh).
 if run_preset windows; then

@@ -20,10 +20,13 @@ namespace platform {
 bool IsSingleEntryName(const std::filesystem::path& name);
 
 // Looks for the entry of folder whose on-disk name is exactly name (same characters, same case),
-// with one query instead of a listing. Any kind of entry counts; links are not followed. A name
-// that fails IsSingleEntryName, or is too long for the file system, is never found. Errors, with
-// found left false: folder empty, missing, not a folder, or not readable (errno or GetLastError,
-// as a listing would fail).
+// with one query instead of a listing. Only a regular file, or a link to one, counts: a FIFO,
+// socket, device or directory of that name would block or mislead whoever opens it for the
+// upload. The type comes from the same query that finds the name (POSIX: fstatat, following
+// links; Windows: FindFirstFileW's attributes, and for a reparse point, a symbolic link or a
+// cloud placeholder, what it leads to). A name that fails IsSingleEntryName, or is too long for
+// the file system, is never found. Errors, with found left false: folder empty, missing, not a
+// folder, or not readable (errno or GetLastError, as a listing would fail).
 std::error_code FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name, bool& found);
 
 // One open output file: a descriptor on POSIX, a HANDLE on Windows.

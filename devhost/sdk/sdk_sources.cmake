@@ -33,6 +33,6 @@ target_sources(pluginsdk PRIVATE
 if(NOT WIN32)
     target_link_libraries(pluginsdk PRIVATE ${CMAKE_DL_LIBS})
     # The libcurl transport (real HTTPS for devhost and the end-to-end tests); Windows has no libcurl.
-    target_sources(pluginsdk PRIVATE src/CurlTransport.cpp)
+    target_sources(pluginsdk PRIVATE src/CurlTransport.cpp src/${PLUGINSDK_PLATFORM_DIR}/UploadFile.cpp)
     target_link_libraries(pluginsdk PRIVATE CURL::libcurl)
 endif()

@@ -3,15 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <thread>
 
 namespace testing_support {
-namespace {
-
-orvane::host::HostOptions WithTransport(std::unique_ptr<orvane::host::HttpTransport> transport,
-                                        orvane::host::RecordingTransport*& recorder)
+orvane::host::HostOptions PipelineFixture::Options(std::unique_ptr<orvane::host::HttpTransport> transport)
 {
     if (!transport) {
         auto recording = std::make_unique<orvane::host::RecordingTransport>();
@@ -20,15 +16,29 @@ orvane::host::HostOptions WithTransport(std::unique_ptr<orvane::host::HttpTransp
     }
     orvane::host::HostOptions options;
     options.transport = std::move(transport);
+    options.hostLog = [sink = hostLines](const std::string& line) {
+        std::lock_guard lock(sink->mutex);
+        sink->lines.push_back(line);
+    };
     return options;
 }
 
-} // namespace
-
 PipelineFixture::PipelineFixture(std::unique_ptr<orvane::host::HttpTransport> transport)
-    : host(WithTransport(std::move(transport), recorder))
+    : host(std::make_unique<PluginHost>(Options(std::move(transport))))
 {
-    host.Plugin().demosFolder.Set(demos);
+    host->Plugin().demosFolder.Set(demos);
+}
+
+void PipelineFixture::Reload()
+{
+    host.reset();
+    host = std::make_unique<PluginHost>(Options(nullptr));
+}
+
+std::vector<std::string> PipelineFixture::HostLines() const
+{
+    std::lock_guard lock(hostLines->mutex);
+    return hostLines->lines;
 }
 
 std::filesystem::path PipelineFixture::AddReplay(const std::string& id, const std::string& content)
@@ -39,17 +49,17 @@ std::filesystem::path PipelineFixture::AddReplay(const std::string& id, const st
 
 void PipelineFixture::Play(const std::string& id, const std::string& date)
 {
-    host.Host().PlayReplay(id, date);
+    host->Host().PlayReplay(id, date);
 }
 
 void PipelineFixture::Answer(int status, const std::string& body)
 {
     // Settle would wait for every request; only this one is answered.
-    std::size_t outstanding = host.Host().OutstandingRequests();
+    std::size_t outstanding = host->Host().OutstandingRequests();
     if (!recorder->AnswerNext(status, body))
         throw std::logic_error("no request is waiting for an answer");
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (host.Host().OutstandingRequests() >= outstanding) {
+    while (host->Host().OutstandingRequests() >= outstanding) {
         if (std::chrono::steady_clock::now() > deadline)
             throw std::runtime_error("the reply was not handled in time");
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -70,7 +80,14 @@ std::string ReadBytes(const std::filesystem::path& file)
     std::ifstream stream(file, std::ios::binary);
     if (!stream)
         return "<missing>";
-    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+    // One read of the whole file: the model test reads files of megabytes after every step.
+    std::string bytes;
+    std::error_code unknownSize;
+    bytes.reserve(static_cast<std::size_t>(std::filesystem::file_size(file, unknownSize)));
+    char buffer[1 << 16];
+    while (stream.read(buffer, sizeof buffer) || stream.gcount() > 0)
+        bytes.append(buffer, static_cast<std::size_t>(stream.gcount()));
+    return bytes;
 }
 
 } // namespace testing_support

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,8 @@ class PipelineFixture {
 public:
     explicit PipelineFixture(std::unique_ptr<orvane::host::HttpTransport> transport = nullptr);
 
-    Ravento& Plugin() { return host.Plugin(); }
-    orvane::host::Host& Host() { return host.Host(); }
+    Ravento& Plugin() { return host->Plugin(); }
+    orvane::host::Host& Host() { return host->Host(); }
     // The recording transport; only valid when no other transport was given.
     orvane::host::RecordingTransport& Recorder() { return *recorder; }
 
@@ -30,16 +31,29 @@ public:
     // Answers the oldest request and waits until its reply has been handled.
     void Answer(int status, const std::string& body = {});
 
-    std::vector<std::string> Log() const { return host.Log(); }
-    std::vector<std::string> Commands() const { return host.Commands(); }
+    std::vector<std::string> Log() const { return host->Log(); }
+    std::vector<std::string> Commands() const { return host->Commands(); }
+    // The host's own lines (a plugin exception that escaped a callback shows up here).
+    std::vector<std::string> HostLines() const;
+
+    // Unloads the plugin and loads a fresh one, as a restarted game would: a new recording
+    // transport, and no replays folder until discovery or the panel sets one.
+    void Reload();
 
     TempDir dir;
     const std::filesystem::path demos = dir.MakeFolder("TAGame/Demos");
     const std::filesystem::path backups = dir.MakeFolder("TAGame/OV_Ravento_BackupReplays");
 
 private:
+    struct HostLineSink {
+        mutable std::mutex mutex;
+        std::vector<std::string> lines;
+    };
+    orvane::host::HostOptions Options(std::unique_ptr<orvane::host::HttpTransport> transport);
+
     orvane::host::RecordingTransport* recorder = nullptr;
-    PluginHost host;
+    std::shared_ptr<HostLineSink> hostLines = std::make_shared<HostLineSink>();
+    std::unique_ptr<PluginHost> host;
 };
 
 // The names in folder, sorted.

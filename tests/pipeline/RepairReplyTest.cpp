@@ -1,7 +1,10 @@
 // What each answer of the repair service does to the files, the log and the rate-limit flag.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "FileSystem.h"
+#include "TemporaryFiles.h"
 #include "pipeline/PipelineFixture.h"
 
 using testing_support::Names;
@@ -156,4 +159,53 @@ TEST(RepairReply, A200WithoutDataWritesNothing)
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "Post result(200)");
     EXPECT_NE(log[1].find("42 bytes"), std::string::npos) << log[1];
+}
+
+TEST(RepairReply, IdentifiersUpToTheNameLimitAreRepaired)
+{
+    // 242 bytes + "_fixed.replay" is the longest name a file system of 255-byte names holds.
+    for (std::size_t length : {222u, 242u}) {
+        PipelineFixture fixture;
+        const std::string id(length, 'r');
+        fixture.AddReplay(id, kOldBytes);
+        fixture.Play(id);
+        fixture.Answer(200, "fixed");
+        EXPECT_EQ(Names(fixture.demos), Lines{id + "_fixed.replay"}) << length;
+        EXPECT_EQ(ReadBytes(fixture.backups / (id + "_copy.replay")), kOldBytes) << length;
+        EXPECT_EQ(fixture.Log(), Lines{"Post result(200)"}) << length;
+    }
+}
+
+TEST(RepairReply, TheFirstReplySettlesTemporaryFilesACrashLeftAndNothingElse)
+{
+    Uploaded fixture;
+    const std::string nearMisses[] = {
+        ".ravento-0123456789abcdef-0123456.tmp",  ".ravento-0123456789abcdef_01234567.tmp",
+        ".ravento-0123456789abcdef-01234567.tmp~", "ravento-0123456789abcdef-01234567.tmp",
+        ".ravento-0123456789abcdeg-01234567.tmp",  "R.tmp",
+    };
+    for (const std::string& name : nearMisses)
+        fixture.dir.MakeFile("TAGame/Demos/" + name, "not ours");
+    fixture.dir.MakeFile("TAGame/Demos/.ravento-0123456789abcdef-01234567.tmp", "half written");
+    // A crash between the backup move and the rename: Q is only in the backup folder, and its
+    // finished temporary file is all there is of the repair.
+    fixture.dir.MakeFile("TAGame/OV_Ravento_BackupReplays/Q_copy.replay", "old Q");
+    fixture.dir.MakeFile(std::filesystem::path("TAGame/Demos") / TemporaryNamesFor("Q").whole, "repaired Q");
+    // P was repaired before; a later repair of it died while writing. Half a file is never used.
+    fixture.dir.MakeFile("TAGame/OV_Ravento_BackupReplays/P_copy.replay", "old P");
+    fixture.dir.MakeFile(std::filesystem::path("TAGame/Demos") / TemporaryNamesFor("P").writing, "repai");
+
+    fixture.Answer(500);
+
+    Lines expected(std::begin(nearMisses), std::end(nearMisses));
+    expected.insert(expected.end(), {"Q_fixed.replay", "R.replay"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(fixture.demos), expected);
+    EXPECT_EQ(ReadBytes(fixture.demos / "Q_fixed.replay"), "repaired Q");
+
+    // Once per load: a temporary file that turns up later is left to the next load.
+    fixture.dir.MakeFile("TAGame/Demos/.ravento-0123456789abcdef-01234567.tmp", "later");
+    fixture.Play("R");
+    fixture.Answer(500);
+    EXPECT_EQ(Names(fixture.demos).size(), expected.size() + 1);
 }

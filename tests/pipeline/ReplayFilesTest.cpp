@@ -1,12 +1,20 @@
 // The file seam on the real file system, and the reply handling when a file operation fails
 // part way (failures injected through the seam).
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <stdexcept>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include "FileSystem.h"
 #include "pipeline/PipelineFixture.h"
 #include "WholeFileWrite.h"
+#include "platform/CodePage.h"
 #include "platform/ReplayFiles.h"
 
 using testing_support::Names;
@@ -17,7 +25,7 @@ using Lines = std::vector<std::string>;
 
 // [SECTION] The platform's operations
 
-TEST(ReplayFiles, ExactEntryLookup)
+TEST(ReplayFiles, ExactEntryLookupFindsRegularFilesOnly)
 {
     TempDir dir;
     dir.MakeFile("Demos/R.replay");
@@ -27,12 +35,20 @@ TEST(ReplayFiles, ExactEntryLookup)
         std::filesystem::path name;
         bool found;
     };
-    const Case cases[] = {
-        {"R.replay", true}, {"S.replay", true},  {"r.replay", false}, {"R.REPLAY", false},
+    std::vector<Case> cases = {
+        {"R.replay", true}, {"S.replay", false}, {"r.replay", false}, {"R.REPLAY", false},
         {"R.replay ", false}, {"R", false},      {"R.rep*", false},   {"R.replay?", false},
         {".", false},       {"..", false},       {"", false},         {"../Demos", false},
         {std::string(300, 'R'), false},
     };
+#if !defined(_WIN32)
+    // Opening a FIFO for the upload would block until a writer came; a socket or device no better.
+    ASSERT_EQ(::mkfifo((demos / "F.replay").c_str(), 0600), 0);
+    std::filesystem::create_symlink(demos / "R.replay", demos / "L.replay");
+    std::filesystem::create_directory_symlink(demos / "S.replay", demos / "D.replay");
+    std::filesystem::create_symlink(demos / "gone", demos / "G.replay");
+    cases.insert(cases.end(), {{"F.replay", false}, {"L.replay", true}, {"D.replay", false}, {"G.replay", false}});
+#endif
     for (const Case& check : cases) {
         bool found = !check.found;
         EXPECT_FALSE(platform::FindExactEntry(demos, check.name, found)) << check.name;
@@ -78,14 +94,39 @@ TEST(ReplayFiles, MovesAcrossFileSystemsCopy)
     std::filesystem::remove(to);
 }
 
-TEST(ReplayFiles, WholeFileWriteReplacesTheTargetAndLeavesNothingElse)
+TEST(ReplayFiles, WholeFileWriteLeavesTheFileUnderItsFinalNameOnly)
 {
     TempDir dir;
-    std::filesystem::path target = dir.MakeFile("t", "a longer earlier content");
-    WholeFileWrite result = WriteWholeFile(target, std::string("\0\r\n", 3));
+    const std::filesystem::path writing = dir.Path() / "w", whole = dir.Path() / "t";
+    WholeFileWrite result = WriteWholeFile(writing, whole, std::string("\0\r\n", 3));
     EXPECT_EQ(result.failedAt, WholeFileWrite::Step::Done);
-    EXPECT_EQ(ReadBytes(target), std::string("\0\r\n", 3));
+    EXPECT_EQ(ReadBytes(whole), std::string("\0\r\n", 3));
     EXPECT_EQ(Names(dir.Path()), Lines{"t"});
+
+    dir.MakeFile("w", "someone else's");
+    result = WriteWholeFile(writing, whole, "other");
+    EXPECT_EQ(result.failedAt, WholeFileWrite::Step::Create);
+    EXPECT_EQ(result.error.value(), 80);
+    EXPECT_EQ(ReadBytes(writing), "someone else's");
+    EXPECT_EQ(ReadBytes(whole), std::string("\0\r\n", 3));
+}
+
+TEST(ReplayFiles, LogTextReplacesOnlyWhatTheCodePageCannotHold)
+{
+#if defined(_WIN32)
+    const std::filesystem::path unconvertible(L"Demos\\a\xD800" L"b\xD83D\xDE00" L"c");  // a lone surrogate
+    const std::filesystem::path pair(L"\xD83D\xDE00");
+#else
+    const std::filesystem::path unconvertible("Demos/a\xFF" "b\xF0\x9F\x98\x80" "c");  // a stray byte
+    const std::filesystem::path pair("\xF0\x9F\x98\x80");
+#endif
+    // A character outside the code page becomes one "?", however many units it takes.
+    std::string converted;
+    if (platform::CodePageTextFromPath(pair, converted))
+        converted = "?";
+    EXPECT_THROW(CodePageText(unconvertible), std::system_error);
+    EXPECT_THAT(LogText(unconvertible), testing::EndsWith("a?b" + converted + "c"));
+    EXPECT_EQ(LogText(std::filesystem::path("plain")), "plain");
 }
 
 // [SECTION] Injected failures
@@ -103,6 +144,7 @@ public:
     std::optional<int> createError;
     std::optional<int> closeError;
     std::optional<int> renameError;
+    int failRenameNumber = 2;  // the first rename marks the written file whole, the second puts it in place
     std::optional<std::size_t> diskFullAfter;  // a write stores this many bytes, then fails with 112
 
     std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
@@ -131,13 +173,14 @@ public:
     }
     std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
     {
-        if (renameError)
+        if (renameError && ++renames == failRenameNumber)
             return platform::ReplayFileError(*renameError);
         return ReplayFileSystem::RenameReplacing(from, to);
     }
 
 private:
     int moves = 0;
+    int renames = 0;
 };
 
 const std::string kOldBytes = "old replay bytes";
@@ -240,14 +283,31 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
         ExpectRestored(result);
     }
     {
-        SCOPED_TRACE("move back after a failed write: the replay stays safe in the backup folder");
+        SCOPED_TRACE("move back after a failed rename: the replay stays safe in the backup folder");
         FailingFiles files;
-        files.createError = 5;
+        files.renameError = 5;
         files.failMoveNumber = 2;
         FailedRepair result = RepairWith();
-        EXPECT_EQ(result.log, (Lines{"Post result(200)", "Failed to open output path at <repaired>",
-                                     "Error moving old file back from backup folder: 5"}));
+        ASSERT_EQ(result.log.size(), 3u);
+        EXPECT_EQ(result.log[1].rfind("Failed to move repaired file into place at <repaired>: ", 0), 0u);
+        EXPECT_EQ(result.log[2], "Error moving old file back from backup folder: 5");
         EXPECT_TRUE(result.demos.empty());
         EXPECT_EQ(result.backups, Lines{"R_copy.replay"});
     }
+}
+
+TEST(RepairFailures, AnErrorThrownAfterTheBackupMoveStillBringsTheOldFileBack)
+{
+    struct ThrowingRename : FailingFiles {
+        std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
+        {
+            if (++renames == 2)
+                throw std::runtime_error("thrown after the backup move");
+            return FailingFiles::RenameReplacing(from, to);
+        }
+        int renames = 0;
+    } files;
+    FailedRepair result = RepairWith();
+    EXPECT_EQ(result.log, (Lines{"Post result(200)", "OnRepairReply failed: thrown after the backup move"}));
+    ExpectRestored(result);
 }

@@ -1,4 +1,5 @@
 // The replays-folder discovery one second after load, over temporary Documents trees.
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -126,6 +127,24 @@ TEST_F(DemosFolderTest, WithoutAGameFolderTheFailedBackupIsLoggedAndTheUserIsAsk
     EXPECT_FALSE(std::filesystem::exists(sandbox.GameFolder())) << "only one level is ever created";
     EXPECT_TRUE(DemosFolder().empty());
 }
+
+#if !defined(_WIN32)
+TEST_F(DemosFolderTest, APathTheCodePageCannotHoldIsLoggedLossilyAndTheSearchGoesOn)
+{
+    // A home folder whose name is not valid UTF-8, and no game folder in it.
+    const std::filesystem::path home = sandbox.Home() / "player\xFF";
+    std::filesystem::create_directories(home / "Documents");
+    ASSERT_EQ(::setenv("HOME", home.c_str(), 1), 0);  // the sandbox restores HOME
+
+    RunDiscovery();
+
+    const std::vector<std::string> log = host.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_THAT(log[0], testing::StartsWith("Could not create backup directory " + sandbox.Home().string() +
+                                            "/player?/Documents/"));
+    EXPECT_EQ(host.Commands(), kAskUserCommands) << "the search went on and asked the user";
+}
+#endif
 
 TEST_F(DemosFolderTest, AConfiguredFolderIsTrustedAsItStands)
 {

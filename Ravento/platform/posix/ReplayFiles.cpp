@@ -219,9 +219,10 @@ std::error_code FindExactEntry(const std::filesystem::path& folder, const std::f
     std::error_code error;
     if (IsSingleEntryName(name)) {
         struct stat status;
-        // A name too long for the file system is, like a missing one, no entry's name.
-        if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0)
-            found = true;
+        // Links are followed, so the type is that of what the name leads to. A name too long for
+        // the file system is, like a missing one or a dangling link, no entry's name.
+        if (::fstatat(folderFd, name.c_str(), &status, 0) == 0)
+            found = S_ISREG(status.st_mode);
         else if (errno != ENOENT && errno != ENAMETOOLONG)
             error = LastSystemError();
     }

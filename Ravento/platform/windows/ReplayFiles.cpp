@@ -41,6 +41,31 @@ std::error_code CheckListableFolder(const std::filesystem::path& folder)
     return error;
 }
 
+// What a reparse point leads to, opened without reading it (no access rights asked for): a
+// file on disk that is not a directory counts. A link that leads nowhere does not.
+bool LeadsToFile(const std::filesystem::path& path)
+{
+    HANDLE handle = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    bool file = ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &information) &&
+                !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    ::CloseHandle(handle);
+    return file;
+}
+
+// Directories and devices are never replay files; a reparse point counts by what it leads to.
+bool IsFileEntry(const std::filesystem::path& path, DWORD attributes)
+{
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))
+        return false;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return LeadsToFile(path);
+    return true;
+}
+
 std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to, DWORD flags)
 {
     if (!::MoveFileExW(from.c_str(), to.c_str(), flags))
@@ -80,7 +105,7 @@ std::error_code FindExactEntry(const std::filesystem::path& folder, const std::f
     }
     ::FindClose(search);
     // The lookup ignores case (and may match a short 8.3 name); the stored name must be exact.
-    found = name.native() == entry.cFileName;
+    found = name.native() == entry.cFileName && IsFileEntry(folder / name, entry.dwFileAttributes);
     return {};
 }
 

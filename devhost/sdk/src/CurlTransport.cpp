@@ -4,19 +4,21 @@
 
 #include <curl/curl.h>
 
-#include <condition_variable>
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include <fmt/format.h>
+
+#include "UploadFile.h"
 
 namespace orvane::host {
 namespace {
 
 constexpr long kConnectTimeoutSeconds = 30;
-// A transfer that moves less than one byte per second for a minute has stalled.
-constexpr long kStallSeconds = 60;
 
 void InitCurlOnce()
 {
@@ -24,17 +26,24 @@ void InitCurlOnce()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// A file part's content, read from the handle that was checked when the request was built.
+struct UploadSource {
+    std::unique_ptr<UploadFile> file;
+    std::uint64_t position = 0;
+};
+
 // One request in flight, with everything curl points into while it runs.
 struct Transfer {
     CURL* easy = curl_easy_init();
     curl_mime* form = nullptr;
     curl_slist* headers = nullptr;
     curl_slist* connectTo = nullptr;
+    std::vector<std::unique_ptr<UploadSource>> uploads;
     std::string reply;
     std::size_t maxReplyBytes = 0;
     bool replyTooLarge = false;
+    bool chunked = false;  // the final reply came in chunks
     char errorText[CURL_ERROR_SIZE] = {};
-    std::function<void(std::uint64_t, std::uint64_t)> progress;
     HttpTransport::Completion done;
 
     ~Transfer()
@@ -57,11 +66,76 @@ std::size_t ReceiveReply(char* data, std::size_t, std::size_t size, void* contex
     return size;
 }
 
-int ReportProgress(void* context, curl_off_t, curl_off_t, curl_off_t uploadTotal, curl_off_t uploaded)
+std::string LowerCase(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+// Notes how the final reply is framed, and reserves its body once its length is announced, so
+// a large body is gathered in one allocation instead of regrowing.
+std::size_t ReceiveHeader(char* data, std::size_t, std::size_t size, void* context)
 {
     auto* transfer = static_cast<Transfer*>(context);
-    transfer->progress(static_cast<std::uint64_t>(uploaded), static_cast<std::uint64_t>(uploadTotal));
-    return 0;
+    std::string line = LowerCase(std::string_view(data, size));
+    if (line.rfind("http/", 0) == 0) {
+        transfer->chunked = false;  // a new reply: an interim 100 Continue is followed by the real one
+    } else if (line.rfind("transfer-encoding:", 0) == 0) {
+        transfer->chunked = line.find("chunked") != std::string::npos;
+    } else if (line == "\r\n" || line == "\n") {
+        curl_off_t length = -1;
+        curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (length > 0 && static_cast<std::uint64_t>(length) <= transfer->maxReplyBytes)
+            transfer->reply.reserve(static_cast<std::size_t>(length));
+    }
+    return size;
+}
+
+std::size_t ReadUpload(char* buffer, std::size_t size, std::size_t count, void* context)
+{
+    auto* upload = static_cast<UploadSource*>(context);
+    std::uint64_t left = upload->file->Size() - upload->position;
+    std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(size * count, left));
+    if (wanted == 0)
+        return 0;
+    std::ptrdiff_t got = upload->file->Read(buffer, wanted);
+    if (got <= 0)
+        return CURL_READFUNC_ABORT;  // a read error, or the file shrank after its size was sent
+    upload->position += static_cast<std::uint64_t>(got);
+    return static_cast<std::size_t>(got);
+}
+
+int SeekUpload(void* context, curl_off_t offset, int origin)
+{
+    auto* upload = static_cast<UploadSource*>(context);
+    if (origin != SEEK_SET || offset < 0 || !upload->file->Seek(static_cast<std::uint64_t>(offset)))
+        return CURL_SEEKFUNC_CANTSEEK;
+    upload->position = static_cast<std::uint64_t>(offset);
+    return CURL_SEEKFUNC_OK;
+}
+
+// Returns an error text when the part cannot be built.
+std::string AddFilePart(Transfer& transfer, curl_mimepart* part, const std::string& path)
+{
+    std::string error;
+    auto upload = std::make_unique<UploadSource>();
+    upload->file = UploadFile::Open(path, error);
+    if (!upload->file)
+        return error;
+    curl_mime_data_cb(part, static_cast<curl_off_t>(upload->file->Size()), ReadUpload, SeekUpload, nullptr,
+                      upload.get());
+    curl_mime_filename(part, std::filesystem::path(path).filename().string().c_str());
+    curl_mime_type(part, "application/octet-stream");
+    transfer.uploads.push_back(std::move(upload));
+    return {};
+}
+
+std::string AddTextPart(curl_mimepart* part, const std::string& text)
+{
+    CURLcode result = curl_mime_data(part, text.data(), text.size());
+    return result == CURLE_OK ? std::string() : curl_easy_strerror(result);
 }
 
 // Returns an error text when the form cannot be built.
@@ -71,15 +145,15 @@ std::string AddForm(Transfer& transfer, const std::vector<FormField>& fields)
     for (const FormField& field : fields) {
         curl_mimepart* part = curl_mime_addpart(transfer.form);
         curl_mime_name(part, field.name.c_str());
-        CURLcode result = CURLE_OK;
+        std::string error;
         if (field.kind == FormField::kFile)
-            result = curl_mime_filedata(part, field.data.c_str());  // streamed from disk
+            error = AddFilePart(transfer, part, field.data);
         else if (field.kind == FormField::kText)
-            result = curl_mime_data(part, field.data.data(), field.data.size());
+            error = AddTextPart(part, field.data);
         else
-            return fmt::format("form field \"{}\" has unknown kind {}", field.name, field.kind);
-        if (result != CURLE_OK)
-            return fmt::format("form field \"{}\": {}", field.name, curl_easy_strerror(result));
+            error = fmt::format("unknown kind {}", field.kind);
+        if (!error.empty())
+            return fmt::format("form field \"{}\": {}", field.name, error);
     }
     curl_easy_setopt(transfer.easy, CURLOPT_MIMEPOST, transfer.form);
     return {};
@@ -99,8 +173,19 @@ void AddSecurity(Transfer& transfer, const CurlTransportOptions& options)
         curl_easy_setopt(easy, CURLOPT_CONNECT_TO, transfer.connectTo);
 }
 
+void AddLimits(Transfer& transfer, const CurlTransportOptions& options)
+{
+    CURL* easy = transfer.easy;
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, options.lowSpeedBytesPerSecond);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.lowSpeedTime.count()));
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(options.timeLimit.count()));
+    transfer.maxReplyBytes = options.maxReplyBytes;
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxReplyBytes));
+}
+
 // Returns an error text when the request cannot be built.
-std::string Prepare(Transfer& transfer, CurlRequest& request, const CurlTransportOptions& options)
+std::string Prepare(Transfer& transfer, const CurlRequest& request, const CurlTransportOptions& options)
 {
     CURL* easy = transfer.easy;
     if (easy == nullptr)
@@ -109,15 +194,13 @@ std::string Prepare(Transfer& transfer, CurlRequest& request, const CurlTranspor
     curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.errorText);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
     AddSecurity(transfer, options);
+    AddLimits(transfer, options);
 
-    transfer.maxReplyBytes = options.maxReplyBytes;
-    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxReplyBytes));
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, ReceiveReply);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, ReceiveHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
 
     for (const auto& [name, value] : request.headers)
         transfer.headers = curl_slist_append(transfer.headers, fmt::format("{}: {}", name, value).c_str());
@@ -132,14 +215,20 @@ std::string Prepare(Transfer& transfer, CurlRequest& request, const CurlTranspor
     }
     if (!request.verb.empty())
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.verb.c_str());
-
-    if (request.auxCallback) {
-        transfer.progress = std::move(request.auxCallback);
-        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, ReportProgress);
-        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
-        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    }
     return {};
+}
+
+// Whether the reply's end was announced. A body that simply ends where the connection closed
+// may have been cut short by anyone on the way, so it cannot be trusted as complete.
+bool EndIsAnnounced(const Transfer& transfer, long status)
+{
+    if (status == 204 || status == 304)
+        return true;  // these carry no body at all
+    curl_off_t length = -1;
+    curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    long version = 0;
+    curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_VERSION, &version);
+    return length >= 0 || transfer.chunked || version >= CURL_HTTP_VERSION_2_0;
 }
 
 // The completion belongs to the host; an exception from it must not end the worker thread.
@@ -156,6 +245,8 @@ void Finish(Transfer& transfer, CURLcode result)
     if (result == CURLE_OK) {
         long status = 0;
         curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
+        if (!EndIsAnnounced(transfer, status))
+            return Complete(transfer.done, 0, {}, "the reply's length was not announced; it may be cut short");
         return Complete(transfer.done, static_cast<int>(status), std::move(transfer.reply), {});
     }
     std::string reason = transfer.replyTooLarge ? fmt::format("reply larger than {} bytes", transfer.maxReplyBytes)

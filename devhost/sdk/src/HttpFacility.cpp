@@ -22,17 +22,15 @@ HttpFacility::~HttpFacility()
 
 void HttpFacility::Send(PluginSession* owner, CurlRequest request, ReplyCallable reply)
 {
+    // The host reports no upload progress. A progress callable dies here, inside the plugin's
+    // own callable where its code is surely loaded, so no transport outlives the module with it.
+    request.auxCallback = nullptr;
     std::uint64_t number = 0;
-    bool reportsProgress = static_cast<bool>(request.auxCallback);
     {
         std::lock_guard lock(mutex);
         number = ++requestsSent;
-        outstanding[number] = {owner, request.url, std::move(reply), std::move(request.auxCallback)};
+        outstanding[number] = {owner, request.url, std::move(reply)};
     }
-    // The plugin's progress callable stays here, where unloading can drop it; the transport gets
-    // one that looks it up.
-    if (reportsProgress)
-        request.auxCallback = [this, number](std::uint64_t sent, std::uint64_t total) { Progress(number, sent, total); };
     auto done = [this, number](int status, std::string body, std::string reason) {
         thread.Post([this, number, status, body = std::move(body), reason = std::move(reason)]() mutable {
             Deliver(number, status, std::move(body), reason);
@@ -56,41 +54,20 @@ void HttpFacility::Deliver(std::uint64_t number, int status, std::string body, c
         // The entry stays (emptied) until the callable has run, so Settle waits for it.
         request = std::move(found->second);
         found->second = {};
-        if (request.owner && (request.reply || request.progress))
+        if (request.owner && request.reply)
             request.owner->Enter();
     }
     if (status == 0)
         output.HostLine(fmt::format("HTTP request to {} failed: {}", request.url, reason));
-    if (request.reply || request.progress) {
-        // Both plugin callables die inside the guarded run: their code belongs to the plugin.
+    if (request.reply) {
+        // The callable dies inside the guarded run: its code belongs to the plugin.
         RunPluginCallable(request.owner,
-                          [reply = std::move(request.reply), progress = std::move(request.progress), status, &body] {
-                              if (reply)
-                                  reply(status, body.data(), body.size());
-                          },
+                          [reply = std::move(request.reply), status, &body] { reply(status, body.data(), body.size()); },
                           "reply callable");
     }
     std::lock_guard lock(mutex);
     outstanding.erase(number);
     answered.notify_all();
-}
-
-void HttpFacility::Progress(std::uint64_t number, std::uint64_t sent, std::uint64_t total)
-{
-    ProgressCallable progress;
-    PluginSession* owner = nullptr;
-    {
-        std::lock_guard lock(mutex);
-        auto found = outstanding.find(number);
-        if (found == outstanding.end() || !found->second.progress)
-            return;
-        owner = found->second.owner;
-        if (owner)
-            owner->Enter();
-        progress = found->second.progress;
-    }
-    RunPluginCallable(owner, [progress = std::move(progress), sent, total] { progress(sent, total); },
-                      "progress callable");
 }
 
 void HttpFacility::RunPluginCallable(PluginSession* owner, std::function<void()>&& callable, const char* what)
@@ -121,7 +98,6 @@ void HttpFacility::Drop(const PluginSession& owner)
         if (request.owner != &owner)
             continue;
         request.reply = nullptr;
-        request.progress = nullptr;
     }
 }
 

@@ -32,21 +32,18 @@ public:
     void Send(PluginSession* owner, CurlRequest request, ReplyCallable reply);
     std::size_t Outstanding() const;
     bool Settle(std::chrono::milliseconds timeout);
-    // The plugin's reply and progress callables are destroyed now; its replies are discarded.
+    // The plugin's reply callables are destroyed now; its replies are discarded.
     void Drop(const PluginSession& owner);
     HttpTransport& Transport() { return *transport; }
 
 private:
-    using ProgressCallable = std::function<void(std::uint64_t sent, std::uint64_t total)>;
     struct Request {
         PluginSession* owner;
         std::string url;
         ReplyCallable reply;
-        ProgressCallable progress;
     };
 
     void Deliver(std::uint64_t number, int status, std::string body, const std::string& reason);
-    void Progress(std::uint64_t number, std::uint64_t sent, std::uint64_t total);
     void RunPluginCallable(PluginSession* owner, std::function<void()>&& callable, const char* what);
 
     ConsoleOutput& output;

@@ -26,7 +26,8 @@ struct CurlRequest {
     std::map<std::string, std::string> headers;
     std::string body;
     std::vector<FormField> formFields;
-    // Upload progress, on the host's HTTP thread: bytes sent so far, bytes to send in all.
+    // Upload progress: bytes sent so far, bytes to send in all. Part of the record's layout;
+    // this host never calls it.
     std::function<void(std::uint64_t sent, std::uint64_t total)> auxCallback;
 };
 

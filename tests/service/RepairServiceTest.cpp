@@ -3,50 +3,13 @@
 
 #include <httplib.h>
 
-#include "RepairService.h"
-#include "support/TempDir.h"
+#include "ServiceFixture.h"
 
 using repairservice::RateLimiter;
-using repairservice::RepairService;
 using repairservice::ServiceOptions;
-using testing_support::TempDir;
+using service_testing::RunningService;
 
 namespace {
-
-// A service on a free loopback port with a fresh certificate, and clients that trust it.
-class RunningService {
-public:
-    explicit RunningService(ServiceOptions options = {}) : service(WithCertificate(std::move(options), dir))
-    {
-        port = service.Start(0);
-    }
-
-    httplib::Result Upload(const std::string& bytes, const std::string& partName = "file")
-    {
-        httplib::MultipartFormDataItems form = {{partName, bytes, "R.replay", "application/octet-stream"}};
-        return Client()->Post("/api/ravento", form);
-    }
-
-    std::unique_ptr<httplib::SSLClient> Client()
-    {
-        auto client = std::make_unique<httplib::SSLClient>("127.0.0.1", port);
-        client->set_ca_cert_path(certificate.c_str());
-        client->enable_server_certificate_verification(true);
-        return client;
-    }
-
-private:
-    static ServiceOptions WithCertificate(ServiceOptions options, const TempDir& dir)
-    {
-        options.tls = repairservice::MakeSelfSignedCertificate(dir.Path(), "repair.ravento.test");
-        return options;
-    }
-
-    TempDir dir;
-    RepairService service;
-    std::string certificate = (dir.Path() / "certificate.pem").string();
-    int port = 0;
-};
 
 int StatusOf(const httplib::Result& result)
 {
@@ -88,6 +51,10 @@ TEST(RepairService, RunsTheRepairCommandAndHonoursItsExitCode)
         {"exit 3", 400, nullptr},
         {"exit 1", 500, nullptr},
         {"/nonexistent/repairer", 500, nullptr},
+        // Only the standard streams reach a command: no client socket, no file of the service.
+        {"cat >/dev/null; ls /proc/$$/fd", 200, "0\n1\n2\n"},
+        // Each command leads a process group of its own.
+        {"cat >/dev/null; set -- $(cat /proc/$$/stat); test $5 -eq $$ && echo leader", 200, "leader\n"},
     };
     for (const Case& check : cases) {
         ServiceOptions options;

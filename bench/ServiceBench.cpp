@@ -1,0 +1,258 @@
+// The stand-in repair service under load, as separate client processes see it over HTTPS:
+// small uploads from 1, 4 and 16 concurrent clients (requests per second and the longest wait
+// for a usable connection), and the service's peak memory for one 100 MB upload.
+#include <benchmark/benchmark.h>
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fmt/format.h>
+
+extern char** environ;
+
+namespace {
+
+constexpr double kMegabyte = 1024.0 * 1024.0;
+
+std::filesystem::path MakeFolder()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "ravento-service-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a temporary folder");
+    return pattern;
+}
+
+// The service program on a free loopback port with a generated certificate; stopped with
+// SIGTERM and its folder removed when the object goes. The rate limit is lifted so that only
+// the service's own capacity limits the rate.
+class ServiceProcess {
+public:
+    ServiceProcess() : folder(MakeFolder())
+    {
+        std::vector<std::string> args = {RAVENTO_SERVICE_PROGRAM, "--port", "0", "--port-file",
+                                          (folder / "port").string(), "--tls-dir", (folder / "tls").string(),
+                                          "--upload-limit", "1000000000"};
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (failed != 0)
+            throw std::runtime_error("cannot start the service program");
+        for (int wait = 0; wait < 200 && port == 0; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::ifstream(folder / "port") >> port;
+        }
+        if (port == 0)
+            throw std::runtime_error("the service did not start");
+    }
+
+    ~ServiceProcess()
+    {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+        std::filesystem::remove_all(folder);
+    }
+
+    std::string Url() const { return fmt::format("https://127.0.0.1:{}/api/ravento", port); }
+    std::string Certificate() const { return (folder / "tls" / "certificate.pem").string(); }
+    const std::filesystem::path& Folder() const { return folder; }
+
+    // A "VmRSS"-style line of the service's /proc status, in bytes.
+    double Memory(const std::string& field) const
+    {
+        std::ifstream status(fmt::format("/proc/{}/status", pid));
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind(field + ":", 0) == 0)
+                return std::stod(line.substr(field.size() + 1)) * 1024.0;
+        throw std::runtime_error("no " + field + " in the service's status");
+    }
+
+    // Makes the peak figure start again from the current size.
+    void ResetPeakMemory() const { std::ofstream(fmt::format("/proc/{}/clear_refs", pid)) << "5"; }
+
+private:
+    std::filesystem::path folder;
+    pid_t pid = 0;
+    int port = 0;
+};
+
+std::size_t Discard(char*, std::size_t size, std::size_t count, void*)
+{
+    return size * count;
+}
+
+// One client: a curl handle that keeps its connection as long as the service allows.
+class Client {
+public:
+    explicit Client(const ServiceProcess& service) : easy(curl_easy_init())
+    {
+        curl_easy_setopt(easy, CURLOPT_URL, service.Url().c_str());
+        curl_easy_setopt(easy, CURLOPT_CAINFO, service.Certificate().c_str());
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, Discard);
+    }
+    ~Client()
+    {
+        curl_mime_free(form);
+        curl_easy_cleanup(easy);
+    }
+
+    void SetBytes(const std::string& bytes) { SetPart([&](curl_mimepart* part) { curl_mime_data(part, bytes.data(), bytes.size()); }); }
+    void SetFile(const std::filesystem::path& file)
+    {
+        SetPart([&](curl_mimepart* part) { curl_mime_filedata(part, file.c_str()); });
+    }
+
+    // Sends the upload; the answer's status, 0 when the transfer failed.
+    long Upload()
+    {
+        long status = 0;
+        if (curl_easy_perform(easy) == CURLE_OK)
+            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        return status;
+    }
+
+    // Microseconds until TCP connected and until TLS was ready; 0 on a reused connection.
+    curl_off_t ConnectMicroseconds() const { return Info(CURLINFO_CONNECT_TIME_T); }
+    curl_off_t ReadyMicroseconds() const { return Info(CURLINFO_APPCONNECT_TIME_T); }
+
+private:
+    template <class Fill>
+    void SetPart(Fill fill)
+    {
+        curl_mime_free(form);
+        form = curl_mime_init(easy);
+        curl_mimepart* part = curl_mime_addpart(form);
+        curl_mime_name(part, "file");
+        curl_mime_filename(part, "R.replay");
+        fill(part);
+        curl_easy_setopt(easy, CURLOPT_MIMEPOST, form);
+    }
+
+    curl_off_t Info(CURLINFO what) const
+    {
+        curl_off_t value = 0;
+        curl_easy_getinfo(easy, what, &value);
+        return value;
+    }
+
+    CURL* easy;
+    curl_mime* form = nullptr;
+};
+
+const ServiceProcess& SharedService()
+{
+    static const ServiceProcess service;
+    return service;
+}
+
+void RaiseTo(std::atomic<curl_off_t>& maximum, curl_off_t value)
+{
+    curl_off_t seen = maximum.load();
+    while (value > seen && !maximum.compare_exchange_weak(seen, value)) {
+    }
+}
+
+std::atomic<curl_off_t> longestConnect{0};
+std::atomic<curl_off_t> longestReady{0};
+
+// Each benchmark thread is one client sending a 4 KB replay per iteration.
+void SmallUploads(benchmark::State& state)
+{
+    const ServiceProcess& service = SharedService();
+    if (state.thread_index() == 0) {
+        longestConnect = 0;
+        longestReady = 0;
+    }
+    Client client(service);
+    const std::string replay(4096, 'r');
+    client.SetBytes(replay);
+    for (auto _ : state) {
+        if (client.Upload() != 200) {
+            state.SkipWithError("an upload was not answered 200");
+            break;
+        }
+        RaiseTo(longestConnect, client.ConnectMicroseconds());
+        RaiseTo(longestReady, client.ReadyMicroseconds());
+    }
+    state.counters["requests_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                          benchmark::Counter::kIsRate);
+    if (state.thread_index() == 0) {
+        state.counters["max_tcp_connect_ms"] = static_cast<double>(longestConnect.load()) / 1000.0;
+        state.counters["max_connection_ready_ms"] = static_cast<double>(longestReady.load()) / 1000.0;
+    }
+}
+BENCHMARK(SmallUploads)->Threads(1)->Threads(4)->Threads(16)->UseRealTime()->MinTime(3.0);
+
+// One 100 MB upload to a fresh service: its resident memory at the peak and afterwards, above
+// what it held when idle (after one small upload had warmed it up).
+void LargeUploadMemory(benchmark::State& state)
+{
+    const std::size_t uploadBytes = std::size_t{100} << 20;
+    ServiceProcess service;
+    const std::filesystem::path replay = service.Folder() / "large.replay";
+    {
+        std::ofstream out(replay, std::ios::binary);
+        std::string block(1 << 20, '\0');
+        for (std::size_t at = 0; at < block.size(); ++at)
+            block[at] = static_cast<char>(at * 131 % 251);
+        for (std::size_t written = 0; written < uploadBytes; written += block.size())
+            out << block;
+    }
+    Client client(service);
+    client.SetBytes("warm-up");
+    if (client.Upload() != 200)
+        return state.SkipWithError("the warm-up upload failed");
+    client.SetFile(replay);
+
+    double idle = 0, peak = 0, after = 0;
+    for (auto _ : state) {
+        idle = service.Memory("VmRSS");
+        service.ResetPeakMemory();
+        if (client.Upload() != 200)
+            return state.SkipWithError("the large upload was not answered 200");
+        peak = service.Memory("VmHWM");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        after = service.Memory("VmRSS");
+    }
+    state.counters["upload_MB"] = static_cast<double>(uploadBytes) / kMegabyte;
+    state.counters["peak_above_idle_MB"] = (peak - idle) / kMegabyte;
+    state.counters["peak_ratio"] = (peak - idle) / static_cast<double>(uploadBytes);
+    state.counters["after_above_idle_MB"] = (after - idle) / kMegabyte;
+}
+BENCHMARK(LargeUploadMemory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    curl_global_cleanup();
+    return 0;
+}

@@ -1,0 +1,73 @@
+#include "UploadReceiver.h"
+
+#include <httplib.h>
+
+#include "TemporaryFile.h"
+
+namespace repairservice {
+namespace {
+
+constexpr const char* kFilePart = "file";
+
+class Receiver {
+public:
+    // Without a file nothing is kept.
+    Receiver(TemporaryFile* file, std::size_t maxBytes) : file(file), maxBytes(maxBytes) {}
+
+    bool PartStarts(const httplib::MultipartFormData& part)
+    {
+        inFilePart = part.name == kFilePart && !sawFilePart;
+        sawFilePart = sawFilePart || inFilePart;
+        return true;
+    }
+
+    bool Bytes(const char* data, std::size_t size, bool keep)
+    {
+        received += size;
+        if (received > maxBytes) {
+            outcome = UploadOutcome::TooLarge;
+            return received - maxBytes <= kDrainedPastCap;
+        }
+        if (keep && !file->Append(data, size)) {
+            outcome = UploadOutcome::StoreFailed;
+            return false;
+        }
+        return true;
+    }
+
+    UploadOutcome Read(const httplib::Request& request, const httplib::ContentReader& reader)
+    {
+        bool complete = request.is_multipart_form_data()
+                            ? reader([this](const httplib::MultipartFormData& part) { return PartStarts(part); },
+                                     [this](const char* data, std::size_t size) { return Bytes(data, size, inFilePart && file != nullptr); })
+                            : reader([this](const char* data, std::size_t size) { return Bytes(data, size, false); });
+        if (outcome != UploadOutcome::Received)
+            return outcome;
+        if (!complete)
+            return UploadOutcome::Unreadable;
+        return sawFilePart ? UploadOutcome::Received : UploadOutcome::NoFilePart;
+    }
+
+private:
+    TemporaryFile* file;
+    const std::size_t maxBytes;
+    std::size_t received = 0;
+    bool inFilePart = false;
+    bool sawFilePart = false;
+    UploadOutcome outcome = UploadOutcome::Received;
+};
+
+} // namespace
+
+void DropUpload(const httplib::Request& request, const httplib::ContentReader& reader)
+{
+    Receiver(nullptr, 0).Read(request, reader);
+}
+
+UploadOutcome ReceiveUpload(const httplib::Request& request, const httplib::ContentReader& reader,
+                            TemporaryFile& file, std::size_t maxBytes)
+{
+    return Receiver(&file, maxBytes).Read(request, reader);
+}
+
+} // namespace repairservice

@@ -1,0 +1,113 @@
+#include "model/FaultyReplayFiles.h"
+
+namespace model_test {
+namespace {
+
+constexpr int kAccessDenied = 5;
+constexpr int kSharingViolation = 32;
+constexpr int kDiskFull = 112;
+
+std::error_code Error(int windowsCode)
+{
+    return platform::ReplayFileError(windowsCode);
+}
+
+} // namespace
+
+FaultyReplayFiles::FaultyReplayFiles()
+{
+    platform::InstallReplayFileSystem(this);
+}
+
+FaultyReplayFiles::~FaultyReplayFiles()
+{
+    platform::InstallReplayFileSystem(nullptr);
+}
+
+void FaultyReplayFiles::Plan(Fault fault, int crashAfterOperations)
+{
+    planned = fault;
+    crashAfter = crashAfterOperations;
+    operations = 0;
+    moves = 0;
+    renames = 0;
+    faultFired = false;
+    crashed = false;
+}
+
+bool FaultyReplayFiles::Alive()
+{
+    if (crashAfter >= 0 && operations++ >= crashAfter)
+        crashed = true;
+    return !crashed;
+}
+
+bool FaultyReplayFiles::Fires(Fault candidate)
+{
+    if (planned != candidate || faultFired)
+        return false;
+    faultFired = true;
+    return true;
+}
+
+std::error_code FaultyReplayFiles::MoveWithoutReplace(const std::filesystem::path& from,
+                                                      const std::filesystem::path& to)
+{
+    if (!Alive())
+        return Error(kAccessDenied);
+    if (++moves == 1 && Fires(Fault::MoveDenied))
+        return Error(kAccessDenied);
+    if (moves == 1 && Fires(Fault::FileLocked))
+        return Error(kSharingViolation);
+    return ReplayFileSystem::MoveWithoutReplace(from, to);
+}
+
+std::error_code FaultyReplayFiles::CreateNewFile(const std::filesystem::path& file, platform::FileHandle& handle)
+{
+    if (!Alive())
+        return Error(kAccessDenied);
+    if (Fires(Fault::CreateDenied))
+        return Error(kAccessDenied);
+    return ReplayFileSystem::CreateNewFile(file, handle);
+}
+
+std::error_code FaultyReplayFiles::Write(platform::FileHandle handle, std::string_view bytes)
+{
+    // The write a crash or a full disk interrupts still stores its first half.
+    const bool diesNow = !crashed && !Alive();
+    if (crashed && !diesNow)
+        return Error(kDiskFull);
+    if (diesNow || Fires(Fault::DiskFullMidWrite)) {
+        ReplayFileSystem::Write(handle, bytes.substr(0, bytes.size() / 2));
+        return Error(kDiskFull);
+    }
+    return ReplayFileSystem::Write(handle, bytes);
+}
+
+std::error_code FaultyReplayFiles::Close(platform::FileHandle handle)
+{
+    // A dead process's handles close with it; the release changes nothing a listing shows.
+    std::error_code error = ReplayFileSystem::Close(handle);
+    if (crashed || !Alive() || Fires(Fault::FlushFails))
+        return Error(kDiskFull);
+    return error;
+}
+
+std::error_code FaultyReplayFiles::RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (!Alive())
+        return Error(kAccessDenied);
+    ++renames;
+    if ((renames == 1 && Fires(Fault::MarkWholeDenied)) || (renames == 2 && Fires(Fault::RenameDenied)))
+        return Error(kAccessDenied);
+    return ReplayFileSystem::RenameReplacing(from, to);
+}
+
+std::error_code FaultyReplayFiles::RemoveFile(const std::filesystem::path& file)
+{
+    if (!Alive())
+        return Error(kAccessDenied);
+    return ReplayFileSystem::RemoveFile(file);
+}
+
+} // namespace model_test

@@ -1,0 +1,386 @@
+// Long random runs of the real plugin (plays, answers of every kind, folder changes through the
+// panel) with faults injected through the file seam and crashes at every step of a repair,
+// checking after each step what a player relies on: no replay is ever lost or unlisted, a
+// repaired file is exactly what the service sent, nothing outside the replays and backup
+// folders is touched, and no exception reaches the host.
+#include <gtest/gtest.h>
+#include <imgui.h>
+
+#include <cstdint>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "TemporaryFiles.h"
+#include "model/FaultyReplayFiles.h"
+#include "pipeline/PipelineFixture.h"
+#include "support/DocumentsSandbox.h"
+
+namespace model_test {
+namespace {
+
+using testing_support::DocumentsSandbox;
+using testing_support::PipelineFixture;
+using testing_support::ReadBytes;
+
+// Fewer under Wine, where every file operation costs far more.
+#if defined(_WIN32)
+constexpr int kSeedCount = 6;
+constexpr int kStepsPerSeed = 150;
+constexpr std::size_t kHugeBody = std::size_t{1} << 20;
+#else
+constexpr int kSeedCount = 20;
+constexpr int kStepsPerSeed = 300;
+constexpr std::size_t kHugeBody = std::size_t{2} << 20;
+#endif
+constexpr std::uint32_t kSeeds[20] = {1,     7,     42,    99,    1234,  2025,  31337, 4242,  65535, 8675309,
+                                      11111, 22222, 33333, 44444, 55555, 66666, 77777, 88888, 99999, 123456};
+// Steps of a 200 answer through the seam: create, write, flush and close, mark whole, move,
+// rename into place.
+constexpr int kRepairSteps = 6;
+
+struct Totals {
+    int seeds = 0;
+    int steps = 0;
+    int crashes = 0;
+    int faults = 0;
+    int plays = 0;
+    int replies = 0;
+};
+
+struct Replay {
+    std::string id;
+    std::string original;
+    std::set<std::string> sentBodies;  // every body a 200 for it carried
+};
+
+// What the panel's entry holds; it lives as long as the module, across loads and seeds.
+std::string panelText;
+
+std::string Utf8(const std::filesystem::path& path)
+{
+    std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+bool IsTemporary(const std::filesystem::path& file)
+{
+    return IsTemporaryName(file.filename());
+}
+
+class Model {
+public:
+    Model(std::uint32_t seed, Totals& totals) : random(seed), totals(totals)
+    {
+        replaysFolders = {world.demos, world.dir.MakeFolder("TAGame/DemosB")};
+        world.dir.MakeFile("outside.txt", "not the plugin's");
+        world.dir.MakeFile("TAGame/TAGame.ini", "settings");
+        outsideBefore = Outside();
+        for (int i = 0; i < 3; ++i)
+            AddReplay();
+    }
+
+    void Run(int steps)
+    {
+        for (int step = 0; step < steps && !testing::Test::HasFatalFailure(); ++step) {
+            SCOPED_TRACE("step " + std::to_string(step));
+            Step();
+            CheckInvariants();
+            ++totals.steps;
+        }
+    }
+
+private:
+    // [SECTION] Actions
+
+    void Step()
+    {
+        const int roll = Below(100);
+        if (roll < 15)
+            AddReplay();
+        else if (roll < 45)
+            Play();
+        else if (roll < 92)
+            Answer();
+        else
+            ChangeFolderThroughPanel();
+    }
+
+    std::string AddReplay()
+    {
+        const std::string id = NewId();
+        std::string bytes = RandomBytes(Below(4) == 0 ? 0 : 1 + Below(3000));
+        world.dir.MakeFile(std::filesystem::relative(current / (id + ".replay"), world.dir.Path()), bytes);
+        replays[id] = {id, bytes, {}};
+        return id;
+    }
+
+    void Play()
+    {
+        if (replays.empty())
+            return;
+        auto it = replays.begin();
+        std::advance(it, Below(static_cast<int>(replays.size())));
+        const std::size_t before = world.Recorder().Requests().size();
+        world.Play(it->first);
+        ++totals.plays;
+        if (world.Recorder().Requests().size() > before)
+            pendingIds.push_back(it->first);
+    }
+
+    void Answer()
+    {
+        if (pendingIds.empty())
+            return Play();
+        const std::string id = pendingIds.front();
+        pendingIds.pop_front();
+        int status = 0;
+        std::string body;
+        PickAnswer(status, body);
+        if (status == 200)
+            replays[id].sentBodies.insert(body);
+
+        const bool crash = status == 200 && Below(8) == 0;
+        const int crashAfter = crash ? totals.crashes % (kRepairSteps + 1) : -1;
+        const Fault fault = crash || Below(3) != 0 ? Fault::None : static_cast<Fault>(1 + Below(kFaultKinds - 1));
+        files.Plan(fault, crashAfter);
+        std::filesystem::path vanished = crash || fault != Fault::None ? std::filesystem::path() : MaybeVanish();
+
+        world.Answer(status, body);
+        ++totals.replies;
+        if (!vanished.empty())
+            std::filesystem::rename(world.dir.Path() / "vanished", vanished);
+        totals.faults += files.FaultFired() || !vanished.empty();
+        if (crash) {
+            ++totals.crashes;
+            RestartAfterCrash();
+        }
+    }
+
+    void PickAnswer(int& status, std::string& body)
+    {
+        switch (Below(10)) {
+        case 0: status = 400; body = "cannot repair"; break;
+        case 1: status = 429; break;
+        case 2: status = 500; body = "internal error"; break;
+        case 3: status = 0; break;  // the transfer failed
+        case 4: status = 0; body = RandomBytes(100); break;  // cut short: the host reports 0
+        case 5: status = 200; body = RandomBytes(Below(3) == 0 ? kHugeBody : 0); break;
+        default: status = 200; body = RandomBytes(1 + Below(5000)); break;
+        }
+    }
+
+    // The backup or the replays folder goes away between the upload and the answer.
+    std::filesystem::path MaybeVanish()
+    {
+        const int roll = Below(24);
+        std::filesystem::path folder = roll == 0 ? world.backups : roll == 1 ? current : std::filesystem::path();
+        if (!folder.empty())
+            std::filesystem::rename(folder, world.dir.Path() / "vanished");
+        return folder;
+    }
+
+    // The process died part way through a 200 answer: a fresh plugin load in the same folders,
+    // the folder set again, and the first answer of the load settles what the crash left.
+    void RestartAfterCrash()
+    {
+        world.Reload();
+        files.Restart();
+        pendingIds.clear();
+        EXPECT_TRUE(panelKnowsFolder ? SetFolderThroughPanel(current) : SetFolderByVariable(current));
+        CheckOriginalsKept();  // listing may wait for the settling below
+
+        auto playable = std::find_if(replays.begin(), replays.end(), [&](const auto& replay) {
+            return std::filesystem::exists(current / (replay.first + ".replay"));
+        });
+        world.Play(playable == replays.end() ? AddReplay() : playable->first);
+        ++totals.plays;
+        world.Answer(500, "busy");
+        ++totals.replies;
+        for (const std::filesystem::path& folder : replaysFolders)
+            for (const auto& entry : std::filesystem::directory_iterator(folder))
+                EXPECT_FALSE(IsTemporary(entry.path())) << "left after a reload: " << entry.path();
+    }
+
+    void ChangeFolderThroughPanel()
+    {
+        const std::filesystem::path target = replaysFolders[Below(2)];
+        if (Below(6) == 0)
+            SetFolderThroughPanel(target.parent_path() / "NoSuchFolder", false);
+        else if (SetFolderThroughPanel(target))
+            current = target;
+    }
+
+    // [SECTION] Folder settings
+
+    bool SetFolderByVariable(const std::filesystem::path& folder)
+    {
+        world.Plugin().cvarManager->getCvar(kDemosFolderVariable).setValue(Utf8(folder));
+        world.Host().Advance(1.0);
+        return world.Plugin().demosFolder.Get() == folder;
+    }
+
+    // Edits the entry from what it holds to the folder's text and clicks "Check". A rate-limit
+    // notice hides the entry; then nothing is typed and false comes back.
+    bool SetFolderThroughPanel(const std::filesystem::path& folder, bool valid = true)
+    {
+        world.Host().Advance(1.0);  // discovery runs first on a fresh load
+        if (world.Plugin().rateLimitHit)
+            return false;
+        if (!world.Host().IsWindowOpen())
+            world.Host().ExecuteCommand("togglemenu Ravento");
+        world.Host().RunFrames(3);  // a window just opened sizes itself over its first frames
+        const std::string target = Utf8(folder);
+        std::size_t keep = 0;
+        while (keep < panelText.size() && keep < target.size() && panelText[keep] == target[keep])
+            ++keep;
+        if (!world.Host().TypeText(""))
+            return false;
+        for (std::size_t i = keep; i < panelText.size(); ++i) {  // folder names here are ASCII
+            world.Host().QueueKey(ImGuiKey_Backspace, true);
+            world.Host().QueueKey(ImGuiKey_Backspace, false);
+        }
+        world.Host().RunFrames(static_cast<int>(2 * (panelText.size() - keep) + 1));
+        EXPECT_TRUE(world.Host().TypeText(target.substr(keep)));
+        panelText = target;
+        EXPECT_TRUE(world.Host().Click("Check"));
+        world.Host().RunGameWork();
+        world.Host().RunGameWork();
+        const bool changed = world.Plugin().demosFolder.Get() == folder;
+        EXPECT_EQ(changed, valid) << "the panel did not take " << target;
+        panelKnowsFolder = true;
+        return changed;
+    }
+
+    // [SECTION] Checks
+
+    void CheckInvariants()
+    {
+        CheckOriginalsKept();
+        for (const auto& [id, replay] : replays) {
+            bool listed = false;
+            for (const std::filesystem::path& folder : replaysFolders) {
+                listed = listed || std::filesystem::exists(folder / (id + ".replay"));
+                std::filesystem::path fixed = folder / (id + "_fixed.replay");
+                if (!std::filesystem::exists(fixed))
+                    continue;
+                listed = true;
+                bool known = Holds(fixed, replay.original);
+                for (auto body = replay.sentBodies.begin(); !known && body != replay.sentBodies.end(); ++body)
+                    known = Holds(fixed, *body);
+                EXPECT_TRUE(known) << fixed << " holds neither the replay nor a body the service sent";
+            }
+            EXPECT_TRUE(listed) << id << " is listed under neither of its names";
+        }
+        for (const std::filesystem::path& folder : replaysFolders)
+            for (const auto& entry : std::filesystem::directory_iterator(folder))
+                EXPECT_FALSE(IsTemporary(entry.path())) << "left behind: " << entry.path();
+        EXPECT_EQ(Outside(), outsideBefore) << "something outside the replays and backup folders changed";
+        for (const std::string& line : world.HostLines())
+            EXPECT_EQ(line.find(" threw"), std::string::npos) << line;
+        for (const std::string& line : world.Log())
+            EXPECT_EQ(line.find(" failed: "), std::string::npos) << line;
+    }
+
+    // Every replay's own bytes are somewhere the player can find them.
+    void CheckOriginalsKept()
+    {
+        for (const auto& [id, replay] : replays) {
+            bool kept = Holds(world.backups / (id + "_copy.replay"), replay.original);
+            for (const std::filesystem::path& folder : replaysFolders) {
+                kept = kept || Holds(folder / (id + ".replay"), replay.original) ||
+                       Holds(folder / (id + "_fixed.replay"), replay.original);
+            }
+            EXPECT_TRUE(kept) << "the bytes of " << id << " are lost";
+        }
+    }
+
+    // Whether file holds exactly bytes; the size is compared first, so large files are read
+    // only when they may match.
+    static bool Holds(const std::filesystem::path& file, const std::string& bytes)
+    {
+        std::error_code error;
+        std::uintmax_t size = std::filesystem::file_size(file, error);
+        return !error && size == bytes.size() && ReadBytes(file) == bytes;
+    }
+
+    // Every file and folder of the tree except the replays and backup folders, with contents.
+    std::map<std::string, std::string> Outside() const
+    {
+        std::map<std::string, std::string> seen;
+        auto it = std::filesystem::recursive_directory_iterator(world.dir.Path());
+        for (; it != std::filesystem::recursive_directory_iterator(); ++it) {
+            const std::filesystem::path& path = it->path();
+            bool ours = path == world.backups;
+            for (const std::filesystem::path& folder : replaysFolders)
+                ours = ours || path == folder;
+            if (ours) {
+                it.disable_recursion_pending();
+                continue;
+            }
+            seen[Utf8(path)] = it->is_directory() ? "<folder>" : ReadBytes(path);
+        }
+        return seen;
+    }
+
+    // [SECTION] Randomness
+
+    int Below(int bound) { return std::uniform_int_distribution<int>(0, bound - 1)(random); }
+
+    std::string RandomBytes(std::size_t size)
+    {
+        std::string bytes(size, '\0');
+        for (std::size_t at = 0; at < size; at += 4) {
+            const std::uint32_t word = static_cast<std::uint32_t>(random());
+            std::memcpy(bytes.data() + at, &word, std::min<std::size_t>(4, size - at));
+        }
+        return bytes;
+    }
+
+    // Short ids, and now and then one as long as a name can carry with "_fixed.replay".
+    std::string NewId()
+    {
+        std::string id = "r" + std::to_string(nextId++);
+        if (Below(8) == 0)
+            id += std::string(242 - id.size(), 'x');
+        return id;
+    }
+
+    std::mt19937 random;
+    Totals& totals;
+    DocumentsSandbox documents;  // discovery on a fresh load searches here, not the real home
+    PipelineFixture world;
+    FaultyReplayFiles files;
+    std::vector<std::filesystem::path> replaysFolders;
+    std::filesystem::path current = world.demos;
+    std::map<std::string, Replay> replays;
+    std::deque<std::string> pendingIds;  // the replay each outstanding request uploads, oldest first
+    std::map<std::string, std::string> outsideBefore;
+    bool panelKnowsFolder = false;
+    int nextId = 0;
+};
+
+TEST(ReliabilityModel, RandomRunsWithFaultsAndCrashesNeverLoseOrUnlistAReplay)
+{
+    Totals totals;
+    for (int i = 0; i < kSeedCount && !HasFatalFailure(); ++i) {
+        SCOPED_TRACE("seed " + std::to_string(kSeeds[i]));
+        Model model(kSeeds[i], totals);
+        model.Run(kStepsPerSeed);
+        ++totals.seeds;
+    }
+    EXPECT_EQ(totals.steps, kSeedCount * kStepsPerSeed);
+    EXPECT_GE(totals.crashes, kRepairSteps + 1) << "every crash point at least once";
+    EXPECT_GT(totals.faults, 0);
+    std::printf("[reliability] model-test: seeds=%d steps=%d crashes=%d faults=%d plays=%d replies=%d\n",
+                totals.seeds, totals.steps, totals.crashes, totals.faults, totals.plays, totals.replies);
+}
+
+} // namespace
+} // namespace model_test

@@ -1,0 +1,214 @@
+// The service against clients and repair commands that break the rules: bodies over the cap in
+// any framing, clients that trickle or vanish, and commands that never end.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "ServiceFixture.h"
+#include "support/CommandRun.h"
+
+using repairservice::ServiceOptions;
+using service_testing::Eventually;
+using service_testing::FormBody;
+using service_testing::kFormType;
+using service_testing::LiveProcessesInGroup;
+using service_testing::OpenFilesIn;
+using service_testing::RawConnection;
+using service_testing::RunningService;
+using testing_support::TempDir;
+using namespace std::chrono_literals;
+
+namespace {
+
+int StatusOf(const httplib::Result& result)
+{
+    return result ? result->status : -1;
+}
+
+bool Logged(RunningService& service, const std::string& text)
+{
+    for (const std::string& line : service.Log())
+        if (line.find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
+// Sends body chunked, so that no length announces its size; reports how much went out.
+httplib::Result PostChunked(RunningService& service, const std::string& body, std::size_t* sent = nullptr)
+{
+    auto client = service.Client();
+    return client->Post(
+        "/api/ravento",
+        [&body, sent](std::size_t offset, httplib::DataSink& sink) {
+            std::size_t piece = std::min<std::size_t>(body.size() - offset, 64 * 1024);
+            if (!sink.write(body.data() + offset, piece))
+                return false;
+            if (sent != nullptr)
+                *sent = offset + piece;
+            if (offset + piece == body.size())
+                sink.done();
+            return true;
+        },
+        kFormType);
+}
+
+// Connections that each send one more byte every 250 ms, as a client trickling a request does,
+// until the service ends them or the object goes.
+class Tricklers {
+public:
+    Tricklers(int port, int count, bool tls, const std::string& opening)
+    {
+        for (int at = 0; at < count; ++at) {
+            connections.push_back(std::make_unique<RawConnection>(port, tls));
+            EXPECT_TRUE(connections.back()->Connected());
+        }
+        trickling = std::thread([this, opening] {
+            std::vector<bool> alive(connections.size(), true);
+            for (std::size_t byte = 0; !stopping; ++byte) {
+                for (std::size_t at = 0; at < connections.size(); ++at) {
+                    if (alive[at] && !connections[at]->Send(std::string(1, byte < opening.size() ? opening[byte] : 'a'))) {
+                        alive[at] = false;
+                        ++ended;
+                    }
+                }
+                std::this_thread::sleep_for(250ms);
+            }
+        });
+    }
+    ~Tricklers()
+    {
+        stopping = true;
+        trickling.join();
+    }
+
+    int Ended() const { return ended; }
+
+private:
+    std::vector<std::unique_ptr<RawConnection>> connections;
+    std::atomic<bool> stopping{false};
+    std::atomic<int> ended{0};
+    std::thread trickling;
+};
+
+httplib::Result PatientUpload(RunningService& service)
+{
+    auto client = service.Client();
+    client->set_connection_timeout(10s);
+    client->set_read_timeout(10s);
+    client->set_write_timeout(10s);
+    httplib::MultipartFormDataItems form = {{"file", "replay", "R.replay", "application/octet-stream"}};
+    return client->Post("/api/ravento", form);
+}
+
+} // namespace
+
+TEST(HostileClients, TheCapHoldsForChunkedUploadsAndReadingStopsThere)
+{
+    ServiceOptions options;
+    options.maxUploadBytes = 1000;
+    options.uploadLimit = 100;
+    RunningService service(options);
+
+    httplib::Result small = PostChunked(service, FormBody(std::string(1000, 's')));
+    ASSERT_EQ(StatusOf(small), 200);
+    EXPECT_EQ(small->body, std::string(1000, 's'));
+    EXPECT_EQ(StatusOf(PostChunked(service, FormBody(std::string(500000, 'x')))), 413);
+
+    // A body far beyond what the service drains: it answers 413 and cuts the connection, so the
+    // client cannot push the rest.
+    const std::string endless = FormBody(std::string(std::size_t{256} << 20, 'x'));
+    std::size_t sent = 0;
+    PostChunked(service, endless, &sent);
+    EXPECT_LT(sent, std::size_t{64} << 20);
+    EXPECT_TRUE(Logged(service, "-> 413 (chunked in"));
+}
+
+TEST(HostileClients, TwelveTricklingClientsDoNotKeepAnHonestUploadWaiting)
+{
+    RunningService service;
+    Tricklers tricklers(service.Port(), 12, true, "POST /api/ravento HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ");
+    EXPECT_EQ(StatusOf(PatientUpload(service)), 200);
+    EXPECT_EQ(tricklers.Ended(), 0);
+    // Stopping does not wait for the tricklers to finish their requests.
+    service.Stop();
+}
+
+TEST(HostileClients, ConnectionsThatMissTheRequestDeadlineAreCut)
+{
+    // Few workers, so that every one is taken by a client that never finishes its handshake.
+    ServiceOptions options;
+    options.workerThreads = 4;
+    options.requestTimeout = 1s;
+    RunningService service(options);
+    Tricklers tricklers(service.Port(), 12, false, std::string("\x16\x03\x01\x40\x00", 5));
+    std::this_thread::sleep_for(200ms);  // the tricklers queue first
+    EXPECT_EQ(StatusOf(PatientUpload(service)), 200);
+    EXPECT_TRUE(Eventually([&] { return tricklers.Ended() == 12; }));
+}
+
+TEST(HostileClients, ARepairCommandThatOutlivesItsTimeoutIsKilledWithItsGroup)
+{
+    TempDir dir;
+    const std::filesystem::path groupFile = dir.Path() / "group";
+    ServiceOptions options;
+    options.repairTimeout = 1s;
+    options.repairCommand = fmt::format("echo $$ > {}; sleep 600 & sleep 600", groupFile.string());
+    RunningService service(options);
+
+    EXPECT_EQ(StatusOf(service.Upload("replay")), 500);
+    const pid_t group = std::stoi(testing_support::ReadText(groupFile));
+    EXPECT_TRUE(Eventually([&] { return LiveProcessesInGroup(group).empty(); }));
+    EXPECT_TRUE(Logged(service, "-> 500 (")) << "no line for the answer";
+    EXPECT_TRUE(Logged(service, "did not finish within 1 seconds")) << "no reason in the log";
+}
+
+TEST(HostileClients, NoUploadFileOutlivesItsRequestWhateverTheOutcome)
+{
+    TempDir scratch;
+    ServiceOptions options;
+    options.temporaryFolder = scratch.Path();
+    options.maxUploadBytes = 100000;
+    options.uploadLimit = 100;
+    options.repairTimeout = 1s;
+    options.repairCommand = "read -r what; case $what in fail) exit 1;; bad) exit 3;; hang) sleep 600;; *) cat;; esac";
+    RunningService service(options);
+    auto noneLeft = [&] { return OpenFilesIn(scratch.Path()) == 0 && std::filesystem::is_empty(scratch.Path()); };
+
+    const struct {
+        const char* what;
+        std::function<int()> send;
+        int status;
+    } outcomes[] = {
+        {"repaired", [&] { return StatusOf(service.Upload("ok\nreplay")); }, 200},
+        {"cannot be repaired", [&] { return StatusOf(service.Upload("bad\n")); }, 400},
+        {"command failed", [&] { return StatusOf(service.Upload("fail\n")); }, 500},
+        {"command timed out", [&] { return StatusOf(service.Upload("hang\n")); }, 500},
+        {"no file part", [&] { return StatusOf(service.Upload("ok\n", "other")); }, 400},
+        {"over the cap", [&] { return StatusOf(PostChunked(service, FormBody(std::string(200000, 'x')))); }, 413},
+        {"client vanished mid-body",
+         [&] {
+             RawConnection client(service.Port(), true);
+             client.Send(fmt::format("POST /api/ravento HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: {}\r\n"
+                                     "Content-Length: 50000\r\n\r\n{}",
+                                     kFormType, FormBody(std::string(20000, 'v')).substr(0, 10000)));
+             return 0;
+         },
+         0},
+    };
+    for (const auto& outcome : outcomes) {
+        EXPECT_EQ(outcome.send(), outcome.status) << outcome.what;
+        EXPECT_TRUE(Eventually(noneLeft)) << "a file is left after: " << outcome.what;
+    }
+
+    // While a command runs its upload is open (so the check above can see one), and stopping
+    // the service closes it.
+    auto hanging = std::async(std::launch::async, [&] { return StatusOf(service.Upload("hang\n")); });
+    EXPECT_TRUE(Eventually([&] { return OpenFilesIn(scratch.Path()) > 0; }));
+    service.Stop();
+    EXPECT_NE(hanging.get(), 200);
+    EXPECT_TRUE(noneLeft());
+}
