@@ -8,12 +8,14 @@ packages=(
   libfmt-dev libcli11-dev libimgui-dev libstb-dev
   libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl ca-certificates
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  # the benchmarks: the target checker, and curl's command line as the upload floor
-  python3 curl
+  # the benchmarks: curl's command line is the upload floor (python3, below, runs the target checker)
+  curl
   # the GUI development host and its screenshots
   libglfw3-dev libgl-dev libgl1-mesa-dri xvfb xauth
   # the Windows target: cross compiler, Wine, and apt-get source for Dear ImGui
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 dpkg-dev
+  # the fuzz targets (clang's libFuzzer and sanitizer runtimes) and the reliability report
+  clang libclang-rt-14-dev python3
   # the Windows tests under a second ANSI code page (932) need the Japanese locale source
   locales
 )

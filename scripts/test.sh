@@ -4,7 +4,8 @@
 # and UndefinedBehaviorSanitizer, and the Windows x64 build with its tests run under Wine
 # (twice: under the ANSI code pages 1252 and 932).
 # Every configuration runs even when an earlier one fails; the exit status is non-zero if any
-# step failed. The last line sums up the tests of all three.
+# step failed. After them every fuzz target runs briefly (scripts/fuzz.sh), and docs/reliability.md
+# is written from the logs of the run. The last line sums up the tests of every configuration.
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
@@ -25,13 +26,21 @@ count_summary() {
     fi
 }
 
+# The file a test run's "[reliability] NAME: key=value ..." lines go to, which
+# scripts/reliability-report.py turns into docs/reliability.md. Wine sees the Linux root as Z:.
+reliability_log() {
+    local file="$PWD/build/reliability/$1.txt"
+    [[ $1 == windows* ]] && file="Z:$file"
+    echo "$file"
+}
+
 # test_preset NAME PRESET: runs the tests of PRESET's build, reported under NAME.
 test_preset() {
     local name=$1 preset=$2
     local log="build/ctest-$name.log"
     echo "=== $name: test"
     # The test presets run two tests at a time and stop any test that hangs.
-    ctest --preset "$preset" 2>&1 | tee "$log"
+    RAVENTO_RELIABILITY_LOG=$(reliability_log "$name") ctest --preset "$preset" 2>&1 | tee "$log"
     local status=${PIPESTATUS[0]}
     local summary
     summary=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log" | tail -n 1)
@@ -60,6 +69,7 @@ run_preset() {
 }
 
 mkdir -p build
+rm -rf build/reliability && mkdir -p build/reliability
 run_preset dev
 run_preset dev-asan
 run_preset dev-tsan
@@ -72,6 +82,9 @@ fi
 for prefix in build/windows/wineprefix build/windows/wineprefix-cp932; do
     WINEPREFIX="$PWD/$prefix" wineserver -k 2>/dev/null || true
 done
+echo "=== fuzz"
+bash scripts/fuzz.sh || failed_steps+=("fuzz")
+python3 scripts/reliability-report.py || failed_steps+=("reliability report")
 
 echo
 echo "=== summary"

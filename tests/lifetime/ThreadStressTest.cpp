@@ -4,7 +4,6 @@
 // checks that each play was sent once and each reply was handled once.
 #include <atomic>
 #include <chrono>
-#include <iostream>
 #include <string>
 #include <thread>
 
@@ -12,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "pipeline/PipelineFixture.h"
+#include "support/ReliabilityLog.h"
 
 using namespace std::chrono_literals;
 using testing_support::PipelineFixture;
@@ -81,6 +81,6 @@ TEST(ThreadStressTest, GameUiAndHttpThreadsWorkOnThePluginAtOnce)
     EXPECT_EQ(fixture.Recorder().Requests().size(), static_cast<std::size_t>(plays)) << "every play was sent once";
     EXPECT_EQ(replies, plays);
     EXPECT_GT(checks, 0);
-    std::cout << fmt::format("[reliability] tsan-stress: rounds={} plays={} replies={} frames={}\n", kRounds, plays,
-                             replies, frames);
+    ReportReliability("tsan-stress",
+                      fmt::format("rounds={} plays={} replies={} frames={}", kRounds, plays, replies, frames));
 }

@@ -2,6 +2,7 @@
 // 200 of tens of megabytes, the parent kills it at moments spread over the write (by how much of
 // the temporary file is there), the flush and the renames, then checks the replay is still there
 // and the next load leaves no temporary file.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -9,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -19,6 +19,7 @@
 #include "orvane/host/RecordingTransport.h"
 #include "pipeline/PipelineFixture.h"
 #include "support/PluginHost.h"
+#include "support/ReliabilityLog.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -166,6 +167,6 @@ TEST(KillDuringRepair, TheReplayStaysAndTheNextLoadLeavesNoTemporaryFile)
         repaired += fixed;
     }
     EXPECT_GT(partWay, 0) << "no kill landed while the repaired bytes were being written";
-    std::printf("[reliability] kill-test: rounds=%zu killed-mid-write=%d repaired-before-kill-or-settled=%d\n",
-                rounds.size(), partWay, repaired);
+    ReportReliability("kill-test", fmt::format("rounds={} killed-mid-write={} repaired-before-kill-or-settled={}",
+                                               rounds.size(), partWay, repaired));
 }

@@ -3,12 +3,12 @@
 // checking after each step what a player relies on: no replay is ever lost or unlisted, a
 // repaired file is exactly what the service sent, nothing outside the replays and backup
 // folders is touched, and no exception reaches the host.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <imgui.h>
 
 #include <cstdint>
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -21,6 +21,7 @@
 #include "model/FaultyReplayFiles.h"
 #include "pipeline/PipelineFixture.h"
 #include "support/DocumentsSandbox.h"
+#include "support/ReliabilityLog.h"
 
 namespace model_test {
 namespace {
@@ -378,8 +379,9 @@ TEST(ReliabilityModel, RandomRunsWithFaultsAndCrashesNeverLoseOrUnlistAReplay)
     EXPECT_EQ(totals.steps, kSeedCount * kStepsPerSeed);
     EXPECT_GE(totals.crashes, kRepairSteps + 1) << "every crash point at least once";
     EXPECT_GT(totals.faults, 0);
-    std::printf("[reliability] model-test: seeds=%d steps=%d crashes=%d faults=%d plays=%d replies=%d\n",
-                totals.seeds, totals.steps, totals.crashes, totals.faults, totals.plays, totals.replies);
+    ReportReliability("model-test", fmt::format("seeds={} steps={} crashes={} faults={} plays={} replies={}",
+                                                totals.seeds, totals.steps, totals.crashes, totals.faults,
+                                                totals.plays, totals.replies));
 }
 
 } // namespace

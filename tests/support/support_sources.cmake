@@ -5,5 +5,6 @@ target_sources(test_support PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/CommandRun.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DocumentsSandbox.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PluginHost.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ReliabilityLog.cpp
 )
 target_link_libraries(test_support PUBLIC ravento_core)

@@ -1,0 +1,179 @@
+// The stand-in repair service's request and upload handling, over its real HTTPS port. An input
+// is either raw bytes sent as the whole request, or the parts of a well-formed upload. Every
+// request gets a well-formed answer or a closed connection, the service keeps serving, and an
+// upload is answered as promised: its bytes back unchanged (no repair command), 400 for an empty
+// or missing part "file", 413 past the size limit.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <sys/time.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <fmt/format.h>
+#include <fuzzer/FuzzedDataProvider.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include "FuzzCheck.h"
+#include "RepairService.h"
+#include "support/TempDir.h"
+
+namespace {
+
+constexpr std::size_t kMaxUploadBytes = 4096;
+constexpr char kBoundary[] = "----ravento-fuzz-7d1c3b";
+
+struct Service {
+    Service() : service(Options(dir)) { port = service.Start(0); }
+
+    static repairservice::ServiceOptions Options(const testing_support::TempDir& dir)
+    {
+        repairservice::ServiceOptions options;
+        options.tls = repairservice::MakeSelfSignedCertificate(dir.Path(), "repair.ravento.test");
+        options.uploadLimit = SIZE_MAX;  // the rate limit would answer every later input with 429
+        options.maxUploadBytes = kMaxUploadBytes;
+        return options;
+    }
+
+    testing_support::TempDir dir;
+    repairservice::RepairService service;
+    int port = 0;
+};
+
+Service& TheService()
+{
+    static Service service;
+    return service;
+}
+
+// Sends request over one TLS connection, ends the sending side and returns everything the
+// service answers until it closes.
+std::string Exchange(const std::string& request)
+{
+    static SSL_CTX* context = [] {
+        SSL_CTX* made = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_load_verify_locations(made, (TheService().dir.Path() / "certificate.pem").c_str(), nullptr);
+        SSL_CTX_set_verify(made, SSL_VERIFY_PEER, nullptr);
+        return made;
+    }();
+
+    int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    FUZZ_CHECK(socket >= 0, "no socket");
+    timeval patience{20, 0};
+    setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(TheService().port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    FUZZ_CHECK(::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0,
+               "the service no longer accepts connections");
+
+    SSL* tls = SSL_new(context);
+    SSL_set_fd(tls, socket);
+    int handshake = SSL_connect(tls);
+    FUZZ_CHECK(handshake == 1, fmt::format("the TLS handshake with the service failed: {} (SSL error {}, errno {})",
+                                           ERR_error_string(ERR_get_error(), nullptr), SSL_get_error(tls, handshake), errno));
+    // The service may answer and close before it has read everything; what it did not read is
+    // of no interest, so a failed write simply ends the sending.
+    for (std::size_t sent = 0; sent < request.size();) {
+        int written = SSL_write(tls, request.data() + sent, static_cast<int>(std::min<std::size_t>(request.size() - sent, 1 << 16)));
+        if (written <= 0)
+            break;
+        sent += static_cast<std::size_t>(written);
+    }
+    SSL_shutdown(tls);
+    ::shutdown(socket, SHUT_WR);
+
+    std::string answer;
+    char buffer[1 << 14];
+    for (;;) {
+        int read = SSL_read(tls, buffer, sizeof buffer);
+        if (read <= 0) {
+            FUZZ_CHECK(errno != EAGAIN && errno != EWOULDBLOCK, "no answer within 20 seconds");
+            break;
+        }
+        answer.append(buffer, static_cast<std::size_t>(read));
+    }
+    SSL_free(tls);
+    ::close(socket);
+    ERR_clear_error();
+    return answer;
+}
+
+struct Answer {
+    int status = 0;
+    std::string body;
+};
+
+// The status and body of a whole HTTP/1.1 answer with a Content-Length; nothing otherwise.
+std::optional<Answer> ParseAnswer(const std::string& text)
+{
+    int status = 0;
+    if (std::sscanf(text.c_str(), "HTTP/1.1 %3d ", &status) != 1 || status < 100 || status > 599)
+        return std::nullopt;
+    std::size_t headersEnd = text.find("\r\n\r\n");
+    if (headersEnd == std::string::npos)
+        return std::nullopt;
+    std::string headers = text.substr(0, headersEnd);
+    std::size_t length = headers.find("\r\nContent-Length: ");
+    if (length == std::string::npos)
+        return std::nullopt;
+    std::size_t bodySize = std::stoul(headers.substr(length + 18));
+    std::string body = text.substr(headersEnd + 4);
+    if (body.size() != bodySize)
+        return std::nullopt;
+    return Answer{status, body};
+}
+
+std::string Upload(const std::string& partName, const std::string& fileName, const std::string& content)
+{
+    std::string body = fmt::format("--{}\r\nContent-Disposition: form-data; name=\"{}\"; filename=\"{}\"\r\n"
+                                   "Content-Type: application/octet-stream\r\n\r\n{}\r\n--{}--\r\n",
+                                   kBoundary, partName, fileName, content, kBoundary);
+    return fmt::format("POST /api/ravento HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; "
+                       "boundary={}\r\nContent-Length: {}\r\n\r\n{}",
+                       kBoundary, body.size(), body);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    if (input.ConsumeBool()) {
+        const std::string request = input.ConsumeRemainingBytesAsString();
+        const std::string answer = Exchange(request);
+        FUZZ_CHECK(answer.empty() || ParseAnswer(answer), fmt::format("request {:?} got {:?}", request, answer));
+        return 0;
+    }
+
+    const bool filePart = input.ConsumeProbability<float>() < 0.9f;
+    const std::string fileName = input.ConsumeBool() ? "R.replay" : input.ConsumeRandomLengthString(32);
+    const std::string content = input.ConsumeRemainingBytesAsString();
+    const std::string request = Upload(filePart ? "file" : "other", fileName, content);
+    const std::string text = Exchange(request);
+    const std::optional<Answer> answer = ParseAnswer(text);
+    FUZZ_CHECK(answer, fmt::format("upload {:?} got {:?}", request, text));
+
+    // The body of the whole request decides 413, before any part is looked at.
+    const std::size_t bodySize = request.size() - request.find("\r\n\r\n") - 4;
+    const bool wellFormed = fileName.find_first_of(std::string_view("\"\r\n\0", 4)) == std::string::npos
+                            && content.find(kBoundary) == std::string::npos;
+    const std::string story = fmt::format("upload {:?} got {:?}", request, text);
+    if (bodySize > kMaxUploadBytes)
+        FUZZ_CHECK(answer->status == 413, story);
+    else if (!wellFormed)
+        FUZZ_CHECK(answer->status == 200 || answer->status == 400, story);  // the form itself is broken
+    else if (!filePart || content.empty())
+        FUZZ_CHECK(answer->status == 400, story);
+    else
+        FUZZ_CHECK(answer->status == 200 && answer->body == content, story);
+    return 0;
+}
