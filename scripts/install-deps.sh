@@ -8,6 +8,8 @@ packages=(
   libfmt-dev libcli11-dev libimgui-dev libstb-dev
   libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl ca-certificates
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # the benchmarks: curl's command line is the upload floor (python3, below, runs the target checker)
+  curl
   # the GUI development host and its screenshots
   libglfw3-dev libgl-dev libgl1-mesa-dri xvfb xauth
   # the Windows target: cross compiler, Wine, and apt-get source for Dear ImGui

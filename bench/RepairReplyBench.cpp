@@ -1,0 +1,132 @@
+// The reply handling for a repaired replay (status 200) of 1, 10 and 100 MB, beside its floor:
+// writing the same bytes to a new file in the same folder and flushing them to disk.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include <benchmark/benchmark.h>
+
+#include "BenchFolders.h"
+#include "BenchHost.h"
+#include "Paired.h"
+
+namespace {
+
+constexpr std::size_t kMegabyte = 1 << 20;
+
+// The replays folder and its backup sibling, as the plugin finds them in a game folder.
+struct GameFolder {
+    GameFolder() : demos(BenchFolder("reply-game/Demos"))
+    {
+        std::filesystem::create_directories(demos.parent_path() / "OV_Ravento_BackupReplays");
+    }
+    std::filesystem::path demos;
+};
+
+const GameFolder& Game()
+{
+    static const GameFolder game;
+    return game;
+}
+
+std::string_view ReplyBytes(std::size_t size)
+{
+    static const std::string bytes(100 * kMegabyte, 'R');
+    return std::string_view(bytes).substr(0, size);
+}
+
+std::size_t SizeOf(const benchmark::State& state)
+{
+    return static_cast<std::size_t>(state.range(0)) * kMegabyte;
+}
+
+double SecondsOf(const std::function<void()>& work)
+{
+    auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void WriteFile(const std::filesystem::path& file, std::string_view bytes, bool flush)
+{
+    int descriptor = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (descriptor < 0)
+        throw std::runtime_error("cannot create " + file.string());
+    while (!bytes.empty()) {
+        ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
+        if (written <= 0)
+            throw std::runtime_error("cannot write " + file.string());
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    if (flush)
+        ::fsync(descriptor);
+    ::close(descriptor);
+}
+
+// The reply handling against writing and flushing the same bytes, in turn. The plain write
+// without the flush runs as its own benchmark: it shows what the flush costs.
+void RepairReply(benchmark::State& state)
+{
+    Ravento& plugin = SharedBenchHost().Plugin();
+    const std::filesystem::path& demos = Game().demos;
+    plugin.demosFolder.Set(demos);
+    const std::string id = "0123456789ABCDEF";
+    const std::filesystem::path oldFile = demos / (id + ".replay");
+    const std::filesystem::path repaired = demos / (id + "_fixed.replay");
+    const std::filesystem::path backup = demos.parent_path() / "OV_Ravento_BackupReplays" / (id + "_copy.replay");
+    const std::filesystem::path floorFile = demos / "floor.replay";
+    std::string_view reply = ReplyBytes(SizeOf(state));
+    bool written = true;
+    RunPaired(
+        state, 1,
+        [&](int) {
+            std::filesystem::remove(repaired);
+            std::filesystem::remove(backup);
+            std::ofstream(oldFile) << "the replay as uploaded";
+            double seconds = SecondsOf([&] { plugin.OnRepairReply(oldFile, id, 200, reply.data(), reply.size()); });
+            written = written && std::filesystem::file_size(repaired) == reply.size();
+            return seconds;
+        },
+        [&](int) {
+            std::filesystem::remove(floorFile);
+            return SecondsOf([&] { WriteFile(floorFile, reply, true); });
+        });
+    if (!written)
+        state.SkipWithError("the repaired file was not written");
+}
+
+void PlainWrite(benchmark::State& state)
+{
+    const std::filesystem::path file = Game().demos / "floor.replay";
+    std::string_view bytes = ReplyBytes(SizeOf(state));
+    for (auto _ : state) {
+        std::filesystem::remove(file);
+        state.SetIterationTime(SecondsOf([&] { WriteFile(file, bytes, false); }));
+    }
+}
+
+int RegisterReplySizes()
+{
+    // Writes of 100 MB take long enough that a few make a steady figure.
+    const std::pair<int, int> sizes[] = {{1, 20}, {10, 8}, {100, 4}};
+    for (auto [megabytes, iterations] : sizes) {
+        auto timed = [iterations = iterations](benchmark::internal::Benchmark* benchmark) {
+            benchmark->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(iterations);
+        };
+        timed(benchmark::RegisterBenchmark("RepairReply", RepairReply)->ArgNames({"MB"})->Args({megabytes}));
+        timed(benchmark::RegisterBenchmark("PlainWrite", PlainWrite)->ArgNames({"MB"})->Args({megabytes}));
+    }
+    return 0;
+}
+
+const int registered = RegisterReplySizes();
+
+} // namespace
