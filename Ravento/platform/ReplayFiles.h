@@ -22,7 +22,7 @@ bool IsSingleEntryName(const std::filesystem::path& name);
 // Looks for the entry of folder whose on-disk name is exactly name (same characters, same case),
 // with one query instead of a listing. Only a regular file, or a link to one, counts: a FIFO,
 // socket, device or directory of that name would block or mislead whoever opens it for the
-// upload. The type comes from the same query that finds the name (POSIX: fstatat, following
+// upload. The type comes from the same query that finds the name (POSIX: stat, following
 // links; Windows: FindFirstFileW's attributes, and for a reparse point, a symbolic link or a
 // cloud placeholder, what it leads to). A name that fails IsSingleEntryName, or is too long for
 // the file system, is never found. Errors, with found left false: folder empty, missing, not a

@@ -1,4 +1,4 @@
-// POSIX: exact-name lookup with fstatat, moves with renameat2(RENAME_NOREPLACE), and errno
+// POSIX: exact-name lookup with one stat, moves with renameat2(RENAME_NOREPLACE), and errno
 // turned into the Windows error numbers the log shows.
 //
 // Index: [SECTION] Windows error numbers, [SECTION] Writing and moving across file systems,
@@ -212,22 +212,27 @@ bool IsSingleEntryName(const std::filesystem::path& name)
 std::error_code FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name, bool& found)
 {
     found = false;
-    // Opening the folder fails just as a listing would: empty, missing, not a folder, unreadable.
-    int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd < 0)
-        return LastSystemError();
-    std::error_code error;
+    // Joined to nothing, the name would be looked up in the host's working folder.
+    if (folder.empty())
+        return std::make_error_code(std::errc::no_such_file_or_directory);
     if (IsSingleEntryName(name)) {
         struct stat status;
-        // Links are followed, so the type is that of what the name leads to. A name too long for
-        // the file system is, like a missing one or a dangling link, no entry's name.
-        if (::fstatat(folderFd, name.c_str(), &status, 0) == 0)
+        // Links are followed, so the type is that of what the name leads to. One call finds a
+        // present replay: this runs on the game thread each time a replay starts.
+        if (::stat((folder / name).c_str(), &status) == 0) {
             found = S_ISREG(status.st_mode);
-        else if (errno != ENOENT && errno != ENAMETOOLONG)
-            error = LastSystemError();
+            return {};
+        }
+        // A name too long for the file system is, like a missing one or a dangling link, no
+        // entry's name. ENOTDIR: the folder is not a folder.
+        if (errno != ENOENT && errno != ENAMETOOLONG)
+            return LastSystemError();
     }
-    ::close(folderFd);
-    return error;
+    // Not found: the lookup still fails, as a listing would, when the folder is missing or
+    // cannot be read.
+    if (::access(folder.c_str(), R_OK) != 0)
+        return LastSystemError();
+    return {};
 }
 
 // [SECTION] ReplayFileSystem
