@@ -27,8 +27,8 @@ void EnsureBackupFolder(const std::filesystem::path& gameFolder)
     if (Exists(backupFolder))
         return;
     if (std::error_code error = platform::CreateOneDirectory(backupFolder)) {
-        moduleConsole->log(fmt::format("Could not create backup directory {}: {}", LogText(backupFolder),
-                                       error.message()));
+        moduleConsole->log(
+            fmt::format("Could not create backup directory {}: {}", LogText(backupFolder), error.message()));
         return;
     }
     moduleConsole->log("Created Backup Directory");

@@ -35,8 +35,7 @@ bool IsInRepairWindow(const std::string& replayDate)
 // The path of the replay file in folder named exactly "<replayId>.replay", found without listing
 // the folder: players keep thousands of replays and this runs on the game thread. Throws
 // std::filesystem::filesystem_error when folder cannot be looked into.
-std::optional<std::filesystem::path> FindReplayFile(const std::filesystem::path& folder,
-                                                               const std::string& replayId)
+std::optional<std::filesystem::path> FindReplayFile(const std::filesystem::path& folder, const std::string& replayId)
 {
     // A name the code page cannot express is no entry's name; the empty path matches nothing.
     std::filesystem::path name;
@@ -77,9 +76,8 @@ void Ravento::OnPlayReplay(ActorWrapper, void* params, std::string)
 
     // The host drops this callable before it releases the plugin, so a plain pointer is safe.
     Ravento* plugin = this;
-    HttpWrapper::SendCurlRequest(std::move(request), [plugin, replayPath = *replayPath, replayId](
-                                                         int status, char* data, std::size_t size) {
-        ContainErrors("OnRepairReply",
-                      [&] { plugin->OnRepairReply(replayPath, replayId, status, data, size); });
-    });
+    HttpWrapper::SendCurlRequest(
+        std::move(request), [plugin, replayPath = *replayPath, replayId](int status, char* data, std::size_t size) {
+            ContainErrors("OnRepairReply", [&] { plugin->OnRepairReply(replayPath, replayId, status, data, size); });
+        });
 }

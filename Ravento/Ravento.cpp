@@ -29,8 +29,7 @@ void Ravento::Load()
     // The host drops these callables before it releases the object, so a plain pointer is safe.
     Ravento* plugin = this;
     gameWrapper->SetTimeout(
-        [plugin](GameWrapper*) { ContainErrors("InitDemosFolder", [plugin] { plugin->InitDemosFolder(); }); },
-        1.0f);
+        [plugin](GameWrapper*) { ContainErrors("InitDemosFolder", [plugin] { plugin->InitDemosFolder(); }); }, 1.0f);
 
     gameWrapper->HookEventWithCallerPost<ActorWrapper>(
         kPlayReplayEvent, [plugin](ActorWrapper caller, void* params, std::string eventName) {

@@ -162,7 +162,8 @@ void Ravento::OnRepairReply(const std::filesystem::path& replayPath, const std::
     if (status != kRepaired)
         return;
     if (data == nullptr && size != 0)
-        return Log(fmt::format("Repair reply for {} announced {} bytes but carried none; nothing written", replayId, size));
+        return Log(
+            fmt::format("Repair reply for {} announced {} bytes but carried none; nothing written", replayId, size));
     // Relative to nothing, the names below would land in the host's working folder.
     if (demos.empty())
         return Log(fmt::format("No replays folder for the repaired replay {}; nothing written", replayId));

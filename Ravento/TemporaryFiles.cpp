@@ -83,8 +83,7 @@ bool IsMissing(const std::filesystem::path& path)
 std::vector<std::filesystem::path> Entries(const std::filesystem::path& folder, std::error_code& error)
 {
     std::vector<std::filesystem::path> entries;
-    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
-         entry.increment(error))
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error))
         entries.push_back(entry->path().filename());
     return entries;
 }
@@ -95,7 +94,7 @@ std::optional<NativeText> IdentifierOnlyInBackup(const std::filesystem::path& de
                                                  const std::filesystem::path& backupFolder, std::uint64_t hash)
 {
     const NativeText copySuffix = Native("_copy.replay");
-    std::error_code ignored;  // without a backup folder no replay can be only there
+    std::error_code ignored; // without a backup folder no replay can be only there
     for (const std::filesystem::path& name : Entries(backupFolder, ignored)) {
         const NativeText& text = name.native();
         if (!EndsWith(text, copySuffix))

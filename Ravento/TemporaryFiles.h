@@ -13,8 +13,8 @@
 namespace plugin {
 
 struct TemporaryNames {
-    std::filesystem::path writing;  // ".tmp": possibly incomplete
-    std::filesystem::path whole;    // ".new": complete and flushed
+    std::filesystem::path writing; // ".tmp": possibly incomplete
+    std::filesystem::path whole; // ".new": complete and flushed
 };
 
 // Fresh temporary names for the replay whose identifier, as a path, is replayId.

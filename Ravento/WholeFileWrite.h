@@ -11,7 +11,7 @@ namespace plugin {
 struct WholeFileWrite {
     enum class Step { Done, Create, Write, Close, Rename };
     Step failedAt = Step::Done;
-    std::error_code error;  // Windows error numbers, as platform/ReplayFiles.h describes
+    std::error_code error; // Windows error numbers, as platform/ReplayFiles.h describes
 };
 
 // Creates writing (which must not exist), writes bytes into it, checking every write, flushes

@@ -71,7 +71,7 @@ const std::filesystem::path& ReplaysFolderOf(int count)
 
 std::string PresentReplayId()
 {
-    return ReplayId(7);  // every folder holds at least 100 entries
+    return ReplayId(7); // every folder holds at least 100 entries
 }
 
 std::string AbsentReplayId()

@@ -106,13 +106,13 @@ BenchHost::BenchHost()
     host = std::make_unique<devhost::Host>(std::move(options));
     if (std::optional<std::string> error = host->LoadPlugin(exports))
         throw std::runtime_error("loading the plugin failed: " + *error);
-    Plugin().gameWrapper->HookEventWithCallerPost<ActorWrapper>(kBatchEvent, [this](ActorWrapper, void* params,
-                                                                                     std::string) {
-        auto start = std::chrono::steady_clock::now();
-        for (int run = 0; run < batchCount; ++run)
-            (*batchWork)(params);
-        batchSeconds = SecondsSince(start);
-    });
+    Plugin().gameWrapper->HookEventWithCallerPost<ActorWrapper>(kBatchEvent,
+                                                                [this](ActorWrapper, void* params, std::string) {
+                                                                    auto start = std::chrono::steady_clock::now();
+                                                                    for (int run = 0; run < batchCount; ++run)
+                                                                        (*batchWork)(params);
+                                                                    batchSeconds = SecondsSince(start);
+                                                                });
 }
 
 BenchHost::~BenchHost()
@@ -153,7 +153,7 @@ void BenchHost::SetPluginWindowOpen(bool open)
 
 void BenchHost::SetReferenceWidgets(std::function<void()> widgets)
 {
-    host->RunFrames(0);  // waits for the UI thread, so the next frame sees the new widgets
+    host->RunFrames(0); // waits for the UI thread, so the next frame sees the new widgets
     backend->widgets = std::move(widgets);
 }
 

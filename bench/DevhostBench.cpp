@@ -95,7 +95,7 @@ public:
                 throw std::runtime_error("the repair service did not start; see " + (folder / "log").string());
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the port file's text is written
+        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the port file's text is written
         std::ifstream(folder / "port") >> port;
     }
 
@@ -110,9 +110,16 @@ private:
     static std::vector<std::string> Command(const std::filesystem::path& folder, const std::string& repairCommand)
     {
         std::vector<std::string> command{(BinaryFolder() / "ravento-repair-service").string(),
-                                         "--port", "0", "--port-file", (folder / "port").string(),
-                                         "--tls-dir", (folder / "tls").string(),
-                                         "--upload-limit", "1000000", "--max-upload-bytes", "1000000000"};
+                                         "--port",
+                                         "0",
+                                         "--port-file",
+                                         (folder / "port").string(),
+                                         "--tls-dir",
+                                         (folder / "tls").string(),
+                                         "--upload-limit",
+                                         "1000000",
+                                         "--max-upload-bytes",
+                                         "1000000000"};
         if (!repairCommand.empty())
             command.insert(command.end(), {"--repair-command", repairCommand});
         return command;
@@ -138,7 +145,7 @@ const Service& LargeReplyService()
 
 struct DevhostRun {
     std::vector<Clock::time_point> markers;
-    bool repaired = false;  // the plugin logged a 200 answer
+    bool repaired = false; // the plugin logged a 200 answer
     Process::Exit exit;
 };
 

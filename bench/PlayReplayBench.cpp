@@ -68,7 +68,7 @@ void PlayReplay(benchmark::State& state)
         state, kBatch,
         [&](int calls) {
             double seconds = host.TimeOnGameThread(replay, calls, play);
-            host.AnswerRequests();  // keeps the host's outstanding requests from piling up
+            host.AnswerRequests(); // keeps the host's outstanding requests from piling up
             return seconds;
         },
         [&](int calls) { return host.TimeOnGameThread(replay, calls, stat); });

@@ -40,8 +40,8 @@ std::vector<std::string> EnvironmentWith(const std::vector<std::string>& extra)
 
 } // namespace
 
-Process::Process(const std::vector<std::string>& command, const std::vector<std::string>& environment,
-                 bool readOutput, const std::filesystem::path& errorFile)
+Process::Process(const std::vector<std::string>& command, const std::vector<std::string>& environment, bool readOutput,
+                 const std::filesystem::path& errorFile)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -59,7 +59,7 @@ Process::Process(const std::vector<std::string>& command, const std::vector<std:
     std::vector<std::string> arguments(command);
     std::vector<std::string> fullEnvironment = EnvironmentWith(environment);
     int error = posix_spawnp(&pid, arguments.front().c_str(), &actions, nullptr, PointersTo(arguments).data(),
-                            PointersTo(fullEnvironment).data());
+                             PointersTo(fullEnvironment).data());
     posix_spawn_file_actions_destroy(&actions);
     if (readOutput) {
         ::close(pipeEnds[1]);

@@ -18,7 +18,7 @@ public:
     // else goes to /dev/null; standard error goes to errorFile (or /dev/null when empty).
     Process(const std::vector<std::string>& command, const std::vector<std::string>& environment, bool readOutput,
             const std::filesystem::path& errorFile = {});
-    ~Process();  // stops a child that is still running
+    ~Process(); // stops a child that is still running
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
@@ -26,11 +26,11 @@ public:
     std::optional<std::string> ReadLine();
 
     struct Exit {
-        int status = -1;                  // the exit code, or -1 when a signal ended it
-        std::size_t peakKilobytes = 0;    // the child's peak resident memory
+        int status = -1; // the exit code, or -1 when a signal ended it
+        std::size_t peakKilobytes = 0; // the child's peak resident memory
     };
     Exit Wait();
-    void Stop();  // SIGTERM, then Wait
+    void Stop(); // SIGTERM, then Wait
 
 private:
     pid_t pid = -1;

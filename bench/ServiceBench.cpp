@@ -45,9 +45,15 @@ class ServiceProcess {
 public:
     ServiceProcess() : folder(MakeFolder())
     {
-        std::vector<std::string> args = {RAVENTO_SERVICE_PROGRAM, "--port", "0", "--port-file",
-                                          (folder / "port").string(), "--tls-dir", (folder / "tls").string(),
-                                          "--upload-limit", "1000000000"};
+        std::vector<std::string> args = {RAVENTO_SERVICE_PROGRAM,
+                                         "--port",
+                                         "0",
+                                         "--port-file",
+                                         (folder / "port").string(),
+                                         "--tls-dir",
+                                         (folder / "tls").string(),
+                                         "--upload-limit",
+                                         "1000000000"};
         std::vector<char*> argv;
         for (std::string& arg : args)
             argv.push_back(arg.data());
@@ -118,7 +124,10 @@ public:
         curl_easy_cleanup(easy);
     }
 
-    void SetBytes(const std::string& bytes) { SetPart([&](curl_mimepart* part) { curl_mime_data(part, bytes.data(), bytes.size()); }); }
+    void SetBytes(const std::string& bytes)
+    {
+        SetPart([&](curl_mimepart* part) { curl_mime_data(part, bytes.data(), bytes.size()); });
+    }
     void SetFile(const std::filesystem::path& file)
     {
         SetPart([&](curl_mimepart* part) { curl_mime_filedata(part, file.c_str()); });
@@ -196,8 +205,8 @@ void SmallUploads(benchmark::State& state)
         RaiseTo(longestConnect, client.ConnectMicroseconds());
         RaiseTo(longestReady, client.ReadyMicroseconds());
     }
-    state.counters["requests_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                                          benchmark::Counter::kIsRate);
+    state.counters["requests_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     if (state.thread_index() == 0) {
         state.counters["max_tcp_connect_ms"] = static_cast<double>(longestConnect.load()) / 1000.0;
         state.counters["max_connection_ready_ms"] = static_cast<double>(longestReady.load()) / 1000.0;

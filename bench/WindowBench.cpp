@@ -32,7 +32,7 @@ bool EnterState(BenchHost& host, Panel panel)
     host.SetReferenceWidgets(nullptr);
     host.SetPluginWindowOpen(true);
     if (panel == Panel::Warning && host.PluginWindowText().find(kWarning) == std::string::npos)
-        host.Click("Check");  // an empty entry is no folder
+        host.Click("Check"); // an empty entry is no folder
     std::string text = host.PluginWindowText();
     bool warned = text.find(kWarning) != std::string::npos;
     bool limited = text.find(kRateLimitNotice) != std::string::npos;

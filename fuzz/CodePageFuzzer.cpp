@@ -84,11 +84,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::filesystem::path path;
     std::error_code error = platform::PathFromCodePageText(text, path);
-    FUZZ_CHECK(!error == wellFormed, fmt::format("{:?}: well-formed {}, conversion says {}", text, wellFormed, error.message()));
+    FUZZ_CHECK(!error == wellFormed,
+               fmt::format("{:?}: well-formed {}, conversion says {}", text, wellFormed, error.message()));
 
     std::filesystem::path typed;
     std::error_code typedError = platform::PathFromUtf8(text, typed);
-    FUZZ_CHECK(!typedError == wellFormed, fmt::format("{:?}: typed text conversion says {}", text, typedError.message()));
+    FUZZ_CHECK(!typedError == wellFormed,
+               fmt::format("{:?}: typed text conversion says {}", text, typedError.message()));
 
     // The other way: a path made from these bytes converts exactly when they are well-formed.
     std::string back;
@@ -98,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     FUZZ_CHECK(back == text, fmt::format("{:?} came back as {:?}", text, back));
     std::string roundTrip;
-    FUZZ_CHECK(!platform::CodePageTextFromPath(path, roundTrip) && roundTrip == text, fmt::format("{:?} lost on the way", text));
+    FUZZ_CHECK(!platform::CodePageTextFromPath(path, roundTrip) && roundTrip == text,
+               fmt::format("{:?} lost on the way", text));
     FUZZ_CHECK(typed == path, "typed text and code-page text differ");
     return 0;
 }

@@ -12,8 +12,6 @@
 #include "FuzzCheck.h"
 #include "support/TempDir.h"
 
-
-
 namespace {
 
 const testing_support::TempDir& Scratch()
@@ -45,7 +43,8 @@ void CheckFileRoundTrip(const std::string& bytes)
     FUZZ_CHECK(!error, error.message());
     devhost::ConfigReadResult second = devhost::ReadConfigFile(file);
     FUZZ_CHECK(second.values == first.values, "values changed through a write and a read");
-    FUZZ_CHECK(second.malformedLines.empty(), fmt::format("the writer made {} malformed lines", second.malformedLines.size()));
+    FUZZ_CHECK(second.malformedLines.empty(),
+               fmt::format("the writer made {} malformed lines", second.malformedLines.size()));
 }
 
 } // namespace
@@ -56,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (input.ConsumeBool()) {
         std::string name = input.ConsumeRandomLengthString();
         std::string value = input.ConsumeRemainingBytesAsString();
-        if (!name.empty())  // an entry always has a name
+        if (!name.empty()) // an entry always has a name
             CheckLineRoundTrip(name, value);
         return 0;
     }

@@ -12,8 +12,8 @@
     std::abort();
 }
 
-#define FUZZ_CHECK(condition, detail)                                                                        \
-    do {                                                                                                      \
-        if (!(condition))                                                                                     \
-            FuzzFailure(__FILE__, __LINE__, #condition, (detail));                                            \
+#define FUZZ_CHECK(condition, detail)                                                                                  \
+    do {                                                                                                               \
+        if (!(condition))                                                                                              \
+            FuzzFailure(__FILE__, __LINE__, #condition, (detail));                                                     \
     } while (false)

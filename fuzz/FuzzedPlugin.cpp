@@ -2,8 +2,7 @@
 
 #include <utility>
 
-FuzzedPlugin::FuzzedPlugin(std::unique_ptr<devhost::HttpTransport> transport)
-    : host(Options(std::move(transport)))
+FuzzedPlugin::FuzzedPlugin(std::unique_ptr<devhost::HttpTransport> transport) : host(Options(std::move(transport)))
 {
     host.Plugin().demosFolder.Set(tree.Demos());
 }

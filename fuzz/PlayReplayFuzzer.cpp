@@ -20,8 +20,6 @@
 #include "orvane/host/HttpTransport.h"
 #include "platform/CodePage.h"
 
-
-
 namespace {
 
 constexpr char kInWindowDate[] = "2025-06-01 12:00";
@@ -102,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         WriteFile(tree.Demos() / name, "replay");
     if (placed && entry == Entry::Folder)
         std::filesystem::create_directory(tree.Demos() / name);
-    if (placed && entry == Entry::Pipe)  // opening it to read would wait for a writer for ever
+    if (placed && entry == Entry::Pipe) // opening it to read would wait for a writer for ever
         ::mkfifo((tree.Demos() / name).c_str(), 0600);
 
     fixture.plugin.Host().PlayReplay(id, date);
@@ -111,25 +109,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string story = fmt::format("id {:?}, date {:?}, entry {}", id, date, static_cast<int>(entry));
 
     for (const std::string& line : fixture.plugin.TakeHostLines())
-        FUZZ_CHECK(line.find(" threw") == std::string::npos, fmt::format("the host caught an exception: {}\n{}", line, story));
+        FUZZ_CHECK(line.find(" threw") == std::string::npos,
+                   fmt::format("the host caught an exception: {}\n{}", line, story));
     for (const std::string& line : fixture.plugin.TakePluginLines())
-        FUZZ_CHECK(line.find("OnPlayReplay failed") == std::string::npos, fmt::format("the plugin's boundary caught an error: {}\n{}", line, story));
+        FUZZ_CHECK(line.find("OnPlayReplay failed") == std::string::npos,
+                   fmt::format("the plugin's boundary caught an error: {}\n{}", line, story));
 
     for (const CurlRequest& request : requests) {
         FUZZ_CHECK(request.formFields.size() == 1, "a request without exactly one form part\n" + story);
         std::filesystem::path sent;
-        FUZZ_CHECK(!platform::PathFromCodePageText(request.formFields[0].data, sent), "a request names a path the code page cannot hold\n" + story);
+        FUZZ_CHECK(!platform::PathFromCodePageText(request.formFields[0].data, sent),
+                   "a request names a path the code page cannot hold\n" + story);
         FUZZ_CHECK(sent.parent_path() == tree.Demos() && sent.filename() == std::filesystem::path(name),
-                   fmt::format("a request names another entry than the replay's: {:?}\n{}", request.formFields[0].data, story));
-        FUZZ_CHECK(std::filesystem::is_regular_file(sent), fmt::format("a request names something that is not a regular file: {:?}\n{}", sent.string(), story));
+                   fmt::format("a request names another entry than the replay's: {:?}\n{}", request.formFields[0].data,
+                               story));
+        FUZZ_CHECK(std::filesystem::is_regular_file(sent),
+                   fmt::format("a request names something that is not a regular file: {:?}\n{}", sent.string(), story));
     }
     const bool repaired = id.find("_fixed") != std::string::npos;
     FUZZ_CHECK(!repaired || requests.empty(), "a repaired replay was sent again\n" + story);
     std::filesystem::path ignored;
     // A backslash separates folders on Windows, so no replay name holds one, on any platform.
     const bool expected = placed && entry == Entry::File && knownDate && !repaired && id.find('\\') == std::string::npos
-                          && !platform::PathFromCodePageText(name, ignored);
-    FUZZ_CHECK(!expected || requests.size() == 1, fmt::format("a replay to repair got {} requests\n{}", requests.size(), story));
+        && !platform::PathFromCodePageText(name, ignored);
+    FUZZ_CHECK(!expected || requests.size() == 1,
+               fmt::format("a replay to repair got {} requests\n{}", requests.size(), story));
     FUZZ_CHECK(requests.size() <= 1, "one play sent several requests\n" + story);
     if (placed)
         std::filesystem::remove_all(tree.Demos() / name);

@@ -63,7 +63,7 @@ public:
     }
     std::error_code Close(platform::FileHandle handle) override
     {
-        std::error_code closed = ReplayFileSystem::Close(handle);  // released even when it "fails"
+        std::error_code closed = ReplayFileSystem::Close(handle); // released even when it "fails"
         return Fails("close") ? Error() : closed;
     }
     std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
@@ -123,9 +123,12 @@ int Status(FuzzedDataProvider& input)
 std::string Identifier(FuzzedDataProvider& input)
 {
     switch (input.ConsumeIntegralInRange(0, 2)) {
-    case 0: return fmt::format("{:X}", input.ConsumeIntegral<std::uint32_t>());
-    case 1: return std::string(input.ConsumeIntegralInRange(0, 300), 'R');
-    default: return input.ConsumeRandomLengthString(300);
+    case 0:
+        return fmt::format("{:X}", input.ConsumeIntegral<std::uint32_t>());
+    case 1:
+        return std::string(input.ConsumeIntegralInRange(0, 300), 'R');
+    default:
+        return input.ConsumeRandomLengthString(300);
     }
 }
 
@@ -148,11 +151,11 @@ struct ReplyCase {
     int status = 0;
     std::string id, oldName, fixedName, copyName;
     bool withBackupFolder = false, oldPresent = false, fixedPresent = false, copyPresent = false;
-    int demosForm = 0;  // 0: no folder set; 1: with a trailing separator; else as it is
-    int failAt = 0;     // 0: nothing fails
+    int demosForm = 0; // 0: no folder set; 1: with a trailing separator; else as it is
+    int failAt = 0; // 0: nothing fails
     int code = 0;
     std::size_t writtenBeforeFailing = 0;
-    bool bodyMissing = false;  // null data with announcedSize bytes announced
+    bool bodyMissing = false; // null data with announcedSize bytes announced
     std::size_t announcedSize = 0;
     std::string sentBody;
 
@@ -178,7 +181,8 @@ std::optional<ReplyCase> ReadCase(FuzzedDataProvider& input)
     reply.withBackupFolder = input.ConsumeProbability<float>() < 0.9f;
     reply.oldPresent = input.ConsumeProbability<float>() < 0.9f;
     reply.fixedPresent = input.ConsumeProbability<float>() < 0.15f && FitsOneEntry(reply.fixedName);
-    reply.copyPresent = reply.withBackupFolder && input.ConsumeProbability<float>() < 0.15f && FitsOneEntry(reply.copyName);
+    reply.copyPresent =
+        reply.withBackupFolder && input.ConsumeProbability<float>() < 0.15f && FitsOneEntry(reply.copyName);
     reply.demosForm = input.ConsumeIntegralInRange(0, 9);
     reply.failAt = input.ConsumeIntegralInRange(0, 8);
     reply.code = ErrorCode(input);
@@ -207,8 +211,8 @@ std::filesystem::path LayOut(ReplayTree& tree, const ReplyCase& reply)
 // What the reply did: the folders before and after, and what went wrong on the way.
 struct Outcome {
     ReplayTree::Snapshot before, after;
-    std::string escaped;     // what an exception leaving the handler said
-    std::string failedCall;  // the seam call made to fail, if the handler reached it
+    std::string escaped; // what an exception leaving the handler said
+    std::string failedCall; // the seam call made to fail, if the handler reached it
     std::vector<std::string> lines;
 };
 
@@ -224,15 +228,18 @@ void CheckFolders(const ReplyCase& reply, const Outcome& outcome, const Story& s
     for (const auto& [name, bytes] : outcome.after) {
         auto was = outcome.before.find(name);
         if (was != outcome.before.end()) {
-            FUZZ_CHECK(inFolders(name) || was->second == bytes, fmt::format("a file outside the folders changed: {:?}\n{}", name, story()));
+            FUZZ_CHECK(inFolders(name) || was->second == bytes,
+                       fmt::format("a file outside the folders changed: {:?}\n{}", name, story()));
             continue;
         }
         const bool ownName = name == demosPrefix + reply.oldName || name == demosPrefix + reply.fixedName
-                             || name == backupsPrefix + reply.copyName;
-        FUZZ_CHECK(ownName || outcome.failedCall == "remove", fmt::format("a file was left behind: {:?}\n{}", name, story()));
+            || name == backupsPrefix + reply.copyName;
+        FUZZ_CHECK(ownName || outcome.failedCall == "remove",
+                   fmt::format("a file was left behind: {:?}\n{}", name, story()));
     }
     for (const auto& [name, bytes] : outcome.before)
-        FUZZ_CHECK(outcome.after.count(name) || inFolders(name), fmt::format("a file outside the folders vanished: {:?}\n{}", name, story()));
+        FUZZ_CHECK(outcome.after.count(name) || inFolders(name),
+                   fmt::format("a file outside the folders vanished: {:?}\n{}", name, story()));
 }
 
 // The replay stays listed with its bytes kept; a 200 leaves the whole body or nothing, never
@@ -251,15 +258,16 @@ void CheckReplay(const ReplyCase& reply, const ReplayTree& tree, const Story& st
     if (reply.status != 200)
         return;
     const std::string body = reply.Body();
-    const std::optional<std::string> fixedBefore = reply.fixedPresent ? std::optional<std::string>(kOlderRepair) : std::nullopt;
+    const std::optional<std::string> fixedBefore =
+        reply.fixedPresent ? std::optional<std::string>(kOlderRepair) : std::nullopt;
     FUZZ_CHECK(fixedNow == fixedBefore || fixedNow == body, "the repaired file is not the reply body\n" + story());
     if (reply.oldPresent && !reply.copyPresent && copyNow == kOriginalBytes)
         FUZZ_CHECK(fixedNow == body && !oldNow, "the old file went to the backup folder without a repair\n" + story());
     const bool repairable = reply.oldPresent && reply.withBackupFolder && !reply.copyPresent && reply.demosForm != 0
-                            && reply.BodyUsable() && FitsOneEntry(reply.fixedName) && FitsOneEntry(reply.copyName)
-                            && Convertible(reply.id);
+        && reply.BodyUsable() && FitsOneEntry(reply.fixedName) && FitsOneEntry(reply.copyName) && Convertible(reply.id);
     if (repairable && reply.failAt == 0)
-        FUZZ_CHECK(fixedNow == body && copyNow == kOriginalBytes && !oldNow, "a 200 with nothing failing did not repair\n" + story());
+        FUZZ_CHECK(fixedNow == body && copyNow == kOriginalBytes && !oldNow,
+                   "a 200 with nothing failing did not repair\n" + story());
 }
 
 } // namespace
@@ -296,7 +304,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
 
     if (!outcome.escaped.empty()) {
-        FUZZ_CHECK(!Convertible(reply->id), fmt::format("an exception escaped the handler: {}\n{}", outcome.escaped, story()));
+        FUZZ_CHECK(!Convertible(reply->id),
+                   fmt::format("an exception escaped the handler: {}\n{}", outcome.escaped, story()));
         FUZZ_CHECK(outcome.after == outcome.before, "a conversion error left the files changed\n" + story());
         return 0;
     }

@@ -11,8 +11,8 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -37,7 +37,7 @@ struct Service {
     {
         repairservice::ServiceOptions options;
         options.tls = repairservice::MakeSelfSignedCertificate(dir.Path(), "repair.ravento.test");
-        options.uploadLimit = SIZE_MAX;  // the rate limit would answer every later input with 429
+        options.uploadLimit = SIZE_MAX; // the rate limit would answer every later input with 429
         options.maxUploadBytes = kMaxUploadBytes;
         return options;
     }
@@ -78,12 +78,14 @@ std::string Exchange(const std::string& request)
     SSL* tls = SSL_new(context);
     SSL_set_fd(tls, socket);
     int handshake = SSL_connect(tls);
-    FUZZ_CHECK(handshake == 1, fmt::format("the TLS handshake with the service failed: {} (SSL error {}, errno {})",
-                                           ERR_error_string(ERR_get_error(), nullptr), SSL_get_error(tls, handshake), errno));
+    FUZZ_CHECK(handshake == 1,
+               fmt::format("the TLS handshake with the service failed: {} (SSL error {}, errno {})",
+                           ERR_error_string(ERR_get_error(), nullptr), SSL_get_error(tls, handshake), errno));
     // The service may answer and close before it has read everything; what it did not read is
     // of no interest, so a failed write simply ends the sending.
     for (std::size_t sent = 0; sent < request.size();) {
-        int written = SSL_write(tls, request.data() + sent, static_cast<int>(std::min<std::size_t>(request.size() - sent, 1 << 16)));
+        int written = SSL_write(tls, request.data() + sent,
+                                static_cast<int>(std::min<std::size_t>(request.size() - sent, 1 << 16)));
         if (written <= 0)
             break;
         sent += static_cast<std::size_t>(written);
@@ -165,12 +167,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The body of the whole request decides 413, before any part is looked at.
     const std::size_t bodySize = request.size() - request.find("\r\n\r\n") - 4;
     const bool wellFormed = fileName.find_first_of(std::string_view("\"\r\n\0", 4)) == std::string::npos
-                            && content.find(kBoundary) == std::string::npos;
+        && content.find(kBoundary) == std::string::npos;
     const std::string story = fmt::format("upload {:?} got {:?}", request, text);
     if (bodySize > kMaxUploadBytes)
         FUZZ_CHECK(answer->status == 413, story);
     else if (!wellFormed)
-        FUZZ_CHECK(answer->status == 200 || answer->status == 400, story);  // the form itself is broken
+        FUZZ_CHECK(answer->status == 200 || answer->status == 400, story); // the form itself is broken
     else if (!filePart || content.empty())
         FUZZ_CHECK(answer->status == 400, story);
     else

@@ -42,7 +42,7 @@ std::optional<std::string> ReadFile(const std::filesystem::path& file)
 
 bool FitsOneEntry(std::string_view name)
 {
-    constexpr std::size_t kLongestName = 255;  // bytes, on the file systems Linux uses
+    constexpr std::size_t kLongestName = 255; // bytes, on the file systems Linux uses
     return !name.empty() && name != "." && name != ".." && name.size() <= kLongestName
-           && name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+        && name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }

@@ -14,18 +14,30 @@ namespace {
 const char* VerbName(ScriptVerb verb)
 {
     switch (verb) {
-    case ScriptVerb::Wait: return "wait";
-    case ScriptVerb::Play: return "play";
-    case ScriptVerb::PlayNull: return "play-null";
-    case ScriptVerb::Settle: return "settle";
-    case ScriptVerb::Frame: return "frame";
-    case ScriptVerb::Console: return "console";
-    case ScriptVerb::Show: return "show";
-    case ScriptVerb::Type: return "type";
-    case ScriptVerb::Click: return "click";
-    case ScriptVerb::Cvar: return "cvar";
-    case ScriptVerb::Screenshot: return "screenshot";
-    case ScriptVerb::Quit: return "quit";
+    case ScriptVerb::Wait:
+        return "wait";
+    case ScriptVerb::Play:
+        return "play";
+    case ScriptVerb::PlayNull:
+        return "play-null";
+    case ScriptVerb::Settle:
+        return "settle";
+    case ScriptVerb::Frame:
+        return "frame";
+    case ScriptVerb::Console:
+        return "console";
+    case ScriptVerb::Show:
+        return "show";
+    case ScriptVerb::Type:
+        return "type";
+    case ScriptVerb::Click:
+        return "click";
+    case ScriptVerb::Cvar:
+        return "cvar";
+    case ScriptVerb::Screenshot:
+        return "screenshot";
+    case ScriptVerb::Quit:
+        return "quit";
     }
     return "?";
 }
@@ -48,26 +60,33 @@ std::string ScriptLine(const ScriptCommand& command)
 {
     std::string line = VerbName(command.verb);
     switch (command.verb) {
-    case ScriptVerb::Wait: return line + fmt::format(" {}", command.seconds);
-    case ScriptVerb::Frame: return line + fmt::format(" {}", command.frames);
-    case ScriptVerb::Play: return line + " " + Word(command.text) + " " + Word(command.date);
-    case ScriptVerb::Cvar: return line + " " + Word(command.text);
-    case ScriptVerb::Screenshot: return line + " " + Word(command.text) + (command.windowOnly ? " window" : "");
+    case ScriptVerb::Wait:
+        return line + fmt::format(" {}", command.seconds);
+    case ScriptVerb::Frame:
+        return line + fmt::format(" {}", command.frames);
+    case ScriptVerb::Play:
+        return line + " " + Word(command.text) + " " + Word(command.date);
+    case ScriptVerb::Cvar:
+        return line + " " + Word(command.text);
+    case ScriptVerb::Screenshot:
+        return line + " " + Word(command.text) + (command.windowOnly ? " window" : "");
     case ScriptVerb::Console:
     case ScriptVerb::Type:
-    case ScriptVerb::Click: return line + " " + RestOfLine(command.text);
+    case ScriptVerb::Click:
+        return line + " " + RestOfLine(command.text);
     case ScriptVerb::PlayNull:
     case ScriptVerb::Settle:
     case ScriptVerb::Show:
-    case ScriptVerb::Quit: return line;
+    case ScriptVerb::Quit:
+        return line;
     }
     return line;
 }
 
 bool Same(const ScriptCommand& a, const ScriptCommand& b)
 {
-    return a.verb == b.verb && a.seconds == b.seconds && a.frames == b.frames && a.text == b.text
-           && a.date == b.date && a.windowOnly == b.windowOnly;
+    return a.verb == b.verb && a.seconds == b.seconds && a.frames == b.frames && a.text == b.text && a.date == b.date
+        && a.windowOnly == b.windowOnly;
 }
 
 bool IsBlankOrComment(std::string_view line)
@@ -84,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ParsedLine parsed = ParseScriptLine(line);
     if (!parsed.command) {
         // Nothing to do is only right for a blank line or a comment; anything else says why.
-        FUZZ_CHECK(parsed.error.empty() == IsBlankOrComment(line), fmt::format("line {:?}: error {:?}", line, parsed.error));
+        FUZZ_CHECK(parsed.error.empty() == IsBlankOrComment(line),
+                   fmt::format("line {:?}: error {:?}", line, parsed.error));
         return 0;
     }
     FUZZ_CHECK(parsed.error.empty(), fmt::format("line {:?} gave a command and the error {:?}", line, parsed.error));

@@ -89,7 +89,8 @@ void ConnectionWatch::Track(const SSL* connection)
 {
     std::lock_guard lock(mutex);
     // A handshake starts again on a key update; the connection keeps its deadline.
-    auto [entry, added] = connections.try_emplace(connection, Connection{SSL_get_fd(connection), Clock::now() + requestTimeout});
+    auto [entry, added] =
+        connections.try_emplace(connection, Connection{SSL_get_fd(connection), Clock::now() + requestTimeout});
     if (!added)
         return;
     SSL_set_ex_data(const_cast<SSL*>(connection), ConnectionSlot(), this);

@@ -41,9 +41,10 @@ RepairResult RepairRunner::Repair(TemporaryFile& upload, TemporaryFile& output)
     }
     int exitCode = child.Reap();
     if (!finished)
-        return {Outcome::Failed, fmt::format("repair command did not finish within {} seconds; killed with its "
-                                             "process group",
-                                             timeout.count())};
+        return {Outcome::Failed,
+                fmt::format("repair command did not finish within {} seconds; killed with its "
+                            "process group",
+                            timeout.count())};
     if (stopping && exitCode < 0)
         return {Outcome::Failed, "repair command killed: the service is stopping"};
     if (exitCode == kCannotRepairExitCode)

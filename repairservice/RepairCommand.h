@@ -19,7 +19,7 @@ inline constexpr int kCannotRepairExitCode = 3;
 struct RepairResult {
     enum class Outcome { Repaired, CannotRepair, Failed };
     Outcome outcome = Outcome::Failed;
-    std::string detail;  // why, when Failed
+    std::string detail; // why, when Failed
 };
 
 // Runs one command (through "/bin/sh -c") per repair, each in its own process group, and kills
@@ -37,7 +37,7 @@ private:
     const std::string command;
     const std::chrono::seconds timeout;
     std::mutex mutex;
-    std::set<pid_t> running;  // process group ids
+    std::set<pid_t> running; // process group ids
     bool stopped = false;
 };
 

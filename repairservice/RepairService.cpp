@@ -46,7 +46,6 @@ bool EndsConnection(const httplib::Response& response)
     return response.get_header_value("Connection") == "close";
 }
 
-
 void AnswerMethodNotAllowed(const httplib::Request&, httplib::Response& response)
 {
     response.set_header("Allow", "POST");
@@ -71,7 +70,8 @@ void AnswerWithFile(httplib::Response& response, std::shared_ptr<TemporaryFile> 
 } // namespace
 
 RepairService::RepairService(ServiceOptions options)
-    : options(std::move(options)), rateLimiter(this->options.uploadLimit, this->options.uploadWindow),
+    : options(std::move(options)),
+      rateLimiter(this->options.uploadLimit, this->options.uploadWindow),
       repairRunner(this->options.repairCommand, this->options.repairTimeout)
 {
 }
@@ -92,7 +92,8 @@ int RepairService::Start(int port)
     AddRoutes();
     AddHooks();
 
-    int boundPort = port == 0 ? server->bind_to_any_port(kLoopback) : (server->bind_to_port(kLoopback, port) ? port : -1);
+    int boundPort =
+        port == 0 ? server->bind_to_any_port(kLoopback) : (server->bind_to_port(kLoopback, port) ? port : -1);
     if (boundPort <= 0 || !server->WidenBacklog())
         throw std::runtime_error(fmt::format("cannot listen on {}:{}", kLoopback, port));
     serving = std::thread([this] {
@@ -138,8 +139,9 @@ void RepairService::AddRoutes()
         watch->RequestArrived(request.ssl);
         return httplib::Server::HandlerResponse::Unhandled;
     });
-    server->Post(kEndpoint, [this](const httplib::Request& request, httplib::Response& response,
-                                   const httplib::ContentReader& reader) { HandleUpload(request, response, reader); });
+    server->Post(kEndpoint,
+                 [this](const httplib::Request& request, httplib::Response& response,
+                        const httplib::ContentReader& reader) { HandleUpload(request, response, reader); });
     server->Get(kEndpoint, AnswerMethodNotAllowed);
     server->Put(kEndpoint, AnswerMethodNotAllowed);
     server->Patch(kEndpoint, AnswerMethodNotAllowed);
@@ -180,8 +182,9 @@ void RepairService::HandleUpload(const httplib::Request& request, httplib::Respo
 {
     if (!rateLimiter.Admit(request.remote_addr, RateLimiter::Clock::now())) {
         DropUpload(request, reader);
-        return Refuse(response, 429, fmt::format("rate limit: {} uploads every {} seconds", options.uploadLimit,
-                                                 options.uploadWindow.count()));
+        return Refuse(
+            response, 429,
+            fmt::format("rate limit: {} uploads every {} seconds", options.uploadLimit, options.uploadWindow.count()));
     }
     if (DeclaresTooLarge(request))
         return Refuse(response, 413, TooLargeText());
@@ -234,8 +237,8 @@ void RepairService::LogRequest(const httplib::Request& request, const httplib::R
     if (response.status != 200 && !response.body.empty())
         reason = ": " + response.body.substr(0, response.body.find('\n'));
     std::string bytesIn = request.has_header("Content-Length")
-                              ? fmt::format("{} bytes in", request.get_header_value("Content-Length"))
-                              : std::string("chunked in");
+        ? fmt::format("{} bytes in", request.get_header_value("Content-Length"))
+        : std::string("chunked in");
     options.requestLog(fmt::format("{} {} from {} -> {} ({}, {} bytes out){}", request.method, request.path,
                                    request.remote_addr, response.status, bytesIn,
                                    response.get_header_value<std::uint64_t>("Content-Length"), reason));

@@ -28,7 +28,7 @@ namespace httplib {
 class ContentReader;
 struct Request;
 struct Response;
-}
+} // namespace httplib
 
 namespace repairservice {
 
@@ -42,15 +42,15 @@ struct ServiceOptions {
     std::size_t uploadLimit = 10;
     std::chrono::seconds uploadWindow{30 * 60};
     std::size_t maxUploadBytes = std::size_t{256} << 20;
-    std::string repairCommand;  // empty: uploads come back unchanged
+    std::string repairCommand; // empty: uploads come back unchanged
     std::chrono::seconds repairTimeout{120};
-    std::filesystem::path temporaryFolder;  // for uploads and repairs; empty: the system's
+    std::filesystem::path temporaryFolder; // for uploads and repairs; empty: the system's
 
     // Connections. Each one holds a worker thread while it is open, so the limits below are what
     // keeps slow or idle clients from starving honest ones.
     std::size_t workerThreads = 64;
-    std::chrono::seconds readTimeout{5};      // for each read or write, and for the TLS handshake
-    std::chrono::seconds requestTimeout{10};  // from connecting, or from the last answer, to a whole request header
+    std::chrono::seconds readTimeout{5}; // for each read or write, and for the TLS handshake
+    std::chrono::seconds requestTimeout{10}; // from connecting, or from the last answer, to a whole request header
     std::size_t requestsPerConnection = 100;
     std::chrono::seconds keepAliveTimeout{2};
 

@@ -35,8 +35,8 @@ TlsFiles MakeSelfSignedCertificate(const std::filesystem::path& folder, const st
     std::filesystem::create_directories(folder);
     TlsFiles files{folder / "certificate.pem", folder / "key.pem"};
     // The key on its own first: "req" making a key prints progress noise.
-    RunOpenssl({"openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256",
-                "-out", files.privateKey.string()});
+    RunOpenssl({"openssl", "genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out",
+                files.privateKey.string()});
     RunOpenssl({"openssl", "req", "-x509", "-key", files.privateKey.string(), "-out", files.certificate.string(),
                 "-days", "30", "-subj", "/CN=" + hostName, "-addext",
                 fmt::format("subjectAltName=DNS:{},DNS:localhost,IP:127.0.0.1", hostName)});

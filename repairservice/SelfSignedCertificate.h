@@ -7,8 +7,8 @@
 namespace repairservice {
 
 struct TlsFiles {
-    std::filesystem::path certificate;  // PEM; clients trust exactly this file (--cacert)
-    std::filesystem::path privateKey;   // PEM, unencrypted
+    std::filesystem::path certificate; // PEM; clients trust exactly this file (--cacert)
+    std::filesystem::path privateKey; // PEM, unencrypted
 };
 
 // Writes "certificate.pem" and "key.pem" into folder (created if missing), valid for hostName,

@@ -74,7 +74,7 @@ ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, int input
     }
     child.exitNotice = static_cast<int>(::syscall(SYS_pidfd_open, child.pid, 0));
     if (child.exitNotice < 0)
-        error = LastError();  // the destructor kills and reaps the child
+        error = LastError(); // the destructor kills and reaps the child
     return child;
 }
 

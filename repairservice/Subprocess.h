@@ -40,7 +40,7 @@ public:
 
 private:
     pid_t pid = -1;
-    int exitNotice = -1;  // a pidfd: readable once the child has exited
+    int exitNotice = -1; // a pidfd: readable once the child has exited
 };
 
 } // namespace repairservice

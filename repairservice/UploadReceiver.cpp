@@ -38,9 +38,10 @@ public:
     UploadOutcome Read(const httplib::Request& request, const httplib::ContentReader& reader)
     {
         bool complete = request.is_multipart_form_data()
-                            ? reader([this](const httplib::MultipartFormData& part) { return PartStarts(part); },
-                                     [this](const char* data, std::size_t size) { return Bytes(data, size, inFilePart && file != nullptr); })
-                            : reader([this](const char* data, std::size_t size) { return Bytes(data, size, false); });
+            ? reader(
+                [this](const httplib::MultipartFormData& part) { return PartStarts(part); },
+                [this](const char* data, std::size_t size) { return Bytes(data, size, inFilePart && file != nullptr); })
+            : reader([this](const char* data, std::size_t size) { return Bytes(data, size, false); });
         if (outcome != UploadOutcome::Received)
             return outcome;
         if (!complete)
@@ -64,8 +65,8 @@ void DropUpload(const httplib::Request& request, const httplib::ContentReader& r
     Receiver(nullptr, 0).Read(request, reader);
 }
 
-UploadOutcome ReceiveUpload(const httplib::Request& request, const httplib::ContentReader& reader,
-                            TemporaryFile& file, std::size_t maxBytes)
+UploadOutcome ReceiveUpload(const httplib::Request& request, const httplib::ContentReader& reader, TemporaryFile& file,
+                            std::size_t maxBytes)
 {
     return Receiver(&file, maxBytes).Read(request, reader);
 }

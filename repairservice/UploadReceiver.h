@@ -9,7 +9,7 @@
 namespace httplib {
 class ContentReader;
 struct Request;
-}
+} // namespace httplib
 
 namespace repairservice {
 
@@ -20,17 +20,17 @@ class TemporaryFile;
 inline constexpr std::size_t kDrainedPastCap = std::size_t{4} << 20;
 
 enum class UploadOutcome {
-    Received,     // the body was read in full; see the file's size for the part's content
-    NoFilePart,   // read in full, but it is no form or has no part named "file"
-    TooLarge,     // more than the cap arrived; the body may be partly unread
-    Unreadable,   // the body ended early or its framing was broken
-    StoreFailed,  // the temporary file refused the bytes
+    Received, // the body was read in full; see the file's size for the part's content
+    NoFilePart, // read in full, but it is no form or has no part named "file"
+    TooLarge, // more than the cap arrived; the body may be partly unread
+    Unreadable, // the body ended early or its framing was broken
+    StoreFailed, // the temporary file refused the bytes
 };
 
 // Reads and drops the body of an upload refused before it was read, up to kDrainedPastCap.
 void DropUpload(const httplib::Request& request, const httplib::ContentReader& reader);
 
-UploadOutcome ReceiveUpload(const httplib::Request& request, const httplib::ContentReader& reader,
-                            TemporaryFile& file, std::size_t maxBytes);
+UploadOutcome ReceiveUpload(const httplib::Request& request, const httplib::ContentReader& reader, TemporaryFile& file,
+                            std::size_t maxBytes);
 
 } // namespace repairservice

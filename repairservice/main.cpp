@@ -28,17 +28,17 @@ struct CommandLine {
     std::filesystem::path tlsFolder;
 };
 
-const std::string kHelpFooter = fmt::format(
-    "This service does NOT repair replays by itself: without --repair-command it answers every\n"
-    "upload with the uploaded bytes unchanged. A repair command runs through /bin/sh -c, gets the\n"
-    "upload on standard input and writes the repaired replay to standard output; exit code 0 means\n"
-    "repaired (200), {} means \"cannot be repaired\" (400), anything else is a failure (500). A command\n"
-    "still running after --repair-timeout is killed with its whole process group (500). SIGTERM or\n"
-    "SIGINT stops the service within seconds and kills any running command.\n"
-    "\n"
-    "Every upload counts against its client's --upload-limit, malformed ones and ones over\n"
-    "--max-upload-bytes too; only uploads refused for the limit (429) do not.",
-    repairservice::kCannotRepairExitCode);
+const std::string kHelpFooter =
+    fmt::format("This service does NOT repair replays by itself: without --repair-command it answers every\n"
+                "upload with the uploaded bytes unchanged. A repair command runs through /bin/sh -c, gets the\n"
+                "upload on standard input and writes the repaired replay to standard output; exit code 0 means\n"
+                "repaired (200), {} means \"cannot be repaired\" (400), anything else is a failure (500). A command\n"
+                "still running after --repair-timeout is killed with its whole process group (500). SIGTERM or\n"
+                "SIGINT stops the service within seconds and kills any running command.\n"
+                "\n"
+                "Every upload counts against its client's --upload-limit, malformed ones and ones over\n"
+                "--max-upload-bytes too; only uploads refused for the limit (429) do not.",
+                repairservice::kCannotRepairExitCode);
 
 void Print(const std::string& line)
 {
@@ -115,7 +115,8 @@ int main(int argc, char** argv)
     CLI::App app{"Stand-in Ravento repair service: HTTPS on 127.0.0.1, POST /api/ravento with a multipart part "
                  "\"file\"."};
     app.footer(kHelpFooter);
-    app.add_option("--port", options.port, "Port to listen on; 0 picks a free one (printed)")->check(CLI::Range(0, 65535));
+    app.add_option("--port", options.port, "Port to listen on; 0 picks a free one (printed)")
+        ->check(CLI::Range(0, 65535));
     app.add_option("--port-file", options.portFile, "Also write the bound port into this file");
     app.add_option("--host-name", options.hostName, "Host name the generated certificate is valid for")
         ->capture_default_str();

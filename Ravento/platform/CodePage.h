@@ -28,8 +28,8 @@ std::error_code PathFromUtf8(std::string_view text, std::filesystem::path& path)
 // Universal C runtime or change a locale at any time.
 struct CodePageProbe {
     bool universalRuntimeLoaded = false;
-    unsigned universalRuntimeLocale = 0;  // its ___lc_codepage_func(), when loaded
-    unsigned classicRuntimeLocale = 0;    // msvcrt.dll's ___lc_codepage_func()
+    unsigned universalRuntimeLocale = 0; // its ___lc_codepage_func(), when loaded
+    unsigned classicRuntimeLocale = 0; // msvcrt.dll's ___lc_codepage_func()
     bool fileApisAnsi = true;
     unsigned ansi = 0;
     unsigned oem = 0;

@@ -9,7 +9,7 @@ namespace platform {
 enum class EntryKind {
     Missing,
     Directory,
-    Other,  // a file, device or anything else that is not a directory
+    Other, // a file, device or anything else that is not a directory
 };
 
 // What path names, following links. The not-found conditions give EntryKind::Missing and no

@@ -38,7 +38,7 @@ RunOutcome CommandRunner::Carry(const ScriptCommand& command)
         host.RunFrames(command.frames);
         return RunOutcome::Continue;
     case ScriptVerb::Console:
-        host.ExecuteCommand(command.text);  // the console reports unknown commands itself
+        host.ExecuteCommand(command.text); // the console reports unknown commands itself
         return RunOutcome::Continue;
     case ScriptVerb::Show:
         return Show();

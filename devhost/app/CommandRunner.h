@@ -16,7 +16,7 @@ enum class RunOutcome { Continue, Quit, Failed };
 // to standard output, each line after "= " so they stand apart from the plugin's log lines
 // there, and complaints to standard error.
 struct ScriptOutput {
-    std::function<void(const std::string& line)> result;     // "= " already in front
+    std::function<void(const std::string& line)> result; // "= " already in front
     std::function<void(const std::string& message)> complaint;
 };
 

@@ -2,8 +2,8 @@
 
 void AddDevhostOptions(CLI::App& app, DevhostOptions& options)
 {
-    app.add_option("--plugin", options.plugin, "Plugin module to load (default: " RAVENTO_MODULE_FILE_NAME
-                                               " beside devhost)");
+    app.add_option("--plugin", options.plugin,
+                   "Plugin module to load (default: " RAVENTO_MODULE_FILE_NAME " beside devhost)");
     app.add_option("--config", options.config, "Host configuration file: console variables saved by writeconfig");
     app.add_option("--script", options.script, "Script of commands, one a line (default: standard input)");
     app.add_option("--connect-to", options.network.connectTo,

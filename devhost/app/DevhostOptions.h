@@ -8,12 +8,12 @@
 #include "NetworkTransport.h"
 
 struct DevhostOptions {
-    std::filesystem::path plugin;  // default: the plugin module beside the devhost executable
+    std::filesystem::path plugin; // default: the plugin module beside the devhost executable
     std::filesystem::path config;
-    std::filesystem::path script;  // empty: standard input
+    std::filesystem::path script; // empty: standard input
     NetworkOptions network;
-    bool gui = false;  // a desktop window instead of the headless UI
-    std::filesystem::path uiSettings;  // --gui: Dear ImGui's window settings, read at start, saved at exit
+    bool gui = false; // a desktop window instead of the headless UI
+    std::filesystem::path uiSettings; // --gui: Dear ImGui's window settings, read at start, saved at exit
 };
 
 void AddDevhostOptions(CLI::App& app, DevhostOptions& options);

@@ -14,4 +14,4 @@
 // Host's constructor throws std::runtime_error when it cannot (no display). A non-empty
 // uiSettings names Dear ImGui's window settings file: read at start when it exists, saved at exit.
 devhost::UiBackendFactory MakeGuiBackendFactory(GuiSession& session, const std::filesystem::path& uiSettings,
-                                                     std::string& error);
+                                                std::string& error);

@@ -14,7 +14,7 @@
 
 struct ConsoleLine {
     std::string text;
-    bool fromHost = false;  // a host line; otherwise a plugin log line
+    bool fromHost = false; // a host line; otherwise a plugin log line
 };
 
 class GuiSession {

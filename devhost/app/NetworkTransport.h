@@ -13,8 +13,8 @@
 #include "orvane/host/HttpTransport.h"
 
 struct NetworkOptions {
-    std::vector<std::string> connectTo;  // "HOST:PORT:ADDR:PORT", curl's CONNECT_TO
-    std::filesystem::path caFile;        // curl's CAINFO
+    std::vector<std::string> connectTo; // "HOST:PORT:ADDR:PORT", curl's CONNECT_TO
+    std::filesystem::path caFile; // curl's CAINFO
 };
 
 // The transport for the host, or null for the host's default (requests never answered).

@@ -32,7 +32,7 @@ std::optional<std::vector<std::string>> SplitWords(std::string_view text)
             words.emplace_back(text.substr(1, close - 1));
             text.remove_prefix(close + 1);
             if (!text.empty() && text.front() != ' ' && text.front() != '\t')
-                return std::nullopt;  // "a"b is not two words nor one
+                return std::nullopt; // "a"b is not two words nor one
             continue;
         }
         auto end = text.find_first_of(" \t\"");

@@ -15,21 +15,35 @@
 #include <string>
 #include <string_view>
 
-enum class ScriptVerb { Wait, Play, PlayNull, Settle, Frame, Console, Show, Type, Clear, Click, Cvar, Screenshot, Quit };
+enum class ScriptVerb {
+    Wait,
+    Play,
+    PlayNull,
+    Settle,
+    Frame,
+    Console,
+    Show,
+    Type,
+    Clear,
+    Click,
+    Cvar,
+    Screenshot,
+    Quit
+};
 
 struct ScriptCommand {
     ScriptVerb verb = ScriptVerb::Quit;
-    double seconds = 0.0;  // wait
-    int frames = 1;        // frame
-    std::string text;      // play: the id; console: the command; type: the text; click: the label;
-                           // cvar: the name; screenshot: the file
-    std::string date;      // play
-    bool windowOnly = false;  // screenshot: only the plugin's window
+    double seconds = 0.0; // wait
+    int frames = 1; // frame
+    std::string text; // play: the id; console: the command; type: the text; click: the label;
+                      // cvar: the name; screenshot: the file
+    std::string date; // play
+    bool windowOnly = false; // screenshot: only the plugin's window
 };
 
 struct ParsedLine {
-    std::optional<ScriptCommand> command;  // none for a blank or comment line
-    std::string error;                     // set for a malformed line
+    std::optional<ScriptCommand> command; // none for a blank or comment line
+    std::string error; // set for a malformed line
 };
 
 ParsedLine ParseScriptLine(std::string_view line);

@@ -103,7 +103,7 @@ int main(int argc, char** argv)
     try {
         host = std::make_unique<devhost::Host>(std::move(hostOptions));
     } catch (const std::runtime_error& error) {
-        return Fail(error.what());  // the desktop window could not open
+        return Fail(error.what()); // the desktop window could not open
     }
     if (auto error = host->LoadPluginModule(options.plugin))
         return Fail(*error);

@@ -42,7 +42,7 @@ CommandRun RunDevhost(const DocumentsSandbox& sandbox, const std::string& script
 struct Picture {
     int width = 0;
     int height = 0;
-    std::size_t colours = 0;  // distinct RGB values
+    std::size_t colours = 0; // distinct RGB values
 };
 
 Picture LoadPicture(const std::filesystem::path& file)
@@ -123,8 +123,7 @@ TEST_F(DevhostGuiTest, TypeAndClickDriveThePanelInTheWindowAsHeadless)
                                 true);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find(fmt::format("{{ {} }}", chosen.string())), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("(no window is open)"), std::string::npos) << "a good folder closes the window\n"
-                                                                       << run.out;
+    EXPECT_NE(run.out.find("(no window is open)"), std::string::npos) << "a good folder closes the window\n" << run.out;
     EXPECT_NE(run.out.find(fmt::format("Ravento_DemosFolder = {}", chosen.string())), std::string::npos) << run.out;
     EXPECT_NE(run.err.find("togglemenu: Ravento closed"), std::string::npos) << run.err;
 }

@@ -114,7 +114,7 @@ TEST_F(ModuleLifetimeTest, UnloadedWithRepliesAndATimerPendingNothingOfItRunsAnd
 
     // Two uploads outstanding at the unload; their replies come after the module is gone.
     Load();
-    host->Advance(1.5);  // the plugin takes its folder from the configuration
+    host->Advance(1.5); // the plugin takes its folder from the configuration
     Play("R1");
     Play("R2");
     ASSERT_EQ(recorder->PendingCount(), 2u);

@@ -46,7 +46,7 @@ TEST(ThreadStressTest, GameUiAndHttpThreadsWorkOnThePluginAtOnce)
                 fixture.Play(id);
                 ++plays;
             }
-            host.Advance(0.05);  // runs what a check deferred to the game thread
+            host.Advance(0.05); // runs what a check deferred to the game thread
         }
         playing = false;
     });

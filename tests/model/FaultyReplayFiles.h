@@ -13,19 +13,19 @@ namespace model_test {
 
 enum class Fault {
     None,
-    CreateDenied,      // the temporary file cannot be created (5)
-    DiskFullMidWrite,  // half the bytes are written, then 112
-    FlushFails,        // the close flushes and closes, then reports 112
-    MoveDenied,        // the first move of the reply is refused (5)
-    FileLocked,        // the first move of the reply finds the file in use (32)
-    MarkWholeDenied,   // the rename that marks the written file whole is refused (5)
-    RenameDenied,      // the rename into place is refused (5)
+    CreateDenied, // the temporary file cannot be created (5)
+    DiskFullMidWrite, // half the bytes are written, then 112
+    FlushFails, // the close flushes and closes, then reports 112
+    MoveDenied, // the first move of the reply is refused (5)
+    FileLocked, // the first move of the reply finds the file in use (32)
+    MarkWholeDenied, // the rename that marks the written file whole is refused (5)
+    RenameDenied, // the rename into place is refused (5)
 };
 inline constexpr int kFaultKinds = 8;
 
 class FaultyReplayFiles : public platform::ReplayFileSystem {
 public:
-    FaultyReplayFiles();  // installs itself
+    FaultyReplayFiles(); // installs itself
     ~FaultyReplayFiles() override;
     FaultyReplayFiles(const FaultyReplayFiles&) = delete;
     FaultyReplayFiles& operator=(const FaultyReplayFiles&) = delete;

@@ -103,8 +103,8 @@ void WaitFor(const KillMoment& moment, const std::filesystem::path& demos)
 {
     const auto threshold = static_cast<std::intmax_t>(moment.writtenShare * static_cast<double>(kBodySize));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (TemporaryFileSize(demos) < threshold && std::chrono::steady_clock::now() < deadline &&
-           !std::filesystem::exists(demos / "R_fixed.replay"))
+    while (TemporaryFileSize(demos) < threshold && std::chrono::steady_clock::now() < deadline
+           && !std::filesystem::exists(demos / "R_fixed.replay"))
         ::usleep(50);
     ::usleep(static_cast<useconds_t>(moment.delayMicroseconds));
 }
@@ -114,7 +114,7 @@ struct Round {
     std::filesystem::path demos = dir->MakeFolder("TAGame/Demos");
     std::filesystem::path backups = dir->MakeFolder("TAGame/OV_Ravento_BackupReplays");
     std::string original;
-    bool killedPartWay = false;  // a temporary file was there when the child died
+    bool killedPartWay = false; // a temporary file was there when the child died
 };
 
 } // namespace
@@ -122,9 +122,8 @@ struct Round {
 TEST(KillDuringRepair, TheReplayStaysAndTheNextLoadLeavesNoTemporaryFile)
 {
     const std::string body = LargeBody();
-    const KillMoment moments[] = {{0.0, 0},   {0.0, 0},      {0.1, 0},      {0.3, 0},     {0.5, 0},
-                                  {0.9, 0},   {1.0, 0},      {1.0, 200},    {1.0, 1000},  {1.0, 5000},
-                                  {1.0, 20000}, {1.0, 100000}};
+    const KillMoment moments[] = {{0.0, 0}, {0.0, 0},   {0.1, 0},    {0.3, 0},    {0.5, 0},     {0.9, 0},
+                                  {1.0, 0}, {1.0, 200}, {1.0, 1000}, {1.0, 5000}, {1.0, 20000}, {1.0, 100000}};
 
     // Every child is forked before this process starts a host thread of its own.
     std::vector<Round> rounds;
@@ -169,6 +168,7 @@ TEST(KillDuringRepair, TheReplayStaysAndTheNextLoadLeavesNoTemporaryFile)
         repaired += fixed;
     }
     EXPECT_GT(partWay, 0) << "no kill landed while the repaired bytes were being written";
-    ReportReliability("kill-test", fmt::format("rounds={} killed-mid-write={} repaired-before-kill-or-settled={}",
-                                               rounds.size(), partWay, repaired));
+    ReportReliability("kill-test",
+                      fmt::format("rounds={} killed-mid-write={} repaired-before-kill-or-settled={}", rounds.size(),
+                                  partWay, repaired));
 }

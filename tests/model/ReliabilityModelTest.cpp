@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 #include <imgui.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -60,7 +60,7 @@ struct Totals {
 struct Replay {
     std::string id;
     std::string original;
-    std::set<std::string> sentBodies;  // every body a 200 for it carried
+    std::set<std::string> sentBodies; // every body a 200 for it carried
 };
 
 // What the panel's entry holds; it lives as long as the module, across loads and seeds.
@@ -169,13 +169,32 @@ private:
     void PickAnswer(int& status, std::string& body)
     {
         switch (Below(10)) {
-        case 0: status = 400; body = "cannot repair"; break;
-        case 1: status = 429; break;
-        case 2: status = 500; body = "internal error"; break;
-        case 3: status = 0; break;  // the transfer failed
-        case 4: status = 0; body = RandomBytes(100); break;  // cut short: the host reports 0
-        case 5: status = 200; body = RandomBytes(Below(3) == 0 ? kHugeBody : 0); break;
-        default: status = 200; body = RandomBytes(1 + Below(5000)); break;
+        case 0:
+            status = 400;
+            body = "cannot repair";
+            break;
+        case 1:
+            status = 429;
+            break;
+        case 2:
+            status = 500;
+            body = "internal error";
+            break;
+        case 3:
+            status = 0;
+            break; // the transfer failed
+        case 4:
+            status = 0;
+            body = RandomBytes(100);
+            break; // cut short: the host reports 0
+        case 5:
+            status = 200;
+            body = RandomBytes(Below(3) == 0 ? kHugeBody : 0);
+            break;
+        default:
+            status = 200;
+            body = RandomBytes(1 + Below(5000));
+            break;
         }
     }
 
@@ -197,7 +216,7 @@ private:
         files.Restart();
         pendingIds.clear();
         EXPECT_TRUE(panelKnowsFolder ? SetFolderThroughPanel(current) : SetFolderByVariable(current));
-        CheckOriginalsKept();  // listing may wait for the settling below
+        CheckOriginalsKept(); // listing may wait for the settling below
 
         auto playable = std::find_if(replays.begin(), replays.end(), [&](const auto& replay) {
             return std::filesystem::exists(current / (replay.first + ".replay"));
@@ -233,19 +252,19 @@ private:
     // notice hides the entry; then nothing is typed and false comes back.
     bool SetFolderThroughPanel(const std::filesystem::path& folder, bool valid = true)
     {
-        world.Host().Advance(1.0);  // discovery runs first on a fresh load
+        world.Host().Advance(1.0); // discovery runs first on a fresh load
         if (world.Plugin().rateLimitHit)
             return false;
         if (!world.Host().IsWindowOpen())
             world.Host().ExecuteCommand("togglemenu Ravento");
-        world.Host().RunFrames(3);  // a window just opened sizes itself over its first frames
+        world.Host().RunFrames(3); // a window just opened sizes itself over its first frames
         const std::string target = Utf8(folder);
         std::size_t keep = 0;
         while (keep < panelText.size() && keep < target.size() && panelText[keep] == target[keep])
             ++keep;
         if (!world.Host().TypeText(""))
             return false;
-        for (std::size_t i = keep; i < panelText.size(); ++i) {  // folder names here are ASCII
+        for (std::size_t i = keep; i < panelText.size(); ++i) { // folder names here are ASCII
             world.Host().QueueKey(ImGuiKey_Backspace, true);
             world.Host().QueueKey(ImGuiKey_Backspace, false);
         }
@@ -297,8 +316,8 @@ private:
         for (const auto& [id, replay] : replays) {
             bool kept = Holds(world.backups / (id + "_copy.replay"), replay.original);
             for (const std::filesystem::path& folder : replaysFolders) {
-                kept = kept || Holds(folder / (id + ".replay"), replay.original) ||
-                       Holds(folder / (id + "_fixed.replay"), replay.original);
+                kept = kept || Holds(folder / (id + ".replay"), replay.original)
+                    || Holds(folder / (id + "_fixed.replay"), replay.original);
             }
             EXPECT_TRUE(kept) << "the bytes of " << id << " are lost";
         }
@@ -357,13 +376,13 @@ private:
 
     std::mt19937 random;
     Totals& totals;
-    DocumentsSandbox documents;  // discovery on a fresh load searches here, not the real home
+    DocumentsSandbox documents; // discovery on a fresh load searches here, not the real home
     PipelineFixture world;
     FaultyReplayFiles files;
     std::vector<std::filesystem::path> replaysFolders;
     std::filesystem::path current = world.demos;
     std::map<std::string, Replay> replays;
-    std::deque<std::string> pendingIds;  // the replay each outstanding request uploads, oldest first
+    std::deque<std::string> pendingIds; // the replay each outstanding request uploads, oldest first
     std::map<std::string, std::string> outsideBefore;
     bool panelKnowsFolder = false;
     int nextId = 0;
@@ -381,9 +400,9 @@ TEST(ReliabilityModel, RandomRunsWithFaultsAndCrashesNeverLoseOrUnlistAReplay)
     EXPECT_EQ(totals.steps, kSeedCount * kStepsPerSeed);
     EXPECT_GE(totals.crashes, kRepairSteps + 1) << "every crash point at least once";
     EXPECT_GT(totals.faults, 0);
-    ReportReliability("model-test", fmt::format("seeds={} steps={} crashes={} faults={} plays={} replies={}",
-                                                totals.seeds, totals.steps, totals.crashes, totals.faults,
-                                                totals.plays, totals.replies));
+    ReportReliability("model-test",
+                      fmt::format("seeds={} steps={} crashes={} faults={} plays={} replies={}", totals.seeds,
+                                  totals.steps, totals.crashes, totals.faults, totals.plays, totals.replies));
 }
 
 } // namespace

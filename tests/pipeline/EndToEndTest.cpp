@@ -6,9 +6,9 @@
 
 #include <future>
 
-#include "pipeline/PipelineFixture.h"
 #include "RepairService.h"
 #include "orvane/host/CurlTransport.h"
+#include "pipeline/PipelineFixture.h"
 
 using devhost::CurlTransport;
 using devhost::CurlTransportOptions;
@@ -86,7 +86,7 @@ TEST(EndToEnd, RepairsTenReplaysThenTheServiceRefusesTheEleventh)
     for (int replay = 0; replay <= 10; ++replay)
         fixture.AddReplay(fmt::format("R{}", replay), fmt::format("replay {}\r\n{}", replay, std::string(1000, '\0')));
 
-    for (int replay = 0; replay < 10; ++replay)  // all ten in flight at once
+    for (int replay = 0; replay < 10; ++replay) // all ten in flight at once
         fixture.Play(fmt::format("R{}", replay));
     ASSERT_TRUE(fixture.Host().Settle(std::chrono::seconds(30)));
     for (int replay = 0; replay < 10; ++replay) {
@@ -145,7 +145,7 @@ TEST(EndToEnd, TransportFailuresComeBackAsStatusZeroWithCurlsReason)
 
     CurlRequest plainHttp = Upload(replay);
     plainHttp.url = "http://" RAVENTO_SERVICE_HOST "/api/ravento";
-    EXPECT_EQ(SendThrough(transport, plainHttp).status, 0);  // HTTPS only
+    EXPECT_EQ(SendThrough(transport, plainHttp).status, 0); // HTTPS only
 
     Reply echoed = SendThrough(transport, Upload(replay));
     EXPECT_EQ(echoed.status, 200);

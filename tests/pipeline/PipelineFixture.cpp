@@ -44,7 +44,7 @@ std::vector<std::string> PipelineFixture::HostLines() const
 std::filesystem::path PipelineFixture::AddReplay(const std::string& id, const std::string& content)
 {
     dir.MakeFile(std::filesystem::path("TAGame/Demos") / (id + ".replay"), content);
-    return demos / (id + ".replay");  // joined as the plugin joins it
+    return demos / (id + ".replay"); // joined as the plugin joins it
 }
 
 void PipelineFixture::Play(const std::string& id, const std::string& date)

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "orvane/host/RecordingTransport.h"
 #include "support/PluginHost.h"
 #include "support/TempDir.h"
-#include "orvane/host/RecordingTransport.h"
 
 namespace testing_support {
 

@@ -39,11 +39,19 @@ TEST(PlayReplay, OnlyReplaysOf2025OutsideTheEarlyWindowAreSent)
         bool sent;
     };
     const Case cases[] = {
-        {"2025-04-23 10:00", false}, {"2025-04-24 10:00", true},  {"2025-05-01", true},
-        {"2025-01-30", true},        {"2025-03-10", false},       {"2025-12-01", true},
-        {"2024-06-01", false},       {"2026-06-01", false},       {"Replay of 2025-06-01", false},
-        {"", false},                 {"2025-5-1", true},          {"20250601", false},
-        {"2025-06", true},  // the day stays 0; the month alone passes
+        {"2025-04-23 10:00", false},
+        {"2025-04-24 10:00", true},
+        {"2025-05-01", true},
+        {"2025-01-30", true},
+        {"2025-03-10", false},
+        {"2025-12-01", true},
+        {"2024-06-01", false},
+        {"2026-06-01", false},
+        {"Replay of 2025-06-01", false},
+        {"", false},
+        {"2025-5-1", true},
+        {"20250601", false},
+        {"2025-06", true}, // the day stays 0; the month alone passes
     };
     for (const Case& check : cases) {
         std::size_t before = RequestCount(fixture);
@@ -63,7 +71,7 @@ TEST(PlayReplay, IdentifiersCarryingFixedAreNeverSent)
         fixture.Play(id);
     EXPECT_EQ(RequestCount(fixture), 0u);
 
-    fixture.Play("Q_FIXED");  // the check is case-sensitive
+    fixture.Play("Q_FIXED"); // the check is case-sensitive
     EXPECT_EQ(RequestCount(fixture), 1u);
 }
 
@@ -71,7 +79,7 @@ TEST(PlayReplay, TheRequestUploadsTheReplayFileToTheRepairService)
 {
     PipelineFixture fixture;
     fixture.AddReplay("R");
-    fixture.Plugin().rateLimitHit = true;  // a pending rate limit does not hold uploads back
+    fixture.Plugin().rateLimitHit = true; // a pending rate limit does not hold uploads back
     fixture.Play("R");
     fixture.Play("R");
 
@@ -88,7 +96,7 @@ TEST(PlayReplay, TheRequestUploadsTheReplayFileToTheRepairService)
         EXPECT_EQ(request.formFields[0].data, CodePageText(fixture.demos / "R.replay"));
         EXPECT_EQ(request.formFields[0].name, "file");
     }
-    EXPECT_EQ(fixture.Recorder().PendingCount(), 2u);  // each with its own reply callable
+    EXPECT_EQ(fixture.Recorder().PendingCount(), 2u); // each with its own reply callable
 }
 
 TEST(PlayReplay, LookupMatchesTheExactNameOnly)
@@ -133,9 +141,18 @@ TEST(PlayReplay, IdentifiersThatAreNoSingleNameReachNothing)
     fixture.dir.MakeFile("TAGame/Elsewhere/R.replay");
     fixture.dir.MakeFile("TAGame/Demos/a.replay");
     const std::string hostile[] = {
-        "sub/R", "sub\\R", "../Elsewhere/R", "..\\Elsewhere\\R", std::string("R.replay\0", 9),
-        std::string("R\0", 2), "?", "*", "a?", "R:stream", CodePageText(fixture.demos / "R"),
-        std::string(300, 'R'),  // longer than any entry name can be
+        "sub/R",
+        "sub\\R",
+        "../Elsewhere/R",
+        "..\\Elsewhere\\R",
+        std::string("R.replay\0", 9),
+        std::string("R\0", 2),
+        "?",
+        "*",
+        "a?",
+        "R:stream",
+        CodePageText(fixture.demos / "R"),
+        std::string(300, 'R'), // longer than any entry name can be
     };
     for (const std::string& id : hostile)
         fixture.Play(id);

@@ -41,7 +41,7 @@ TEST(RepairReply, Status200KeepsTheOldFileAsBackupAndWritesTheRepairedBytesExact
 
     EXPECT_EQ(ReadBytes(fixture.Repaired()), repaired);
     EXPECT_EQ(ReadBytes(fixture.BackupCopy()), kOldBytes);
-    EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});  // old file gone, no leftovers
+    EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"}); // old file gone, no leftovers
     EXPECT_EQ(fixture.Log(), Lines{"Post result(200)"});
     EXPECT_FALSE(fixture.Plugin().rateLimitHit);
     EXPECT_TRUE(fixture.Commands().empty());
@@ -109,7 +109,7 @@ TEST(RepairReply, Status429RaisesTheFlagAndTogglesTheWindowEachTime)
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     EXPECT_TRUE(Names(fixture.backups).empty());
 
-    fixture.Answer(200, "fixed");  // any other answer lowers the flag again
+    fixture.Answer(200, "fixed"); // any other answer lowers the flag again
     EXPECT_FALSE(fixture.Plugin().rateLimitHit);
     EXPECT_EQ(fixture.Log(), Lines{"Post result(200)"});
     EXPECT_EQ(ReadBytes(fixture.Repaired()), "fixed");
@@ -182,7 +182,7 @@ TEST(RepairReply, TheFirstReplySettlesTemporaryFilesACrashLeftAndNothingElse)
 {
     Uploaded fixture;
     const std::string nearMisses[] = {
-        ".ravento-0123456789abcdef-0123456.tmp",  ".ravento-0123456789abcdef_01234567.tmp",
+        ".ravento-0123456789abcdef-0123456.tmp",   ".ravento-0123456789abcdef_01234567.tmp",
         ".ravento-0123456789abcdef-01234567.tmp~", "ravento-0123456789abcdef-01234567.tmp",
         ".ravento-0123456789abcdeg-01234567.tmp",  "R.tmp",
     };

@@ -12,8 +12,8 @@
 #endif
 
 #include "FileSystem.h"
-#include "pipeline/PipelineFixture.h"
 #include "WholeFileWrite.h"
+#include "pipeline/PipelineFixture.h"
 #include "platform/CodePage.h"
 #include "platform/ReplayFiles.h"
 
@@ -38,9 +38,18 @@ TEST(ReplayFiles, ExactEntryLookupFindsRegularFilesOnly)
         bool found;
     };
     std::vector<Case> cases = {
-        {"R.replay", true}, {"S.replay", false}, {"r.replay", false}, {"R.REPLAY", false},
-        {"R.replay ", false}, {"R", false},      {"R.rep*", false},   {"R.replay?", false},
-        {".", false},       {"..", false},       {"", false},         {"../Demos", false},
+        {"R.replay", true},
+        {"S.replay", false},
+        {"r.replay", false},
+        {"R.REPLAY", false},
+        {"R.replay ", false},
+        {"R", false},
+        {"R.rep*", false},
+        {"R.replay?", false},
+        {".", false},
+        {"..", false},
+        {"", false},
+        {"../Demos", false},
         {std::string(300, 'R'), false},
     };
 #if !defined(_WIN32)
@@ -116,10 +125,14 @@ TEST(ReplayFiles, WholeFileWriteLeavesTheFileUnderItsFinalNameOnly)
 TEST(ReplayFiles, LogTextReplacesOnlyWhatTheCodePageCannotHold)
 {
 #if defined(_WIN32)
-    const std::filesystem::path unconvertible(L"Demos\\a\xD800" L"b\xD83D\xDE00" L"c");  // a lone surrogate
+    const std::filesystem::path unconvertible(L"Demos\\a\xD800"
+                                              L"b\xD83D\xDE00"
+                                              L"c"); // a lone surrogate
     const std::filesystem::path pair(L"\xD83D\xDE00");
 #else
-    const std::filesystem::path unconvertible("Demos/a\xFF" "b\xF0\x9F\x98\x80" "c");  // a stray byte
+    const std::filesystem::path unconvertible("Demos/a\xFF"
+                                              "b\xF0\x9F\x98\x80"
+                                              "c"); // a stray byte
     const std::filesystem::path pair("\xF0\x9F\x98\x80");
 #endif
     // A character outside the code page becomes one "?", however many units it takes.
@@ -141,13 +154,13 @@ public:
     FailingFiles() { platform::InstallReplayFileSystem(this); }
     ~FailingFiles() override { platform::InstallReplayFileSystem(nullptr); }
 
-    int failMoveNumber = 0;             // the n-th move (1-based) fails with moveError
+    int failMoveNumber = 0; // the n-th move (1-based) fails with moveError
     int moveError = 5;
     std::optional<int> createError;
     std::optional<int> closeError;
     std::optional<int> renameError;
-    int failRenameNumber = 2;  // the first rename marks the written file whole, the second puts it in place
-    std::optional<std::size_t> diskFullAfter;  // a write stores this many bytes, then fails with 112
+    int failRenameNumber = 2; // the first rename marks the written file whole, the second puts it in place
+    std::optional<std::size_t> diskFullAfter; // a write stores this many bytes, then fails with 112
 
     std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
     {
@@ -206,7 +219,7 @@ FailedRepair RepairWith(bool earlierRepairedFile = false)
     fixture.Play("R");
     fixture.Answer(200, kRepairedBytes);
     Lines log = fixture.Log();
-    for (std::string& line : log) {  // the repaired file's path varies; keep the rest
+    for (std::string& line : log) { // the repaired file's path varies; keep the rest
         std::string repaired = CodePageText(fixture.demos / "R_fixed.replay");
         if (std::size_t at = line.find(repaired); at != std::string::npos)
             line.replace(at, repaired.size(), "<repaired>");

@@ -7,9 +7,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "FileSystem.h"
 #include "support/DocumentsSandbox.h"
 #include "support/Files.h"
-#include "FileSystem.h"
 #include "support/PluginHost.h"
 
 using namespace plugin;
@@ -122,7 +122,8 @@ TEST_F(DemosFolderTest, WithoutAGameFolderTheFailedBackupIsLoggedAndTheUserIsAsk
 
     const std::vector<std::string> log = host.Log();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_THAT(log[0], testing::StartsWith("Could not create backup directory " + CodePageText(BackupFolder()) + ": "));
+    EXPECT_THAT(log[0],
+                testing::StartsWith("Could not create backup directory " + CodePageText(BackupFolder()) + ": "));
     EXPECT_EQ(host.Commands(), kAskUserCommands);
     EXPECT_FALSE(std::filesystem::exists(sandbox.GameFolder())) << "only one level is ever created";
     EXPECT_TRUE(DemosFolder().empty());
@@ -134,14 +135,15 @@ TEST_F(DemosFolderTest, APathTheCodePageCannotHoldIsLoggedLossilyAndTheSearchGoe
     // A home folder whose name is not valid UTF-8, and no game folder in it.
     const std::filesystem::path home = sandbox.Home() / "player\xFF";
     std::filesystem::create_directories(home / "Documents");
-    ASSERT_EQ(::setenv("HOME", home.c_str(), 1), 0);  // the sandbox restores HOME
+    ASSERT_EQ(::setenv("HOME", home.c_str(), 1), 0); // the sandbox restores HOME
 
     RunDiscovery();
 
     const std::vector<std::string> log = host.Log();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_THAT(log[0], testing::StartsWith("Could not create backup directory " + sandbox.Home().string() +
-                                            "/player?/Documents/"));
+    EXPECT_THAT(
+        log[0],
+        testing::StartsWith("Could not create backup directory " + sandbox.Home().string() + "/player?/Documents/"));
     EXPECT_EQ(host.Commands(), kAskUserCommands) << "the search went on and asked the user";
 }
 #endif

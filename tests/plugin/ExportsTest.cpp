@@ -94,7 +94,7 @@ TEST(ModuleExports, RecordOfTheLoadedModuleHoldsTheDeclaredValuesAtTheirOffsets)
 TEST(PluginLifetime, OneObjectAtATimeThatLivesWhileAnyoneHoldsIt)
 {
     ASSERT_FALSE(pluginHolder);
-    deleteMe();  // an empty holder: nothing happens
+    deleteMe(); // an empty holder: nothing happens
     EXPECT_FALSE(pluginHolder);
 
     std::shared_ptr<Orvane::Plugin::OrvanePlugin>* holder = getPlugin();
@@ -117,7 +117,7 @@ TEST(PluginLifetime, OneObjectAtATimeThatLivesWhileAnyoneHoldsIt)
     deleteMe();
     EXPECT_FALSE(pluginHolder);
     EXPECT_FALSE(watch.expired()) << "the host's copy keeps the object alive";
-    deleteMe();  // twice: harmless
+    deleteMe(); // twice: harmless
     EXPECT_FALSE(watch.expired());
     hostCopy.reset();
     EXPECT_TRUE(watch.expired());

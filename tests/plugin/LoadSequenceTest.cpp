@@ -7,9 +7,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "support/DocumentsSandbox.h"
 #include "Exports.h"
 #include "ModuleConsole.h"
+#include "support/DocumentsSandbox.h"
 #include "support/PluginHost.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #endif
 
 #include "FileSystem.h"
-#include "support/TempDir.h"
 #include "platform/Directories.h"
+#include "support/TempDir.h"
 
 using namespace plugin;
 
@@ -24,20 +24,20 @@ using testing_support::TempDir;
 
 TEST(CodePage, Utf8StandsInOnPosixAndRejectsEveryMalformedSequence)
 {
-    const std::string accented = "R\xC3\xA9plays \xF0\x9F\x8E\xAE";  // "Réplays 🎮"
+    const std::string accented = "R\xC3\xA9plays \xF0\x9F\x8E\xAE"; // "Réplays 🎮"
     EXPECT_EQ(PathFromCodePage(accented).native(), accented);
     EXPECT_EQ(CodePageText(std::filesystem::path(accented)), accented);
     EXPECT_EQ(PathFromTypedText(accented).native(), accented);
     EXPECT_TRUE(PathFromCodePage("").empty());
 
     for (const std::string invalid : {
-             "\xFF",              // never a UTF-8 byte
-             "ab\xC3",            // truncated
-             "\xC0\xAF",          // overlong "/"
-             "\xE0\x80\xAF",      // overlong, three bytes
-             "\xED\xA0\x80",      // a surrogate
-             "\xF4\x90\x80\x80",  // above U+10FFFF
-             "\xC3\x28",          // continuation byte missing
+             "\xFF", // never a UTF-8 byte
+             "ab\xC3", // truncated
+             "\xC0\xAF", // overlong "/"
+             "\xE0\x80\xAF", // overlong, three bytes
+             "\xED\xA0\x80", // a surrogate
+             "\xF4\x90\x80\x80", // above U+10FFFF
+             "\xC3\x28", // continuation byte missing
          }) {
         EXPECT_THROW(PathFromCodePage(invalid), std::system_error) << testing::PrintToString(invalid);
         EXPECT_THROW(PathFromTypedText(invalid), std::system_error) << testing::PrintToString(invalid);
@@ -56,8 +56,8 @@ struct AnsiSample {
     const wchar_t* missing;
 };
 constexpr AnsiSample kAnsiSamples[] = {
-    {1252, L"caf\u00E9", "caf\xE9", L"x\u4E2D"},              // "é" is 0xE9; no "中"
-    {932, L"\u65E5\u672C", "\x93\xFA\x96\x7B", L"caf\u00E9"},  // "日本" in Shift JIS; no "é"
+    {1252, L"caf\u00E9", "caf\xE9", L"x\u4E2D"}, // "é" is 0xE9; no "中"
+    {932, L"\u65E5\u672C", "\x93\xFA\x96\x7B", L"caf\u00E9"}, // "日本" in Shift JIS; no "é"
 };
 
 TEST(CodePage, AnsiConversionsAreStrictWithoutBestFitSubstitution)

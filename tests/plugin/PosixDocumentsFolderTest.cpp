@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/DocumentsSandbox.h"
 #include "platform/DocumentsFolder.h"
+#include "support/DocumentsSandbox.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <gtest/gtest.h>
 #include <imgui.h>
 
+#include "FileSystem.h"
 #include "support/CodePageAssumption.h"
 #include "support/DocumentsSandbox.h"
 #include "support/Files.h"
-#include "FileSystem.h"
 #include "support/PluginHost.h"
 
 using namespace plugin;
@@ -112,11 +112,12 @@ TEST_F(SettingsPanelTest, OnlyADirectoryPassesAndASuccessfulCheckClearsTheWarnin
 
     // Empty entry: a warning, nothing else. The rows stand in their order.
     Check();
-    EXPECT_EQ(Frame(), "Ravento\n"
-                       "Enter the path to your demos folder...\n"
-                       "Please input a VALID directory to your Replays Folder\n"
-                       "{ Replay Folder Path... }\n"
-                       "[ Check ]\n");
+    EXPECT_EQ(Frame(),
+              "Ravento\n"
+              "Enter the path to your demos folder...\n"
+              "Please input a VALID directory to your Replays Folder\n"
+              "{ Replay Folder Path... }\n"
+              "[ Check ]\n");
     RunGameSide();
     EXPECT_TRUE(DemosFolder().empty());
     EXPECT_EQ(Variable(), "");

@@ -127,11 +127,11 @@ TEST(CurlTransportTest, ATransferTooSlowOrTooLongFailsAtItsLimit)
     CurlTransportOptions stallAfterTwoSeconds = Trusting(server);
     stallAfterTwoSeconds.lowSpeedTime = 2s;
     CurlTransportOptions overAfterOneSecond = Trusting(server);
-    overAfterOneSecond.lowSpeedBytesPerSecond = 1;  // two bytes a second are fast enough here
+    overAfterOneSecond.lowSpeedBytesPerSecond = 1; // two bytes a second are fast enough here
     overAfterOneSecond.timeLimit = 1500ms;
 
-    for (const auto& [options, reason] : {std::pair{stallAfterTwoSeconds, "too slow"},
-                                          std::pair{overAfterOneSecond, "timed out"}}) {
+    for (const auto& [options, reason] :
+         {std::pair{stallAfterTwoSeconds, "too slow"}, std::pair{overAfterOneSecond, "timed out"}}) {
         CurlTransport transport(options);
         auto started = std::chrono::steady_clock::now();
         auto future = Start(transport, Get(server, "/trickle"));
@@ -140,8 +140,7 @@ TEST(CurlTransportTest, ATransferTooSlowOrTooLongFailsAtItsLimit)
         EXPECT_EQ(reply.status, 0);
         EXPECT_THAT(reply.reason, HasSubstr(reason));
         EXPECT_TRUE(reply.body.empty());
-        std::cout << fmt::format("[transport] limit: {} after {:.1f} s ({})\n", reason, seconds,
-                                 reply.reason);
+        std::cout << fmt::format("[transport] limit: {} after {:.1f} s ({})\n", reason, seconds, reply.reason);
     }
 }
 

@@ -17,8 +17,8 @@ namespace {
 CommandRun RunDevhost(const TempDir& dir, const std::string& arguments, const std::string& script, bool asFile = true)
 {
     auto scriptFile = dir.MakeFile("script.txt", script);
-    std::string input = asFile ? fmt::format("--script \"{}\"", scriptFile.string())
-                               : fmt::format("< \"{}\"", scriptFile.string());
+    std::string input =
+        asFile ? fmt::format("--script \"{}\"", scriptFile.string()) : fmt::format("< \"{}\"", scriptFile.string());
     return RunCommand(fmt::format("\"{}\" {} {}", DEVHOST_PATH, arguments, input), dir.Path());
 }
 
@@ -34,24 +34,24 @@ TEST(DevhostRunTest, ScriptDrivesTheTestPluginThroughEveryCommand)
     TempDir dir;
     auto config = dir.Path() / "host.cfg";
     CommandRun run = RunDevhost(dir, Plugin(SDK_TEST_PLUGIN_PATH) + fmt::format(" --config \"{}\"", config.string()),
-                         "# the whole tour\n"
-                         "\n"
-                         "show\n"
-                         "wait 1.1\n"
-                         "play \"ID 1\" \"2024-01-01 10:00\"\n"
-                         "play-null\n"
-                         "settle\n"
-                         "console togglemenu Test\n"
-                         "show\n"
-                         "type hello\n"
-                         "clear\n"
-                         "type hello there\n"
-                         "click Check\n"
-                         "cvar Test_Value\n"
-                         "console writeconfig\n"
-                         "console no-such-command\n"
-                         "quit\n"
-                         "console togglemenu Test\n");
+                                "# the whole tour\n"
+                                "\n"
+                                "show\n"
+                                "wait 1.1\n"
+                                "play \"ID 1\" \"2024-01-01 10:00\"\n"
+                                "play-null\n"
+                                "settle\n"
+                                "console togglemenu Test\n"
+                                "show\n"
+                                "type hello\n"
+                                "clear\n"
+                                "type hello there\n"
+                                "click Check\n"
+                                "cvar Test_Value\n"
+                                "console writeconfig\n"
+                                "console no-such-command\n"
+                                "quit\n"
+                                "console togglemenu Test\n");
     EXPECT_EQ(run.status, 0) << run.err;
     const std::string expected = "test plugin loaded\n"
                                  "= (no window is open)\n"
@@ -62,7 +62,8 @@ TEST(DevhostRunTest, ScriptDrivesTheTestPluginThroughEveryCommand)
     std::string rest = run.out.substr(expected.size());
     EXPECT_NE(rest.find("= Test Window"), std::string::npos) << "drawn before show looked\n" << rest;
     EXPECT_NE(rest.find("[ Check ]"), std::string::npos) << rest;
-    EXPECT_NE(rest.find("checked hello there\n= Test_Value = start\ntest plugin unloaded\n"), std::string::npos) << rest;
+    EXPECT_NE(rest.find("checked hello there\n= Test_Value = start\ntest plugin unloaded\n"), std::string::npos)
+        << rest;
     EXPECT_NE(ReadWholeFile(config).find("Test_Value \"start\""), std::string::npos);
     EXPECT_NE(run.err.find("onLoad: TestPlugin loaded"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Unknown command: no-such-command"), std::string::npos) << run.err;

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "support/Files.h"
-#include "support/TempDir.h"
 #include "TestHost.h"
 #include "orvane/CVarManagerWrapper.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
 
 using devhost::HostOptions;
 using testing_support::ReadWholeFile;

@@ -61,10 +61,13 @@ TEST(HostGameTest, ExecuteRunsQueuedWorkOnTheGameThreadInOrder)
     TestPlugin& plugin = host.Load([](TestPlugin&) {});
     std::vector<int> order;
     std::thread::id ranOn;
-    plugin.gameWrapper->Execute([&](GameWrapper*) { order.push_back(1); ranOn = std::this_thread::get_id(); });
+    plugin.gameWrapper->Execute([&](GameWrapper*) {
+        order.push_back(1);
+        ranOn = std::this_thread::get_id();
+    });
     plugin.gameWrapper->Execute([&](GameWrapper* game) {
         order.push_back(2);
-        game->Execute([&](GameWrapper*) { order.push_back(3); });  // waits for the next round
+        game->Execute([&](GameWrapper*) { order.push_back(3); }); // waits for the next round
     });
     EXPECT_TRUE(order.empty());
     host->RunGameWork();
@@ -110,7 +113,7 @@ TEST(HostGameTest, HooksRunOnTheirExactEventWithCallerAndReplayBlock)
     host->PlayReplay("", "");
     host->FireEvent(kPlayReplayEvent, 0);
     host->FireEvent("Function TAGame.ReplayManager_TA.PlayReplay ", host->CreateReplay("other", "event"));
-    host->FireEvent(kPlayReplayEvent, 0x1000);  // an address the host never handed out
+    host->FireEvent(kPlayReplayEvent, 0x1000); // an address the host never handed out
     EXPECT_EQ(seen, (std::vector<std::string>{"ABC123|2024-05-01 20:15:00", "|", "no replay", "no replay"}));
 }
 

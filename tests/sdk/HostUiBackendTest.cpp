@@ -26,7 +26,9 @@ struct BackendRecord {
 
 class FakeWindowedBackend : public devhost::UiBackend {
 public:
-    FakeWindowedBackend(BackendRecord& record, std::chrono::milliseconds interval) : record(record), interval(interval) {}
+    FakeWindowedBackend(BackendRecord& record, std::chrono::milliseconds interval) : record(record), interval(interval)
+    {
+    }
 
     void Init(ImGuiContext* context) override
     {
@@ -156,6 +158,6 @@ TEST(HostUiBackendTest, ABackendThatCannotStartMakesTheHostThrow)
     EXPECT_THROW(devhost::Host host(std::move(options)), std::runtime_error);
     EXPECT_EQ(devhost::Host::Current(), nullptr);
 
-    TestHost working;  // nothing of the failed host is left in the way
+    TestHost working; // nothing of the failed host is left in the way
     EXPECT_NE(working->UiContext(), nullptr);
 }

@@ -53,7 +53,7 @@ TEST(HostUiTest, TheCloseButtonClosesTheMenuThroughTheConsole)
 {
     TestHost host;
     TestPlugin& plugin = host.LoadWithOpenWindow();
-    ASSERT_TRUE(host->Click("#CLOSE"));  // Dear ImGui's name for a window's close button
+    ASSERT_TRUE(host->Click("#CLOSE")); // Dear ImGui's name for a window's close button
     EXPECT_FALSE(plugin.windowOpen);
     auto commands = host->ExecutedCommands();
     ASSERT_FALSE(commands.empty());

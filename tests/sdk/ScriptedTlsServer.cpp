@@ -68,12 +68,12 @@ bool TlsConnection::ReadRequest()
 
 ScriptedTlsServer::ScriptedTlsServer(Answer answer) : answer(std::move(answer))
 {
-    std::signal(SIGPIPE, SIG_IGN);  // a client that left must fail a write, not end the test
+    std::signal(SIGPIPE, SIG_IGN); // a client that left must fail a write, not end the test
     repairservice::TlsFiles files = repairservice::MakeSelfSignedCertificate(tlsDir.Path(), "localhost");
     certificate = files.certificate;
     context = SSL_CTX_new(TLS_server_method());
-    if (!context || SSL_CTX_use_certificate_chain_file(context, files.certificate.c_str()) != 1 ||
-        SSL_CTX_use_PrivateKey_file(context, files.privateKey.c_str(), SSL_FILETYPE_PEM) != 1)
+    if (!context || SSL_CTX_use_certificate_chain_file(context, files.certificate.c_str()) != 1
+        || SSL_CTX_use_PrivateKey_file(context, files.privateKey.c_str(), SSL_FILETYPE_PEM) != 1)
         throw std::runtime_error("cannot set up the test server's TLS context");
 
     listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -81,8 +81,8 @@ ScriptedTlsServer::ScriptedTlsServer(Answer answer) : answer(std::move(answer))
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 16) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 16) != 0
+        || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("cannot listen on the loopback interface");
     port = ntohs(address.sin_port);
     acceptor = std::thread([this] { AcceptLoop(); });

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -50,7 +50,7 @@ public:
     using Answer = std::function<void(TlsConnection&)>;
 
     explicit ScriptedTlsServer(Answer answer);
-    ~ScriptedTlsServer();  // ends every connection's answer at its next Pause, then joins
+    ~ScriptedTlsServer(); // ends every connection's answer at its next Pause, then joins
     ScriptedTlsServer(const ScriptedTlsServer&) = delete;
     ScriptedTlsServer& operator=(const ScriptedTlsServer&) = delete;
 
@@ -75,8 +75,8 @@ private:
 
     std::mutex mutex;
     std::condition_variable stopped;
-    bool stopping = false;  // guarded by mutex
-    std::vector<std::thread> connections;  // accept thread only, then the destructor
+    bool stopping = false; // guarded by mutex
+    std::vector<std::thread> connections; // accept thread only, then the destructor
     std::thread acceptor;
 };
 

@@ -18,7 +18,7 @@ public:
     explicit TestHost(devhost::HostOptions options = {})
     {
         if (!options.pluginLog)
-            options.pluginLog = [](const std::string&) {};  // kept by the host as PluginLogLines
+            options.pluginLog = [](const std::string&) {}; // kept by the host as PluginLogLines
         options.hostLog = [this](const std::string& line) {
             std::lock_guard lock(mutex);
             hostLines.push_back(line);

@@ -98,9 +98,8 @@ std::shared_ptr<Orvane::Plugin::OrvanePlugin>* TestGetPlugin()
 {
     if (!holder) {
         auto* plugin = new TestPlugin();
-        holder = std::shared_ptr<Orvane::Plugin::OrvanePlugin>(plugin, [plugin](Orvane::Plugin::OrvanePlugin*) {
-            delete plugin;
-        });
+        holder = std::shared_ptr<Orvane::Plugin::OrvanePlugin>(
+            plugin, [plugin](Orvane::Plugin::OrvanePlugin*) { delete plugin; });
     }
     return &holder;
 }
@@ -112,6 +111,12 @@ void TestDeleteMe()
 
 Orvane::Plugin::PluginRegistration TestPluginRecord()
 {
-    return {Orvane::Plugin::kSdkRevision, __FILE__, "TestPlugin", "a plugin for the host's tests", "0.1", 1,
-            &TestGetPlugin, &TestDeleteMe};
+    return {Orvane::Plugin::kSdkRevision,
+            __FILE__,
+            "TestPlugin",
+            "a plugin for the host's tests",
+            "0.1",
+            1,
+            &TestGetPlugin,
+            &TestDeleteMe};
 }

@@ -41,8 +41,8 @@ public:
     int openedCalls = 0;
     int closedCalls = 0;
     std::string entry;
-    bool throwInsideWindow = false;  // DrawWindow throws between Begin and End
-    std::thread::id uiThread;  // where the last window call ran
+    bool throwInsideWindow = false; // DrawWindow throws between Begin and End
+    std::thread::id uiThread; // where the last window call ran
     std::uintptr_t attachedContext = 0;
 };
 

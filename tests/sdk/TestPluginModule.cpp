@@ -16,7 +16,14 @@ ORVANE_DLL_EXPORT void deleteMe()
 
 ORVANE_DLL_EXPORT extern const Orvane::Plugin::PluginRegistration exports;
 const Orvane::Plugin::PluginRegistration exports = {
-    Orvane::Plugin::kSdkRevision, __FILE__, "TestPlugin", "a plugin for the host's tests", "0.1", 1, &getPlugin, &deleteMe,
+    Orvane::Plugin::kSdkRevision,
+    __FILE__,
+    "TestPlugin",
+    "a plugin for the host's tests",
+    "0.1",
+    1,
+    &getPlugin,
+    &deleteMe,
 };
 
 } // extern "C"

@@ -17,7 +17,7 @@ namespace {
 std::string ReadAll(UploadFile& file)
 {
     std::string bytes;
-    char buffer[7];  // small, so reads end mid-file
+    char buffer[7]; // small, so reads end mid-file
     for (std::ptrdiff_t got = 0; (got = file.Read(buffer, sizeof buffer)) > 0;)
         bytes.append(buffer, static_cast<std::size_t>(got));
     return bytes;

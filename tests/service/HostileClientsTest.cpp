@@ -71,7 +71,8 @@ public:
             std::vector<bool> alive(connections.size(), true);
             for (std::size_t byte = 0; !stopping; ++byte) {
                 for (std::size_t at = 0; at < connections.size(); ++at) {
-                    if (alive[at] && !connections[at]->Send(std::string(1, byte < opening.size() ? opening[byte] : 'a'))) {
+                    if (alive[at]
+                        && !connections[at]->Send(std::string(1, byte < opening.size() ? opening[byte] : 'a'))) {
                         alive[at] = false;
                         ++ended;
                     }
@@ -146,7 +147,7 @@ TEST(HostileClients, ConnectionsThatMissTheRequestDeadlineAreCut)
     options.requestTimeout = 1s;
     RunningService service(options);
     Tricklers tricklers(service.Port(), 12, false, std::string("\x16\x03\x01\x40\x00", 5));
-    std::this_thread::sleep_for(200ms);  // the tricklers queue first
+    std::this_thread::sleep_for(200ms); // the tricklers queue first
     EXPECT_EQ(StatusOf(PatientUpload(service)), 200);
     EXPECT_TRUE(Eventually([&] { return tricklers.Ended() == 12; }));
 }

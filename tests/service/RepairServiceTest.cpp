@@ -27,7 +27,7 @@ TEST(RepairService, AnswersEachKindOfRequest)
     const std::string replay("replay\0\r\n\xff bytes", 16);
     httplib::Result repaired = service.Upload(replay);
     ASSERT_EQ(StatusOf(repaired), 200);
-    EXPECT_EQ(repaired->body, replay);  // no repair command: the bytes come back unchanged
+    EXPECT_EQ(repaired->body, replay); // no repair command: the bytes come back unchanged
 
     EXPECT_EQ(StatusOf(service.Upload(replay, "other")), 400);
     EXPECT_EQ(StatusOf(service.Upload("")), 400);
@@ -103,9 +103,9 @@ TEST(RateLimiter, CountsUploadsInASlidingWindowPerClient)
     EXPECT_TRUE(limiter.Admit("a", at(0)));
     EXPECT_TRUE(limiter.Admit("a", at(10)));
     EXPECT_TRUE(limiter.Admit("a", at(20)));
-    EXPECT_FALSE(limiter.Admit("a", at(29)));  // refusals are not counted
-    EXPECT_TRUE(limiter.Admit("b", at(29)));   // other clients have their own window
-    EXPECT_TRUE(limiter.Admit("a", at(30)));   // the upload at 0 has left the window
+    EXPECT_FALSE(limiter.Admit("a", at(29))); // refusals are not counted
+    EXPECT_TRUE(limiter.Admit("b", at(29))); // other clients have their own window
+    EXPECT_TRUE(limiter.Admit("a", at(30))); // the upload at 0 has left the window
     EXPECT_FALSE(limiter.Admit("a", at(39)));
     EXPECT_TRUE(limiter.Admit("a", at(40)));
 }

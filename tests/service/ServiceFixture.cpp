@@ -54,8 +54,8 @@ std::vector<std::string> RunningService::Log()
 
 std::string FormBody(std::string_view bytes)
 {
-    return "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"R.replay\"\r\n\r\n" +
-           std::string(bytes) + "\r\n--" + kBoundary + "--\r\n";
+    return "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"R.replay\"\r\n\r\n"
+        + std::string(bytes) + "\r\n--" + kBoundary + "--\r\n";
 }
 
 RawConnection::RawConnection(int port, bool useTls)

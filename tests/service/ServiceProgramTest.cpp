@@ -34,8 +34,13 @@ class ServiceProgram {
 public:
     ServiceProgram(const TempDir& dir, std::vector<std::string> options)
     {
-        std::vector<std::string> args = {kProgram, "--port", "0", "--port-file", (dir.Path() / "port").string(),
-                                          "--tls-dir", (dir.Path() / "tls").string()};
+        std::vector<std::string> args = {kProgram,
+                                         "--port",
+                                         "0",
+                                         "--port-file",
+                                         (dir.Path() / "port").string(),
+                                         "--tls-dir",
+                                         (dir.Path() / "tls").string()};
         args.insert(args.end(), options.begin(), options.end());
         std::vector<char*> argv;
         for (std::string& arg : args)
@@ -80,8 +85,9 @@ TEST(ServiceProgram, StopsPromptlyOnSigtermAndKillsAHungRepairCommand)
 {
     TempDir dir;
     const std::filesystem::path groupFile = dir.Path() / "group";
-    ServiceProgram program(dir, {"--repair-command", fmt::format("echo $$ > {}; sleep 600", groupFile.string()),
-                                 "--temp-dir", dir.MakeFolder("scratch").string()});
+    ServiceProgram program(dir,
+                           {"--repair-command", fmt::format("echo $$ > {}; sleep 600", groupFile.string()),
+                            "--temp-dir", dir.MakeFolder("scratch").string()});
     auto upload = std::async(std::launch::async, [&] {
         httplib::SSLClient client("127.0.0.1", program.Port());
         client.set_ca_cert_path((dir.Path() / "tls" / "certificate.pem").c_str());

@@ -8,7 +8,7 @@
 namespace testing_support {
 
 struct CommandRun {
-    int status = -1;   // as std::system returns it
+    int status = -1; // as std::system returns it
     std::string out;
     std::string err;
 };

@@ -18,9 +18,9 @@ std::string MakeDirectoryLink(const std::filesystem::path& target, const std::fi
 } // namespace testing_support
 
 // In a test body: makes the link, or skips the test on a system that cannot make one.
-#define MAKE_DIRECTORY_LINK_OR_SKIP(target, link)                                                    \
-    do {                                                                                             \
-        const std::string linkFailure = testing_support::MakeDirectoryLink((target), (link));        \
-        if (!linkFailure.empty())                                                                    \
-            GTEST_SKIP() << "this system cannot make directory links: " << linkFailure;              \
+#define MAKE_DIRECTORY_LINK_OR_SKIP(target, link)                                                                      \
+    do {                                                                                                               \
+        const std::string linkFailure = testing_support::MakeDirectoryLink((target), (link));                          \
+        if (!linkFailure.empty())                                                                                      \
+            GTEST_SKIP() << "this system cannot make directory links: " << linkFailure;                                \
     } while (false)

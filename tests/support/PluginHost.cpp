@@ -20,8 +20,7 @@ devhost::HostOptions Quiet(devhost::HostOptions options)
 
 } // namespace
 
-PluginHost::PluginHost(devhost::HostOptions options)
-    : host(std::make_unique<devhost::Host>(Quiet(std::move(options))))
+PluginHost::PluginHost(devhost::HostOptions options) : host(std::make_unique<devhost::Host>(Quiet(std::move(options))))
 {
     if (std::optional<std::string> error = host->LoadPlugin(exports))
         throw std::runtime_error("loading the plugin failed: " + *error);

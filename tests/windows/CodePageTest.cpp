@@ -43,7 +43,8 @@ public:
     UniversalRuntime() : module(::LoadLibraryW(L"ucrtbase.dll"))
     {
         if (module)
-            setLocale = reinterpret_cast<SetLocaleFunction>(reinterpret_cast<void (*)()>(::GetProcAddress(module, "setlocale")));
+            setLocale = reinterpret_cast<SetLocaleFunction>(
+                reinterpret_cast<void (*)()>(::GetProcAddress(module, "setlocale")));
     }
     ~UniversalRuntime()
     {

@@ -16,8 +16,7 @@ constexpr DWORD kPatienceMs = 60'000;
 // Runs the probe with one test selected; returns its exit status, or -1 if it did not end.
 long RunProbe(const std::wstring& testName)
 {
-    std::wstring commandLine = L"\"" + BesideTest(L"crash_probe.exe").wstring() +
-                               L"\" --gtest_filter=" + testName;
+    std::wstring commandLine = L"\"" + BesideTest(L"crash_probe.exe").wstring() + L"\" --gtest_filter=" + testName;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};

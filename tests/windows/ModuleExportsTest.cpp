@@ -60,8 +60,7 @@ protected:
 
     std::set<std::string> ExportedNames() const
     {
-        const IMAGE_DATA_DIRECTORY& directory =
-            Headers().OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+        const IMAGE_DATA_DIRECTORY& directory = Headers().OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
         const auto* exportDirectory =
             reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(Image() + directory.VirtualAddress);
         const auto* nameAddresses = reinterpret_cast<const DWORD*>(Image() + exportDirectory->AddressOfNames);
@@ -174,12 +173,12 @@ TEST_F(RaventoModule, ExportsThePlainEntryPointsAndThePluginBaseAndNothingElse)
         "exports",
         "getPlugin",
         "deleteMe",
-        base + "C1Ev",        // default constructor
-        base + "C1ERKS1_",    // copy constructor
-        base + "C1EOS1_",     // move constructor
-        base + "D1Ev",        // destructor
-        base + "aSERKS1_",    // copy assignment
-        base + "aSEOS1_",     // move assignment
+        base + "C1Ev", // default constructor
+        base + "C1ERKS1_", // copy constructor
+        base + "C1EOS1_", // move constructor
+        base + "D1Ev", // destructor
+        base + "aSERKS1_", // copy assignment
+        base + "aSEOS1_", // move assignment
         base + "6onLoadEv",
         base + "8onUnloadEv",
         "_ZTVN6Orvane6Plugin12OrvanePluginE", // virtual table

@@ -17,16 +17,12 @@ public:
     {
         DWORD ignored = 0;
         block.resize(GetFileVersionInfoSizeW(file.c_str(), &ignored));
-        loaded = !block.empty() &&
-                 GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(block.size()), block.data());
+        loaded = !block.empty() && GetFileVersionInfoW(file.c_str(), 0, static_cast<DWORD>(block.size()), block.data());
     }
 
     bool Loaded() const { return loaded; }
 
-    const VS_FIXEDFILEINFO* Fixed()
-    {
-        return static_cast<const VS_FIXEDFILEINFO*>(Query(L"\\"));
-    }
+    const VS_FIXEDFILEINFO* Fixed() { return static_cast<const VS_FIXEDFILEINFO*>(Query(L"\\")); }
 
     // A text of the first language listed in the resource's translation table.
     std::wstring Text(const std::wstring& name)

@@ -22,12 +22,16 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t at)
         length = 2;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         length = 3;
-        if (lead == 0xE0) secondMin = 0xA0;  // overlong
-        if (lead == 0xED) secondMax = 0x9F;  // surrogates
+        if (lead == 0xE0)
+            secondMin = 0xA0; // overlong
+        if (lead == 0xED)
+            secondMax = 0x9F; // surrogates
     } else if (lead >= 0xF0 && lead <= 0xF4) {
         length = 4;
-        if (lead == 0xF0) secondMin = 0x90;  // overlong
-        if (lead == 0xF4) secondMax = 0x8F;  // above U+10FFFF
+        if (lead == 0xF0)
+            secondMin = 0x90; // overlong
+        if (lead == 0xF4)
+            secondMax = 0x8F; // above U+10FFFF
     } else {
         return 0;
     }

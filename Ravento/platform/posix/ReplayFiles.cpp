@@ -34,7 +34,7 @@ constexpr int kPathNotFound = 3;
 constexpr int kNotSameDevice = 17;
 constexpr int kFileExists = 80;
 constexpr int kAlreadyExists = 183;
-constexpr int kErrnoBit = 0x20000000;  // Windows' customer bit: an errno without a counterpart
+constexpr int kErrnoBit = 0x20000000; // Windows' customer bit: an errno without a counterpart
 
 constexpr WindowsError kWindowsErrors[] = {
     {ENOENT, kFileNotFound, "The system cannot find the file specified."},
@@ -160,7 +160,7 @@ std::error_code CopyToNewFile(const std::filesystem::path& from, const std::file
     struct stat status;
     if (::fstat(source, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(source);
-        return WindowsCode(kNotSameDevice);  // only files can cross file systems
+        return WindowsCode(kNotSameDevice); // only files can cross file systems
     }
     int target = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, status.st_mode & 07777);
     if (target < 0) {
@@ -206,7 +206,8 @@ std::error_code MoveByLink(const std::filesystem::path& from, const std::filesys
 bool IsSingleEntryName(const std::filesystem::path& name)
 {
     const std::string& text = name.native();
-    return !text.empty() && text != "." && text != ".." && text.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos;
+    return !text.empty() && text != "." && text != ".."
+        && text.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos;
 }
 
 std::error_code FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name, bool& found)

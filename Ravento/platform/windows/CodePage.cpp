@@ -22,8 +22,8 @@ bool RuntimeLocaleCodePage(const wchar_t* module, unsigned& codePage)
     if (!::GetModuleHandleExW(0, module, &runtime))
         return false;
     using CodePageQuery = unsigned (*)();
-    const auto query = reinterpret_cast<CodePageQuery>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(runtime, "___lc_codepage_func")));
+    const auto query =
+        reinterpret_cast<CodePageQuery>(reinterpret_cast<void (*)()>(::GetProcAddress(runtime, "___lc_codepage_func")));
     if (query)
         codePage = query();
     ::FreeLibrary(runtime);

@@ -13,12 +13,12 @@ namespace {
 bool IsNotFound(const std::error_code& error)
 {
     switch (error.value()) {
-    case ERROR_FILE_NOT_FOUND:      // 2
-    case ERROR_PATH_NOT_FOUND:      // 3
-    case ERROR_BAD_NETPATH:         // 53
-    case ERROR_NETNAME_DELETED:     // 64
-    case ERROR_INVALID_NAME:        // 123
-    case ERROR_DIRECTORY:           // 267
+    case ERROR_FILE_NOT_FOUND: // 2
+    case ERROR_PATH_NOT_FOUND: // 3
+    case ERROR_BAD_NETPATH: // 53
+    case ERROR_NETNAME_DELETED: // 64
+    case ERROR_INVALID_NAME: // 123
+    case ERROR_DIRECTORY: // 267
         return true;
     default:
         return false;

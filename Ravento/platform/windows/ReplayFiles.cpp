@@ -26,9 +26,9 @@ std::error_code CheckListableFolder(const std::filesystem::path& folder)
 {
     if (folder.empty())
         return WindowsCode(ERROR_PATH_NOT_FOUND);
-    HANDLE handle = ::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle =
+        ::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return LastSystemError();
     BY_HANDLE_FILE_INFORMATION information;
@@ -50,8 +50,8 @@ bool LeadsToFile(const std::filesystem::path& path)
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION information;
-    bool file = ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &information) &&
-                !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    bool file = ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &information)
+        && !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     ::CloseHandle(handle);
     return file;
 }

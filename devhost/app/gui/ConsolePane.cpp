@@ -19,8 +19,8 @@ void ConsolePane::Draw()
     ImGui::SetNextWindowSize(ImVec2(display.x, height));
     // Fixed in place and always behind, so it never covers the plugin's window.
     const ImGuiWindowFlags flags = ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoCollapse
-                                   | ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus
-                                   | ImGuiWindowFlags_NoFocusOnAppearing;
+        | ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus
+        | ImGuiWindowFlags_NoFocusOnAppearing;
     if (ImGui::Begin("Host console", nullptr, flags))
         DrawLines();
     ImGui::End();

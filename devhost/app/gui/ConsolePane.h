@@ -11,12 +11,12 @@ class ConsolePane {
 public:
     explicit ConsolePane(const GuiSession& session) : session(session) {}
 
-    void Draw();  // on the UI thread, between NewFrame and Render
+    void Draw(); // on the UI thread, between NewFrame and Render
 
 private:
     void DrawLines();
 
     const GuiSession& session;
-    std::vector<ConsoleLine> lines;  // the session's lines as of the last change
+    std::vector<ConsoleLine> lines; // the session's lines as of the last change
     std::uint64_t version = 0;
 };

@@ -16,8 +16,8 @@ std::optional<std::string> SaveBackBufferPng(const std::filesystem::path& file, 
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadBuffer(GL_BACK);
     // OpenGL counts rows from the bottom.
-    glReadPixels(rect.x, framebufferHeight - rect.y - rect.height, rect.width, rect.height, GL_RGB,
-                 GL_UNSIGNED_BYTE, pixels.data());
+    glReadPixels(rect.x, framebufferHeight - rect.y - rect.height, rect.width, rect.height, GL_RGB, GL_UNSIGNED_BYTE,
+                 pixels.data());
     if (GLenum error = glGetError(); error != GL_NO_ERROR)
         return fmt::format("reading the frame failed (OpenGL error 0x{:x})", error);
 

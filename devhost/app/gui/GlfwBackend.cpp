@@ -20,7 +20,7 @@ namespace {
 constexpr int kWindowWidth = 1280;
 constexpr int kWindowHeight = 720;
 constexpr const char* kWindowTitle = "devhost";
-constexpr const char* kGlslVersion = "#version 130";  // OpenGL 3.0
+constexpr const char* kGlslVersion = "#version 130"; // OpenGL 3.0
 constexpr std::chrono::milliseconds kFrameInterval{16};
 const ImVec4 kBackground(0.16f, 0.18f, 0.21f, 1.0f);
 
@@ -127,7 +127,7 @@ void GlfwBackend::PrepareFrame(ImGuiIO& io)
 {
     glfwPollEvents();
     if (glfwWindowShouldClose(window) && glfwGetWindowAttrib(window, GLFW_VISIBLE)) {
-        glfwHideWindow(window);  // gone at once; devhost ends when its script allows
+        glfwHideWindow(window); // gone at once; devhost ends when its script allows
         session.MarkClosed();
     }
     ImGui_ImplOpenGL3_NewFrame();
@@ -178,7 +178,7 @@ PixelRect GlfwBackend::ToPixels(const devhost::UiRegion& region) const
 } // namespace
 
 devhost::UiBackendFactory MakeGuiBackendFactory(GuiSession& session, const std::filesystem::path& uiSettings,
-                                                     std::string&)
+                                                std::string&)
 {
     return [&session, uiSettings] { return std::make_unique<GlfwBackend>(session, uiSettings); };
 }

@@ -18,6 +18,6 @@ std::error_code ExecutablePath(std::filesystem::path& path)
             path = buffer;
             return {};
         }
-        buffer.resize(buffer.size() * 2);  // truncated: try a larger buffer
+        buffer.resize(buffer.size() * 2); // truncated: try a larger buffer
     }
 }

@@ -24,11 +24,21 @@ std::string Quote(const std::string& text)
     std::string quoted = "\"";
     for (unsigned char c : text) {
         switch (c) {
-        case '\\': quoted += "\\\\"; break;
-        case '"': quoted += "\\\""; break;
-        case '\n': quoted += "\\n"; break;
-        case '\r': quoted += "\\r"; break;
-        case '\t': quoted += "\\t"; break;
+        case '\\':
+            quoted += "\\\\";
+            break;
+        case '"':
+            quoted += "\\\"";
+            break;
+        case '\n':
+            quoted += "\\n";
+            break;
+        case '\r':
+            quoted += "\\r";
+            break;
+        case '\t':
+            quoted += "\\t";
+            break;
         default:
             if (c < ' ' || c == 0x7f)
                 quoted += fmt::format("\\x{:02x}", c);
@@ -71,11 +81,21 @@ std::optional<std::string> TakeQuoted(std::string_view& rest)
             return std::nullopt;
         char escape = rest[i++];
         switch (escape) {
-        case '\\': text += '\\'; break;
-        case '"': text += '"'; break;
-        case 'n': text += '\n'; break;
-        case 'r': text += '\r'; break;
-        case 't': text += '\t'; break;
+        case '\\':
+            text += '\\';
+            break;
+        case '"':
+            text += '"';
+            break;
+        case 'n':
+            text += '\n';
+            break;
+        case 'r':
+            text += '\r';
+            break;
+        case 't':
+            text += '\t';
+            break;
         case 'x': {
             if (i + 2 > rest.size() || HexDigit(rest[i]) < 0 || HexDigit(rest[i + 1]) < 0)
                 return std::nullopt;
@@ -83,11 +103,12 @@ std::optional<std::string> TakeQuoted(std::string_view& rest)
             i += 2;
             break;
         }
-        default: return std::nullopt;
+        default:
+            return std::nullopt;
         }
     }
     if (i >= rest.size())
-        return std::nullopt;  // no closing quote
+        return std::nullopt; // no closing quote
     rest.remove_prefix(i + 1);
     return text;
 }
@@ -117,7 +138,7 @@ std::string FormatConfigLine(const std::string& name, const std::string& value)
 std::optional<std::pair<std::string, std::string>> ParseConfigLine(std::string_view line)
 {
     if (!line.empty() && line.back() == '\r')
-        line.remove_suffix(1);  // a file edited on Windows
+        line.remove_suffix(1); // a file edited on Windows
     auto name = TakeToken(line);
     if (!name || name->empty())
         return std::nullopt;
@@ -155,7 +176,7 @@ std::error_code WriteConfigFile(const std::filesystem::path& file, const std::ma
     temporary += ".tmp";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out)  // the stream keeps no error code; errno holds the reason on both platforms
+        if (!out) // the stream keeps no error code; errno holds the reason on both platforms
             return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
         for (const auto& [name, value] : values)
             out << FormatConfigLine(name, value) << '\n';

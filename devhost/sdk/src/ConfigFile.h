@@ -20,7 +20,7 @@ std::optional<std::pair<std::string, std::string>> ParseConfigLine(std::string_v
 
 struct ConfigReadResult {
     std::map<std::string, std::string> values;
-    std::vector<int> malformedLines;  // 1-based numbers of lines that were skipped
+    std::vector<int> malformedLines; // 1-based numbers of lines that were skipped
 };
 
 // A missing file reads as empty.

@@ -42,7 +42,7 @@ struct Transfer {
     std::string reply;
     std::size_t maxReplyBytes = 0;
     bool replyTooLarge = false;
-    bool chunked = false;  // the final reply came in chunks
+    bool chunked = false; // the final reply came in chunks
     char errorText[CURL_ERROR_SIZE] = {};
     HttpTransport::Completion done;
 
@@ -60,7 +60,7 @@ std::size_t ReceiveReply(char* data, std::size_t, std::size_t size, void* contex
     auto* transfer = static_cast<Transfer*>(context);
     if (transfer->reply.size() + size > transfer->maxReplyBytes) {
         transfer->replyTooLarge = true;
-        return 0;  // makes curl fail the transfer
+        return 0; // makes curl fail the transfer
     }
     transfer->reply.append(data, size);
     return size;
@@ -81,7 +81,7 @@ std::size_t ReceiveHeader(char* data, std::size_t, std::size_t size, void* conte
     auto* transfer = static_cast<Transfer*>(context);
     std::string line = LowerCase(std::string_view(data, size));
     if (line.rfind("http/", 0) == 0) {
-        transfer->chunked = false;  // a new reply: an interim 100 Continue is followed by the real one
+        transfer->chunked = false; // a new reply: an interim 100 Continue is followed by the real one
     } else if (line.rfind("transfer-encoding:", 0) == 0) {
         transfer->chunked = line.find("chunked") != std::string::npos;
     } else if (line == "\r\n" || line == "\n") {
@@ -102,7 +102,7 @@ std::size_t ReadUpload(char* buffer, std::size_t size, std::size_t count, void* 
         return 0;
     std::ptrdiff_t got = upload->file->Read(buffer, wanted);
     if (got <= 0)
-        return CURL_READFUNC_ABORT;  // a read error, or the file shrank after its size was sent
+        return CURL_READFUNC_ABORT; // a read error, or the file shrank after its size was sent
     upload->position += static_cast<std::uint64_t>(got);
     return static_cast<std::size_t>(got);
 }
@@ -223,7 +223,7 @@ std::string Prepare(Transfer& transfer, const CurlRequest& request, const CurlTr
 bool EndIsAnnounced(const Transfer& transfer, long status)
 {
     if (status == 204 || status == 304)
-        return true;  // these carry no body at all
+        return true; // these carry no body at all
     curl_off_t length = -1;
     curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     long version = 0;
@@ -250,8 +250,8 @@ void Finish(Transfer& transfer, CURLcode result)
         return Complete(transfer.done, static_cast<int>(status), std::move(transfer.reply), {});
     }
     std::string reason = transfer.replyTooLarge ? fmt::format("reply larger than {} bytes", transfer.maxReplyBytes)
-                         : transfer.errorText[0] != '\0' ? transfer.errorText
-                                                         : curl_easy_strerror(result);
+        : transfer.errorText[0] != '\0'         ? transfer.errorText
+                                                : curl_easy_strerror(result);
     Complete(transfer.done, 0, {}, std::move(reason));
 }
 
@@ -263,9 +263,9 @@ struct CurlTransport::Worker {
     CurlTransportOptions options;
     CURLM* multi = curl_multi_init();
     std::mutex mutex;
-    std::vector<std::unique_ptr<Transfer>> incoming;  // guarded by mutex
-    bool stopping = false;                            // guarded by mutex
-    std::map<CURL*, std::unique_ptr<Transfer>> running;  // worker thread only
+    std::vector<std::unique_ptr<Transfer>> incoming; // guarded by mutex
+    bool stopping = false; // guarded by mutex
+    std::map<CURL*, std::unique_ptr<Transfer>> running; // worker thread only
     std::thread thread;
 
     explicit Worker(CurlTransportOptions options) : options(std::move(options)), thread([this] { Run(); }) {}

@@ -71,7 +71,7 @@ private:
     // rounds the rest waits for the next turn.
     static constexpr int kMaxRounds = 1000;
 
-    double Now() const;  // seconds of game time; caller holds mutex
+    double Now() const; // seconds of game time; caller holds mutex
     void RunDueUntil(double target);
     void RunQueued();
     void RunQueuedUntilIdle();
@@ -84,11 +84,11 @@ private:
     mutable std::mutex mutex;
     double virtualNow = 0.0;
     std::vector<Work> queued;
-    std::map<std::pair<double, std::uint64_t>, Timer> timers;  // by due time, then order set
+    std::map<std::pair<double, std::uint64_t>, Timer> timers; // by due time, then order set
     std::uint64_t timersSet = 0;
     std::vector<Hook> hooks;
 
-    TaskThread thread;  // last: joined before the state above goes
+    TaskThread thread; // last: joined before the state above goes
 };
 
 } // namespace devhost

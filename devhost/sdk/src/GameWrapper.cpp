@@ -28,8 +28,8 @@ void GameWrapper::Execute(std::function<void(GameWrapper*)> callback)
     owner->Services().game.QueueWork(owner, [callback = std::move(callback), handle] { callback(handle); });
 }
 
-void GameWrapper::HookActorEventPost(std::string eventName,
-                                     std::function<void(ActorWrapper caller, void* params, std::string eventName)> callback)
+void GameWrapper::HookActorEventPost(
+    std::string eventName, std::function<void(ActorWrapper caller, void* params, std::string eventName)> callback)
 {
     PluginSession* owner = SdkAccess::Session(*this);
     if (!owner || owner->IsClosed())

@@ -19,8 +19,8 @@ std::atomic<Host*> currentHost{nullptr};
 Host::State::State(HostOptions& options)
     : output(std::move(options.pluginLog), std::move(options.hostLog)),
       variables(options.configFile, output),
-      ui(output, options.uiBackend ? options.uiBackend()
-                                   : MakeHeadlessBackend(options.displayWidth, options.displayHeight)),
+      ui(output,
+         options.uiBackend ? options.uiBackend() : MakeHeadlessBackend(options.displayWidth, options.displayHeight)),
       console(output, variables, ui),
       http(std::move(options.transport), output),
       game(options.clock)

@@ -26,7 +26,7 @@ struct Host::State {
 
     HostServices Services() { return {output, variables, console, game, http}; }
 
-    std::vector<std::unique_ptr<PluginSession>> sessions;  // every session this host opened
+    std::vector<std::unique_ptr<PluginSession>> sessions; // every session this host opened
     ConsoleOutput output;
     ConsoleVariables variables;
     ReplayStore replays;

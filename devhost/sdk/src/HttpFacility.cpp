@@ -61,9 +61,10 @@ void HttpFacility::Deliver(std::uint64_t number, int status, std::string body, c
         output.HostLine(fmt::format("HTTP request to {} failed: {}", request.url, reason));
     if (request.reply) {
         // The callable dies inside the guarded run: its code belongs to the plugin.
-        RunPluginCallable(request.owner,
-                          [reply = std::move(request.reply), status, &body] { reply(status, body.data(), body.size()); },
-                          "reply callable");
+        RunPluginCallable(
+            request.owner,
+            [reply = std::move(request.reply), status, &body] { reply(status, body.data(), body.size()); },
+            "reply callable");
     }
     std::lock_guard lock(mutex);
     outstanding.erase(number);

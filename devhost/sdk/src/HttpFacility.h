@@ -26,7 +26,7 @@ public:
     using ReplyCallable = std::function<void(int status, char* data, std::size_t size)>;
 
     HttpFacility(std::unique_ptr<HttpTransport> transport, ConsoleOutput& output);
-    ~HttpFacility();  // the transport goes first: it answers what is pending with status 0
+    ~HttpFacility(); // the transport goes first: it answers what is pending with status 0
 
     // owner null: a request sent outside any plugin callable; its callable is not guarded.
     void Send(PluginSession* owner, CurlRequest request, ReplyCallable reply);
@@ -53,7 +53,7 @@ private:
     std::uint64_t requestsSent = 0;
 
     TaskThread thread;
-    std::unique_ptr<HttpTransport> transport;  // after the thread: its completions post to it
+    std::unique_ptr<HttpTransport> transport; // after the thread: its completions post to it
 };
 
 } // namespace devhost

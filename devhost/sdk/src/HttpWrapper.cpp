@@ -9,7 +9,8 @@ using namespace devhost;
 
 // The request belongs to the plugin whose callable is running; a call from outside any callable
 // (a test driving the plugin directly) belongs to the plugin the host has loaded.
-void HttpWrapper::SendCurlRequest(CurlRequest request, std::function<void(int status, char* data, std::size_t size)> callback)
+void HttpWrapper::SendCurlRequest(CurlRequest request,
+                                  std::function<void(int status, char* data, std::size_t size)> callback)
 {
     PluginSession* session = PluginSession::Current();
     if (!session)

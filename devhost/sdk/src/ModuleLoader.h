@@ -11,7 +11,7 @@ namespace devhost {
 class LoadedModule {
 public:
     LoadedModule() = default;
-    ~LoadedModule();  // unloads the module
+    ~LoadedModule(); // unloads the module
     LoadedModule(LoadedModule&& other) noexcept;
     LoadedModule& operator=(LoadedModule&& other) noexcept;
     LoadedModule(const LoadedModule&) = delete;

@@ -68,18 +68,20 @@ std::optional<std::string> Host::LoadPlugin(const PluginRegistration& record)
     if (auto error = CheckRecord(record))
         return error;
     state->output.HostLine(fmt::format("Registration record: {} {}, SDK revision {}, kind {}, \"{}\", from {}",
-                                       TextOrNone(record.typeName), TextOrNone(record.versionText),
-                                       record.sdkRevision, record.pluginKind, TextOrNone(record.description),
+                                       TextOrNone(record.typeName), TextOrNone(record.versionText), record.sdkRevision,
+                                       record.pluginKind, TextOrNone(record.description),
                                        TextOrNone(record.sourceFile)));
 
     auto& session = *state->sessions.emplace_back(std::make_unique<PluginSession>(state->Services()));
     std::shared_ptr<Orvane::Plugin::OrvanePlugin> plugin;
     state->game.Call([&] {
-        session.Run([&] {
-            std::shared_ptr<Orvane::Plugin::OrvanePlugin>* holder = record.createEntry();
-            if (holder)
-                plugin = *holder;  // the host's own reference
-        }, "getPlugin");
+        session.Run(
+            [&] {
+                std::shared_ptr<Orvane::Plugin::OrvanePlugin>* holder = record.createEntry();
+                if (holder)
+                    plugin = *holder; // the host's own reference
+            },
+            "getPlugin");
     });
     if (!plugin) {
         session.Close();
@@ -130,7 +132,7 @@ void Host::UnloadPlugin()
     state->ui.DetachWindow();
     session->WaitUntilIdle();
 
-    std::string typeName = TextOrNone(record->typeName);  // the record goes with the module
+    std::string typeName = TextOrNone(record->typeName); // the record goes with the module
     LoadedModule module;
     {
         std::lock_guard lock(state->pluginMutex);
@@ -140,7 +142,7 @@ void Host::UnloadPlugin()
         module = std::move(state->module);
     }
     state->game.Call([&] {
-        plugin.reset();  // the host's reference goes before deleteMe
+        plugin.reset(); // the host's reference goes before deleteMe
         CallPluginEntry(state->output, "deleteMe", record->releaseEntry);
     });
     module.Close();

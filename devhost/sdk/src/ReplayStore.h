@@ -22,7 +22,7 @@ public:
 
 private:
     mutable std::mutex mutex;
-    std::deque<ReplayInfo> replays;  // a deque never moves its elements
+    std::deque<ReplayInfo> replays; // a deque never moves its elements
     std::unordered_map<std::uintptr_t, const ReplayInfo*> byAddress;
 };
 

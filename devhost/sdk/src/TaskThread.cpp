@@ -80,7 +80,7 @@ void TaskThread::Loop()
         if (PopReady(task)) {
             lock.unlock();
             task();
-            task = nullptr;  // destroyed before the lock is taken again
+            task = nullptr; // destroyed before the lock is taken again
             lock.lock();
             continue;
         }

@@ -20,7 +20,7 @@ public:
     using Clock = std::chrono::steady_clock;
 
     TaskThread();
-    ~TaskThread();  // runs what is already queued, then joins
+    ~TaskThread(); // runs what is already queued, then joins
     TaskThread(const TaskThread&) = delete;
     TaskThread& operator=(const TaskThread&) = delete;
 

@@ -67,7 +67,7 @@ void UiFrames::CreateContext()
     context = ImGui::CreateContext();
     ImGui::SetCurrentContext(context);
     ImGuiIO& io = ImGui::GetIO();
-    io.IniFilename = nullptr;  // nothing the plugin's windows do survives the host
+    io.IniFilename = nullptr; // nothing the plugin's windows do survives the host
     io.LogFilename = nullptr;
     io.ClipboardUserData = this;
     io.SetClipboardTextFn = &UiFrames::SetClipboardText;
@@ -102,7 +102,7 @@ void UiFrames::ScheduleFrame()
         return;
     thread.PostAt(TaskThread::Clock::now() + interval, [this] {
         if (!context)
-            return;  // the host is going away
+            return; // the host is going away
         RunFrame();
         ScheduleFrame();
     });
@@ -280,7 +280,7 @@ void UiFrames::BuildFrame()
         ImGui::LogToClipboard();
     DrawOpenWindow();
     if (capturing)
-        ImGui::LogFinish();  // the window's End has flushed it already, unless there was none
+        ImGui::LogFinish(); // the window's End has flushed it already, unless there was none
     ImGui::Render();
 }
 

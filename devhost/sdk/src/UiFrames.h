@@ -77,13 +77,13 @@ private:
     void CreateContext();
     void ScheduleFrame();
     void RunFrame();
-    void BuildFrame();  // RunFrame up to Render, without presenting
+    void BuildFrame(); // RunFrame up to Render, without presenting
     void ApplyQueuedInput();
     void DrawUntilShown();
     void DrawHostWindows();
     void DrawOpenWindow();
     std::vector<ImGuiWindow*> PluginWindows() const;
-    std::optional<UiRegion> PluginWindowsRegion() const;  // none when no plugin window is shown
+    std::optional<UiRegion> PluginWindowsRegion() const; // none when no plugin window is shown
     void PressMouse();
     bool HoverItem(const std::function<bool()>& found);
     bool FocusTextEntry();
@@ -99,11 +99,11 @@ private:
     PluginSession* session = nullptr;
     Orvane::Plugin::PluginWindow* window = nullptr;
     std::atomic<bool> open{false};
-    int framesSinceOpened = 0;  // frames the open window has been drawn in
+    int framesSinceOpened = 0; // frames the open window has been drawn in
     std::deque<InputEvent> queuedInput;
     std::optional<ScriptedPointer> scriptedPointer;
-    bool scriptedCtrl = false;  // the host holds Ctrl down, over the user's keyboard
-    std::vector<unsigned int> hostWindows;  // IDs of the backend's windows in the last frame
+    bool scriptedCtrl = false; // the host holds Ctrl down, over the user's keyboard
+    std::vector<unsigned int> hostWindows; // IDs of the backend's windows in the last frame
     bool capturing = false;
     std::string captured;
     std::string clipboard;
@@ -114,7 +114,7 @@ private:
         const char* (*get)(void* user) = nullptr;
     } backendClipboard;
 
-    TaskThread thread;  // last: joined before the state above goes
+    TaskThread thread; // last: joined before the state above goes
 };
 
 } // namespace devhost

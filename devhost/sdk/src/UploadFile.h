@@ -28,7 +28,7 @@ public:
 private:
     UploadFile(std::intptr_t handle, std::uint64_t size) : handle(handle), size(size) {}
 
-    const std::intptr_t handle;  // a file descriptor or a Windows HANDLE
+    const std::intptr_t handle; // a file descriptor or a Windows HANDLE
     const std::uint64_t size;
 };
 

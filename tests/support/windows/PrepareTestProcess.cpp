@@ -10,8 +10,8 @@ namespace {
 
 LONG WINAPI EndCrashedProcess(EXCEPTION_POINTERS* crash)
 {
-    std::fprintf(stderr, "test process crashed: exception 0x%08lx at %p\n",
-                 crash->ExceptionRecord->ExceptionCode, crash->ExceptionRecord->ExceptionAddress);
+    std::fprintf(stderr, "test process crashed: exception 0x%08lx at %p\n", crash->ExceptionRecord->ExceptionCode,
+                 crash->ExceptionRecord->ExceptionAddress);
     std::fflush(stderr);
     TerminateProcess(GetCurrentProcess(), kCrashExitCode);
     return EXCEPTION_EXECUTE_HANDLER;

@@ -14,8 +14,8 @@ public:
     void setValue(std::string value);
 
 private:
-    friend struct SdkAccess;  // only the host makes one, and only it knows what it points at
-    explicit CVarWrapper(void* variable);  // null: a wrapper that converts to false
+    friend struct SdkAccess; // only the host makes one, and only it knows what it points at
+    explicit CVarWrapper(void* variable); // null: a wrapper that converts to false
 
     void* variable;
 };

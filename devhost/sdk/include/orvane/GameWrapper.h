@@ -22,7 +22,7 @@ public:
                                  std::function<void(Caller caller, void* params, std::string eventName)> callback);
 
 private:
-    friend struct SdkAccess;  // only the host makes one, and only it knows what it points at
+    friend struct SdkAccess; // only the host makes one, and only it knows what it points at
     explicit GameWrapper(void* session);
 
     void HookActorEventPost(std::string eventName,

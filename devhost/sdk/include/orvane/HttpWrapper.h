@@ -12,8 +12,8 @@
 
 // One part of a multipart form.
 struct FormField {
-    static constexpr std::int32_t kText = 0;  // data is the part's content
-    static constexpr std::int32_t kFile = 1;  // data names a file whose content the host sends
+    static constexpr std::int32_t kText = 0; // data is the part's content
+    static constexpr std::int32_t kFile = 1; // data names a file whose content the host sends
 
     std::int32_t kind = kText;
     std::string data;
@@ -22,7 +22,7 @@ struct FormField {
 
 struct CurlRequest {
     std::string url;
-    std::string verb;                           // empty: POST when there are form fields or a body, else GET
+    std::string verb; // empty: POST when there are form fields or a body, else GET
     std::map<std::string, std::string> headers;
     std::string body;
     std::vector<FormField> formFields;
@@ -35,5 +35,6 @@ class ORVANE_SDK_API HttpWrapper {
 public:
     // Sends the request and later calls callback exactly once, on the host's HTTP thread, with
     // the HTTP status (0 when the transfer failed) and the reply bytes, valid during the call.
-    static void SendCurlRequest(CurlRequest request, std::function<void(int status, char* data, std::size_t size)> callback);
+    static void SendCurlRequest(CurlRequest request,
+                                std::function<void(int status, char* data, std::size_t size)> callback);
 };

@@ -23,7 +23,7 @@ struct PluginRegistration {
     const char* description;
     const char* versionText;
     std::int32_t pluginKind;
-    CreatePluginFn createEntry;   // getPlugin
+    CreatePluginFn createEntry; // getPlugin
     ReleasePluginFn releaseEntry; // deleteMe
 };
 

@@ -11,10 +11,10 @@ namespace Orvane::Plugin {
 
 class ORVANE_INTERFACE PluginWindow {
 public:
-    virtual void DrawWindow() = 0;                          // once per UI frame while open
-    virtual std::string MenuName() = 0;                     // the name "togglemenu" takes
+    virtual void DrawWindow() = 0; // once per UI frame while open
+    virtual std::string MenuName() = 0; // the name "togglemenu" takes
     virtual std::string MenuTitle() = 0;
-    virtual void AttachUiContext(std::uintptr_t context) = 0;  // address of the host's ImGuiContext
+    virtual void AttachUiContext(std::uintptr_t context) = 0; // address of the host's ImGuiContext
     virtual bool BlocksGameInput() = 0;
     virtual bool IsOverlayActive() = 0;
     virtual void OnWindowOpened() = 0;

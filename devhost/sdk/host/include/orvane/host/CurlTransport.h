@@ -40,7 +40,7 @@ struct CurlTransportOptions {
 class ORVANE_SDK_API CurlTransport : public HttpTransport {
 public:
     explicit CurlTransport(CurlTransportOptions options = {});
-    ~CurlTransport() override;  // fails what is still running with status 0
+    ~CurlTransport() override; // fails what is still running with status 0
     CurlTransport(const CurlTransport&) = delete;
     CurlTransport& operator=(const CurlTransport&) = delete;
 

@@ -27,14 +27,14 @@ struct ImGuiContext;
 namespace devhost {
 
 enum class ClockMode {
-    Virtual,   // time moves only through Advance: deterministic, for tests
-    RealTime,  // time follows the steady clock; Advance also sleeps
+    Virtual, // time moves only through Advance: deterministic, for tests
+    RealTime, // time follows the steady clock; Advance also sleeps
 };
 
 struct HostOptions {
-    std::filesystem::path configFile;            // empty: no configuration is read or written
+    std::filesystem::path configFile; // empty: no configuration is read or written
     ClockMode clock = ClockMode::Virtual;
-    std::unique_ptr<HttpTransport> transport;    // null: a RecordingTransport that never answers
+    std::unique_ptr<HttpTransport> transport; // null: a RecordingTransport that never answers
     float displayWidth = 1280.0f;
     float displayHeight = 720.0f;
     // Where plugin log lines go (exactly as logged) and where the host's own lines go.
@@ -72,8 +72,8 @@ struct ReplayInfo {
 };
 
 struct PendingTimeout {
-    double delaySeconds = 0.0;   // as the plugin asked for it
-    double dueInSeconds = 0.0;   // from the current clock
+    double delaySeconds = 0.0; // as the plugin asked for it
+    double dueInSeconds = 0.0; // from the current clock
 };
 
 class PluginSession;
@@ -85,7 +85,7 @@ class ORVANE_SDK_API Host {
 public:
     // One Host may be live at a time (asserted): the SDK's wrappers reach it as Host::Current().
     explicit Host(HostOptions options);
-    ~Host();  // unloads a plugin that is still loaded
+    ~Host(); // unloads a plugin that is still loaded
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
@@ -102,7 +102,7 @@ public:
     // deleteMe, and unload the module. Never from one of the plugin's own callables (asserted).
     void UnloadPlugin();
     bool HasPlugin() const;
-    const Orvane::Plugin::PluginRegistration* Registration() const;  // null when none loaded
+    const Orvane::Plugin::PluginRegistration* Registration() const; // null when none loaded
     // The host's own shared reference to the plugin object (null when none loaded).
     std::shared_ptr<Orvane::Plugin::OrvanePlugin> Plugin() const;
 
@@ -113,7 +113,7 @@ public:
     std::vector<std::string> PluginLogLines() const;
     std::vector<ExecutedCommand> ExecutedCommands() const;
     std::optional<ConsoleVariableInfo> Variable(const std::string& name) const;
-    bool WriteConfig();  // saves every variable flagged saveToConfig to the configuration file
+    bool WriteConfig(); // saves every variable flagged saveToConfig to the configuration file
 
     // --- Game thread ----------------------------------------------------------------------
     // Moves the clock forward and runs every timer that falls due and all queued game work,
@@ -125,7 +125,7 @@ public:
     // Runs queued game work, and the work it queues, until none is left.
     void FinishGameWork();
     std::vector<PendingTimeout> PendingTimeouts() const;
-    std::vector<std::string> HookedEvents() const;  // one entry per hook, in order of hooking
+    std::vector<std::string> HookedEvents() const; // one entry per hook, in order of hooking
 
     // Makes a host-owned replay object and returns its address; it lives as long as the host.
     std::uintptr_t CreateReplay(const std::string& id, const std::string& date);
@@ -148,8 +148,8 @@ public:
 
     // --- UI thread -----------------------------------------------------------------------------
     ImGuiContext* UiContext() const;
-    bool IsWindowOpen() const;                    // the host's view: opened by togglemenu
-    void RunFrames(int count);                    // NewFrame, DrawWindow of an open window, Render
+    bool IsWindowOpen() const; // the host's view: opened by togglemenu
+    void RunFrames(int count); // NewFrame, DrawWindow of an open window, Render
     // The next four first draw a window that was opened but not yet shown, as a host that draws
     // every frame would have.
     // The text Dear ImGui's logging captures from one frame: titles and texts as drawn, an

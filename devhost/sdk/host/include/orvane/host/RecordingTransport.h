@@ -21,11 +21,11 @@ public:
 
     RecordingTransport() = default;
     explicit RecordingTransport(Answer defaultAnswer);
-    ~RecordingTransport() override;  // answers what is still pending with status 0
+    ~RecordingTransport() override; // answers what is still pending with status 0
 
     void Send(CurlRequest request, Completion done) override;
 
-    std::vector<CurlRequest> Requests() const;  // every request, in the order sent
+    std::vector<CurlRequest> Requests() const; // every request, in the order sent
     std::size_t PendingCount() const;
     // Answers the oldest pending request. Returns false when none is pending.
     bool AnswerNext(int status, std::string body = {});
