@@ -23,8 +23,6 @@ using testing_support::ReadBytes;
 using Lines = std::vector<std::string>;
 
 // The platform's own operations, with the path limit of a process without long-path awareness.
-// Renaming and removing the temporary file need no limit of their own: they only follow its
-// creation, and the temporary name is the longest of the names involved.
 class WithoutLongPathAwareness : public platform::ReplayFileSystem {
 public:
     WithoutLongPathAwareness() { platform::InstallReplayFileSystem(this); }
@@ -46,6 +44,12 @@ public:
         if (TooLong(file))
             return Refused();
         return ReplayFileSystem::CreateNewFile(file, handle);
+    }
+    std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
+    {
+        if (TooLong(from) || TooLong(to))
+            return Refused();
+        return ReplayFileSystem::RenameReplacing(from, to);
     }
 
 private:
@@ -86,7 +90,8 @@ TEST(LongPaths, ARepairedFilePastTheLimitIsLoggedAndTheReplayComesBack)
     WithoutLongPathAwareness files;
     PipelineFixture fixture;
     // A replays folder with a long name of its own: the backup copy's path is shorter than the
-    // replay's, the repaired file's ("_fixed") longer and past the limit.
+    // replay's, the repaired file's ("_fixed") longer and past the limit. The temporary file,
+    // whose name is short, is written; renaming it into place is refused.
     const std::filesystem::path demos = fixture.dir.MakeFolder("TAGame/" + std::string(40, 'D'));
     fixture.Plugin().demosFolder.Set(demos);
     const std::string id = IdForReplayPathOf(demos, MAX_PATH - 4);
@@ -99,7 +104,7 @@ TEST(LongPaths, ARepairedFilePastTheLimitIsLoggedAndTheReplayComesBack)
     const Lines log = fixture.Log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "Post result(200)");
-    EXPECT_EQ(log[1].rfind("Failed to open output path at ", 0), 0u) << log[1];
+    EXPECT_EQ(log[1].rfind("Failed to move repaired file into place at ", 0), 0u) << log[1];
     EXPECT_EQ(Names(demos), Lines{id + ".replay"});
     EXPECT_EQ(ReadBytes(oldFile), kOldBytes);
     EXPECT_TRUE(Names(fixture.backups).empty());
