@@ -95,10 +95,11 @@ private:
     bool settled = false;
 };
 
-// Writes the repaired bytes to a temporary file and flushes them, then moves the old file into
-// the backup folder, then renames the temporary file into place. Whatever fails or wherever the
-// process dies, the replay stays listed as "{id}.replay" or as a complete "{id}_fixed.replay"
-// (a crash between the two renames is settled by the next load, TemporaryFiles.h).
+// Writes the repaired bytes to a temporary file and flushes them; only then moves the old file
+// into the backup folder and puts the repaired file in place, in whichever order keeps the
+// replay listed. Whatever fails or wherever the process dies, the replay stays listed as
+// "{id}.replay" or as a complete "{id}_fixed.replay" (what a crash leaves is settled by the next
+// load, TemporaryFiles.h).
 void StoreRepairedReplay(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
                          const std::string& replayId, std::string_view repairedBytes)
 {
@@ -114,6 +115,17 @@ void StoreRepairedReplay(const std::filesystem::path& demos, const std::filesyst
         return LogWriteFailure(repaired, written);
 
     platform::ReplayFileSystem& files = platform::ReplayFiles();
+    // With no repaired file listed yet, the new one goes into place before the old file moves:
+    // for that moment the replay is listed under both names, never under neither.
+    if (!files.MoveWithoutReplace(temporary, repaired)) {
+        if (std::error_code error = files.MoveWithoutReplace(oldFile, backupCopy)) {
+            files.RemoveFile(repaired);
+            return Log(fmt::format("Error moving old file to backup folder: {}", ErrorNumber(error)));
+        }
+        return;
+    }
+    // A repaired file is already listed (or the name was refused): it stays listed while the old
+    // file moves, and is replaced after.
     if (std::error_code error = files.MoveWithoutReplace(oldFile, backupCopy)) {
         files.RemoveFile(temporary);
         return Log(fmt::format("Error moving old file to backup folder: {}", ErrorNumber(error)));

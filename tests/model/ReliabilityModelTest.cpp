@@ -212,11 +212,12 @@ private:
     // the folder set again, and the first answer of the load settles what the crash left.
     void RestartAfterCrash()
     {
+        CheckListed();
         world.Reload();
         files.Restart();
         pendingIds.clear();
         EXPECT_TRUE(panelKnowsFolder ? SetFolderThroughPanel(current) : SetFolderByVariable(current));
-        CheckOriginalsKept(); // listing may wait for the settling below
+        CheckOriginalsKept();
 
         auto playable = std::find_if(replays.begin(), replays.end(), [&](const auto& replay) {
             return std::filesystem::exists(current / (replay.first + ".replay"));
@@ -285,6 +286,21 @@ private:
     void CheckInvariants()
     {
         CheckOriginalsKept();
+        CheckListed();
+        for (const std::filesystem::path& folder : replaysFolders)
+            for (const auto& entry : std::filesystem::directory_iterator(folder))
+                EXPECT_FALSE(IsTemporary(entry.path())) << "left behind: " << entry.path();
+        EXPECT_EQ(Outside(), outsideBefore) << "something outside the replays and backup folders changed";
+        for (const std::string& line : world.HostLines())
+            EXPECT_EQ(line.find(" threw"), std::string::npos) << line;
+        for (const std::string& line : world.Log())
+            EXPECT_EQ(line.find(" failed: "), std::string::npos) << line;
+    }
+
+    // Every replay is listed under one of its names, and a repaired file holds the replay or a
+    // body the service sent: at every step, and at the very moment of a crash.
+    void CheckListed()
+    {
         for (const auto& [id, replay] : replays) {
             bool listed = false;
             for (const std::filesystem::path& folder : replaysFolders) {
@@ -300,14 +316,6 @@ private:
             }
             EXPECT_TRUE(listed) << id << " is listed under neither of its names";
         }
-        for (const std::filesystem::path& folder : replaysFolders)
-            for (const auto& entry : std::filesystem::directory_iterator(folder))
-                EXPECT_FALSE(IsTemporary(entry.path())) << "left behind: " << entry.path();
-        EXPECT_EQ(Outside(), outsideBefore) << "something outside the replays and backup folders changed";
-        for (const std::string& line : world.HostLines())
-            EXPECT_EQ(line.find(" threw"), std::string::npos) << line;
-        for (const std::string& line : world.Log())
-            EXPECT_EQ(line.find(" failed: "), std::string::npos) << line;
     }
 
     // Every replay's own bytes are somewhere the player can find them.

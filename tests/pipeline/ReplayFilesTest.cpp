@@ -154,7 +154,11 @@ public:
     FailingFiles() { platform::InstallReplayFileSystem(this); }
     ~FailingFiles() override { platform::InstallReplayFileSystem(nullptr); }
 
-    int failMoveNumber = 0; // the n-th move (1-based) fails with moveError
+    // The n-th move (1-based) fails with moveError. Without an earlier repaired file the first
+    // move puts the repaired file in place and the second takes the old file to the backup
+    // folder; with one, the first move finds that name taken, then the old file moves, then
+    // (after a failed rename into place) it moves back.
+    int failMoveNumber = 0;
     int moveError = 5;
     std::optional<int> createError;
     std::optional<int> closeError;
@@ -291,22 +295,23 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
     {
         SCOPED_TRACE("move to the backup folder");
         FailingFiles files;
-        files.failMoveNumber = 1;
+        files.failMoveNumber = 2;
         files.moveError = 183;
         FailedRepair result = RepairWith();
         EXPECT_EQ(result.log, (Lines{"Post result(200)", "Error moving old file to backup folder: 183"}));
         ExpectRestored(result);
     }
     {
-        SCOPED_TRACE("move back after a failed rename: the replay stays safe in the backup folder");
+        SCOPED_TRACE("move back after a failed rename: the replay stays safe in the backup folder, and listed "
+                     "under its earlier repaired file");
         FailingFiles files;
         files.renameError = 5;
-        files.failMoveNumber = 2;
-        FailedRepair result = RepairWith();
+        files.failMoveNumber = 3;
+        FailedRepair result = RepairWith(true);
         ASSERT_EQ(result.log.size(), 3u);
         EXPECT_EQ(result.log[1].rfind("Failed to move repaired file into place at <repaired>: ", 0), 0u);
         EXPECT_EQ(result.log[2], "Error moving old file back from backup folder: 5");
-        EXPECT_TRUE(result.demos.empty());
+        EXPECT_EQ(result.demos, Lines{"R_fixed.replay"});
         EXPECT_EQ(result.backups, Lines{"R_copy.replay"});
     }
 }
@@ -322,7 +327,9 @@ TEST(RepairFailures, AnErrorThrownAfterTheBackupMoveStillBringsTheOldFileBack)
         }
         int renames = 0;
     } files;
-    FailedRepair result = RepairWith();
+    FailedRepair result = RepairWith(true);
     EXPECT_EQ(result.log, (Lines{"Post result(200)", "OnRepairReply failed: thrown after the backup move"}));
-    ExpectRestored(result);
+    EXPECT_EQ(result.demos, (Lines{"R.replay", "R_fixed.replay"}));
+    EXPECT_EQ(result.oldFileBytes, kOldBytes);
+    EXPECT_TRUE(result.backups.empty());
 }
