@@ -31,7 +31,7 @@ constexpr std::size_t kLargeBytes = 100 * kMegabyte;
 constexpr std::size_t kSmallBytes = 1024;
 constexpr const char* kInWindowDate = "2025-06-01";
 // devhost prints this for "cvar Ravento_DemosFolder": the script's markers.
-constexpr const char* kMarker = "Ravento_DemosFolder = ";
+constexpr const char* kMarker = "= Ravento_DemosFolder = ";
 constexpr int kPlaysPerStretch = 10000;
 constexpr int kStretches = 5;
 
