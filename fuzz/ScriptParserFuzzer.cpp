@@ -32,6 +32,8 @@ const char* VerbName(ScriptVerb verb)
         return "type";
     case ScriptVerb::Click:
         return "click";
+    case ScriptVerb::Clear:
+        return "clear";
     case ScriptVerb::Cvar:
         return "cvar";
     case ScriptVerb::Screenshot:
@@ -77,6 +79,7 @@ std::string ScriptLine(const ScriptCommand& command)
     case ScriptVerb::PlayNull:
     case ScriptVerb::Settle:
     case ScriptVerb::Show:
+    case ScriptVerb::Clear:
     case ScriptVerb::Quit:
         return line;
     }
