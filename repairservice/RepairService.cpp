@@ -41,9 +41,11 @@ void Refuse(httplib::Response& response, int status, const std::string& text)
     response.set_header("Connection", "close");
 }
 
+// A refusal closes the connection; so does any 400, because a request the service could not make
+// sense of (a Content-Length that is no number, say) leaves the framing of what follows in doubt.
 bool EndsConnection(const httplib::Response& response)
 {
-    return response.get_header_value("Connection") == "close";
+    return response.get_header_value("Connection") == "close" || response.status == 400;
 }
 
 void AnswerMethodNotAllowed(const httplib::Request&, httplib::Response& response)
