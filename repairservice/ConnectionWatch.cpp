@@ -85,8 +85,19 @@ void ConnectionWatch::OnFree(void* connection, void* watch, CRYPTO_EX_DATA*, int
         static_cast<ConnectionWatch*>(watch)->Forget(static_cast<const SSL*>(connection));
 }
 
+namespace {
+// The library serves a connection on one worker thread, from its handshake to its end.
+thread_local const SSL* servedOnThisThread = nullptr;
+} // namespace
+
+const SSL* ConnectionWatch::ServedOnThisThread()
+{
+    return servedOnThisThread;
+}
+
 void ConnectionWatch::Track(const SSL* connection)
 {
+    servedOnThisThread = connection;
     std::lock_guard lock(mutex);
     // A handshake starts again on a key update; the connection keeps its deadline.
     auto [entry, added] =
@@ -100,6 +111,8 @@ void ConnectionWatch::Track(const SSL* connection)
 
 void ConnectionWatch::Forget(const SSL* connection)
 {
+    if (servedOnThisThread == connection)
+        servedOnThisThread = nullptr;
     std::lock_guard lock(mutex);
     connections.erase(connection);
 }

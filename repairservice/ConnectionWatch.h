@@ -35,6 +35,9 @@ public:
     void Cut(const SSL* connection);
     // Cuts every connection, now and from now on.
     void CutAll();
+    // The connection this thread serves: the library leaves a request's TLS object unset when
+    // it could not read the request line, and still answers it.
+    static const SSL* ServedOnThisThread();
 
 private:
     struct Connection {

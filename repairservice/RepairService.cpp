@@ -168,10 +168,11 @@ void RepairService::AddHooks()
         return 413;
     });
     server->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
+        const SSL* connection = request.ssl != nullptr ? request.ssl : ConnectionWatch::ServedOnThisThread();
         if (EndsConnection(response))
-            watch->Cut(request.ssl);
+            watch->Cut(connection);
         else
-            watch->AnswerSent(request.ssl);
+            watch->AnswerSent(connection);
         // On a cut connection the library still goes through its remaining keep-alive turns,
         // each finding no request; those are not worth a line.
         if (options.requestLog && !request.method.empty())
