@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <fmt/format.h>
 #include <fuzzer/FuzzedDataProvider.h>
@@ -114,24 +115,39 @@ struct Answer {
     std::string body;
 };
 
-// The status and body of a whole HTTP/1.1 answer with a Content-Length; nothing otherwise.
-std::optional<Answer> ParseAnswer(const std::string& text)
+// The status and body of the whole HTTP/1.1 answer with a Content-Length at the start of text;
+// nothing otherwise. rest, when given, receives what follows it; without it nothing may follow.
+std::optional<Answer> ParseAnswer(std::string_view text, std::string_view* rest = nullptr)
 {
     int status = 0;
-    if (std::sscanf(text.c_str(), "HTTP/1.1 %3d ", &status) != 1 || status < 100 || status > 599)
+    if (std::sscanf(std::string(text.substr(0, 16)).c_str(), "HTTP/1.1 %3d ", &status) != 1 || status < 100
+        || status > 599)
         return std::nullopt;
     std::size_t headersEnd = text.find("\r\n\r\n");
     if (headersEnd == std::string::npos)
         return std::nullopt;
-    std::string headers = text.substr(0, headersEnd);
+    std::string_view headers = text.substr(0, headersEnd);
     std::size_t length = headers.find("\r\nContent-Length: ");
     if (length == std::string::npos)
         return std::nullopt;
-    std::size_t bodySize = std::stoul(headers.substr(length + 18));
-    std::string body = text.substr(headersEnd + 4);
-    if (body.size() != bodySize)
+    std::size_t bodySize = std::stoul(std::string(headers.substr(length + 18)));
+    std::string_view after = text.substr(headersEnd + 4);
+    if (after.size() < bodySize || (rest == nullptr && after.size() != bodySize))
         return std::nullopt;
-    return Answer{status, body};
+    if (rest != nullptr)
+        *rest = after.substr(bodySize);
+    return Answer{status, std::string(after.substr(0, bodySize))};
+}
+
+// Whether text is whole answers back to back: bytes a client sends after one request are read
+// as the next, and each gets its own answer.
+bool AreWholeAnswers(std::string_view text)
+{
+    while (!text.empty()) {
+        if (!ParseAnswer(text, &text))
+            return false;
+    }
+    return true;
 }
 
 std::string Upload(const std::string& partName, const std::string& fileName, const std::string& content)
@@ -152,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (input.ConsumeBool()) {
         const std::string request = input.ConsumeRemainingBytesAsString();
         const std::string answer = Exchange(request);
-        FUZZ_CHECK(answer.empty() || ParseAnswer(answer), fmt::format("request {:?} got {:?}", request, answer));
+        FUZZ_CHECK(AreWholeAnswers(answer), fmt::format("request {:?} got {:?}", request, answer));
         return 0;
     }
 
