@@ -41,6 +41,12 @@ std::string Reason(std::error_code error)
     return fmt::format("{} ({})", error.message(), ErrorNumber(error));
 }
 
+// A move that did not replace because its target exists (Windows' 183, or 80 for a file).
+bool NamesExistingFile(std::error_code error)
+{
+    return error.value() == 183 || error.value() == 80;
+}
+
 // The service could not repair the replay: it keeps its content under the repaired name, so it
 // is not sent again. An existing file of that name is not replaced.
 void GiveRepairedName(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
@@ -117,15 +123,22 @@ void StoreRepairedReplay(const std::filesystem::path& demos, const std::filesyst
     platform::ReplayFileSystem& files = platform::ReplayFiles();
     // With no repaired file listed yet, the new one goes into place before the old file moves:
     // for that moment the replay is listed under both names, never under neither.
-    if (!files.MoveWithoutReplace(temporary, repaired)) {
+    const std::error_code placeError = files.MoveWithoutReplace(temporary, repaired);
+    if (!placeError) {
         if (std::error_code error = files.MoveWithoutReplace(oldFile, backupCopy)) {
             files.RemoveFile(repaired);
             return Log(fmt::format("Error moving old file to backup folder: {}", ErrorNumber(error)));
         }
         return;
     }
-    // A repaired file is already listed (or the name was refused): it stays listed while the old
-    // file moves, and is replaced after.
+    // The name itself was refused (too long, say): nothing has moved, and nothing will.
+    if (!NamesExistingFile(placeError)) {
+        files.RemoveFile(temporary);
+        return Log(
+            fmt::format("Failed to move repaired file into place at {}: {}", LogText(repaired), Reason(placeError)));
+    }
+    // A repaired file is already listed: it stays listed while the old file moves, and is
+    // replaced after.
     if (std::error_code error = files.MoveWithoutReplace(oldFile, backupCopy)) {
         files.RemoveFile(temporary);
         return Log(fmt::format("Error moving old file to backup folder: {}", ErrorNumber(error)));
