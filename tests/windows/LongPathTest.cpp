@@ -85,13 +85,13 @@ TEST(LongPaths, ABackupCopyPastTheLimitIsLoggedAndTheReplayStays)
     EXPECT_TRUE(Names(fixture.backups).empty());
 }
 
-TEST(LongPaths, ARepairedFilePastTheLimitIsLoggedAndTheReplayComesBack)
+TEST(LongPaths, ARepairedFilePastTheLimitIsLoggedAndTheReplayStays)
 {
     WithoutLongPathAwareness files;
     PipelineFixture fixture;
     // A replays folder with a long name of its own: the backup copy's path is shorter than the
     // replay's, the repaired file's ("_fixed") longer and past the limit. The temporary file,
-    // whose name is short, is written; renaming it into place is refused.
+    // whose name is short, is written; putting it in place is refused, and nothing moves.
     const std::filesystem::path demos = fixture.dir.MakeFolder("TAGame/" + std::string(40, 'D'));
     fixture.Plugin().demosFolder.Set(demos);
     const std::string id = IdForReplayPathOf(demos, MAX_PATH - 4);
