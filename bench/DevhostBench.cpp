@@ -21,6 +21,7 @@
 #include "BenchFolders.h"
 #include "Paired.h"
 #include "Process.h"
+#include "RepairServiceProcess.h"
 
 namespace {
 
@@ -87,47 +88,27 @@ const Sandbox& TheSandbox()
 class Service {
 public:
     Service(const std::string& name, const std::string& repairCommand)
-        : folder(BenchFolder("service-" + name)), process(Command(folder, repairCommand), {}, false, folder / "log")
+        : process(BinaryFolder() / "ravento-repair-service", BenchFolder("service-" + name), Options(repairCommand))
     {
-        auto deadline = Clock::now() + std::chrono::seconds(30);
-        while (!std::filesystem::exists(folder / "port")) {
-            if (Clock::now() > deadline)
-                throw std::runtime_error("the repair service did not start; see " + (folder / "log").string());
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // the port file's text is written
-        std::ifstream(folder / "port") >> port;
     }
 
     // The options that point the plugin's service name at this service (devhost and curl alike).
     std::vector<std::string> ClientOptions() const
     {
-        return {"--connect-to", fmt::format("{}:443:127.0.0.1:{}", RAVENTO_SERVICE_HOST, port), "--cacert",
-                (folder / "tls/certificate.pem").string()};
+        return {"--connect-to", fmt::format("{}:443:127.0.0.1:{}", RAVENTO_SERVICE_HOST, process.Port()), "--cacert",
+                process.Certificate().string()};
     }
 
 private:
-    static std::vector<std::string> Command(const std::filesystem::path& folder, const std::string& repairCommand)
+    static std::vector<std::string> Options(const std::string& repairCommand)
     {
-        std::vector<std::string> command{(BinaryFolder() / "ravento-repair-service").string(),
-                                         "--port",
-                                         "0",
-                                         "--port-file",
-                                         (folder / "port").string(),
-                                         "--tls-dir",
-                                         (folder / "tls").string(),
-                                         "--upload-limit",
-                                         "1000000",
-                                         "--max-upload-bytes",
-                                         "1000000000"};
+        std::vector<std::string> options{"--upload-limit", "1000000", "--max-upload-bytes", "1000000000"};
         if (!repairCommand.empty())
-            command.insert(command.end(), {"--repair-command", repairCommand});
-        return command;
+            options.insert(options.end(), {"--repair-command", repairCommand});
+        return options;
     }
 
-    std::filesystem::path folder;
-    Process process;
-    int port = 0;
+    RepairServiceProcess process;
 };
 
 // Answers with 1 KB whatever it gets, or with 100 MB; each reads the whole upload first.

@@ -31,6 +31,7 @@ public:
     };
     Exit Wait();
     void Stop(); // SIGTERM, then Wait
+    pid_t Pid() const { return pid; }
 
 private:
     pid_t pid = -1;

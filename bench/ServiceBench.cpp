@@ -4,12 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -24,7 +19,7 @@
 
 #include <fmt/format.h>
 
-extern char** environ;
+#include "RepairServiceProcess.h"
 
 namespace {
 
@@ -43,51 +38,24 @@ std::filesystem::path MakeFolder()
 // the service's own capacity limits the rate.
 class ServiceProcess {
 public:
-    ServiceProcess() : folder(MakeFolder())
+    ServiceProcess() : folder(MakeFolder()), service(RAVENTO_SERVICE_PROGRAM, folder, {"--upload-limit", "1000000000"})
     {
-        std::vector<std::string> args = {RAVENTO_SERVICE_PROGRAM,
-                                         "--port",
-                                         "0",
-                                         "--port-file",
-                                         (folder / "port").string(),
-                                         "--tls-dir",
-                                         (folder / "tls").string(),
-                                         "--upload-limit",
-                                         "1000000000"};
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (failed != 0)
-            throw std::runtime_error("cannot start the service program");
-        for (int wait = 0; wait < 200 && port == 0; ++wait) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            std::ifstream(folder / "port") >> port;
-        }
-        if (port == 0)
-            throw std::runtime_error("the service did not start");
     }
 
     ~ServiceProcess()
     {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
+        service.Stop();
         std::filesystem::remove_all(folder);
     }
 
-    std::string Url() const { return fmt::format("https://127.0.0.1:{}/api/ravento", port); }
-    std::string Certificate() const { return (folder / "tls" / "certificate.pem").string(); }
+    std::string Url() const { return fmt::format("https://127.0.0.1:{}/api/ravento", service.Port()); }
+    std::string Certificate() const { return service.Certificate().string(); }
     const std::filesystem::path& Folder() const { return folder; }
 
     // A "VmRSS"-style line of the service's /proc status, in bytes.
     double Memory(const std::string& field) const
     {
-        std::ifstream status(fmt::format("/proc/{}/status", pid));
+        std::ifstream status(fmt::format("/proc/{}/status", service.Pid()));
         std::string line;
         while (std::getline(status, line))
             if (line.rfind(field + ":", 0) == 0)
@@ -96,12 +64,11 @@ public:
     }
 
     // Makes the peak figure start again from the current size.
-    void ResetPeakMemory() const { std::ofstream(fmt::format("/proc/{}/clear_refs", pid)) << "5"; }
+    void ResetPeakMemory() const { std::ofstream(fmt::format("/proc/{}/clear_refs", service.Pid())) << "5"; }
 
 private:
     std::filesystem::path folder;
-    pid_t pid = 0;
-    int port = 0;
+    RepairServiceProcess service;
 };
 
 std::size_t Discard(char*, std::size_t size, std::size_t count, void*)
