@@ -1,15 +1,13 @@
 // The play-replay hook: picks the replays worth repairing, finds the replay's file with one
 // exact-name lookup and hands the host one upload request for it.
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <optional>
-
-#include <fmt/format.h>
 
 #include "CallbackBoundary.h"
 #include "FileSystem.h"
 #include "Ravento.h"
+#include "ReplayDate.h"
 #include "orvane/HttpWrapper.h"
 #include "orvane/ReplayWrapper.h"
 #include "platform/CodePage.h"
@@ -21,17 +19,6 @@ namespace {
 
 const std::string kRepairServiceUrl = std::string("https://") + RAVENTO_SERVICE_HOST + "/api/ravento";
 
-// Replays of 2025 are sent unless both the month is at most April and the day at most the 23rd
-// (month and day are compared each on its own, not as a calendar date).
-bool IsInRepairWindow(const std::string& replayDate)
-{
-    int year = 0, month = 0, day = 0;
-    std::sscanf(replayDate.c_str(), "%4d-%2d-%2d", &year, &month, &day);
-    if (year != 2025)
-        return false;
-    return !(month <= 4 && day <= 23);
-}
-
 // The path of the replay file in folder named exactly "<replayId>.replay", found without listing
 // the folder: players keep thousands of replays and this runs on the game thread. Throws
 // std::filesystem::filesystem_error when folder cannot be looked into.
@@ -39,7 +26,7 @@ std::optional<std::filesystem::path> FindReplayFile(const std::filesystem::path&
 {
     // A name the code page cannot express is no entry's name; the empty path matches nothing.
     std::filesystem::path name;
-    if (platform::PathFromCodePageText(fmt::format("{}.replay", replayId), name))
+    if (platform::PathFromCodePageText(replayId + ".replay", name))
         name.clear();
 
     bool found = false;
@@ -62,11 +49,10 @@ void Ravento::OnPlayReplay(ActorWrapper, void* params, std::string)
     if (!replay)
         return;
     std::string replayId = replay.GetId().ToString();
-    bool inWindow = IsInRepairWindow(replay.GetDate().ToString());
-    if (replayId.find("_fixed") != std::string::npos || !inWindow)
+    if (replayId.find("_fixed") != std::string::npos || !IsInRepairWindow(replay.GetDate().ToString()))
         return;
 
-    std::optional<std::filesystem::path> replayPath = FindReplayFile(demosFolder.Get(), replayId);
+    std::optional<std::filesystem::path> replayPath = FindReplayFile(*demosFolder.Share(), replayId);
     if (!replayPath)
         return;
 

@@ -203,6 +203,22 @@ std::error_code MoveByLink(const std::filesystem::path& from, const std::filesys
 
 // [SECTION] Lookup
 
+namespace {
+
+// folder / name for a name of one entry, without splitting the folder into components again.
+std::string JoinedPath(const std::filesystem::path& folder, const std::filesystem::path& name)
+{
+    std::string joined;
+    joined.reserve(folder.native().size() + 1 + name.native().size());
+    joined = folder.native();
+    if (joined.back() != '/')
+        joined += '/';
+    joined += name.native();
+    return joined;
+}
+
+} // namespace
+
 bool IsSingleEntryName(const std::filesystem::path& name)
 {
     const std::string& text = name.native();
@@ -220,7 +236,7 @@ std::error_code FindExactEntry(const std::filesystem::path& folder, const std::f
         struct stat status;
         // Links are followed, so the type is that of what the name leads to. One call finds a
         // present replay: this runs on the game thread each time a replay starts.
-        if (::stat((folder / name).c_str(), &status) == 0) {
+        if (::stat(JoinedPath(folder, name).c_str(), &status) == 0) {
             found = S_ISREG(status.st_mode);
             return {};
         }

@@ -117,7 +117,7 @@ std::uintptr_t Host::CreateReplay(const std::string& id, const std::string& date
     return state->replays.Create(id, date);
 }
 
-std::optional<ReplayInfo> Host::FindReplay(std::uintptr_t address) const
+const ReplayInfo* Host::FindReplay(std::uintptr_t address) const
 {
     return state->replays.Find(address);
 }

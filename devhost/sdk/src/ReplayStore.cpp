@@ -11,13 +11,11 @@ std::uintptr_t ReplayStore::Create(const std::string& id, const std::string& dat
     return address;
 }
 
-std::optional<ReplayInfo> ReplayStore::Find(std::uintptr_t address) const
+const ReplayInfo* ReplayStore::Find(std::uintptr_t address) const
 {
     std::lock_guard lock(mutex);
     auto found = byAddress.find(address);
-    if (found == byAddress.end())
-        return std::nullopt;
-    return *found->second;
+    return found == byAddress.end() ? nullptr : found->second;
 }
 
 } // namespace devhost

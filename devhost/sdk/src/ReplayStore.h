@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -17,8 +16,9 @@ class ReplayStore {
 public:
     std::uintptr_t Create(const std::string& id, const std::string& date);
     // Null for an address that names no replay of this store. Constant time: a plugin asks
-    // several times per play, and a long script plays tens of thousands of replays.
-    std::optional<ReplayInfo> Find(std::uintptr_t address) const;
+    // several times per play, and a long script plays tens of thousands of replays. Replays
+    // never change or go while the store lives, so the pointer stays good that long.
+    const ReplayInfo* Find(std::uintptr_t address) const;
 
 private:
     mutable std::mutex mutex;

@@ -27,10 +27,10 @@ std::string UnrealStringWrapper::ToString() const
 namespace {
 
 // Replays belong to the live host; an address it never handed out names nothing.
-std::optional<ReplayInfo> FindReplay(std::uintptr_t address)
+const ReplayInfo* FindReplay(std::uintptr_t address)
 {
     Host* host = Host::Current();
-    return host ? host->FindReplay(address) : std::nullopt;
+    return host ? host->FindReplay(address) : nullptr;
 }
 
 } // namespace
@@ -39,18 +39,18 @@ ReplayWrapper::ReplayWrapper(std::uintptr_t address) : address(address) {}
 
 ReplayWrapper::operator bool() const
 {
-    return FindReplay(address).has_value();
+    return FindReplay(address) != nullptr;
 }
 
 UnrealStringWrapper ReplayWrapper::GetId() const
 {
-    auto replay = FindReplay(address);
+    const ReplayInfo* replay = FindReplay(address);
     return UnrealStringWrapper(replay ? replay->id : std::string());
 }
 
 UnrealStringWrapper ReplayWrapper::GetDate() const
 {
-    auto replay = FindReplay(address);
+    const ReplayInfo* replay = FindReplay(address);
     return UnrealStringWrapper(replay ? replay->date : std::string());
 }
 

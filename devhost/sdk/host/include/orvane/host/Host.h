@@ -135,8 +135,9 @@ public:
     // Shorthand: a new replay with this id and date, played through
     // "Function TAGame.ReplayManager_TA.PlayReplay".
     void PlayReplay(const std::string& id, const std::string& date);
-    // The replay at that address, or null when this host made none there.
-    std::optional<ReplayInfo> FindReplay(std::uintptr_t address) const;
+    // The replay at that address, or null when this host made none there. It stays as it is
+    // while the host lives.
+    const ReplayInfo* FindReplay(std::uintptr_t address) const;
 
     // --- HTTP --------------------------------------------------------------------------------
     std::size_t OutstandingRequests() const;
