@@ -1,6 +1,7 @@
 // The stand-in repair service under load, as separate client processes see it over HTTPS:
 // small uploads from 1, 4 and 16 concurrent clients (requests per second and the longest wait
-// for a usable connection), and the service's peak memory for one 100 MB upload.
+// for a usable connection), 4 against 16 clients in alternating rounds, and the service's peak
+// memory for one 100 MB upload.
 #include <benchmark/benchmark.h>
 
 #include <curl/curl.h>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -19,6 +21,7 @@
 
 #include <fmt/format.h>
 
+#include "Paired.h"
 #include "RepairServiceProcess.h"
 
 namespace {
@@ -180,6 +183,79 @@ void SmallUploads(benchmark::State& state)
     }
 }
 BENCHMARK(SmallUploads)->Threads(1)->Threads(4)->Threads(16)->UseRealTime()->MinTime(3.0);
+
+// Requests per second of the first count clients uploading together for about span; 0 when an
+// upload was not answered 200.
+double UploadRate(std::vector<std::unique_ptr<Client>>& clients, std::size_t count, std::chrono::duration<double> span)
+{
+    std::atomic<bool> stop{false};
+    std::atomic<bool> failed{false};
+    std::atomic<long> answered{0};
+    std::vector<std::thread> threads;
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t index = 0; index < count; ++index) {
+        threads.emplace_back([&, index] {
+            while (!stop) {
+                if (clients[index]->Upload() != 200) {
+                    failed = true;
+                    return;
+                }
+                ++answered;
+            }
+        });
+    }
+    std::this_thread::sleep_for(span);
+    stop = true;
+    for (std::thread& thread : threads)
+        thread.join();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    return failed ? 0.0 : static_cast<double>(answered) / elapsed.count();
+}
+
+// 4 clients against 16 in rounds of half a second each, the two in turn (and in alternating
+// order), so a change in the machine's load hits both alike. The same connections serve every
+// round. Counters: rate_4 and rate_16 (averaged over the rounds) and ratio, the median of the
+// rounds' own 4-to-16 ratios.
+void ClientScaling(benchmark::State& state)
+{
+    constexpr std::size_t kFew = 4;
+    constexpr std::size_t kMany = 16;
+    constexpr std::chrono::milliseconds kRound{500};
+    const ServiceProcess& service = SharedService();
+    const std::string replay(4096, 'r');
+    std::vector<std::unique_ptr<Client>> clients;
+    for (std::size_t index = 0; index < kMany; ++index) {
+        clients.push_back(std::make_unique<Client>(service));
+        clients.back()->SetBytes(replay);
+    }
+    UploadRate(clients, kMany, kRound); // connects every client
+
+    double fewTotal = 0.0, manyTotal = 0.0;
+    std::vector<double> ratios;
+    bool fewFirst = true;
+    for (auto _ : state) {
+        double few = 0.0, many = 0.0;
+        if (fewFirst) {
+            few = UploadRate(clients, kFew, kRound);
+            many = UploadRate(clients, kMany, kRound);
+        } else {
+            many = UploadRate(clients, kMany, kRound);
+            few = UploadRate(clients, kFew, kRound);
+        }
+        fewFirst = !fewFirst;
+        if (few <= 0.0 || many <= 0.0)
+            return state.SkipWithError("an upload was not answered 200");
+        fewTotal += few;
+        manyTotal += many;
+        ratios.push_back(few / many);
+        state.SetIterationTime(2 * std::chrono::duration<double>(kRound).count());
+    }
+    const double rounds = static_cast<double>(ratios.size());
+    state.counters["rate_4"] = fewTotal / rounds;
+    state.counters["rate_16"] = manyTotal / rounds;
+    state.counters["ratio"] = Median(std::move(ratios));
+}
+BENCHMARK(ClientScaling)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // One 100 MB upload to a fresh service: its resident memory at the peak and afterwards, above
 // what it held when idle (after one small upload had warmed it up).

@@ -47,6 +47,7 @@ def passing_run():
         result("SmallUploads/min_time:3.000/real_time/threads:4", requests_per_s=900.0),
         result("SmallUploads/min_time:3.000/real_time/threads:16", requests_per_s=880.0, max_tcp_connect_ms=12.0,
                max_connection_ready_ms=40.0),
+        result("ClientScaling/iterations:10/manual_time", 1000, "ms", rate_4=900.0, rate_16=880.0, ratio=1.02),
         result("LargeUploadMemory/iterations:1/real_time", peak_above_idle_MB=110.0, upload_MB=100.0,
                after_above_idle_MB=1.0),
     ]
