@@ -30,9 +30,20 @@ inline void RunPaired(benchmark::State& state, int calls, const TimedCalls& figu
     double figureSeconds = 0.0;
     double floorSeconds = 0.0;
     std::vector<double> ratios;
+    bool figureFirst = true;
     for (auto _ : state) {
-        double figureTime = figure(calls);
-        double floorTime = floor(calls);
+        // In alternating order, so that neither side always inherits what the other left behind
+        // (a warm cache, a disk still writing back).
+        double figureTime = 0.0;
+        double floorTime = 0.0;
+        if (figureFirst) {
+            figureTime = figure(calls);
+            floorTime = floor(calls);
+        } else {
+            floorTime = floor(calls);
+            figureTime = figure(calls);
+        }
+        figureFirst = !figureFirst;
         figureSeconds += figureTime;
         floorSeconds += floorTime;
         if (floorTime > 0.0)
