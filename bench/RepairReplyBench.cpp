@@ -127,7 +127,7 @@ void PlainWrite(benchmark::State& state)
 int RegisterReplySizes()
 {
     // Writes of 100 MB take long enough that a few make a steady figure.
-    const std::pair<int, int> sizes[] = {{1, 20}, {10, 8}, {100, 4}};
+    const std::pair<int, int> sizes[] = {{1, 30}, {10, 16}, {100, 8}};
     for (auto [megabytes, iterations] : sizes) {
         auto timed = [iterations = iterations](benchmark::internal::Benchmark* benchmark) {
             benchmark->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(iterations);
