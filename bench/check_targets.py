@@ -272,12 +272,14 @@ HOW_MEASURED = """
   The ratio is the median of the turns' own ratios.
   The naive listing walks the folder with `std::filesystem::directory_iterator` and compares every name.
 - **2.** `OnRepairReply` with status 200 takes turns with `open` + `write` + `fsync` + `close` of the
-  same bytes in the same folder (under the build tree, a real disk). devhost's peak memory is the peak
+  same bytes in the same folder (under the build tree, a real disk). Each side starts after a `sync`
+  of its set-up, so neither flush commits the other's leftovers. devhost's peak memory is the peak
   resident size of the whole devhost process (`wait4`), playing a 1 KB replay against a stand-in
   service whose repair command answers with 100 MB, less the peak of the same run answered with 1 KB.
 - **3.** devhost plays a 100 MB replay against a service that answers with 1 KB; the time runs from
   the script line before the play to the line after `settle` (the reply handled), and takes turns with
-  `curl -F file=@...` (a whole process run) sending the same file to the same service.
+  `curl -F file=@...` (a whole process run) sending the same file to the same service, three turns per
+  repetition. The replay's copy is synced to disk before devhost starts.
 - **4.** Host UI frames (new frame, windows, render) in batches of 100: with the plugin's window
   open, taking turns with frames where the window is closed and the benchmark draws the same widgets
   with Dear ImGui in the same host frame.
@@ -287,6 +289,8 @@ HOW_MEASURED = """
   memory (VmHWM) for one 100 MB upload above its resident size before it.
 - **6.** One devhost process runs a script of 50,000 plays (each a new replay of the host's, file
   absent) with a marker line after every 10,000; the first stretch is the floor of the last.
+
+Wherever a figure takes turns with its floor, the two alternate which goes first.
 """
 
 
