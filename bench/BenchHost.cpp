@@ -9,6 +9,7 @@
 
 #include "Exports.h"
 #include "orvane/GameWrapper.h"
+#include "orvane/host/AdoptUiContext.h"
 #include "orvane/host/Host.h"
 #include "orvane/host/HttpTransport.h"
 #include "orvane/host/UiBackend.h"
@@ -57,14 +58,7 @@ private:
 // the plugin in, so both draw through the same copy of Dear ImGui.
 class ReferenceUiBackend : public devhost::UiBackend {
 public:
-    void Init(ImGuiContext* context) override
-    {
-        ImGui::SetCurrentContext(context);
-        unsigned char* pixels = nullptr;
-        int width = 0;
-        int height = 0;
-        ImGui::GetIO().Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
-    }
+    void Init(ImGuiContext* context) override { devhost::AdoptUiContext(context); }
 
     void PrepareFrame(ImGuiIO& io) override
     {

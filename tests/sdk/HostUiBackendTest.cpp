@@ -11,6 +11,7 @@
 #include <imgui.h>
 
 #include "TestHost.h"
+#include "orvane/host/AdoptUiContext.h"
 
 namespace {
 
@@ -30,14 +31,7 @@ public:
     {
     }
 
-    void Init(ImGuiContext* context) override
-    {
-        ImGui::SetCurrentContext(context);
-        unsigned char* pixels = nullptr;
-        int width = 0;
-        int height = 0;
-        ImGui::GetIO().Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
-    }
+    void Init(ImGuiContext* context) override { devhost::AdoptUiContext(context); }
 
     // Like a desktop backend whose user leaves the mouse outside the window.
     void PrepareFrame(ImGuiIO& io) override

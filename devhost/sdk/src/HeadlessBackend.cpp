@@ -3,6 +3,7 @@
 #include <imgui.h>
 
 #include "UiBackend.h"
+#include "orvane/host/AdoptUiContext.h"
 
 namespace devhost {
 namespace {
@@ -11,13 +12,7 @@ class HeadlessBackend : public UiBackend {
 public:
     HeadlessBackend(float width, float height) : width(width), height(height) {}
 
-    void Init(ImGuiContext*) override
-    {
-        unsigned char* pixels = nullptr;
-        int atlasWidth = 0;
-        int atlasHeight = 0;
-        ImGui::GetIO().Fonts->GetTexDataAsRGBA32(&pixels, &atlasWidth, &atlasHeight);
-    }
+    void Init(ImGuiContext* context) override { AdoptUiContext(context); }
 
     void PrepareFrame(ImGuiIO& io) override
     {
