@@ -6,6 +6,7 @@
 
 #include "FileSystem.h"
 #include "ModuleConsole.h"
+#include "ReplayReplacement.h"
 #include "platform/Directories.h"
 #include "platform/DocumentsFolder.h"
 
@@ -20,10 +21,12 @@ void AskUserForFolder(Ravento& plugin)
     plugin.cvarManager->executeCommand("writeconfig", true);
 }
 
+constexpr const char* kCandidates[] = {"Demos", "DemosEpic"};
+
 // A failed creation is logged and the search goes on, so the user still gets the window.
 void EnsureBackupFolder(const std::filesystem::path& gameFolder)
 {
-    const std::filesystem::path backupFolder = gameFolder / kBackupFolderName;
+    const std::filesystem::path backupFolder = BackupFolderBeside(gameFolder / kCandidates[0]);
     if (Exists(backupFolder))
         return;
     if (std::error_code error = platform::CreateOneDirectory(backupFolder)) {
@@ -37,7 +40,7 @@ void EnsureBackupFolder(const std::filesystem::path& gameFolder)
 // Only a directory (or a link to one) counts: a file of that name would fail every replay.
 std::filesystem::path FindReplaysFolder(const std::filesystem::path& gameFolder)
 {
-    for (const char* name : {"Demos", "DemosEpic"}) {
+    for (const char* name : kCandidates) {
         std::filesystem::path candidate = gameFolder / name;
         if (IsDirectory(candidate))
             return candidate;

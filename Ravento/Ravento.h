@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstddef>
 #include <filesystem>
-#include <mutex>
 #include <string>
 
 #include "PluginName.h"
@@ -43,12 +42,11 @@ public:
     std::atomic<bool> rateLimitHit{false};
     // Written by the game and UI threads, read by the game and reply threads.
     plugin::SharedPath demosFolder;
+    // Whether this load has settled what a crash left in the replays folder (the reply fuzzer
+    // clears it: each of its inputs is the first reply of a load).
+    std::atomic<bool> leftoversSettled{false};
 
 private:
     void Load();
-    void SettleStaleTemporaryFilesOnce(const std::filesystem::path& demos);
-
-    // Whether this load has settled the temporary files a crash left; taken by every reply.
-    std::mutex staleTemporaryFilesMutex;
-    bool staleTemporaryFilesSettled = false;
+    void SettleLeftoversOnce(const std::filesystem::path& demos);
 };

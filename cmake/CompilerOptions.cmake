@@ -5,7 +5,8 @@ set(RAVENTO_COMPILED_LANGUAGES "$<COMPILE_LANGUAGE:C,CXX>")
 if(MSVC)
     # /utf-8: the sources are UTF-8, and so must be the narrow literals the tests compare.
     add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:/W4;/permissive-;/utf-8;/Zc:__cplusplus>")
-    # Standard functions such as std::sscanf stay usable; their _s variants are not portable.
+    # The date test checks the plugin's date reader against std::sscanf: standard C functions stay
+    # usable without warnings, since their _s variants are not portable.
     add_compile_definitions(_CRT_SECURE_NO_WARNINGS)
     if(RAVENTO_WARNINGS_AS_ERRORS)
         add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:/WX>")
@@ -35,7 +36,6 @@ endif()
 
 # The fuzzing build (clang only): every target gets libFuzzer's coverage instrumentation and the
 # sanitizers; the fuzz targets themselves link libFuzzer's main (fuzz/CMakeLists.txt).
-option(RAVENTO_FUZZ "Build the libFuzzer targets of fuzz/ (needs clang)" OFF)
 if(RAVENTO_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
                         -fno-sanitize-recover=all)

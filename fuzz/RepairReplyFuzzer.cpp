@@ -17,13 +17,17 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "FuzzCheck.h"
 #include "FuzzedPlugin.h"
+#include "ReplayReplacement.h"
 #include "platform/CodePage.h"
+#include "platform/Processes.h"
 #include "platform/ReplayFiles.h"
 
 namespace {
@@ -74,6 +78,14 @@ public:
     {
         return Fails("remove") ? Error() : ReplayFileSystem::RemoveFile(file);
     }
+    std::error_code CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to) override
+    {
+        return Fails("copy") ? Error() : ReplayFileSystem::CopyToNewFile(from, to);
+    }
+    std::error_code CreateFolder(const std::filesystem::path& folder) override
+    {
+        return Fails("mkdir") ? Error() : ReplayFileSystem::CreateFolder(folder);
+    }
 
 private:
     bool Fails(const char* call)
@@ -108,7 +120,8 @@ Fixture& TheFixture()
 // The Windows error numbers the seam reports, and one that has no name.
 int ErrorCode(FuzzedDataProvider& input)
 {
-    static const int codes[] = {2, 3, 5, 32, 33, 80, 112, 183, 1224, 0x20000000 + 28};
+    // 17 sends the old file's move down the copying path.
+    static const int codes[] = {2, 3, 5, 17, 17, 32, 33, 80, 112, 183, 1224, 0x20000000 + 28};
     return input.ConsumeBool() ? input.PickValueInArray(codes) : input.ConsumeIntegralInRange(1, 0xFFFF);
 }
 
@@ -146,9 +159,15 @@ std::string Show(const ReplayTree::Snapshot& snapshot)
     return text;
 }
 
+// What an earlier crash left for this replay: a temporary file whose process is gone, is this
+// one, or still runs.
+enum class Leftover { None, Writing, Whole, WritingOfRunningProcess, WholeOfRunningProcess };
+
 // One reply and the replays folder it meets, as the input chooses them.
 struct ReplyCase {
     int status = 0;
+    Leftover leftover = Leftover::None;
+    bool leftoverOfThisProcess = false; // else of a process that has ended
     std::string id, oldName, fixedName, copyName;
     bool withBackupFolder = false, oldPresent = false, fixedPresent = false, copyPresent = false;
     int demosForm = 0; // 0: no folder set; 1: with a trailing separator; else as it is
@@ -184,7 +203,9 @@ std::optional<ReplyCase> ReadCase(FuzzedDataProvider& input)
     reply.copyPresent =
         reply.withBackupFolder && input.ConsumeProbability<float>() < 0.15f && FitsOneEntry(reply.copyName);
     reply.demosForm = input.ConsumeIntegralInRange(0, 9);
-    reply.failAt = input.ConsumeIntegralInRange(0, 8);
+    reply.failAt = input.ConsumeIntegralInRange(0, 12);
+    reply.leftover = static_cast<Leftover>(input.ConsumeIntegralInRange(0, 4));
+    reply.leftoverOfThisProcess = input.ConsumeBool();
     reply.code = ErrorCode(input);
     reply.writtenBeforeFailing = input.ConsumeIntegralInRange<std::size_t>(0, 64);
     reply.bodyMissing = input.ConsumeProbability<float>() < 0.03f;
@@ -193,8 +214,29 @@ std::optional<ReplyCase> ReadCase(FuzzedDataProvider& input)
     return reply;
 }
 
+// A process id no process has: above the largest Linux hands out.
+constexpr std::uint32_t kEndedProcess = 0x7FFFFFF0;
+
+bool IsRunningOwner(Leftover leftover)
+{
+    return leftover == Leftover::WritingOfRunningProcess || leftover == Leftover::WholeOfRunningProcess;
+}
+
+// The leftover's name in the replays folder, relative to the tree ("" for none).
+std::string LeftoverName(const ReplyCase& reply)
+{
+    if (reply.leftover == Leftover::None || !Convertible(reply.id))
+        return {};
+    const std::uint32_t owner = IsRunningOwner(reply.leftover) ? static_cast<std::uint32_t>(::getppid())
+        : reply.leftoverOfThisProcess                            ? platform::CurrentProcessId()
+                                                                 : kEndedProcess;
+    plugin::TemporaryNames names = plugin::TemporaryNamesFor(reply.id, owner);
+    const bool whole = reply.leftover == Leftover::Whole || reply.leftover == Leftover::WholeOfRunningProcess;
+    return "TAGame/Demos/" + (whole ? names.whole : names.writing).string();
+}
+
 // Lays out the folders and returns the replays folder as the plugin is to know it.
-std::filesystem::path LayOut(ReplayTree& tree, const ReplyCase& reply)
+std::filesystem::path LayOut(ReplayTree& tree, const ReplyCase& reply, const std::string& leftover)
 {
     tree.Reset(reply.withBackupFolder);
     if (reply.oldPresent)
@@ -203,6 +245,9 @@ std::filesystem::path LayOut(ReplayTree& tree, const ReplyCase& reply)
         WriteFile(tree.Demos() / reply.fixedName, kOlderRepair);
     if (reply.copyPresent)
         WriteFile(tree.Backups() / reply.copyName, kOlderCopy);
+    // A whole one is what the same 200 left when it died; the settling may make it the repair.
+    if (!leftover.empty())
+        WriteFile(tree.Root() / leftover, reply.Body());
     if (reply.demosForm == 0)
         return {};
     return reply.demosForm == 1 ? tree.Demos() / "" : tree.Demos();
@@ -233,7 +278,7 @@ void CheckFolders(const ReplyCase& reply, const Outcome& outcome, const Story& s
             continue;
         }
         const bool ownName = name == demosPrefix + reply.oldName || name == demosPrefix + reply.fixedName
-            || name == backupsPrefix + reply.copyName;
+            || name == backupsPrefix + reply.copyName || name + "/" == backupsPrefix;
         FUZZ_CHECK(ownName || outcome.failedCall == "remove",
                    fmt::format("a file was left behind: {:?}\n{}", name, story()));
     }
@@ -255,6 +300,10 @@ void CheckReplay(const ReplyCase& reply, const ReplayTree& tree, const Story& st
         FUZZ_CHECK(oldNow == kOriginalBytes || fixedNow == kOriginalBytes || copyNow == kOriginalBytes,
                    "the original bytes are lost\n" + story());
     }
+    const bool renamable = reply.oldPresent && !reply.fixedPresent && reply.demosForm != 0
+        && FitsOneEntry(reply.fixedName) && Convertible(reply.id);
+    if (reply.status == 400 && renamable && reply.failAt == 0)
+        FUZZ_CHECK(fixedNow == kOriginalBytes && !oldNow, "a 400 with nothing failing did not rename\n" + story());
     if (reply.status != 200)
         return;
     const std::string body = reply.Body();
@@ -263,11 +312,36 @@ void CheckReplay(const ReplyCase& reply, const ReplayTree& tree, const Story& st
     FUZZ_CHECK(fixedNow == fixedBefore || fixedNow == body, "the repaired file is not the reply body\n" + story());
     if (reply.oldPresent && !reply.copyPresent && copyNow == kOriginalBytes)
         FUZZ_CHECK(fixedNow == body && !oldNow, "the old file went to the backup folder without a repair\n" + story());
-    const bool repairable = reply.oldPresent && reply.withBackupFolder && !reply.copyPresent && reply.demosForm != 0
-        && reply.BodyUsable() && FitsOneEntry(reply.fixedName) && FitsOneEntry(reply.copyName) && Convertible(reply.id);
+    const bool repairable = reply.oldPresent && !reply.copyPresent && reply.demosForm != 0 && reply.BodyUsable()
+        && FitsOneEntry(reply.fixedName) && FitsOneEntry(reply.copyName) && Convertible(reply.id);
     if (repairable && reply.failAt == 0)
         FUZZ_CHECK(fixedNow == body && copyNow == kOriginalBytes && !oldNow,
                    "a 200 with nothing failing did not repair\n" + story());
+}
+
+// The first reply of a load settles only what no live process is writing.
+template <typename Story>
+void CheckLeftover(const ReplyCase& reply, const std::string& leftover, const Outcome& outcome, const Story& story)
+{
+    if (leftover.empty())
+        return;
+    const bool stays = outcome.after.count(leftover) != 0;
+    if (IsRunningOwner(reply.leftover))
+        FUZZ_CHECK(stays && outcome.after.at(leftover) == outcome.before.at(leftover),
+                   "a running process's temporary file was touched\n" + story());
+    else if (reply.demosForm != 0 && outcome.failedCall.empty())
+        FUZZ_CHECK(!stays, "a temporary file of an ended process stayed\n" + story());
+}
+
+// The snapshot without what the first reply of a load may settle: the leftover, and the
+// repaired file a whole one may become.
+ReplayTree::Snapshot Settleable(ReplayTree::Snapshot snapshot, const ReplyCase& reply, const std::string& leftover)
+{
+    if (!leftover.empty()) {
+        snapshot.erase(leftover);
+        snapshot.erase("TAGame/Demos/" + reply.fixedName);
+    }
+    return snapshot;
 }
 
 } // namespace
@@ -282,7 +356,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReplayTree& tree = fixture.plugin.tree;
     Ravento& plugin = fixture.plugin.Plugin();
 
-    plugin.demosFolder.Set(LayOut(tree, *reply));
+    const std::string leftover = LeftoverName(*reply);
+    plugin.demosFolder.Set(LayOut(tree, *reply, leftover));
+    plugin.leftoversSettled = false; // every input is the first reply of a load
     Outcome outcome;
     outcome.before = tree.Take();
     fixture.files.Arm(reply->failAt, reply->code, reply->writtenBeforeFailing);
@@ -306,12 +382,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!outcome.escaped.empty()) {
         FUZZ_CHECK(!Convertible(reply->id),
                    fmt::format("an exception escaped the handler: {}\n{}", outcome.escaped, story()));
-        FUZZ_CHECK(outcome.after == outcome.before, "a conversion error left the files changed\n" + story());
+        FUZZ_CHECK(Settleable(outcome.after, *reply, leftover) == Settleable(outcome.before, *reply, leftover),
+                   "a conversion error left the files changed\n" + story());
         return 0;
     }
     if (reply->status != 200 && reply->status != 400)
-        FUZZ_CHECK(outcome.after == outcome.before, "the files changed on a status that only logs\n" + story());
+        FUZZ_CHECK(Settleable(outcome.after, *reply, leftover) == Settleable(outcome.before, *reply, leftover),
+                   "the files changed on a status that only logs\n" + story());
     CheckFolders(*reply, outcome, story);
     CheckReplay(*reply, tree, story);
+    CheckLeftover(*reply, leftover, outcome, story);
     return 0;
 }

@@ -2,10 +2,10 @@
 // makes to the replays folder (moves that never replace, a file written whole or not at all).
 //
 // Errors of ReplayFileSystem carry Windows error numbers on every platform, because the log
-// shows "the platform's last-error code" and players and tests read the same numbers everywhere:
-// 2 source missing, 3 folder missing, 5 access denied, 80 file exists, 112 disk full,
-// 183 target exists. Windows returns GetLastError() as it is; POSIX maps errno once, in
-// posix/ReplayFiles.cpp (an errno without a Windows counterpart becomes 0x20000000 + errno).
+// shows "the platform's last-error code" and players and tests read the same numbers everywhere
+// (FileError names the ones the plugin tells apart). Windows returns GetLastError() as it is;
+// POSIX maps errno once, in posix/ReplayFiles.cpp (an errno without a Windows counterpart becomes
+// 0x20000000 + errno).
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,23 @@
 #include <system_error>
 
 namespace platform {
+
+enum class FileError : int {
+    FileNotFound = 2, // the source is missing
+    PathNotFound = 3, // a folder on the way is missing
+    AccessDenied = 5,
+    NotSameDevice = 17, // a move that would cross volumes
+    SharingViolation = 32, // another process has the file open without sharing it
+    LockViolation = 33,
+    FileExists = 80, // a new file's name is taken
+    DiskFull = 112,
+    AlreadyExists = 183, // a move's or a folder's name is taken
+};
+
+// Whether error is that FileError (as ReplayFileSystem reports it).
+bool Is(const std::error_code& error, FileError which);
+// Whether a move or a creation failed only because its target name is taken (80 or 183).
+bool IsNameTaken(const std::error_code& error);
 
 // True when name can only ever name one entry directly inside a folder: not empty, not "." or
 // "..", no "/" or "\\" and no NUL; on Windows also none of <>:"|?* and no control character.
@@ -38,9 +55,14 @@ class ReplayFileSystem {
 public:
     virtual ~ReplayFileSystem();
 
-    // Moves from to to, never replacing an existing to, copying when the two lie on different
-    // volumes (Windows: MoveFileExW with MOVEFILE_COPY_ALLOWED only).
+    // Renames from to to, never replacing an existing to. Fails with NotSameDevice when the two
+    // lie on different volumes: the caller copies instead, so that a crash never leaves a part.
     virtual std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+    // Creates to (which must not exist: FileExists) with the bytes of from, flushed to disk; on
+    // failure nothing is left under to.
+    virtual std::error_code CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to);
+    // Creates one folder (its parent must exist); AlreadyExists when anything has that name.
+    virtual std::error_code CreateFolder(const std::filesystem::path& folder);
     // Creates file for writing; fails with 80 when it exists. Others may read and write it
     // while it is open.
     virtual std::error_code CreateNewFile(const std::filesystem::path& file, FileHandle& handle);
@@ -55,6 +77,7 @@ public:
 
 // The error a ReplayFileSystem reports for this Windows error number (for test doubles).
 std::error_code ReplayFileError(int windowsCode);
+std::error_code ReplayFileError(FileError which);
 
 // The operations in use.
 ReplayFileSystem& ReplayFiles();

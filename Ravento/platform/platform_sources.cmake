@@ -11,5 +11,7 @@ target_sources(ravento_objects PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/Directories.cpp
     ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/DocumentsFolder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ReplayFilesInUse.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ReplayFileErrors.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/Processes.cpp
     ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/ReplayFiles.cpp
 )

@@ -3,13 +3,14 @@
 namespace model_test {
 namespace {
 
-constexpr int kAccessDenied = 5;
-constexpr int kSharingViolation = 32;
-constexpr int kDiskFull = 112;
+using platform::FileError;
+constexpr FileError kAccessDenied = FileError::AccessDenied;
+constexpr FileError kSharingViolation = FileError::SharingViolation;
+constexpr FileError kDiskFull = FileError::DiskFull;
 
-std::error_code Error(int windowsCode)
+std::error_code Error(FileError which)
 {
-    return platform::ReplayFileError(windowsCode);
+    return platform::ReplayFileError(which);
 }
 
 } // namespace
@@ -59,6 +60,9 @@ std::error_code FaultyReplayFiles::MoveWithoutReplace(const std::filesystem::pat
         return Error(kAccessDenied);
     if (moves == 1 && Fires(Fault::FileLocked))
         return Error(kSharingViolation);
+    // The second move of a 200 takes the old file to the backup folder, whichever order.
+    if (moves == 2 && Fires(Fault::OtherVolume))
+        return Error(FileError::NotSameDevice);
     return ReplayFileSystem::MoveWithoutReplace(from, to);
 }
 
@@ -108,6 +112,26 @@ std::error_code FaultyReplayFiles::RemoveFile(const std::filesystem::path& file)
     if (!Alive())
         return Error(kAccessDenied);
     return ReplayFileSystem::RemoveFile(file);
+}
+
+std::error_code FaultyReplayFiles::CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (!Alive())
+        return Error(kAccessDenied);
+    return ReplayFileSystem::CopyToNewFile(from, to);
+}
+
+std::error_code FaultyReplayFiles::CreateFolder(const std::filesystem::path& folder)
+{
+    if (!Alive())
+        return Error(kAccessDenied);
+    std::error_code error = ReplayFileSystem::CreateFolder(folder);
+    // Only a folder that was really missing is refused, so the fault changes what a player sees.
+    if (!error && Fires(Fault::BackupFolderDenied)) {
+        std::filesystem::remove(folder);
+        return Error(kAccessDenied);
+    }
+    return error;
 }
 
 } // namespace model_test

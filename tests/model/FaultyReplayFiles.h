@@ -20,8 +20,10 @@ enum class Fault {
     FileLocked, // the first move of the reply finds the file in use (32)
     MarkWholeDenied, // the rename that marks the written file whole is refused (5)
     RenameDenied, // the rename into place is refused (5)
+    OtherVolume, // the backup folder is on another volume: the old file's move must copy (17)
+    BackupFolderDenied, // a missing backup folder cannot be made (5)
 };
-inline constexpr int kFaultKinds = 8;
+inline constexpr int kFaultKinds = 10;
 
 class FaultyReplayFiles : public platform::ReplayFileSystem {
 public:
@@ -43,6 +45,8 @@ public:
     std::error_code Close(platform::FileHandle handle) override;
     std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override;
     std::error_code RemoveFile(const std::filesystem::path& file) override;
+    std::error_code CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    std::error_code CreateFolder(const std::filesystem::path& folder) override;
 
 private:
     // Counts one operation; false when the process is (now) dead and it must do nothing.

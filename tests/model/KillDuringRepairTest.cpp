@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "TemporaryFiles.h"
+#include "ReplayReplacement.h"
 #include "orvane/host/RecordingTransport.h"
 #include "pipeline/PipelineFixture.h"
 #include "support/PluginHost.h"
@@ -171,4 +171,61 @@ TEST(KillDuringRepair, TheReplayStaysAndTheNextLoadLeavesNoTemporaryFile)
     ReportReliability("kill-test",
                       fmt::format("rounds={} killed-mid-write={} repaired-before-kill-or-settled={}", rounds.size(),
                                   partWay, repaired));
+}
+
+TEST(KillDuringRepair, AKillDuringACrossVolumeBackupLeavesNothingThatLooksLikeABackup)
+{
+    if (!std::filesystem::is_directory("/dev/shm"))
+        GTEST_SKIP() << "no second file system for the backup folder";
+    const std::string original = LargeBody(); // the old file is the large one: its copy is cut
+    const double shares[] = {0.0, 0.2, 0.5, 0.8, 1.0, 1.0};
+
+    std::vector<Round> rounds;
+    std::vector<std::unique_ptr<TempDir>> backupVolumes;
+    int partWay = 0;
+    for (double share : shares) {
+        Round& round = rounds.emplace_back();
+        round.original = original;
+        round.dir->MakeFile("TAGame/Demos/R.replay", original);
+        const TempDir& volume = *backupVolumes.emplace_back(std::make_unique<TempDir>("/dev/shm"));
+        std::filesystem::remove(round.backups);
+        std::filesystem::create_directory_symlink(volume.Path(), round.backups);
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+            RepairInChild(round.demos, "repaired", ready[1]);
+        char byte = 0;
+        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+        const auto threshold = static_cast<std::intmax_t>(share * static_cast<double>(original.size()));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (TemporaryFileSize(volume.Path()) < threshold && std::chrono::steady_clock::now() < deadline
+               && !std::filesystem::exists(volume.Path() / "R_copy.replay"))
+            ::usleep(50);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ::close(ready[0]);
+        ::close(ready[1]);
+        partWay += HasTemporaryFile(volume.Path());
+        // Whatever the moment, a file under the backup copy's name is the whole old file.
+        const std::filesystem::path copy = volume.Path() / "R_copy.replay";
+        EXPECT_TRUE(!std::filesystem::exists(copy) || ReadBytes(copy) == original) << "a partial backup copy";
+    }
+    for (Round& round : rounds) {
+        {
+            std::unique_ptr<Answerer> next = LoadOn(round.demos);
+            round.dir->MakeFile("TAGame/Demos/S.replay", "another replay");
+            next->host.Host().PlayReplay("S", kDate);
+            ASSERT_TRUE(next->recorder.AnswerNext(500));
+            ASSERT_TRUE(next->host.Host().Settle(std::chrono::seconds(30)));
+        }
+        EXPECT_FALSE(HasTemporaryFile(round.backups)) << "a copy cut short stayed in the backup folder";
+        const bool old = ReadBytes(round.demos / "R.replay") == original;
+        EXPECT_TRUE(old || ReadBytes(round.demos / "R_fixed.replay") == "repaired");
+        EXPECT_TRUE(old || ReadBytes(round.backups / "R_copy.replay") == original);
+    }
+    EXPECT_GT(partWay, 0) << "no kill landed while the old file was being copied";
+    ReportReliability("kill-test-cross-volume", fmt::format("rounds={} killed-mid-copy={}", rounds.size(), partWay));
 }

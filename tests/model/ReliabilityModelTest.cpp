@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "TemporaryFiles.h"
+#include "ReplayReplacement.h"
 #include "model/FaultyReplayFiles.h"
 #include "pipeline/PipelineFixture.h"
 #include "support/DocumentsSandbox.h"
@@ -44,9 +44,10 @@ constexpr std::size_t kHugeBody = std::size_t{2} << 20;
 #endif
 constexpr std::uint32_t kSeeds[20] = {1,     7,     42,    99,    1234,  2025,  31337, 4242,  65535, 8675309,
                                       11111, 22222, 33333, 44444, 55555, 66666, 77777, 88888, 99999, 123456};
-// Steps of a 200 answer through the seam: create, write, flush and close, mark whole, move,
-// rename into place.
-constexpr int kRepairSteps = 6;
+// Steps of a 200 answer through the seam, at most: make the backup folder, create, write, flush
+// and close, mark whole, put in place, move the old file (refused: another volume), copy it,
+// name the copy, remove the old file.
+constexpr int kRepairSteps = 10;
 
 struct Totals {
     int seeds = 0;
@@ -55,6 +56,8 @@ struct Totals {
     int faults = 0;
     int plays = 0;
     int replies = 0;
+    int repairs = 0; // 200 answers that had to repair, and did
+    int renames = 0; // 400 answers that had to rename, and did
 };
 
 struct Replay {
@@ -78,6 +81,11 @@ bool IsTemporary(const std::filesystem::path& file)
 }
 
 class Model {
+    struct Upload {
+        std::string id;
+        std::filesystem::path folder; // the replays folder when it was sent
+    };
+
 public:
     Model(std::uint32_t seed, Totals& totals) : random(seed), totals(totals)
     {
@@ -97,6 +105,9 @@ public:
             CheckInvariants();
             ++totals.steps;
         }
+        // Code that does nothing loses nothing: every seed must also repair and rename.
+        EXPECT_GT(repairs, 0) << "no 200 repaired a replay";
+        EXPECT_GT(renames, 0) << "no 400 renamed a replay";
     }
 
 private:
@@ -134,35 +145,79 @@ private:
         world.Play(it->first);
         ++totals.plays;
         if (world.Recorder().Requests().size() > before)
-            pendingIds.push_back(it->first);
+            pending.push_back({it->first, current});
     }
 
     void Answer()
     {
-        if (pendingIds.empty())
+        if (pending.empty())
             return Play();
-        const std::string id = pendingIds.front();
-        pendingIds.pop_front();
+        const Upload upload = pending.front();
+        pending.pop_front();
         int status = 0;
         std::string body;
         PickAnswer(status, body);
         if (status == 200)
-            replays[id].sentBodies.insert(body);
+            replays[upload.id].sentBodies.insert(body);
 
         const bool crash = status == 200 && Below(8) == 0;
         const int crashAfter = crash ? totals.crashes % (kRepairSteps + 1) : -1;
-        const Fault fault = crash || Below(3) != 0 ? Fault::None : static_cast<Fault>(1 + Below(kFaultKinds - 1));
-        files.Plan(fault, crashAfter);
+        Fault fault = Fault::None;
+        if (crash)
+            fault = Below(3) == 0 ? Fault::OtherVolume : Fault::None;
+        else if (Below(3) == 0)
+            fault = static_cast<Fault>(1 + Below(kFaultKinds - 2)); // all but BackupFolderDenied
         std::filesystem::path vanished = crash || fault != Fault::None ? std::filesystem::path() : MaybeVanish();
+        if (vanished == world.backups)
+            fault = Fault::BackupFolderDenied; // else the plugin makes a new one, as it should
+        files.Plan(fault, crashAfter);
+        const Expected expected = crash || !vanished.empty() ? Expected::Nothing : ExpectedOutcome(upload, status, fault);
 
         world.Answer(status, body);
         ++totals.replies;
         if (!vanished.empty())
             std::filesystem::rename(world.dir.Path() / "vanished", vanished);
         totals.faults += files.FaultFired() || !vanished.empty();
+        CheckProgress(expected, upload.id, body);
         if (crash) {
             ++totals.crashes;
             RestartAfterCrash();
+        }
+    }
+
+    // What an answer must do when nothing was made to fail: the Nothing case only promises
+    // safety, which CheckInvariants covers.
+    enum class Expected { Nothing, Repaired, Renamed };
+
+    Expected ExpectedOutcome(const Upload& upload, int status, Fault fault) const
+    {
+        const std::filesystem::path old = current / (upload.id + ".replay");
+        const bool untouched = upload.folder == current && std::filesystem::exists(old)
+            && !std::filesystem::exists(current / (upload.id + "_fixed.replay"));
+        if (status == 200 && (fault == Fault::None || fault == Fault::OtherVolume) && upload.folder == current
+            && std::filesystem::exists(old) && !std::filesystem::exists(world.backups / (upload.id + "_copy.replay")))
+            return Expected::Repaired;
+        if (status == 400 && fault == Fault::None && untouched)
+            return Expected::Renamed;
+        return Expected::Nothing;
+    }
+
+    void CheckProgress(Expected expected, const std::string& id, const std::string& body)
+    {
+        const std::string& original = replays[id].original;
+        const std::filesystem::path fixed = current / (id + "_fixed.replay");
+        if (expected == Expected::Repaired) {
+            EXPECT_TRUE(Holds(fixed, body)) << id << ": a 200 did not put the repaired bytes in place";
+            EXPECT_TRUE(Holds(world.backups / (id + "_copy.replay"), original)) << id << ": no backup copy";
+            EXPECT_FALSE(std::filesystem::exists(current / (id + ".replay"))) << id << ": the old file stayed";
+            ++repairs;
+            ++totals.repairs;
+        }
+        if (expected == Expected::Renamed) {
+            EXPECT_TRUE(Holds(fixed, original)) << id << ": a 400 did not give the old file the repaired name";
+            EXPECT_FALSE(std::filesystem::exists(current / (id + ".replay"))) << id;
+            ++renames;
+            ++totals.renames;
         }
     }
 
@@ -215,7 +270,7 @@ private:
         CheckListed();
         world.Reload();
         files.Restart();
-        pendingIds.clear();
+        pending.clear();
         EXPECT_TRUE(panelKnowsFolder ? SetFolderThroughPanel(current) : SetFolderByVariable(current));
         CheckOriginalsKept();
 
@@ -226,7 +281,7 @@ private:
         ++totals.plays;
         world.Answer(500, "busy");
         ++totals.replies;
-        for (const std::filesystem::path& folder : replaysFolders)
+        for (const std::filesystem::path& folder : TemporaryFileFolders())
             for (const auto& entry : std::filesystem::directory_iterator(folder))
                 EXPECT_FALSE(IsTemporary(entry.path())) << "left after a reload: " << entry.path();
     }
@@ -283,11 +338,18 @@ private:
 
     // [SECTION] Checks
 
+    std::vector<std::filesystem::path> TemporaryFileFolders() const
+    {
+        std::vector<std::filesystem::path> folders = replaysFolders;
+        folders.push_back(world.backups);
+        return folders;
+    }
+
     void CheckInvariants()
     {
         CheckOriginalsKept();
         CheckListed();
-        for (const std::filesystem::path& folder : replaysFolders)
+        for (const std::filesystem::path& folder : TemporaryFileFolders())
             for (const auto& entry : std::filesystem::directory_iterator(folder))
                 EXPECT_FALSE(IsTemporary(entry.path())) << "left behind: " << entry.path();
         EXPECT_EQ(Outside(), outsideBefore) << "something outside the replays and backup folders changed";
@@ -390,7 +452,9 @@ private:
     std::vector<std::filesystem::path> replaysFolders;
     std::filesystem::path current = world.demos;
     std::map<std::string, Replay> replays;
-    std::deque<std::string> pendingIds; // the replay each outstanding request uploads, oldest first
+    std::deque<Upload> pending; // the replay each outstanding request uploads, oldest first
+    int repairs = 0;
+    int renames = 0;
     std::map<std::string, std::string> outsideBefore;
     bool panelKnowsFolder = false;
     int nextId = 0;
@@ -408,9 +472,10 @@ TEST(ReliabilityModel, RandomRunsWithFaultsAndCrashesNeverLoseOrUnlistAReplay)
     EXPECT_EQ(totals.steps, kSeedCount * kStepsPerSeed);
     EXPECT_GE(totals.crashes, kRepairSteps + 1) << "every crash point at least once";
     EXPECT_GT(totals.faults, 0);
-    ReportReliability("model-test",
-                      fmt::format("seeds={} steps={} crashes={} faults={} plays={} replies={}", totals.seeds,
-                                  totals.steps, totals.crashes, totals.faults, totals.plays, totals.replies));
+    ReportReliability("model-test", fmt::format("seeds={} steps={} crashes={} faults={} plays={} replies={} "
+                                                "repairs={} renames={}",
+                                                totals.seeds, totals.steps, totals.crashes, totals.faults,
+                                                totals.plays, totals.replies, totals.repairs, totals.renames));
 }
 
 } // namespace

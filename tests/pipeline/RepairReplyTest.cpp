@@ -2,9 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "FileSystem.h"
-#include "TemporaryFiles.h"
+#include "ReplayReplacement.h"
+#include "platform/Processes.h"
 #include "pipeline/PipelineFixture.h"
 
 using namespace plugin;
@@ -78,14 +84,6 @@ TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
         EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     }
     {
-        SCOPED_TRACE("replays folder without a backup sibling");
-        Uploaded fixture;
-        std::filesystem::remove(fixture.backups);
-        fixture.Answer(200, "new");
-        EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 3"}));
-        EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
-    }
-    {
         SCOPED_TRACE("old file gone since the upload");
         Uploaded fixture;
         std::filesystem::remove(fixture.oldFile);
@@ -93,6 +91,43 @@ TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
         EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 2"}));
         EXPECT_TRUE(Names(fixture.demos).empty());
     }
+}
+
+TEST(RepairReply, Status200MakesTheBackupFolderBesideTheReplaysFolderAsNamed)
+{
+    {
+        SCOPED_TRACE("a folder typed in by the player, with no backup folder beside it yet");
+        Uploaded fixture;
+        std::filesystem::remove(fixture.backups);
+        fixture.Answer(200, "new");
+        EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Created Backup Directory"}));
+        EXPECT_EQ(ReadBytes(fixture.Repaired()), "new");
+        EXPECT_EQ(ReadBytes(fixture.BackupCopy()), kOldBytes);
+    }
+#if !defined(_WIN32)
+    {
+        // The backup folder lies beside the link, as discovery makes it, not beside its target.
+        SCOPED_TRACE("a replays folder reached through a symbolic link");
+        Uploaded fixture;
+        const std::filesystem::path target = fixture.dir.MakeFolder("Elsewhere/Real");
+        const std::filesystem::path link = fixture.dir.Path() / "Linked" / "Demos";
+        fixture.dir.MakeFolder("Linked");
+        std::filesystem::create_directory_symlink(target, link);
+        fixture.dir.MakeFile("Elsewhere/Real/R.replay", kOldBytes);
+        fixture.Plugin().demosFolder.Set(link);
+        fixture.Play("R");
+        fixture.Answer(500); // the request made for the fixture's own folder
+        fixture.Answer(200, "new");
+        EXPECT_EQ(fixture.Log(), (Lines{"Post result(500)", "Post result(200)", "Created Backup Directory"}));
+        EXPECT_EQ(ReadBytes(target / "R_fixed.replay"), "new");
+        EXPECT_EQ(ReadBytes(fixture.dir.Path() / "Linked" / kBackupFolderName / "R_copy.replay"), kOldBytes);
+        EXPECT_FALSE(std::filesystem::exists(fixture.dir.Path() / "Elsewhere" / kBackupFolderName));
+    }
+#endif
+    // Worked out as text, the way Windows resolves "..".
+    const std::filesystem::path games = std::filesystem::path("games");
+    for (const std::filesystem::path& demos : {games / "Demos", games / "Demos" / "", games / "x" / ".." / "Demos"})
+        EXPECT_EQ(BackupFolderBeside(demos), games / kBackupFolderName) << demos;
 }
 
 TEST(RepairReply, Status429RaisesTheFlagAndTogglesTheWindowEachTime)
@@ -178,35 +213,52 @@ TEST(RepairReply, IdentifiersUpToTheNameLimitAreRepaired)
     }
 }
 
-TEST(RepairReply, TheFirstReplySettlesTemporaryFilesACrashLeftAndNothingElse)
+TEST(RepairReply, TheFirstReplySettlesWhatACrashLeftAndNothingElse)
 {
     Uploaded fixture;
+    const std::uint32_t self = platform::CurrentProcessId();
     const std::string nearMisses[] = {
-        ".ravento-0123456789abcdef-0123456.tmp",   ".ravento-0123456789abcdef_01234567.tmp",
-        ".ravento-0123456789abcdef-01234567.tmp~", "ravento-0123456789abcdef-01234567.tmp",
-        ".ravento-0123456789abcdeg-01234567.tmp",  "R.tmp",
+        ".ravento-0123456789abcdef-00000001-0123456.tmp",   ".ravento-0123456789abcdef_00000001-01234567.tmp",
+        ".ravento-0123456789abcdef-00000001-01234567.tmp~", "ravento-0123456789abcdef-00000001-01234567.tmp",
+        ".ravento-0123456789abcdeg-00000001-01234567.tmp",  "R.tmp",
     };
     for (const std::string& name : nearMisses)
         fixture.dir.MakeFile("TAGame/Demos/" + name, "not ours");
-    fixture.dir.MakeFile("TAGame/Demos/.ravento-0123456789abcdef-01234567.tmp", "half written");
+    auto demosFile = [&](const std::filesystem::path& name) { return std::filesystem::path("TAGame/Demos") / name; };
+    auto backupFile = [&](const std::filesystem::path& name) {
+        return std::filesystem::path("TAGame") / kBackupFolderName / name;
+    };
     // A crash between the backup move and the rename: Q is only in the backup folder, and its
     // finished temporary file is all there is of the repair.
-    fixture.dir.MakeFile("TAGame/OV_Ravento_BackupReplays/Q_copy.replay", "old Q");
-    fixture.dir.MakeFile(std::filesystem::path("TAGame/Demos") / TemporaryNamesFor("Q").whole, "repaired Q");
-    // P was repaired before; a later repair of it died while writing. Half a file is never used.
-    fixture.dir.MakeFile("TAGame/OV_Ravento_BackupReplays/P_copy.replay", "old P");
-    fixture.dir.MakeFile(std::filesystem::path("TAGame/Demos") / TemporaryNamesFor("P").writing, "repai");
+    fixture.dir.MakeFile(backupFile("Q_copy.replay"), "old Q");
+    fixture.dir.MakeFile(demosFile(TemporaryNamesFor("Q", self).whole), "repaired Q");
+    // P was repaired before; a later repair of it died while writing. Half a file is never used,
+    // nor half a copy on its way into the backup folder.
+    fixture.dir.MakeFile(backupFile("P_copy.replay"), "old P");
+    fixture.dir.MakeFile(demosFile(TemporaryNamesFor("P", self).writing), "repai");
+    fixture.dir.MakeFile(backupFile(TemporaryNamesFor("P", self).writing), "old");
+    Lines expected(std::begin(nearMisses), std::end(nearMisses));
+#if !defined(_WIN32)
+    // The test's parent process runs on: what it writes is its own, unless it is older than any
+    // transfer can be.
+    const std::filesystem::path running = TemporaryNamesFor("S", static_cast<std::uint32_t>(::getppid())).writing;
+    fixture.dir.MakeFile(demosFile(running), "still being written");
+    expected.push_back(running.string());
+    const std::filesystem::path abandoned =
+        fixture.dir.MakeFile(demosFile(TemporaryNamesFor("S", static_cast<std::uint32_t>(::getppid())).writing), "x");
+    std::filesystem::last_write_time(abandoned, std::filesystem::file_time_type::clock::now() - std::chrono::hours(25));
+#endif
 
     fixture.Answer(500);
 
-    Lines expected(std::begin(nearMisses), std::end(nearMisses));
     expected.insert(expected.end(), {"Q_fixed.replay", "R.replay"});
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Names(fixture.demos), expected);
     EXPECT_EQ(ReadBytes(fixture.demos / "Q_fixed.replay"), "repaired Q");
+    EXPECT_EQ(Names(fixture.backups), (Lines{"P_copy.replay", "Q_copy.replay"}));
 
     // Once per load: a temporary file that turns up later is left to the next load.
-    fixture.dir.MakeFile("TAGame/Demos/.ravento-0123456789abcdef-01234567.tmp", "later");
+    fixture.dir.MakeFile(demosFile(TemporaryNamesFor("P", self).writing), "later");
     fixture.Play("R");
     fixture.Answer(500);
     EXPECT_EQ(Names(fixture.demos).size(), expected.size() + 1);

@@ -12,7 +12,6 @@
 #endif
 
 #include "FileSystem.h"
-#include "WholeFileWrite.h"
 #include "pipeline/PipelineFixture.h"
 #include "platform/CodePage.h"
 #include "platform/ReplayFiles.h"
@@ -24,6 +23,7 @@ using testing_support::PipelineFixture;
 using testing_support::ReadBytes;
 using testing_support::TempDir;
 using Lines = std::vector<std::string>;
+using platform::FileError;
 
 // [SECTION] The platform's operations
 
@@ -80,9 +80,11 @@ TEST(ReplayFiles, MovesNeverReplaceAndReportWindowsCodes)
     std::filesystem::path taken = dir.MakeFile("b", "B");
     platform::ReplayFileSystem& files = platform::ReplayFiles();
 
-    EXPECT_EQ(files.MoveWithoutReplace(from, taken).value(), 183);
-    EXPECT_EQ(files.MoveWithoutReplace(from, dir.Path() / "missing" / "c").value(), 3);
-    EXPECT_EQ(files.MoveWithoutReplace(dir.Path() / "nothing", dir.Path() / "c").value(), 2);
+    EXPECT_TRUE(platform::Is(files.MoveWithoutReplace(from, taken), platform::FileError::AlreadyExists));
+    EXPECT_TRUE(platform::Is(files.MoveWithoutReplace(from, dir.Path() / "missing" / "c"),
+                             platform::FileError::PathNotFound));
+    EXPECT_TRUE(platform::Is(files.MoveWithoutReplace(dir.Path() / "nothing", dir.Path() / "c"),
+                             platform::FileError::FileNotFound));
     EXPECT_EQ(ReadBytes(from), "A");
     EXPECT_EQ(ReadBytes(taken), "B");
 
@@ -90,36 +92,44 @@ TEST(ReplayFiles, MovesNeverReplaceAndReportWindowsCodes)
     EXPECT_EQ(Names(dir.Path()), (Lines{"b", "c"}));
 }
 
-TEST(ReplayFiles, MovesAcrossFileSystemsCopy)
+TEST(ReplayFiles, MovesStayOnTheirVolumeAndCopiesAreNewFiles)
 {
     // /dev/shm is a separate memory file system on Linux; elsewhere there is nothing to cross.
     if (!std::filesystem::is_directory("/dev/shm"))
         GTEST_SKIP() << "no second file system to move to";
     TempDir dir;
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
     std::filesystem::path from = dir.MakeFile("cross", std::string("x\0y", 3));
     std::filesystem::path to = std::filesystem::path("/dev/shm") / dir.Path().filename();
-    ASSERT_FALSE(platform::ReplayFiles().MoveWithoutReplace(from, to));
+    EXPECT_TRUE(platform::Is(files.MoveWithoutReplace(from, to), platform::FileError::NotSameDevice));
+    EXPECT_FALSE(std::filesystem::exists(to));
+    ASSERT_FALSE(files.CopyToNewFile(from, to));
     EXPECT_EQ(ReadBytes(to), std::string("x\0y", 3));
-    EXPECT_FALSE(std::filesystem::exists(from));
-    EXPECT_EQ(platform::ReplayFiles().MoveWithoutReplace(dir.MakeFile("again"), to).value(), 183);
+    EXPECT_EQ(ReadBytes(from), std::string("x\0y", 3));
+    EXPECT_TRUE(platform::Is(files.CopyToNewFile(dir.MakeFile("again"), to), platform::FileError::FileExists));
+    EXPECT_EQ(ReadBytes(to), std::string("x\0y", 3));
     std::filesystem::remove(to);
+
+    EXPECT_FALSE(files.CreateFolder(dir.Path() / "new"));
+    EXPECT_TRUE(platform::IsNameTaken(files.CreateFolder(dir.Path() / "new")));
+    EXPECT_TRUE(platform::Is(files.CreateFolder(dir.Path() / "no" / "new"), platform::FileError::PathNotFound));
 }
 
-TEST(ReplayFiles, WholeFileWriteLeavesTheFileUnderItsFinalNameOnly)
+TEST(ReplayFiles, A200WithTheBackupFolderOnAnotherVolumeCopiesItWhole)
 {
-    TempDir dir;
-    const std::filesystem::path writing = dir.Path() / "w", whole = dir.Path() / "t";
-    WholeFileWrite result = WriteWholeFile(writing, whole, std::string("\0\r\n", 3));
-    EXPECT_EQ(result.failedAt, WholeFileWrite::Step::Done);
-    EXPECT_EQ(ReadBytes(whole), std::string("\0\r\n", 3));
-    EXPECT_EQ(Names(dir.Path()), Lines{"t"});
-
-    dir.MakeFile("w", "someone else's");
-    result = WriteWholeFile(writing, whole, "other");
-    EXPECT_EQ(result.failedAt, WholeFileWrite::Step::Create);
-    EXPECT_EQ(result.error.value(), 80);
-    EXPECT_EQ(ReadBytes(writing), "someone else's");
-    EXPECT_EQ(ReadBytes(whole), std::string("\0\r\n", 3));
+    if (!std::filesystem::is_directory("/dev/shm"))
+        GTEST_SKIP() << "no second file system to move to";
+    PipelineFixture fixture;
+    TempDir elsewhere("/dev/shm");
+    std::filesystem::remove(fixture.backups);
+    std::filesystem::create_directory_symlink(elsewhere.Path(), fixture.backups);
+    fixture.AddReplay("R", "old bytes");
+    fixture.Play("R");
+    fixture.Answer(200, "new bytes");
+    EXPECT_EQ(fixture.Log(), Lines{"Post result(200)"});
+    EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
+    EXPECT_EQ(Names(elsewhere.Path()), Lines{"R_copy.replay"});
+    EXPECT_EQ(ReadBytes(elsewhere.Path() / "R_copy.replay"), "old bytes");
 }
 
 TEST(ReplayFiles, LogTextReplacesOnlyWhatTheCodePageCannotHold)
@@ -159,10 +169,11 @@ public:
     // folder; with one, the first move finds that name taken, then the old file moves, then
     // (after a failed rename into place) it moves back.
     int failMoveNumber = 0;
-    int moveError = 5;
-    std::optional<int> createError;
-    std::optional<int> closeError;
-    std::optional<int> renameError;
+    FileError moveError = FileError::AccessDenied;
+    std::optional<FileError> createError;
+    std::optional<FileError> closeError;
+    std::optional<FileError> renameError;
+    std::optional<FileError> createFolderError;
     int failRenameNumber = 2; // the first rename marks the written file whole, the second puts it in place
     std::optional<std::size_t> diskFullAfter; // a write stores this many bytes, then fails with 112
 
@@ -183,7 +194,7 @@ public:
         if (!diskFullAfter)
             return ReplayFileSystem::Write(handle, bytes);
         ReplayFileSystem::Write(handle, bytes.substr(0, *diskFullAfter));
-        return platform::ReplayFileError(112);
+        return platform::ReplayFileError(FileError::DiskFull);
     }
     std::error_code Close(platform::FileHandle handle) override
     {
@@ -195,6 +206,12 @@ public:
         if (renameError && ++renames == failRenameNumber)
             return platform::ReplayFileError(*renameError);
         return ReplayFileSystem::RenameReplacing(from, to);
+    }
+    std::error_code CreateFolder(const std::filesystem::path& folder) override
+    {
+        if (createFolderError)
+            return platform::ReplayFileError(*createFolderError);
+        return ReplayFileSystem::CreateFolder(folder);
     }
 
 private:
@@ -212,14 +229,18 @@ struct FailedRepair {
     std::string oldFileBytes;
 };
 
-// Uploads Demos/R.replay (next to an earlier R_fixed.replay when asked), answers 200 while
-// the installed FailingFiles misbehave, and reports what is left.
-FailedRepair RepairWith(bool earlierRepairedFile = false)
+enum class Layout { Plain, EarlierRepairedFile, NoBackupFolder };
+
+// Uploads Demos/R.replay (next to an earlier R_fixed.replay, or without a backup folder, when
+// asked), answers 200 while the installed FailingFiles misbehave, and reports what is left.
+FailedRepair RepairWith(Layout layout = Layout::Plain)
 {
     PipelineFixture fixture;
     std::filesystem::path oldFile = fixture.AddReplay("R", kOldBytes);
-    if (earlierRepairedFile)
+    if (layout == Layout::EarlierRepairedFile)
         fixture.AddReplay("R_fixed", "earlier");
+    if (layout == Layout::NoBackupFolder)
+        std::filesystem::remove(fixture.backups);
     fixture.Play("R");
     fixture.Answer(200, kRepairedBytes);
     Lines log = fixture.Log();
@@ -228,7 +249,8 @@ FailedRepair RepairWith(bool earlierRepairedFile = false)
         if (std::size_t at = line.find(repaired); at != std::string::npos)
             line.replace(at, repaired.size(), "<repaired>");
     }
-    return {log, Names(fixture.demos), Names(fixture.backups), ReadBytes(oldFile)};
+    Lines backups = std::filesystem::exists(fixture.backups) ? Names(fixture.backups) : Lines{};
+    return {log, Names(fixture.demos), backups, ReadBytes(oldFile)};
 }
 
 // The state the mend promises after any failure past the backup move: the replay back under
@@ -264,16 +286,17 @@ TEST(RepairFailures, AWriteThatFailsPartWayLeavesNoShortFile)
 TEST(RepairFailures, ARepairedFileThatCannotBeCreatedPutsTheOldFileBack)
 {
     FailingFiles files;
-    files.createError = 5;
+    files.createError = FileError::AccessDenied;
     FailedRepair result = RepairWith();
-    EXPECT_EQ(result.log, (Lines{"Post result(200)", "Failed to open output path at <repaired>"}));
+    ASSERT_EQ(result.log.size(), 3u);
+    EXPECT_EQ(result.log[1], "Failed to open output path at <repaired>");
     ExpectRestored(result);
 }
 
 TEST(RepairFailures, AFailedCloseCountsAsAFailedWrite)
 {
     FailingFiles files;
-    files.closeError = 112;
+    files.closeError = FileError::DiskFull;
     FailedRepair result = RepairWith();
     ExpectLogged(result, "Failed to write repaired file <repaired>: ", "(112)");
     ExpectRestored(result);
@@ -282,9 +305,11 @@ TEST(RepairFailures, AFailedCloseCountsAsAFailedWrite)
 TEST(RepairFailures, AFailedRenameKeepsTheEarlierRepairedFile)
 {
     FailingFiles files;
-    files.renameError = 5;
-    FailedRepair result = RepairWith(true);
-    ExpectLogged(result, "Failed to move repaired file into place at <repaired>: ", "(5)");
+    files.renameError = FileError::AccessDenied;
+    FailedRepair result = RepairWith(Layout::EarlierRepairedFile);
+    EXPECT_EQ(result.log, (Lines{"Post result(200)", "Failed to open output path at <repaired>",
+                                 "Repaired file refused: " + platform::ReplayFileError(FileError::AccessDenied).message()
+                                     + " (5)"}));
     EXPECT_EQ(result.demos, (Lines{"R.replay", "R_fixed.replay"}));
     EXPECT_EQ(result.oldFileBytes, kOldBytes);
     EXPECT_TRUE(result.backups.empty());
@@ -296,21 +321,29 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
         SCOPED_TRACE("move to the backup folder");
         FailingFiles files;
         files.failMoveNumber = 2;
-        files.moveError = 183;
+        files.moveError = FileError::AlreadyExists;
         FailedRepair result = RepairWith();
         EXPECT_EQ(result.log, (Lines{"Post result(200)", "Error moving old file to backup folder: 183"}));
+        ExpectRestored(result);
+    }
+    {
+        SCOPED_TRACE("a backup folder that cannot be made");
+        FailingFiles files;
+        files.createFolderError = FileError::AccessDenied;
+        FailedRepair result = RepairWith(Layout::NoBackupFolder);
+        EXPECT_EQ(result.log, (Lines{"Post result(200)", "Error moving old file to backup folder: 5"}));
         ExpectRestored(result);
     }
     {
         SCOPED_TRACE("move back after a failed rename: the replay stays safe in the backup folder, and listed "
                      "under its earlier repaired file");
         FailingFiles files;
-        files.renameError = 5;
+        files.renameError = FileError::AccessDenied;
         files.failMoveNumber = 3;
-        FailedRepair result = RepairWith(true);
-        ASSERT_EQ(result.log.size(), 3u);
-        EXPECT_EQ(result.log[1].rfind("Failed to move repaired file into place at <repaired>: ", 0), 0u);
-        EXPECT_EQ(result.log[2], "Error moving old file back from backup folder: 5");
+        FailedRepair result = RepairWith(Layout::EarlierRepairedFile);
+        ASSERT_EQ(result.log.size(), 4u);
+        EXPECT_EQ(result.log[1], "Failed to open output path at <repaired>");
+        EXPECT_EQ(result.log[3], "Error moving old file back from backup folder: 5");
         EXPECT_EQ(result.demos, Lines{"R_fixed.replay"});
         EXPECT_EQ(result.backups, Lines{"R_copy.replay"});
     }
@@ -327,7 +360,7 @@ TEST(RepairFailures, AnErrorThrownAfterTheBackupMoveStillBringsTheOldFileBack)
         }
         int renames = 0;
     } files;
-    FailedRepair result = RepairWith(true);
+    FailedRepair result = RepairWith(Layout::EarlierRepairedFile);
     EXPECT_EQ(result.log, (Lines{"Post result(200)", "OnRepairReply failed: thrown after the backup move"}));
     EXPECT_EQ(result.demos, (Lines{"R.replay", "R_fixed.replay"}));
     EXPECT_EQ(result.oldFileBytes, kOldBytes);

@@ -1,5 +1,5 @@
 // The platform seam under the plugin's routines: strict code-page conversions, the existence
-// query's not-found conditions and one-level directory creation.
+// query's not-found conditions, one-level directory creation, and whether a process runs.
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -8,10 +8,14 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include "FileSystem.h"
 #include "platform/Directories.h"
+#include "platform/Processes.h"
 #include "support/TempDir.h"
 
 using namespace plugin;
@@ -121,6 +125,42 @@ TEST(Directories, CreationMakesExactlyOneLevelAndReportsWhatStoodInTheWay)
     const std::filesystem::path file = dir.MakeFile("taken");
     const std::error_code error = platform::CreateOneDirectory(file);
     EXPECT_TRUE(error == std::errc::file_exists || error.value() == 183) << error.message();
+}
+
+// The id of a process that has started and ended, with nothing holding it any more.
+std::uint32_t EndedProcessId()
+{
+#if defined(_WIN32)
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_list_tests";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                          &startup, &process))
+        return 0;
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return process.dwProcessId;
+#else
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return static_cast<std::uint32_t>(child);
+#endif
+}
+
+TEST(Processes, ThisProcessRunsAndAnEndedOneDoesNot)
+{
+    EXPECT_TRUE(platform::ProcessIsRunning(platform::CurrentProcessId()));
+    const std::uint32_t ended = EndedProcessId();
+    ASSERT_NE(ended, 0u);
+    EXPECT_FALSE(platform::ProcessIsRunning(ended));
+    EXPECT_FALSE(platform::ProcessIsRunning(0));
 }
 
 } // namespace

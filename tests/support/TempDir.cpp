@@ -7,10 +7,9 @@
 
 namespace testing_support {
 
-TempDir::TempDir()
+TempDir::TempDir(const std::filesystem::path& base)
 {
     std::random_device random;
-    const std::filesystem::path base = std::filesystem::temp_directory_path();
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::filesystem::path candidate = base / ("ravento-test-" + std::to_string(random()));
         if (std::filesystem::create_directory(candidate)) {

@@ -11,12 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include "FileSystem.h"
 #include "Ravento.h"
 #include "pipeline/PipelineFixture.h"
 #include "platform/ReplayFiles.h"
 
 namespace {
 
+using plugin::CodePageText;
 using testing_support::Names;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;
@@ -102,9 +104,10 @@ TEST(LongPaths, ARepairedFilePastTheLimitIsLoggedAndTheReplayStays)
     fixture.Answer(200, "repaired");
 
     const Lines log = fixture.Log();
-    ASSERT_EQ(log.size(), 2u);
+    ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0], "Post result(200)");
-    EXPECT_EQ(log[1].rfind("Failed to move repaired file into place at ", 0), 0u) << log[1];
+    EXPECT_EQ(log[1], "Failed to open output path at " + CodePageText(demos / (id + "_fixed.replay")));
+    EXPECT_EQ(log[2].rfind("Repaired file refused: ", 0), 0u) << log[2];
     EXPECT_EQ(Names(demos), Lines{id + ".replay"});
     EXPECT_EQ(ReadBytes(oldFile), kOldBytes);
     EXPECT_TRUE(Names(fixture.backups).empty());

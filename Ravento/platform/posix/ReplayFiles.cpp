@@ -1,7 +1,7 @@
 // POSIX: exact-name lookup with one stat, moves with renameat2(RENAME_NOREPLACE), and errno
 // turned into the Windows error numbers the log shows.
 //
-// Index: [SECTION] Windows error numbers, [SECTION] Writing and moving across file systems,
+// Index: [SECTION] Windows error numbers, [SECTION] Writing, copying and linking,
 //        [SECTION] Lookup, [SECTION] ReplayFileSystem
 #include "platform/ReplayFiles.h"
 
@@ -29,24 +29,24 @@ struct WindowsError {
     const char* message;
 };
 
-constexpr int kFileNotFound = 2;
-constexpr int kPathNotFound = 3;
-constexpr int kNotSameDevice = 17;
-constexpr int kFileExists = 80;
-constexpr int kAlreadyExists = 183;
+constexpr int kFileNotFound = static_cast<int>(FileError::FileNotFound);
+constexpr int kPathNotFound = static_cast<int>(FileError::PathNotFound);
+constexpr int kNotSameDevice = static_cast<int>(FileError::NotSameDevice);
+constexpr int kFileExists = static_cast<int>(FileError::FileExists);
+constexpr int kAlreadyExists = static_cast<int>(FileError::AlreadyExists);
 constexpr int kErrnoBit = 0x20000000; // Windows' customer bit: an errno without a counterpart
 
 constexpr WindowsError kWindowsErrors[] = {
     {ENOENT, kFileNotFound, "The system cannot find the file specified."},
     {ENOTDIR, kPathNotFound, "The system cannot find the path specified."},
-    {EACCES, 5, "Access is denied."},
-    {EPERM, 5, "Access is denied."},
+    {EACCES, static_cast<int>(FileError::AccessDenied), "Access is denied."},
+    {EPERM, static_cast<int>(FileError::AccessDenied), "Access is denied."},
     {EROFS, 19, "The media is write protected."},
     {EXDEV, kNotSameDevice, "The system cannot move the file to a different disk drive."},
-    {EBUSY, 32, "The process cannot access the file because it is being used by another process."},
+    {EBUSY, static_cast<int>(FileError::SharingViolation), "The process cannot access the file because it is being used by another process."},
     {EINVAL, 87, "The parameter is incorrect."},
-    {ENOSPC, 112, "There is not enough space on the disk."},
-    {EDQUOT, 112, "There is not enough space on the disk."},
+    {ENOSPC, static_cast<int>(FileError::DiskFull), "There is not enough space on the disk."},
+    {EDQUOT, static_cast<int>(FileError::DiskFull), "There is not enough space on the disk."},
     {ENAMETOOLONG, 206, "The filename or extension is too long."},
     {EEXIST, kAlreadyExists, "Cannot create a file when that file already exists."},
     {ENOTEMPTY, kAlreadyExists, "Cannot create a file when that file already exists."},
@@ -108,7 +108,7 @@ std::error_code MissingSourceOrFolder(const std::filesystem::path& from)
     return WindowsCode(Exists(from) ? kPathNotFound : kFileNotFound);
 }
 
-// [SECTION] Writing and moving across file systems
+// [SECTION] Writing, copying and linking
 
 std::error_code WriteAll(int fd, std::string_view bytes)
 {
@@ -150,9 +150,8 @@ std::error_code CopyBytes(int from, int to)
     }
 }
 
-// The copy half of a move to another file system: a new file with the source's permissions,
-// removed again when anything fails.
-std::error_code CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to)
+// A new file with the source's permissions and bytes, flushed; removed again when anything fails.
+std::error_code CopyIntoNewFile(const std::filesystem::path& from, const std::filesystem::path& to)
 {
     int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (source < 0)
@@ -164,7 +163,9 @@ std::error_code CopyToNewFile(const std::filesystem::path& from, const std::file
     }
     int target = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, status.st_mode & 07777);
     if (target < 0) {
-        std::error_code error = errno == ENOENT ? WindowsCode(kPathNotFound) : LastWindowsError();
+        std::error_code error = errno == ENOENT ? WindowsCode(kPathNotFound)
+            : errno == EEXIST                   ? WindowsCode(kFileExists)
+                                                : LastWindowsError();
         ::close(source);
         return error;
     }
@@ -178,24 +179,17 @@ std::error_code CopyToNewFile(const std::filesystem::path& from, const std::file
     return error;
 }
 
-std::error_code MoveAcrossFileSystems(const std::filesystem::path& from, const std::filesystem::path& to)
-{
-    if (std::error_code error = CopyToNewFile(from, to))
-        return error;
-    if (::unlink(from.c_str()) != 0) {
-        std::error_code error = LastWindowsError();
-        ::unlink(to.c_str());
-        return error;
-    }
-    return {};
-}
-
 // For file systems without RENAME_NOREPLACE: a hard link fails on an existing target.
 std::error_code MoveByLink(const std::filesystem::path& from, const std::filesystem::path& to)
 {
     if (::link(from.c_str(), to.c_str()) != 0)
         return errno == ENOENT ? MissingSourceOrFolder(from) : LastWindowsError();
-    ::unlink(from.c_str());
+    if (::unlink(from.c_str()) != 0) {
+        // Listed under both names is not a move: take the new name away again and say why.
+        std::error_code error = LastWindowsError();
+        ::unlink(to.c_str());
+        return error;
+    }
     return {};
 }
 
@@ -267,7 +261,7 @@ std::error_code ReplayFileSystem::MoveWithoutReplace(const std::filesystem::path
         return {};
     switch (errno) {
     case EXDEV:
-        return MoveAcrossFileSystems(from, to);
+        return WindowsCode(kNotSameDevice);
     case EINVAL:
     case ENOSYS:
         return MoveByLink(from, to);
@@ -276,6 +270,18 @@ std::error_code ReplayFileSystem::MoveWithoutReplace(const std::filesystem::path
     default:
         return LastWindowsError();
     }
+}
+
+std::error_code ReplayFileSystem::CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    return CopyIntoNewFile(from, to);
+}
+
+std::error_code ReplayFileSystem::CreateFolder(const std::filesystem::path& folder)
+{
+    if (::mkdir(folder.c_str(), 0777) != 0)
+        return errno == ENOENT ? WindowsCode(kPathNotFound) : LastWindowsError();
+    return {};
 }
 
 std::error_code ReplayFileSystem::CreateNewFile(const std::filesystem::path& file, FileHandle& handle)

@@ -118,7 +118,38 @@ ReplayFileSystem::~ReplayFileSystem() = default;
 
 std::error_code ReplayFileSystem::MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to)
 {
-    return Move(from, to, MOVEFILE_COPY_ALLOWED);
+    // No MOVEFILE_COPY_ALLOWED: a copy that a crash cuts short would stay behind under the
+    // target's name; the caller copies to a temporary name instead (ERROR_NOT_SAME_DEVICE).
+    return Move(from, to, 0);
+}
+
+std::error_code ReplayFileSystem::CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    if (!::CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS))
+        return LastSystemError();
+    // CopyFileExW leaves the bytes in the cache; the copy must be on disk before it is named. A
+    // read-only source gives a read-only copy, which could be neither flushed nor removed.
+    ::SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+    HANDLE copy = ::CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::error_code error;
+    if (copy == INVALID_HANDLE_VALUE) {
+        error = LastSystemError();
+    } else {
+        if (!::FlushFileBuffers(copy))
+            error = LastSystemError();
+        ::CloseHandle(copy);
+    }
+    if (error)
+        ::DeleteFileW(to.c_str());
+    return error;
+}
+
+std::error_code ReplayFileSystem::CreateFolder(const std::filesystem::path& folder)
+{
+    if (!::CreateDirectoryW(folder.c_str(), nullptr))
+        return LastSystemError();
+    return {};
 }
 
 std::error_code ReplayFileSystem::CreateNewFile(const std::filesystem::path& file, FileHandle& handle)

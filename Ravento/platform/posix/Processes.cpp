@@ -1,0 +1,26 @@
+// POSIX: getpid, and kill with signal 0, which checks for the process without touching it.
+#include "platform/Processes.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace platform {
+
+std::uint32_t CurrentProcessId()
+{
+    return static_cast<std::uint32_t>(::getpid());
+}
+
+bool ProcessIsRunning(std::uint32_t processId)
+{
+    // Ids that do not fit a pid_t, and 0 or negative ones (which would signal groups), name no
+    // single process.
+    const auto pid = static_cast<pid_t>(processId);
+    if (pid <= 0 || static_cast<std::uint32_t>(pid) != processId)
+        return false;
+    return ::kill(pid, 0) == 0 || errno != ESRCH;
+}
+
+} // namespace platform

@@ -1,0 +1,199 @@
+#!/usr/bin/env python3
+"""Mutants the test suite must kill.
+
+Each mutant below breaks one critical line of the plugin the way a plausible mistake would. The
+script copies the working tree to build/mutants/src, builds the test programs once, checks that
+they pass unchanged, then applies each mutant in turn, rebuilds incrementally and runs the tests
+named for it. A mutant is killed when one of them fails (or the code no longer builds, which is
+reported apart: such a mutant tests nothing). Prints a table; exit status 1 when any mutant
+survived or the unchanged tests failed.
+
+Usage: scripts/mutants.py [--only NAME]...
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SCRATCH = os.path.join(ROOT, "build", "mutants")
+SOURCE = os.path.join(SCRATCH, "src")
+BUILD = os.path.join(SCRATCH, "build")
+
+
+class Mutant:
+    def __init__(self, name, path, find, replace, tests):
+        self.name, self.path, self.find, self.replace, self.tests = name, path, find, replace, tests
+
+
+# tests: (program, gtest filter) pairs, run in order until one fails.
+MUTANTS = [
+    Mutant("skip the flush before the rename", "Ravento/platform/posix/ReplayFiles.cpp",
+           "if (::fsync(fd) != 0)", "if (false)",
+           [("pipeline_flush_test", "*")]),
+    Mutant("ignore a failed write or flush", "Ravento/ReplayReplacement.cpp",
+           "    if (!error)\n        error = closeError;\n", "",
+           [("pipeline_replay_files_test", "RepairFailures.*")]),
+    Mutant("swap the two moves", "Ravento/ReplayReplacement.cpp",
+           "    if (!placeError)\n        return PlaceThenBackUp(oldFile, names);\n"
+           "    if (platform::IsNameTaken(placeError))\n        return BackUpThenReplace(oldFile, names);",
+           "    if (!placeError)\n        return BackUpThenReplace(oldFile, names);\n"
+           "    if (platform::IsNameTaken(placeError))\n        return PlaceThenBackUp(oldFile, names);",
+           [("pipeline_repair_reply_test", "*"), ("pipeline_replay_files_test", "*")]),
+    Mutant("drop the move back", "Ravento/ReplayReplacement.cpp",
+           "std::error_code moveBackError = guard.MoveBack();",
+           "std::error_code moveBackError;\n    guard.Repaired();",
+           [("pipeline_replay_files_test", "RepairFailures.*")]),
+    Mutant("keep the repaired file when the backup move fails", "Ravento/ReplayReplacement.cpp",
+           "        platform::ReplayFiles().RemoveFile(names.repaired);\n", "",
+           [("pipeline_replay_files_test", "RepairFailures.*")]),
+    Mutant("copy straight to the backup name across volumes", "Ravento/ReplayReplacement.cpp",
+           "files.CopyToNewFile(oldFile, names.backupTemporary)", "files.CopyToNewFile(oldFile, names.backupCopy)",
+           [("pipeline_replay_files_test", "ReplayFiles.*"), ("model_kill_test", "*CrossVolume*")]),
+    Mutant("accept a non-regular file", "Ravento/platform/posix/ReplayFiles.cpp",
+           "found = S_ISREG(status.st_mode);", "found = true;",
+           [("pipeline_replay_files_test", "ReplayFiles.ExactEntryLookupFindsRegularFilesOnly")]),
+    Mutant("drop the _fixed check", "Ravento/PlayReplay.cpp",
+           'replayId.find("_fixed") != std::string::npos || ', "",
+           [("pipeline_play_replay_test", "*")]),
+    Mutant("shift the date window", "Ravento/ReplayDate.cpp",
+           "if (date.year != 2025)", "if (date.year != 2025 && date.year != 2026)",
+           [("plugin_replay_date_test", "*"), ("pipeline_play_replay_test", "*")]),
+    Mutant("clear the rate-limit flag on 429", "Ravento/RepairReply.cpp",
+           "        rateLimitHit = true;", "        rateLimitHit = false;",
+           [("pipeline_repair_reply_test", "RepairReply.Status429*")]),
+    Mutant("let an exception leave a callback", "Ravento/CallbackBoundary.h",
+           "        LogContainedError(callbackName, error.what());", "        throw;",
+           [("pipeline_replay_files_test", "RepairFailures.*")]),
+    Mutant("forget to serialize replies", "Ravento/ReplayReplacement.cpp",
+           "    const ReplacementNames names = NamesFor(demos, replayId);\n    std::lock_guard lock(replyFilesMutex);",
+           "    const ReplacementNames names = NamesFor(demos, replayId);",
+           [("model_concurrent_replies_test", "ConcurrentReplies.ASecondAnswer*")]),
+    Mutant("settle a running process's files", "Ravento/ReplayReplacement.cpp",
+           "!platform::ProcessIsRunning(owner)", "true",
+           [("pipeline_repair_reply_test", "RepairReply.TheFirstReplySettles*"),
+            ("model_concurrent_replies_test", "ConcurrentReplies.AnotherProcess*")]),
+    Mutant("reach the backup folder through the link", "Ravento/ReplayReplacement.cpp",
+           "    std::filesystem::path folder = replaysFolder.lexically_normal();",
+           "    return replaysFolder / \"..\" / kBackupFolderName;\n"
+           "    std::filesystem::path folder = replaysFolder.lexically_normal();",
+           [("pipeline_repair_reply_test", "RepairReply.Status200MakesTheBackupFolder*")]),
+    Mutant("never make a missing backup folder", "Ravento/ReplayReplacement.cpp",
+           "    if (platform::IsNameTaken(error))\n        return true;", "    if (true)\n        return true;",
+           [("pipeline_repair_reply_test", "RepairReply.Status200MakesTheBackupFolder*")]),
+    Mutant("a 200 that does nothing", "Ravento/RepairReply.cpp",
+           "    ReplaceWithRepaired(demos, replayPath, replayId, std::string_view(data, size));", "",
+           [("model_reliability_test", "*")]),
+    Mutant("a backup folder in the wrong place", "Ravento/ReplayReplacement.cpp",
+           "return folder.parent_path() / kBackupFolderName;", "return folder / kBackupFolderName;",
+           [("model_reliability_test", "*")]),
+]
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, cwd=kwargs.pop("cwd", ROOT), **kwargs)
+
+
+def copy_tree():
+    """The working tree as it is (tracked and untracked files, not ignored ones) into SOURCE."""
+    listed = run(["git", "ls-files", "-co", "--exclude-standard", "-z"], capture_output=True, check=True).stdout
+    wanted = set()
+    for name in listed.decode().split("\0"):
+        if not name or not os.path.isfile(os.path.join(ROOT, name)):
+            continue
+        wanted.add(name)
+        target = os.path.join(SOURCE, name)
+        source = os.path.join(ROOT, name)
+        # Unchanged files keep their time, so the incremental build stays incremental.
+        if os.path.exists(target) and open(target, "rb").read() == open(source, "rb").read():
+            continue
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(source, target)
+    for folder, _, files in os.walk(SOURCE):
+        for file in files:
+            relative = os.path.relpath(os.path.join(folder, file), SOURCE)
+            if relative not in wanted:
+                os.remove(os.path.join(folder, file))
+
+
+def programs_of(mutants):
+    names = []
+    for mutant in mutants:
+        for program, _ in mutant.tests:
+            if program not in names:
+                names.append(program)
+    return names
+
+
+def build(programs):
+    return run(["cmake", "--build", BUILD, "--target", *programs, "--", "-j", str(os.cpu_count() or 2)],
+               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE).returncode == 0
+
+
+def first_failing(tests):
+    """The first (program, filter) that fails, or None when all pass."""
+    for program, pattern in tests:
+        result = run([os.path.join(BUILD, "bin", program), "--gtest_filter=" + pattern],
+                     cwd=SCRATCH, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        # 77: every test that ran skipped itself, which kills nothing.
+        if result.returncode not in (0, 77):
+            return f"{program} {pattern}"
+    return None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--only", action="append", help="run only the mutant of this name")
+    args = parser.parse_args()
+    mutants = [m for m in MUTANTS if not args.only or m.name in args.only]
+    started = time.monotonic()
+
+    os.makedirs(SOURCE, exist_ok=True)
+    copy_tree()
+    configured = run(["cmake", "-S", SOURCE, "-B", BUILD, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+                      "-DRAVENTO_NETWORK=OFF", "-DRAVENTO_DEVHOST_GUI=OFF"], stdout=subprocess.DEVNULL)
+    programs = programs_of(mutants)
+    if configured.returncode != 0 or not build(programs):
+        print("mutants: the unchanged tree does not build", file=sys.stderr)
+        return 1
+    unchanged = first_failing([test for m in mutants for test in m.tests])
+    if unchanged:
+        print(f"mutants: the unchanged tree fails {unchanged}; no mutant can be judged", file=sys.stderr)
+        return 1
+
+    rows, survivors = [], 0
+    for mutant in mutants:
+        path = os.path.join(SOURCE, mutant.path)
+        original = open(path).read()
+        if original.count(mutant.find) != 1:
+            rows.append((mutant.name, "NOT APPLIED: its line is no longer in " + mutant.path))
+            survivors += 1
+            continue
+        with open(path, "w") as file:
+            file.write(original.replace(mutant.find, mutant.replace))
+        try:
+            if not build(programs_of([mutant])):
+                verdict = "DOES NOT BUILD (tests nothing)"
+                survivors += 1
+            else:
+                killer = first_failing(mutant.tests)
+                verdict = killer or "SURVIVED"
+                survivors += killer is None
+        finally:
+            with open(path, "w") as file:
+                file.write(original)
+        rows.append((mutant.name, verdict))
+
+    width = max(len(name) for name, _ in rows)
+    print(f"{'mutant'.ljust(width)}  killed by")
+    for name, verdict in rows:
+        print(f"{name.ljust(width)}  {verdict}")
+    killed = len(rows) - survivors
+    print(f"mutants: {killed} of {len(rows)} killed in {time.monotonic() - started:.0f} s")
+    return 0 if survivors == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,237 @@
+// Replies that overlap: two 200 answers for one replay on two threads, and two processes whose
+// plugins share one replays folder. Each must leave the replay listed and its original kept, and
+// no process may settle a temporary file another live process is writing.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "ReplayReplacement.h"
+#include "pipeline/PipelineFixture.h"
+#include "platform/ReplayFiles.h"
+
+namespace {
+
+using testing_support::Names;
+using testing_support::PipelineFixture;
+using testing_support::ReadBytes;
+
+const std::string kOriginal = "the original replay";
+const std::string kFirstBody = "repaired by the first answer";
+const std::string kSecondBody = "repaired by the second answer, longer";
+
+// The replay is listed under one of its names, with repaired bytes a 200 sent, and its original
+// bytes are kept somewhere.
+void ExpectListedAndKept(const PipelineFixture& fixture)
+{
+    const std::string old = ReadBytes(fixture.demos / "R.replay");
+    const std::string fixed = ReadBytes(fixture.demos / "R_fixed.replay");
+    const std::string copy = ReadBytes(fixture.backups / "R_copy.replay");
+    EXPECT_TRUE(old == kOriginal || fixed == kFirstBody || fixed == kSecondBody)
+        << "R is listed under neither name: " << testing::PrintToString(Names(fixture.demos));
+    EXPECT_TRUE(old == kOriginal || copy == kOriginal) << "the original bytes are lost";
+    for (const std::string& name : Names(fixture.demos))
+        EXPECT_FALSE(plugin::IsTemporaryName(name)) << name;
+}
+
+// The platform's operations, except that the first time the repaired file is put in place, a
+// second answer for the same replay is delivered on another thread, as a host may.
+class SecondAnswerDuringPlacement : public platform::ReplayFileSystem {
+public:
+    explicit SecondAnswerDuringPlacement(PipelineFixture& fixture) : fixture(fixture)
+    {
+        platform::InstallReplayFileSystem(this);
+    }
+    ~SecondAnswerDuringPlacement() override
+    {
+        if (second.joinable())
+            second.join();
+        platform::InstallReplayFileSystem(nullptr);
+    }
+
+    std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
+    {
+        std::error_code error = ReplayFileSystem::MoveWithoutReplace(from, to);
+        if (!error && to.filename() == "R_fixed.replay" && !second.joinable()) {
+            second = std::thread([this] {
+                fixture.Plugin().OnRepairReply(fixture.demos / "R.replay", "R", 200, kSecondBody.data(),
+                                               kSecondBody.size());
+                std::lock_guard lock(mutex);
+                secondDone = true;
+                done.notify_all();
+            });
+            // Replies that do not wait for each other finish the second one now. A lock makes
+            // it wait for this one, which must then go on: the bound only ends that wait.
+            std::unique_lock lock(mutex);
+            done.wait_for(lock, std::chrono::milliseconds(300), [this] { return secondDone; });
+        }
+        return error;
+    }
+
+private:
+    PipelineFixture& fixture;
+    std::thread second;
+    std::mutex mutex;
+    std::condition_variable done;
+    bool secondDone = false;
+};
+
+} // namespace
+
+TEST(ConcurrentReplies, ASecondAnswerDuringThePlacementNeverUnlistsTheReplay)
+{
+    PipelineFixture fixture;
+    fixture.AddReplay("R", kOriginal);
+    fixture.Play("R");
+    {
+        SecondAnswerDuringPlacement files(fixture);
+        fixture.Answer(200, kFirstBody);
+    }
+    ExpectListedAndKept(fixture);
+    EXPECT_EQ(ReadBytes(fixture.demos / "R_fixed.replay"), kFirstBody);
+    EXPECT_EQ(ReadBytes(fixture.backups / "R_copy.replay"), kOriginal);
+}
+
+TEST(ConcurrentReplies, TwoThreadsAnsweringForOneReplayLeaveItRepairedOnce)
+{
+    for (int round = 0; round < 200 && !HasFailure(); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        PipelineFixture fixture;
+        const std::filesystem::path old = fixture.AddReplay("R", kOriginal);
+        std::mutex mutex;
+        std::condition_variable start;
+        int waiting = 0;
+        auto answer = [&](const std::string& body) {
+            {
+                std::unique_lock lock(mutex);
+                ++waiting;
+                start.notify_all();
+                start.wait(lock, [&] { return waiting == 2; });
+            }
+            fixture.Plugin().OnRepairReply(old, "R", 200, body.data(), body.size());
+        };
+        std::thread first(answer, kFirstBody), second(answer, kSecondBody);
+        first.join();
+        second.join();
+        ExpectListedAndKept(fixture);
+        // One of them repaired it: the other found the old file gone, and changed nothing.
+        const std::string fixed = ReadBytes(fixture.demos / "R_fixed.replay");
+        EXPECT_TRUE(fixed == kFirstBody || fixed == kSecondBody);
+        EXPECT_EQ(ReadBytes(fixture.backups / "R_copy.replay"), kOriginal);
+        EXPECT_EQ(Names(fixture.demos), std::vector<std::string>{"R_fixed.replay"});
+    }
+}
+
+#if !defined(_WIN32)
+
+namespace {
+
+// Where the writing process stops until the other process has settled its leftovers.
+enum class Pause { WhileWriting, BeforeReplacingAnEarlierRepair };
+
+// In the child: the platform's operations, except that at the pause it tells the parent and
+// waits for its word.
+class PausingFiles : public platform::ReplayFileSystem {
+public:
+    PausingFiles(Pause pause, int toParent, int fromParent) : pause(pause), toParent(toParent), fromParent(fromParent)
+    {
+        platform::InstallReplayFileSystem(this);
+    }
+    ~PausingFiles() override { platform::InstallReplayFileSystem(nullptr); }
+
+    std::error_code Write(platform::FileHandle handle, std::string_view bytes) override
+    {
+        if (pause != Pause::WhileWriting)
+            return ReplayFileSystem::Write(handle, bytes);
+        std::error_code error = ReplayFileSystem::Write(handle, bytes.substr(0, bytes.size() / 2));
+        Wait();
+        return error ? error : ReplayFileSystem::Write(handle, bytes.substr(bytes.size() / 2));
+    }
+    std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
+    {
+        if (pause == Pause::BeforeReplacingAnEarlierRepair && to.filename() == "R_fixed.replay")
+            Wait();
+        return ReplayFileSystem::RenameReplacing(from, to);
+    }
+
+private:
+    void Wait()
+    {
+        char word = 0;
+        if (::write(toParent, "p", 1) != 1 || ::read(fromParent, &word, 1) != 1)
+            ::_exit(3);
+    }
+
+    Pause pause;
+    int toParent, fromParent;
+};
+
+// The child: repairs R in demos, pausing as told; exits 0 when R was repaired and nothing was
+// logged but "Post result(200)".
+[[noreturn]] void RepairInChild(const std::filesystem::path& demos, Pause pause, int toParent, int fromParent)
+{
+    int status = 1;
+    {
+        PipelineFixture fixture;
+        fixture.Plugin().demosFolder.Set(demos);
+        PausingFiles files(pause, toParent, fromParent);
+        fixture.Play("R");
+        fixture.Answer(200, kFirstBody);
+        const bool repaired = ReadBytes(demos / "R_fixed.replay") == kFirstBody;
+        status = repaired && fixture.Log() == std::vector<std::string>{"Post result(200)"} ? 0 : 1;
+    }
+    ::_exit(status);
+}
+
+} // namespace
+
+TEST(ConcurrentReplies, AnotherProcessNeverSettlesATemporaryFileThatIsBeingWritten)
+{
+    for (Pause pause : {Pause::WhileWriting, Pause::BeforeReplacingAnEarlierRepair}) {
+        SCOPED_TRACE(pause == Pause::WhileWriting ? "while writing" : "before replacing an earlier repair");
+        // The child works in the folder the parent made; forked before any host thread runs here.
+        testing_support::TempDir shared;
+        const std::filesystem::path demos = shared.MakeFolder("TAGame/Demos");
+        shared.MakeFolder(std::filesystem::path("TAGame") / kBackupFolderName);
+        shared.MakeFile("TAGame/Demos/R.replay", kOriginal);
+        if (pause == Pause::BeforeReplacingAnEarlierRepair)
+            shared.MakeFile("TAGame/Demos/R_fixed.replay", "an earlier repair");
+        int toParent[2], fromParent[2];
+        ASSERT_EQ(::pipe(toParent), 0);
+        ASSERT_EQ(::pipe(fromParent), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+            RepairInChild(demos, pause, toParent[1], fromParent[0]);
+        char word = 0;
+        ASSERT_EQ(::read(toParent[0], &word, 1), 1) << "the child did not reach its pause";
+
+        // This process loads the plugin on the same folder; its first answer settles leftovers.
+        {
+            PipelineFixture other;
+            other.Plugin().demosFolder.Set(demos);
+            shared.MakeFile("TAGame/Demos/S.replay", "another replay");
+            other.Play("S");
+            other.Answer(500);
+        }
+        ASSERT_EQ(::write(fromParent[1], "g", 1), 1);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other process's repair failed";
+        EXPECT_EQ(ReadBytes(demos / "R_fixed.replay"), kFirstBody);
+        EXPECT_EQ(ReadBytes(demos.parent_path() / kBackupFolderName / "R_copy.replay"), kOriginal);
+        for (int fd : {toParent[0], toParent[1], fromParent[0], fromParent[1]})
+            ::close(fd);
+    }
+}
+
+#endif
