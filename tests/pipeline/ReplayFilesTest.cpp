@@ -174,6 +174,10 @@ public:
     std::optional<FileError> closeError;
     std::optional<FileError> renameError;
     std::optional<FileError> createFolderError;
+    bool backupOnOtherVolume = false; // the old file's first move to the backup folder must copy
+    std::optional<FileError> copyError;
+    int failRemoveNumber = 0; // with removeError
+    FileError removeError = FileError::SharingViolation;
     int failRenameNumber = 2; // the first rename marks the written file whole, the second puts it in place
     std::optional<std::size_t> diskFullAfter; // a write stores this many bytes, then fails with 112
 
@@ -181,6 +185,8 @@ public:
     {
         if (++moves == failMoveNumber)
             return platform::ReplayFileError(moveError);
+        if (backupOnOtherVolume && moves == 2)
+            return platform::ReplayFileError(FileError::NotSameDevice);
         return ReplayFileSystem::MoveWithoutReplace(from, to);
     }
     std::error_code CreateNewFile(const std::filesystem::path& file, platform::FileHandle& handle) override
@@ -207,6 +213,18 @@ public:
             return platform::ReplayFileError(*renameError);
         return ReplayFileSystem::RenameReplacing(from, to);
     }
+    std::error_code CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to) override
+    {
+        if (copyError)
+            return platform::ReplayFileError(*copyError);
+        return ReplayFileSystem::CopyToNewFile(from, to);
+    }
+    std::error_code RemoveFile(const std::filesystem::path& file) override
+    {
+        if (++removes == failRemoveNumber)
+            return platform::ReplayFileError(removeError);
+        return ReplayFileSystem::RemoveFile(file);
+    }
     std::error_code CreateFolder(const std::filesystem::path& folder) override
     {
         if (createFolderError)
@@ -217,6 +235,7 @@ public:
 private:
     int moves = 0;
     int renames = 0;
+    int removes = 0;
 };
 
 const std::string kOldBytes = "old replay bytes";
@@ -344,6 +363,43 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
         ASSERT_EQ(result.log.size(), 4u);
         EXPECT_EQ(result.log[1], "Failed to open output path at <repaired>");
         EXPECT_EQ(result.log[3], "Error moving old file back from backup folder: 5");
+        EXPECT_EQ(result.demos, Lines{"R_fixed.replay"});
+        EXPECT_EQ(result.backups, Lines{"R_copy.replay"});
+    }
+}
+
+TEST(RepairFailures, ACrossVolumeBackupThatFailsPartWayLeavesNoCopy)
+{
+    struct Case {
+        const char* what;
+        std::optional<FileError> copyError;
+        int failMoveNumber; // the third move names the finished copy
+        int failRemoveNumber; // the first removal takes the old file away
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"the copy fails", FileError::DiskFull, 0, 0, "Error moving old file to backup folder: 112"},
+        {"naming the copy fails", std::nullopt, 3, 0, "Error moving old file to backup folder: 183"},
+        {"the old file cannot be removed", std::nullopt, 0, 1, "Error moving old file to backup folder: 32"},
+    };
+    for (const Case& check : cases) {
+        SCOPED_TRACE(check.what);
+        FailingFiles files;
+        files.backupOnOtherVolume = true;
+        files.copyError = check.copyError;
+        files.failMoveNumber = check.failMoveNumber;
+        files.moveError = FileError::AlreadyExists;
+        files.failRemoveNumber = check.failRemoveNumber;
+        FailedRepair result = RepairWith();
+        EXPECT_EQ(result.log, (Lines{"Post result(200)", check.expected}));
+        ExpectRestored(result);
+    }
+    {
+        SCOPED_TRACE("nothing fails");
+        FailingFiles files;
+        files.backupOnOtherVolume = true;
+        FailedRepair result = RepairWith();
+        EXPECT_EQ(result.log, Lines{"Post result(200)"});
         EXPECT_EQ(result.demos, Lines{"R_fixed.replay"});
         EXPECT_EQ(result.backups, Lines{"R_copy.replay"});
     }
