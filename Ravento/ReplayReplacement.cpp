@@ -368,7 +368,7 @@ std::optional<NativeText> IdentifierOnlyInBackup(const std::filesystem::path& de
     std::error_code error; // without a backup folder no replay can be only there
     for (std::filesystem::directory_iterator entry(backupFolder, error), end; !error && entry != end;
          entry.increment(error)) {
-        const NativeText& text = entry->path().filename().native();
+        const NativeText text = entry->path().filename().native();
         if (!EndsWith(text, copySuffix))
             continue;
         NativeText id = text.substr(0, text.size() - copySuffix.size());
