@@ -53,3 +53,15 @@ if(NOT WIN32 AND NOT RAVENTO_FUZZ)
     # (clang links its sanitizer runtimes only into programs, so the fuzzing build cannot ask.)
     set(RAVENTO_NO_UNDEFINED "LINKER:--no-undefined")
 endif()
+
+# The mingw build: stack protector (libssp, linked statically like the rest of the runtime),
+# build paths mapped so nothing records the checkout or build folder (sourceFile reads
+# "Ravento/Ravento.h"), no link time stamp, and a build id in a CodeView debug directory, so
+# two builds of one commit give the same bytes from any folder at any time.
+if(MINGW)
+    add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-fstack-protector-strong>"
+        # The last map that matches wins: the build folder first, wherever it lies.
+        "$<${RAVENTO_COMPILED_LANGUAGES}:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>"
+        "$<${RAVENTO_COMPILED_LANGUAGES}:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=build/>")
+    add_link_options(-fstack-protector-strong "LINKER:--no-insert-timestamp" "LINKER:--build-id")
+endif()

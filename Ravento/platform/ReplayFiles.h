@@ -39,7 +39,8 @@ public:
     virtual ~ReplayFileSystem();
 
     // Moves from to to, never replacing an existing to, copying when the two lie on different
-    // volumes (Windows: MoveFileExW with MOVEFILE_COPY_ALLOWED only).
+    // volumes (Windows: MoveFileExW with MOVEFILE_COPY_ALLOWED only). On Windows this and
+    // RenameReplacing wait up to about 1.5 s for a file another process holds.
     virtual std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to);
     // Creates file for writing; fails with 80 when it exists. Others may read and write it
     // while it is open.
