@@ -16,7 +16,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -24,7 +23,7 @@
 #include <fmt/format.h>
 
 #include "ServerCertificate.h"
-#include "UploadFile.h"
+#include "../UploadFile.h"
 
 namespace devhost {
 namespace {
@@ -158,7 +157,8 @@ std::string BuildForm(FormBody& body, const std::vector<FormField>& fields)
         std::unique_ptr<UploadFile> file = UploadFile::Open(field.data, error);
         if (!file)
             return fmt::format("form field \"{}\": {}", field.name, error);
-        std::string fileName = std::filesystem::path(field.data).filename().string();
+        // The name after the last separator, as the form's narrow text has it (no conversion).
+        std::string fileName = field.data.substr(field.data.find_last_of("/\\") + 1);
         body.pieces.push_back({PartHeader(body, field, fileName), nullptr});
         body.pieces.push_back({{}, std::move(file)});
         body.pieces.push_back({"\r\n", nullptr});
@@ -557,7 +557,12 @@ struct WinHttpTransport::Worker {
             return Failed(rootsError);
         if (session == nullptr)
             return Failed("WinHTTP could not be opened");
-        Outcome outcome = Transfer(session, roots, options).Run(request, inFlight);
+        Outcome outcome;
+        try {
+            outcome = Transfer(session, roots, options).Run(request, inFlight);
+        } catch (const std::exception& error) {
+            outcome = Failed(error.what());
+        }
         if (inFlight.Cancelled())
             return Failed("transport shut down");
         return outcome;
