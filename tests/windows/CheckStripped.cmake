@@ -41,12 +41,14 @@ endif()
 if(NOT symbols MATCHES "([0-9a-f]+) T _ZN7Ravento13OnRepairReply")
     message(FATAL_ERROR "${MODULE}.debug has no symbol for Ravento::OnRepairReply")
 endif()
-execute_process(COMMAND ${ADDR2LINE} -e ${MODULE}.debug 0x${CMAKE_MATCH_1} OUTPUT_VARIABLE line
+set(address 0x${CMAKE_MATCH_1})
+execute_process(COMMAND ${ADDR2LINE} -e ${MODULE}.debug ${address} OUTPUT_VARIABLE line
                 OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(NOT line MATCHES "/Ravento/RepairReply\\.cpp:[0-9]+$")
+# The sources are named under /ravento, whatever folder the build ran in.
+if(NOT line MATCHES "^/ravento/Ravento/RepairReply\\.cpp:[0-9]+$")
     message(FATAL_ERROR "addr2line gives \"${line}\" for Ravento::OnRepairReply, not its file and line")
 endif()
-message(STATUS "Ravento::OnRepairReply at 0x${CMAKE_MATCH_1}: ${line}")
+message(STATUS "Ravento::OnRepairReply at ${address}: ${line}")
 
 file(SIZE ${MODULE} module_size)
 file(SIZE ${MODULE}.debug kept_size)
