@@ -140,3 +140,27 @@ TEST(LockedReplay, AHoldThatLastsKeepsTheReplayAndLogsTheSharingViolation)
 }
 
 } // namespace
+
+// A held repaired file refuses to be replaced with 5 (access denied), which says nothing about
+// passing soon, so it is not waited for: the old replay comes back and the failure is logged.
+TEST(LockedReplay, AHeldRepairedFileIsNotReplacedAndTheReplayComesBack)
+{
+    PipelineFixture fixture;
+    const std::filesystem::path oldFile = fixture.AddReplay("HELDFIXED", kOldBytes);
+    const std::filesystem::path earlier = fixture.dir.MakeFile(fixture.demos / "HELDFIXED_fixed.replay", "earlier");
+    fixture.Play("HELDFIXED");
+    ASSERT_EQ(fixture.Recorder().Requests().size(), 1u);
+
+    HolderProcess holder(earlier, 0);
+    fixture.Answer(200, kRepairedBytes);
+    holder.Release();
+
+    const Lines log = fixture.Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].rfind("Failed to move repaired file into place at ", 0), 0u) << log[1];
+    EXPECT_NE(log[1].find("(5)"), std::string::npos) << log[1];
+    EXPECT_EQ(Names(fixture.demos), (Lines{"HELDFIXED.replay", "HELDFIXED_fixed.replay"}));
+    EXPECT_EQ(ReadBytes(oldFile), kOldBytes);
+    EXPECT_EQ(ReadBytes(earlier), "earlier");
+    EXPECT_TRUE(Names(fixture.backups).empty());
+}
