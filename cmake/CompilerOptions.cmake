@@ -53,3 +53,18 @@ if(NOT WIN32 AND NOT RAVENTO_FUZZ)
     # (clang links its sanitizer runtimes only into programs, so the fuzzing build cannot ask.)
     set(RAVENTO_NO_UNDEFINED "LINKER:--no-undefined")
 endif()
+
+# The mingw build: stack protector (libssp, linked statically like the rest of the runtime), no
+# link time stamp, a build id in a CodeView debug directory, and no checkout or build folder in
+# the output: __FILE__ is relative to the source tree (sourceFile reads "Ravento/Ravento.h") and
+# the debug information names the sources under /ravento (gdb: set substitute-path /ravento
+# <checkout>). So two builds of one commit give the same bytes from any folder at any time.
+if(MINGW)
+    # For paths inside both folders (a build folder in the checkout), the map given last wins.
+    add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-fstack-protector-strong>"
+        "$<${RAVENTO_COMPILED_LANGUAGES}:-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=>"
+        "$<${RAVENTO_COMPILED_LANGUAGES}:-fmacro-prefix-map=${CMAKE_BINARY_DIR}/=build/>"
+        "$<${RAVENTO_COMPILED_LANGUAGES}:-fdebug-prefix-map=${CMAKE_SOURCE_DIR}=/ravento>"
+        "$<${RAVENTO_COMPILED_LANGUAGES}:-fdebug-prefix-map=${CMAKE_BINARY_DIR}=/ravento/build>")
+    add_link_options(-fstack-protector-strong "LINKER:--no-insert-timestamp" "LINKER:--build-id")
+endif()

@@ -14,7 +14,22 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 build_programs RAVENTO_DEMO_BUILD
 make_sandbox demo
 
-game="$sandbox/home/Documents/My Games/Pellacor/TAGame"
+# RAVENTO_DEMO_WINDOWS names a built Windows tree (build/windows): devhost.exe and Ravento.dll
+# then play the replays under Wine, through WinHTTP, against the same native service. Wine's
+# Documents folder is the prefix's home (cmake/toolchains/wine-run.sh); the demo's game folder
+# there goes with the sandbox.
+if [ -n "${RAVENTO_DEMO_WINDOWS:-}" ]; then
+  documents="$RAVENTO_DEMO_WINDOWS/wineprefix.home"
+  rm -rf "$documents/My Games"
+  trap 'cleanup_sandbox; rm -rf "$documents/My Games"' EXIT
+  run_devhost() {
+    "$root/cmake/toolchains/wine-run.sh" "$RAVENTO_DEMO_WINDOWS/wineprefix" "$RAVENTO_DEMO_WINDOWS/bin/devhost.exe" "$@"
+  }
+else
+  documents="$sandbox/home/Documents"
+  run_devhost() { HOME="$sandbox/home" XDG_CONFIG_HOME="" "$bin/devhost" "$@"; }
+fi
+game="$documents/My Games/Pellacor/TAGame"
 demos="$game/Demos"
 backups="$game/OV_Ravento_BackupReplays"
 mkdir -p "$demos"
@@ -52,9 +67,8 @@ EOF
 
 list_folders "before"
 echo "--- devhost (plugin log on stdout, host lines on stderr)"
-HOME="$sandbox/home" XDG_CONFIG_HOME="" "$bin/devhost" \
-  --config "$sandbox/devhost.cfg" --script "$sandbox/script.txt" \
-  "${service_options[@]}" 2>&1 | sed 's/^/  /'
+run_devhost --config "$sandbox/devhost.cfg" --script "$sandbox/script.txt" "${service_options[@]}" 2>&1 |
+  sed 's/^/  /'
 list_folders "after"
 echo "--- repair service log"
 sed 's/^/  /' "$sandbox/service.log"

@@ -14,6 +14,8 @@ packages=(
   libglfw3-dev libgl-dev libgl1-mesa-dri xvfb xauth
   # the Windows target: cross compiler, Wine, and apt-get source for Dear ImGui
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 dpkg-dev
+  # Wine's TLS for devhost.exe's WinHTTP (Wine only recommends it)
+  libgnutls30
   # the fuzz targets (clang's libFuzzer and sanitizer runtimes) and the reliability report
   clang libclang-rt-14-dev python3
   # the Windows tests under a second ANSI code page (932) need the Japanese locale source

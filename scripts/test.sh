@@ -79,6 +79,13 @@ run_preset dev-tsan
 # in a Wine prefix of its own (cmake/toolchains/wine-run.sh).
 if run_preset windows; then
     RAVENTO_WINE_CODEPAGE=932 test_preset windows-cp932 windows
+    # --- Windows as it ships -------------------------------------------------------------------
+    # A third run under code page 65001 (UTF-8 as the ANSI and OEM code page), then the module's
+    # reproducibility, the demo through devhost.exe under Wine and the TLS refusal
+    # (scripts/windows-checks.sh; it needs the dev build's repair service).
+    RAVENTO_WINE_CODEPAGE=65001 test_preset windows-cp65001 windows
+    bash scripts/windows-checks.sh || failed_steps+=("windows checks")
+    # --- end of Windows as it ships ------------------------------------------------------------
 fi
 # Wine's servers and services of the throwaway prefixes are not left running.
 for prefix in build/windows/wineprefix build/windows/wineprefix-cp932; do

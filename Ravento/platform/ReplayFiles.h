@@ -57,6 +57,8 @@ public:
 
     // Renames from to to, never replacing an existing to. Fails with NotSameDevice when the two
     // lie on different volumes: the caller copies instead, so that a crash never leaves a part.
+    // On Windows this and RenameReplacing wait up to about 1.5 s for a file another process
+    // holds.
     virtual std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to);
     // Creates to (which must not exist: FileExists) with the bytes of from, flushed to disk; on
     // failure nothing is left under to.

@@ -1,7 +1,7 @@
 # The platform seam: one set of headers in this folder, one implementation per platform, in the
 # folder the top-level CMakeLists.txt picks.
 if(WIN32)
-    set(RAVENTO_PLATFORM_LIBS shell32 ole32)
+    set(RAVENTO_PLATFORM_LIBS shell32 ole32 ntdll)
 else()
     set(RAVENTO_PLATFORM_LIBS)
 endif()

@@ -3,10 +3,12 @@
 # The prefix is created on first use (under a lock, so parallel tests don't race on it), Wine
 # stays silent (WINEDEBUG=-all) and headless: console programs need no X server.
 #
-# RAVENTO_WINE_CODEPAGE picks the ANSI code page the programs see: 1252 (the default, Western)
-# or 932 (Japanese). Wine takes it from the Unix locale, not from the prefix's registry, so the
-# locale is set here; each code page gets a prefix of its own. The locale's character set stays
-# UTF-8, which keeps non-ASCII file names intact on the Unix side. The Japanese locale is
+# RAVENTO_WINE_CODEPAGE picks the ANSI code page the programs see: 1252 (the default, Western),
+# 932 (Japanese) or 65001 (UTF-8, Windows' "UTF-8 for worldwide language support"). Wine takes
+# it from the Unix locale, not from the prefix's registry, so the locale is set here; each code
+# page gets a prefix of its own. The locale's character set stays UTF-8, which keeps non-ASCII
+# file names intact on the Unix side. 65001 comes from a locale whose languages no legacy code
+# page serves (Hindi): Wine then makes the ANSI and OEM code pages both UTF-8. Such locales are
 # compiled into the prefix's own folder (LOCPATH), so the system needs only the locale sources.
 set -eu
 prefix=$1
@@ -19,6 +21,9 @@ case $codepage in
 932)
     prefix=$prefix-cp932
     export LOCPATH="$prefix.locales" LC_ALL=ja_JP.UTF-8 ;;
+65001)
+    prefix=$prefix-cp65001
+    export LOCPATH="$prefix.locales" LC_ALL=hi_IN.UTF-8 ;;
 *)
     echo "wine-run.sh: no locale known for code page $codepage" >&2
     exit 2 ;;

@@ -1,8 +1,8 @@
 // How devhost reaches the repair service. With the network: libcurl, always, against the URL the plugin
 // names; --connect-to and --cacert point that URL at a local stand-in service. Without them
 // the default service name never resolves, so each upload fails with status 0 and nothing
-// leaves the machine. A build without libcurl (Windows, or RAVENTO_NETWORK=OFF): requests stay
-// unanswered.
+// leaves the machine. Windows: WinHTTP, with the same options. A POSIX build without libcurl
+// (RAVENTO_NETWORK=OFF): requests stay unanswered.
 #pragma once
 
 #include <filesystem>

@@ -1,4 +1,4 @@
-// Builds without the network (Windows, or RAVENTO_NETWORK=OFF): pluginsdk has no libcurl transport.
+// POSIX builds without the network (RAVENTO_NETWORK=OFF): pluginsdk has no libcurl transport.
 #include "NetworkTransport.h"
 
 std::unique_ptr<devhost::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string& error)

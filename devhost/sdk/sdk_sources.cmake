@@ -31,3 +31,9 @@ if(RAVENTO_NETWORK)
     target_sources(pluginsdk PRIVATE src/CurlTransport.cpp src/${RAVENTO_PLATFORM_DIR}/UploadFile.cpp)
     target_link_libraries(pluginsdk PRIVATE CURL::libcurl)
 endif()
+# The WinHTTP transport: real HTTPS for devhost.exe, through system DLLs only.
+if(WIN32)
+    target_sources(pluginsdk PRIVATE src/windows/WinHttpTransport.cpp src/windows/ServerCertificate.cpp
+                                     src/windows/UploadFile.cpp)
+    target_link_libraries(pluginsdk PRIVATE winhttp crypt32)
+endif()

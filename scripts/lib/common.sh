@@ -30,9 +30,11 @@ cleanup_sandbox() {
 
 # start_service [service options...]: starts the stand-in repair service in the sandbox and sets
 # $service_pid and $service_options, the devhost options that point the plugin's real service
-# name at it and trust its certificate.
+# name at it and trust its certificate (the one it makes, unless the options give --cert).
 start_service() {
-  "$bin/ravento-repair-service" --port 0 --port-file "$sandbox/port" --tls-dir "$sandbox/tls" "$@" \
+  local tls=(--tls-dir "$sandbox/tls")
+  [[ " $* " == *" --cert "* ]] && tls=()
+  "$bin/ravento-repair-service" --port 0 --port-file "$sandbox/port" "${tls[@]}" "$@" \
     > "$sandbox/service.log" 2>&1 &
   service_pid=$!
   for _ in $(seq 100); do [ -f "$sandbox/port" ] && break; sleep 0.1; done

@@ -4,12 +4,22 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 
 #include "platform/SystemError.h"
 
+// ntdll's record of the NTSTATUS behind the thread's last error (no SDK header declares it).
+extern "C" __declspec(dllimport) LONG WINAPI RtlGetLastNtStatus();
+
 namespace platform {
 namespace {
+
+constexpr LONG kStatusDeletePending = static_cast<LONG>(0xC0000056);
+// How long a move keeps trying while another process holds a file, and its first pause.
+constexpr DWORD kLockRetryBudgetMs = 1500;
+constexpr DWORD kFirstLockRetryPauseMs = 10;
+constexpr DWORD kLongestLockRetryPauseMs = 250;
 
 std::error_code WindowsCode(DWORD code)
 {
@@ -66,10 +76,30 @@ bool IsFileEntry(const std::filesystem::path& path, DWORD attributes)
     return true;
 }
 
+// Held open by another process without delete sharing (the game playing the replay, a virus
+// scanner), a file cannot be moved: a sharing or lock violation, or access denied while its
+// delete is pending. Such holds pass within moments.
+bool HeldByAnotherProcess(DWORD error)
+{
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+        return true;
+    return error == ERROR_ACCESS_DENIED && RtlGetLastNtStatus() == kStatusDeletePending;
+}
+
+// A move that fails only because a file is held is tried again, with a doubling pause, for
+// about 1.5 s in all; the last error stands after that. The moves run on the reply thread,
+// never the game's, so the wait stalls no frame.
 std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to, DWORD flags)
 {
-    if (!::MoveFileExW(from.c_str(), to.c_str(), flags))
-        return LastSystemError();
+    const ULONGLONG start = ::GetTickCount64();
+    DWORD pause = kFirstLockRetryPauseMs;
+    while (!::MoveFileExW(from.c_str(), to.c_str(), flags)) {
+        const DWORD error = ::GetLastError();
+        if (!HeldByAnotherProcess(error) || ::GetTickCount64() - start + pause > kLockRetryBudgetMs)
+            return WindowsCode(error);
+        ::Sleep(pause);
+        pause = std::min(pause * 2, kLongestLockRetryPauseMs);
+    }
     return {};
 }
 

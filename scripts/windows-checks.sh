@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The checks of the Windows module as it ships, beyond its test suite (scripts/test.sh runs this
+# after the Windows suite, once the dev and windows presets are built):
+#   1. reproducible: Ravento.dll and Ravento.dll.debug built again from a copy of the sources in
+#      another folder are byte-identical to build/windows's;
+#   2. the demo (scripts/demo.sh) under Wine: devhost.exe and Ravento.dll against the native
+#      stand-in service through WinHTTP, --connect-to and --cacert;
+#   3. devhost.exe refuses a service whose certificate it does not trust or that names another host.
+# Every check runs even when an earlier one fails; exit status 1 if any failed.
+set -uo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source scripts/lib/common.sh
+
+windows=$root/build/windows
+dev=$root/build/dev
+failed=()
+
+# --- 1. Reproducible ------------------------------------------------------------------------------
+# Another checkout folder and another build folder, built later: what a second machine does.
+check_reproducible() {
+  local copy=$root/build/windows-reproduced
+  rm -rf "$copy" && mkdir -p "$copy/source"
+  git ls-files -z | xargs -0 cp --parents -t "$copy/source" || return 1
+  (cd "$copy/source" && cmake --preset windows -B "$copy/build" -DBUILD_TESTING=OFF >"$copy/configure.log" 2>&1 &&
+    cmake --build "$copy/build" --target Ravento -j "${RAVENTO_BUILD_JOBS:-2}" >"$copy/build.log" 2>&1) || {
+    tail -n 30 "$copy/configure.log" "$copy/build.log"
+    return 1
+  }
+  local same=0
+  for file in Ravento.dll Ravento.dll.debug; do
+    if cmp "$windows/bin/$file" "$copy/build/bin/$file"; then
+      echo "windows-checks: $file is byte-identical from a second folder ($(stat -c %s "$windows/bin/$file") bytes)"
+    else
+      same=1
+    fi
+  done
+  [ $same -eq 0 ] && rm -rf "$copy"
+  return $same
+}
+echo "=== windows checks: a second build of the module in another folder"
+check_reproducible || failed+=("Ravento.dll is not reproducible")
+
+# --- 2. The demo through devhost.exe --------------------------------------------------------------
+echo "=== windows checks: the demo under Wine through devhost.exe and WinHTTP"
+RAVENTO_DEMO_BUILD=$dev RAVENTO_DEMO_WINDOWS=$windows bash scripts/demo.sh || failed+=("the demo under Wine")
+
+# --- 3. A service devhost.exe must not trust is refused ------------------------------------------
+# check_refused KIND: plays one replay against a service whose certificate is not trusted
+# ("untrusted": self-signed by another key than --cacert's) or names another host ("wrong-name",
+# trusted through --cacert all the same). The upload must fail (status 0) and the replay stay.
+check_refused() {
+  build=$dev bin=$dev/bin
+  make_sandbox "windows-tls-$1"
+  local name=repair.ravento.test trusted
+  [ "$1" = wrong-name ] && name=other.ravento.test
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=$name" -addext "subjectAltName=DNS:$name" \
+    -keyout "$sandbox/made.key" -out "$sandbox/made.pem" 2>/dev/null || return 1
+  if [ "$1" = wrong-name ]; then
+    start_service --cert "$sandbox/made.pem" --key "$sandbox/made.key"
+  else
+    start_service
+  fi
+  mkdir -p "$sandbox/Demos"
+  printf 'replay' >"$sandbox/Demos/7C1F0E4A9B2D4E6F.replay"
+  printf 'Ravento_DemosFolder "%s"\n' "$sandbox/Demos" >"$sandbox/devhost.cfg"
+  printf 'wait 1.5\nplay 7C1F0E4A9B2D4E6F 2025-06-14\nsettle\nquit\n' >"$sandbox/script.txt"
+  local output
+  output=$(cmake/toolchains/wine-run.sh "$windows/wineprefix" "$windows/bin/devhost.exe" --config "$sandbox/devhost.cfg" \
+    --script "$sandbox/script.txt" "${service_options[@]:0:2}" --cacert "$sandbox/made.pem" 2>&1)
+  echo "$output" | grep -E "failed|Post result" | sed 's/^/  /'
+  # The request line and headers reach the service before the check; the replay never does.
+  echo "$output" | grep -q "Post result(0)" && [ -f "$sandbox/Demos/7C1F0E4A9B2D4E6F.replay" ] &&
+    [ ! -e "$sandbox/Demos/7C1F0E4A9B2D4E6F_fixed.replay" ]
+}
+for kind in untrusted wrong-name; do
+  echo "=== windows checks: devhost.exe refuses a service with a certificate that is $kind"
+  (check_refused "$kind") || failed+=("devhost.exe did not refuse a $kind certificate")
+done
+
+# The code page 65001 run's Wine prefix is not left running.
+WINEPREFIX="$windows/wineprefix-cp65001" wineserver -k 2>/dev/null || true
+for failure in "${failed[@]}"; do
+  echo "windows-checks: FAILED: $failure"
+done
+[ ${#failed[@]} -eq 0 ]
