@@ -10,10 +10,14 @@
 // privately. So this library enables each point with a decision function of its own: a call
 // fails only when the first caller outside libc, the C++ runtime and libfiu lies in the plugin.
 //
-// Loaded after fiu_posix_preload.so in LD_PRELOAD; configured by the environment:
-//   RAVENTO_FAULTS             "NAME=ERRNO[,ERRNO...] ...": the points and the errno values they
-//                              fail with (the first when every call fails, else one at random)
-//   RAVENTO_FAULT_PROBABILITY  chance that a call of the plugin fails (default 1: every call)
+// Loaded before fiu_posix_preload.so in LD_PRELOAD, so that its constructor runs after libfiu's
+// wrappers are ready (the loader initializes preloaded libraries last to first); configured by
+// the environment:
+//   RAVENTO_FAULTS             "NAME=ERRNO[,ERRNO...][@P][+F][#K] ...": the points, the errno
+//                              values they fail with (the first when every call fails, else one
+//                              at random), the chance P that a call of the plugin fails (default
+//                              1: every call; 0 only counts the calls), the first F calls that
+//                              pass whatever the chance, and at most K failures
 //   RAVENTO_FAULT_SEED         seed of the random choices (default 1)
 //   RAVENTO_FAULT_CRASH_AT     N: the N-th call of the plugin to any of the points kills the
 //                              process (SIGKILL) instead of failing: a crash at that step
@@ -27,12 +31,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -42,6 +48,9 @@ namespace {
 
 struct Point {
     std::vector<int> errnos;
+    double probability = 1.0;
+    std::uint64_t passing = 0;
+    std::uint64_t limit = UINT64_MAX;
     std::uint64_t calls = 0; // calls made by the plugin
     std::uint64_t struck = 0;
 };
@@ -62,9 +71,9 @@ std::string_view BaseName(const char* path)
 // Libraries that only pass a call on: the first frame outside them is the real caller.
 bool PassesCallsOn(std::string_view object, std::string_view self)
 {
-    static constexpr std::string_view kPassers[] = {"libc.so",   "libstdc++.so",         "libgcc_s.so",
-                                                    "libm.so",   "libfiu.so",            "fiu_posix_preload.so",
-                                                    "ld-linux",  "fiu_run_preload.so"};
+    static constexpr std::string_view kPassers[] = {"libc.so",  "libstdc++.so",      "libgcc_s.so",
+                                                    "libm.so",  "libfiu.so",         "fiu_posix_preload.so",
+                                                    "ld-linux", "fiu_run_preload.so"};
     if (object == self)
         return true;
     for (std::string_view passer : kPassers) {
@@ -79,7 +88,6 @@ public:
     FaultScope()
         : module(Environment("RAVENTO_FAULT_MODULE", "Ravento.so")),
           report(Environment("RAVENTO_FAULT_REPORT", "")),
-          probability(std::strtod(Environment("RAVENTO_FAULT_PROBABILITY", "1").c_str(), nullptr)),
           crashAt(std::strtoull(Environment("RAVENTO_FAULT_CRASH_AT", "0").c_str(), nullptr, 10)),
           random(std::strtoull(Environment("RAVENTO_FAULT_SEED", "1").c_str(), nullptr, 10))
     {
@@ -122,18 +130,29 @@ public:
     static FaultScope& Instance();
 
 private:
-    // "NAME=5,28": the point and the errno values it fails with.
+    // "NAME=5,28@0.5+1#2": the point, the errno values it fails with, its chance, the calls
+    // that pass first, its limit.
     void Add(const std::string& entry)
     {
-        const std::size_t equals = entry.find('=');
-        Point& point = points[entry.substr(0, equals)];
-        if (equals != std::string::npos) {
-            std::istringstream values(entry.substr(equals + 1));
-            for (std::string value; std::getline(values, value, ',');)
-                point.errnos.push_back(std::atoi(value.c_str()));
+        static const std::regex kForm(R"(([^=@+#]+)(?:=([0-9,]+))?(?:@([0-9.]+))?(?:\+([0-9]+))?(?:#([0-9]+))?)");
+        std::smatch parts;
+        if (!std::regex_match(entry, parts, kForm)) {
+            // A plan that cannot be read must not pass as a run without faults.
+            std::fprintf(stderr, "ravento_fault_scope: cannot read the fault entry \"%s\"\n", entry.c_str());
+            std::_Exit(2);
         }
+        Point& point = points[parts[1]];
+        std::istringstream values(parts[2]);
+        for (std::string value; std::getline(values, value, ',');)
+            point.errnos.push_back(std::stoi(value));
         if (point.errnos.empty())
             point.errnos.push_back(EIO);
+        if (parts[3].matched)
+            point.probability = std::stod(parts[3]);
+        if (parts[4].matched)
+            point.passing = std::stoull(parts[4]);
+        if (parts[5].matched)
+            point.limit = std::stoull(parts[5]);
     }
 
     bool CalledByPlugin() const
@@ -163,15 +182,15 @@ private:
         ++point.calls;
         if (crashAt != 0 && ++pluginCalls == crashAt)
             std::raise(SIGKILL);
-        if (crashAt != 0 || !Chance())
+        if (crashAt != 0 || point.calls <= point.passing || point.struck >= point.limit || !Chance(point.probability))
             return false;
-        const std::size_t pick = probability >= 1.0 ? 0 : random() % point.errnos.size();
+        const std::size_t pick = point.probability >= 1.0 ? 0 : random() % point.errnos.size();
         *failinfo = reinterpret_cast<void*>(static_cast<std::intptr_t>(point.errnos[pick]));
         ++point.struck;
         return true;
     }
 
-    bool Chance()
+    bool Chance(double probability)
     {
         if (probability >= 1.0)
             return true;
@@ -181,7 +200,6 @@ private:
 
     const std::string module;
     const std::string report;
-    const double probability;
     const std::uint64_t crashAt;
     std::string selfName;
     std::mutex mutex;
