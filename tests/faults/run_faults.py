@@ -97,18 +97,34 @@ FIRST_LOAD = script([replay.id for replay in FIRST_LOAD_REPLAYS] + [MISSING_REPL
 NEXT_LOAD = script([NEXT_LOAD_REPLAY.id])
 
 
+@dataclass(frozen=True)
+class Fault:
+    errnos: list[int]
+    probability: float = 1  # 0: the calls are only counted
+    passing: int = 0  # the first calls pass
+    limit: int = 0  # fails at most this often (0: no limit)
+
+    def always(self) -> bool:
+        return self.probability == 1 and not self.passing and not self.limit
+
+    def spec(self) -> str:
+        """ravento_fault_scope's form: "ERRNO,...@P+F#K"."""
+        text = ",".join(map(str, self.errnos)) + f"@{self.probability:g}"
+        return text + (f"+{self.passing}" if self.passing else "") + (f"#{self.limit}" if self.limit else "")
+
+
 @dataclass
 class Plan:
     point: str  # the table's row: the point under test
     mode: str
-    faults: dict[str, str]  # point -> "ERRNO,...@P+F#K" (ravento_fault_scope's form)
+    faults: dict[str, Fault]
     seed: int = 1
     crash_at: int = 0
     progress: bool = False  # nothing can fail: every answer must take effect
 
     def environment(self, report: Path) -> dict[str, str]:
         return {
-            "RAVENTO_FAULTS": " ".join(f"{name}={spec}" for name, spec in self.faults.items()),
+            "RAVENTO_FAULTS": " ".join(f"{name}={fault.spec()}" for name, fault in self.faults.items()),
             "RAVENTO_FAULT_SEED": str(self.seed),
             "RAVENTO_FAULT_CRASH_AT": str(self.crash_at),
             "RAVENTO_FAULT_REPORT": str(report),
@@ -117,14 +133,13 @@ class Plan:
     def may_reach_boundary(self) -> set[str]:
         return set().union(*(REACHES_BOUNDARY.get(name, set()) for name in self.faults))
 
+    def must_reach_boundary(self) -> bool:
+        """Whether a point whose error the boundary logs fails on every call."""
+        return any(name in REACHES_BOUNDARY and fault.always() for name, fault in self.faults.items())
 
-def spec(errnos: list[int], probability: float = 1, passing: int = 0, limit: int = 0) -> str:
-    text = ",".join(map(str, errnos)) + f"@{probability:g}"
-    return text + (f"+{passing}" if passing else "") + (f"#{limit}" if limit else "")
 
-
-def counting_only() -> dict[str, str]:
-    return {name: spec(errnos, 0) for name, errnos in ALL_POINTS.items()}
+def counting_only() -> dict[str, Fault]:
+    return {name: Fault(errnos, 0) for name, errnos in ALL_POINTS.items()}
 
 
 def point_plans(name: str, errnos: list[int]) -> list[Plan]:
@@ -133,11 +148,11 @@ def point_plans(name: str, errnos: list[int]) -> list[Plan]:
     mode_note = ""
     if name in PREREQUISITES:
         first, first_errno = PREREQUISITES[name]
-        before = {first: spec([first_errno])}
+        before = {first: Fault([first_errno])}
         mode_note = f", {first.rsplit('/', 1)[1]} {E.errorcode[first_errno]}"
-    plans = [Plan(name, f"always {E.errorcode[errnos[0]]}{mode_note}", {**before, name: spec(errnos[:1])})]
+    plans = [Plan(name, f"always {E.errorcode[errnos[0]]}{mode_note}", {**before, name: Fault(errnos[:1])})]
     random_mode = f"random 0.5, seeds {SEEDS[0]}-{SEEDS[-1]}{mode_note}"
-    plans += [Plan(name, random_mode, {**before, name: spec(errnos, 0.5)}, seed) for seed in SEEDS]
+    plans += [Plan(name, random_mode, {**before, name: Fault(errnos, 0.5)}, seed) for seed in SEEDS]
     return plans
 
 
@@ -147,13 +162,13 @@ def plans(calls_per_run: int) -> list[Plan]:
         every += point_plans(name, errnos)
     # Moves between file systems, and on file systems without RENAME_NOREPLACE, still succeed.
     for fallback in (E.EXDEV, E.EINVAL):
-        every.append(Plan(MOVE, f"always {E.errorcode[fallback]} (fallback)", {MOVE: spec([fallback])}, progress=True))
+        every.append(Plan(MOVE, f"always {E.errorcode[fallback]} (fallback)", {MOVE: Fault([fallback])}, progress=True))
     # A move between file systems whose source cannot be removed afterwards.
     every.append(
         Plan(
             "posix/io/dir/unlink",
             "always EACCES, renameat2 EXDEV",
-            {MOVE: spec([E.EXDEV]), "posix/io/dir/unlink": spec([E.EACCES])},
+            {MOVE: Fault([E.EXDEV]), "posix/io/dir/unlink": Fault([E.EACCES])},
         )
     )
     # A repaired file that appears between the write and the first move: the old file goes to the
@@ -163,11 +178,11 @@ def plans(calls_per_run: int) -> list[Plan]:
         Plan(
             "posix/io/dir/rename",
             "from the 2nd EACCES, renameat2 EEXIST once",
-            {MOVE: spec([E.EEXIST], limit=1), "posix/io/dir/rename": spec([E.EACCES], passing=1)},
+            {MOVE: Fault([E.EEXIST], limit=1), "posix/io/dir/rename": Fault([E.EACCES], passing=1)},
         )
     )
     every_mode = f"random 0.15, seeds {EVERY_POINT_SEEDS[0]}-{EVERY_POINT_SEEDS[-1]}"
-    every_faults = {name: spec(errnos, 0.15) for name, errnos in ALL_POINTS.items()}
+    every_faults = {name: Fault(errnos, 0.15) for name, errnos in ALL_POINTS.items()}
     every += [Plan("every point", every_mode, every_faults, seed) for seed in EVERY_POINT_SEEDS]
     crash_mode = f"crash at call n = 1-{calls_per_run}"
     every += [Plan("every point", crash_mode, counting_only(), crash_at=n) for n in range(1, calls_per_run + 1)]
@@ -229,6 +244,8 @@ class Runner:
             outcome.first_load_output = first.stdout + first.stderr
             crashed = plan.crash_at and first.status == -signal.SIGKILL
             outcome.escaped += escapes("first load", first, plan.may_reach_boundary(), crashed)
+            if plan.must_reach_boundary() and not BOUNDARY_LINE.search(first.stdout):
+                outcome.escaped.append("first load: the error of a failed folder query was not logged")
             outcome.broken += violations(sandbox, REPLAYS, outside, settled=False)
             if plan.progress:
                 outcome.broken += missing_progress(sandbox, FIRST_LOAD_REPLAYS)
@@ -243,7 +260,7 @@ class Runner:
         return outcome
 
 
-BOUNDARY_LINE = re.compile(r"^(\w+) failed: ")
+BOUNDARY_LINE = re.compile(r"^(\w+) failed: ", re.MULTILINE)
 
 
 def escapes(which: str, load: Load, may_reach_boundary: set[str], crashed: bool) -> list[str]:
