@@ -3,7 +3,7 @@
 //
 // libfiu's POSIX preload (fiu_posix_preload.so, what `fiu-run -x` loads) puts a failure point
 // into open, write, fsync, close, rename, unlink and the directory readers of the whole
-// process; the plugin's fault-injection build adds points of its own ("ravento/posix/*").
+// process; the plugin's fault-injection build adds points of its own ("ravento/*").
 // Enabled plainly, a write fault would also strike the host's console and its TLS transport.
 // fiu-run's stack-based enabling cannot help: it finds the function by name with
 // dlsym(RTLD_DEFAULT), and the plugin exports nothing but its entry points and is loaded

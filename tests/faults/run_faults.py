@@ -48,29 +48,35 @@ PRELOAD_POINTS = {
 }
 # The plugin's own points (Ravento/platform/posix/FaultPoint.h), for the calls the preload misses.
 SEAM_POINTS = {
-    "ravento/posix/renameat2": [E.EIO, E.EXDEV, E.EINVAL, E.ENOSPC, E.EACCES, E.EEXIST],
-    "ravento/posix/link": [E.EPERM, E.EIO, E.EACCES],
-    "ravento/posix/mkdir": [E.EACCES, E.ENOSPC, E.EROFS],
-    "ravento/posix/stat": [E.EIO, E.EACCES],
-    "ravento/posix/lstat": [E.EIO, E.EACCES],
-    "ravento/posix/access": [E.EACCES, E.EIO],
-    "ravento/posix/fstat": [E.EIO],
+    "ravento/replay/renameat2": [E.EIO, E.EXDEV, E.EINVAL, E.ENOSPC, E.EACCES, E.EEXIST],
+    "ravento/replay/link": [E.EPERM, E.EIO, E.EACCES],
+    "ravento/replay/stat": [E.EIO, E.EACCES],
+    "ravento/replay/lstat": [E.EIO, E.EACCES],
+    "ravento/replay/access": [E.EACCES, E.EIO],
+    "ravento/replay/fstat": [E.EIO],
+    "ravento/directories/stat": [E.EIO, E.EACCES],
+    "ravento/directories/mkdir": [E.EACCES, E.ENOSPC, E.EROFS],
 }
 ALL_POINTS = {**PRELOAD_POINTS, **SEAM_POINTS}
-MOVE = "ravento/posix/renameat2"
+MOVE = "ravento/replay/renameat2"
 # Calls the plugin makes only after another call failed in one way: a move with EXDEV (another
 # file system) copies, with EINVAL (no RENAME_NOREPLACE) links, with ENOENT asks which side is
 # missing; a failed write removes the unfinished file.
 PREREQUISITES = {
     "posix/io/rw/read": (MOVE, E.EXDEV),
-    "ravento/posix/fstat": (MOVE, E.EXDEV),
-    "ravento/posix/link": (MOVE, E.EINVAL),
-    "ravento/posix/lstat": (MOVE, E.ENOENT),
+    "ravento/replay/fstat": (MOVE, E.EXDEV),
+    "ravento/replay/link": (MOVE, E.EINVAL),
+    "ravento/replay/lstat": (MOVE, E.ENOENT),
     "posix/io/dir/unlink": ("posix/io/rw/write", E.ENOSPC),
 }
 # A folder that cannot be looked into ends the folder discovery or the replay lookup with an error,
-# as a failed listing would; the callback boundary logs it. No other fault may reach it.
-REACHES_BOUNDARY = {"ravento/posix/stat": {"InitDemosFolder", "OnPlayReplay"}, "ravento/posix/access": {"OnPlayReplay"}}
+# as a failed listing would; the callback boundary logs it. Without a replays folder, every lookup
+# ends so. No other fault may reach a boundary.
+REACHES_BOUNDARY = {
+    "ravento/directories/stat": {"InitDemosFolder", "OnPlayReplay"},
+    "ravento/replay/stat": {"OnPlayReplay"},
+    "ravento/replay/access": {"OnPlayReplay"},
+}
 SEEDS = [1, 2, 3, 4]
 EVERY_POINT_SEEDS = list(range(1, 9))
 
@@ -327,12 +333,12 @@ def tabulate(outcomes: list[Outcome]) -> tuple[OrderedDict, list[str]]:
 
 
 def print_table(rows: OrderedDict) -> None:
-    header = f"{'fault point':<24} {'mode':<42} {'runs':>4} {'calls':>6} {'struck':>6}  {'broken':>6} {'escaped':>7}"
+    header = f"{'fault point':<26} {'mode':<42} {'runs':>4} {'calls':>6} {'struck':>6}  {'broken':>6} {'escaped':>7}"
     print(header)
     print("-" * len(header))
     for (point, mode), row in rows.items():
         calls = "-" if row.crashes else row.calls
-        print(f"{point:<24} {mode:<42} {row.runs:>4} {calls:>6} {row.struck:>6}  {row.broken:>6} {row.escaped:>7}")
+        print(f"{point:<26} {mode:<42} {row.runs:>4} {calls:>6} {row.struck:>6}  {row.broken:>6} {row.escaped:>7}")
     print("calls: the plugin's calls to the point (to all points for 'every point'); struck: how many")
     print("failed (for a crash: runs killed there); broken: runs after which the invariant did not hold;")
     print("escaped: runs in which devhost failed, or an error reached the host or a callback boundary")

@@ -8,7 +8,9 @@
 // macro is the call itself, so the shipping module has none.
 //
 // A point that fails returns -1 with errno set from the failure's information (a plain errno
-// value), or EIO when the failure carries none. Names are "ravento/posix/<call>".
+// value), or EIO when the failure carries none. Names are "ravento/<file>/<call>", one a call
+// site: "ravento/replay/stat" is the replay lookup's stat, "ravento/directories/stat" the folder
+// queries' stat.
 #pragma once
 
 #ifdef RAVENTO_FAULT_POINTS

@@ -100,7 +100,7 @@ std::error_code LastWindowsError()
 bool Exists(const std::filesystem::path& path)
 {
     struct stat status;
-    return RAVENTO_FAULT("ravento/posix/lstat", ::lstat(path.c_str(), &status)) == 0;
+    return RAVENTO_FAULT("ravento/replay/lstat", ::lstat(path.c_str(), &status)) == 0;
 }
 
 // ENOENT from a move means the source is gone (2) or the target's folder is (3).
@@ -159,7 +159,7 @@ std::error_code CopyToNewFile(const std::filesystem::path& from, const std::file
     if (source < 0)
         return errno == ENOENT ? WindowsCode(kFileNotFound) : LastWindowsError();
     struct stat status;
-    if (RAVENTO_FAULT("ravento/posix/fstat", ::fstat(source, &status)) != 0 || !S_ISREG(status.st_mode)) {
+    if (RAVENTO_FAULT("ravento/replay/fstat", ::fstat(source, &status)) != 0 || !S_ISREG(status.st_mode)) {
         ::close(source);
         return WindowsCode(kNotSameDevice); // only files can cross file systems
     }
@@ -194,7 +194,7 @@ std::error_code MoveAcrossFileSystems(const std::filesystem::path& from, const s
 // For file systems without RENAME_NOREPLACE: a hard link fails on an existing target.
 std::error_code MoveByLink(const std::filesystem::path& from, const std::filesystem::path& to)
 {
-    if (RAVENTO_FAULT("ravento/posix/link", ::link(from.c_str(), to.c_str())) != 0)
+    if (RAVENTO_FAULT("ravento/replay/link", ::link(from.c_str(), to.c_str())) != 0)
         return errno == ENOENT ? MissingSourceOrFolder(from) : LastWindowsError();
     ::unlink(from.c_str());
     return {};
@@ -237,7 +237,7 @@ std::error_code FindExactEntry(const std::filesystem::path& folder, const std::f
         struct stat status;
         // Links are followed, so the type is that of what the name leads to. One call finds a
         // present replay: this runs on the game thread each time a replay starts.
-        if (RAVENTO_FAULT("ravento/posix/stat", ::stat(JoinedPath(folder, name).c_str(), &status)) == 0) {
+        if (RAVENTO_FAULT("ravento/replay/stat", ::stat(JoinedPath(folder, name).c_str(), &status)) == 0) {
             found = S_ISREG(status.st_mode);
             return {};
         }
@@ -248,7 +248,7 @@ std::error_code FindExactEntry(const std::filesystem::path& folder, const std::f
     }
     // Not found: the lookup still fails, as a listing would, when the folder is missing or
     // cannot be read.
-    if (RAVENTO_FAULT("ravento/posix/access", ::access(folder.c_str(), R_OK)) != 0)
+    if (RAVENTO_FAULT("ravento/replay/access", ::access(folder.c_str(), R_OK)) != 0)
         return LastSystemError();
     return {};
 }
@@ -264,7 +264,7 @@ ReplayFileSystem::~ReplayFileSystem() = default;
 
 std::error_code ReplayFileSystem::MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to)
 {
-    if (RAVENTO_FAULT("ravento/posix/renameat2",
+    if (RAVENTO_FAULT("ravento/replay/renameat2",
                       ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE))
         == 0)
         return {};
