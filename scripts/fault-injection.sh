@@ -24,5 +24,11 @@ bin="$build/bin"
 make_sandbox faults
 start_service --upload-limit 1000000 --repair-command "python3 $(printf %q "$root/tests/faults/repair_replay.py")"
 echo "=== faults: runs"
+status=0
 python3 -B "$root/tests/faults/run_faults.py" --bin "$bin" --work "$sandbox" --jobs "${RAVENTO_FAULT_JOBS:-6}" "$@" \
-  -- "${service_options[@]}"
+  -- "${service_options[@]}" || status=$?
+if [ "$status" -ne 0 ]; then
+  echo "--- the repair service's last lines"
+  tail -n 20 "$sandbox/service.log"
+fi
+exit "$status"

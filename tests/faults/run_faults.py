@@ -19,9 +19,9 @@ and exits non-zero when an invariant broke, an error escaped or a planned fault 
 from __future__ import annotations
 
 import argparse
-import errno
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -30,55 +30,10 @@ from collections import OrderedDict
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from pathlib import Path
+from subprocess import PIPE
 
+from fault_plans import ALL_POINTS, Plan, counting_only, plans
 from replay_invariant import Replay, Sandbox, missing_progress, replay_bytes, violations
-
-E = errno
-# The calls libfiu's preload wraps that the plugin makes, and the errno values each can fail with.
-PRELOAD_POINTS = {
-    "posix/io/oc/open": [E.EACCES, E.ENOSPC, E.EMFILE, E.EROFS],
-    "posix/io/rw/write": [E.ENOSPC, E.EIO, E.EDQUOT],
-    "posix/io/rw/read": [E.EIO],
-    "posix/io/sync/fsync": [E.EIO, E.ENOSPC],
-    "posix/io/oc/close": [E.EIO, E.EINTR],
-    "posix/io/dir/rename": [E.EACCES, E.EIO, E.EBUSY, E.EROFS, E.ENOSPC],
-    "posix/io/dir/unlink": [E.EACCES, E.EBUSY, E.EIO, E.EROFS],
-    "posix/io/dir/fdopendir": [E.ENOMEM],
-    "posix/io/dir/readdir": [E.EIO],
-}
-# The plugin's own points (Ravento/platform/posix/FaultPoint.h), for the calls the preload misses.
-SEAM_POINTS = {
-    "ravento/replay/renameat2": [E.EIO, E.EXDEV, E.EINVAL, E.ENOSPC, E.EACCES, E.EEXIST],
-    "ravento/replay/link": [E.EPERM, E.EIO, E.EACCES],
-    "ravento/replay/stat": [E.EIO, E.EACCES],
-    "ravento/replay/lstat": [E.EIO, E.EACCES],
-    "ravento/replay/access": [E.EACCES, E.EIO],
-    "ravento/replay/fstat": [E.EIO],
-    "ravento/directories/stat": [E.EIO, E.EACCES],
-    "ravento/directories/mkdir": [E.EACCES, E.ENOSPC, E.EROFS],
-}
-ALL_POINTS = {**PRELOAD_POINTS, **SEAM_POINTS}
-MOVE = "ravento/replay/renameat2"
-# Calls the plugin makes only after another call failed in one way: a move with EXDEV (another
-# file system) copies, with EINVAL (no RENAME_NOREPLACE) links, with ENOENT asks which side is
-# missing; a failed write removes the unfinished file.
-PREREQUISITES = {
-    "posix/io/rw/read": (MOVE, E.EXDEV),
-    "ravento/replay/fstat": (MOVE, E.EXDEV),
-    "ravento/replay/link": (MOVE, E.EINVAL),
-    "ravento/replay/lstat": (MOVE, E.ENOENT),
-    "posix/io/dir/unlink": ("posix/io/rw/write", E.ENOSPC),
-}
-# A folder that cannot be looked into ends the folder discovery or the replay lookup with an error,
-# as a failed listing would; the callback boundary logs it. Without a replays folder, every lookup
-# ends so. No other fault may reach a boundary.
-REACHES_BOUNDARY = {
-    "ravento/directories/stat": {"InitDemosFolder", "OnPlayReplay"},
-    "ravento/replay/stat": {"OnPlayReplay"},
-    "ravento/replay/access": {"OnPlayReplay"},
-}
-SEEDS = [1, 2, 3, 4]
-EVERY_POINT_SEEDS = list(range(1, 9))
 
 FIRST_LOAD_REPLAYS = [
     Replay("1A00000000000001", replay_bytes("1A00000000000001", 150_000), 200),  # copied in three pieces
@@ -103,106 +58,12 @@ FIRST_LOAD = script([replay.id for replay in FIRST_LOAD_REPLAYS] + [MISSING_REPL
 NEXT_LOAD = script([NEXT_LOAD_REPLAY.id])
 
 
-@dataclass(frozen=True)
-class Fault:
-    errnos: list[int]
-    probability: float = 1  # 0: the calls are only counted
-    passing: int = 0  # the first calls pass
-    limit: int = 0  # fails at most this often (0: no limit)
-
-    def always(self) -> bool:
-        return self.probability == 1 and not self.passing and not self.limit
-
-    def entry(self) -> str:
-        """ravento_fault_scope's form: "ERRNO,...@P+F#K"."""
-        text = ",".join(map(str, self.errnos)) + f"@{self.probability:g}"
-        return text + (f"+{self.passing}" if self.passing else "") + (f"#{self.limit}" if self.limit else "")
-
-
-@dataclass
-class Plan:
-    point: str  # the table's row: the point under test
-    mode: str
-    faults: dict[str, Fault]
-    seed: int = 1
-    crash_at: int = 0
-    progress: bool = False  # nothing can fail: every answer must take effect
-
-    def environment(self, report: Path) -> dict[str, str]:
-        return {
-            "RAVENTO_FAULTS": " ".join(f"{name}={fault.entry()}" for name, fault in self.faults.items()),
-            "RAVENTO_FAULT_SEED": str(self.seed),
-            "RAVENTO_FAULT_CRASH_AT": str(self.crash_at),
-            "RAVENTO_FAULT_REPORT": str(report),
-        }
-
-    def may_reach_boundary(self) -> set[str]:
-        return set().union(*(REACHES_BOUNDARY.get(name, set()) for name in self.faults))
-
-    def can_fail(self) -> bool:
-        return bool(self.crash_at) or any(fault.probability > 0 for fault in self.faults.values())
-
-    def must_reach_boundary(self) -> bool:
-        """Whether a point whose error the boundary logs fails on every call."""
-        return any(name in REACHES_BOUNDARY and fault.always() for name, fault in self.faults.items())
-
-
-def counting_only() -> dict[str, Fault]:
-    return {name: Fault(errnos, 0) for name, errnos in ALL_POINTS.items()}
-
-
-def point_plans(name: str, errnos: list[int]) -> list[Plan]:
-    """Always with the first errno, then at random with each seed; a prerequisite always."""
-    before = {}
-    mode_note = ""
-    if name in PREREQUISITES:
-        first, first_errno = PREREQUISITES[name]
-        before = {first: Fault([first_errno])}
-        mode_note = f", {first.rsplit('/', 1)[1]} {E.errorcode[first_errno]}"
-    runs = [Plan(name, f"always {E.errorcode[errnos[0]]}{mode_note}", {**before, name: Fault(errnos[:1])})]
-    random_mode = f"random 0.5, seeds {SEEDS[0]}-{SEEDS[-1]}{mode_note}"
-    runs += [Plan(name, random_mode, {**before, name: Fault(errnos, 0.5)}, seed) for seed in SEEDS]
-    return runs
-
-
-def plans(calls_per_run: int) -> list[Plan]:
-    every = []
-    for name, errnos in ALL_POINTS.items():
-        every += point_plans(name, errnos)
-    # Moves between file systems, and on file systems without RENAME_NOREPLACE, still succeed.
-    for fallback in (E.EXDEV, E.EINVAL):
-        every.append(Plan(MOVE, f"always {E.errorcode[fallback]} (fallback)", {MOVE: Fault([fallback])}, progress=True))
-    # A move between file systems whose source cannot be removed afterwards.
-    every.append(
-        Plan(
-            "posix/io/dir/unlink",
-            "always EACCES, renameat2 EXDEV",
-            {MOVE: Fault([E.EXDEV]), "posix/io/dir/unlink": Fault([E.EACCES])},
-        )
-    )
-    # A repaired file that appears between the write and the first move: the old file goes to the
-    # backup folder first, and must come back when the rename over the repaired file (the second
-    # rename, after the one that marks the temporary file whole) fails.
-    every.append(
-        Plan(
-            "posix/io/dir/rename",
-            "from the 2nd EACCES, renameat2 EEXIST once",
-            {MOVE: Fault([E.EEXIST], limit=1), "posix/io/dir/rename": Fault([E.EACCES], passing=1)},
-        )
-    )
-    every_mode = f"random 0.15, seeds {EVERY_POINT_SEEDS[0]}-{EVERY_POINT_SEEDS[-1]}"
-    every_faults = {name: Fault(errnos, 0.15) for name, errnos in ALL_POINTS.items()}
-    every += [Plan("every point", every_mode, every_faults, seed) for seed in EVERY_POINT_SEEDS]
-    crash_mode = f"crash at call n = 1-{calls_per_run}"
-    every += [Plan("every point", crash_mode, counting_only(), crash_at=n) for n in range(1, calls_per_run + 1)]
-    return every
-
-
 @dataclass
 class Load:
     status: int
     stdout: str
     stderr: str
+    hung_stacks: str = ""  # a load that hung: its threads' stacks
 
 
 @dataclass
@@ -213,6 +74,7 @@ class Outcome:
     broken: list[str] = field(default_factory=list)
     escaped: list[str] = field(default_factory=list)
     first_load_output: str = ""
+    hung_stacks: str = ""
 
 
 class Runner:
@@ -227,18 +89,23 @@ class Runner:
         self.first_script.write_text(FIRST_LOAD)
         self.next_script.write_text(NEXT_LOAD)
 
-    def load(self, sandbox: Sandbox, script_file: Path, faults: dict[str, str] | None) -> Load:
+    def load(self, sandbox: Sandbox, script_file: Path, fault_environment: dict[str, str] | None) -> Load:
+        """One devhost run; with fault_environment, under libfiu and ravento_fault_scope."""
         env = dict(os.environ, HOME=str(sandbox.home), XDG_CONFIG_HOME="")
-        if faults is not None:
-            env.update(faults, LD_PRELOAD=self.preload)
+        if fault_environment is not None:
+            env.update(fault_environment, LD_PRELOAD=self.preload)
         command = [str(self.devhost), "--plugin", str(self.plugin), "--script", str(script_file)]
-        try:
-            done = subprocess.run(
-                command + self.service_options, cwd=sandbox.cwd, env=env, capture_output=True, text=True, timeout=120
-            )
-        except subprocess.TimeoutExpired:
-            return Load(-1, "", "devhost: still running after 120 s")
-        return Load(done.returncode, done.stdout, done.stderr)
+        with subprocess.Popen(
+            command + self.service_options, cwd=sandbox.cwd, env=env, stdout=PIPE, stderr=PIPE, text=True
+        ) as devhost:
+            try:
+                stdout, stderr = devhost.communicate(timeout=LOAD_TIMEOUT)
+            except subprocess.TimeoutExpired:
+                stacks = thread_stacks(devhost.pid)
+                devhost.kill()
+                stdout, stderr = devhost.communicate()
+                return Load(-1, stdout, f"{stderr}devhost: still running after {LOAD_TIMEOUT} s\n", stacks)
+        return Load(devhost.returncode, stdout, stderr)
 
     def run(self, plan: Plan) -> Outcome:
         outcome = Outcome(plan)
@@ -251,7 +118,8 @@ class Runner:
 
             first = self.load(sandbox, self.first_script, plan.environment(report))
             outcome.first_load_output = first.stdout + first.stderr
-            crashed = plan.crash_at and first.status == -signal.SIGKILL
+            outcome.hung_stacks = first.hung_stacks
+            crashed = bool(plan.crash_at) and first.status == -signal.SIGKILL
             outcome.escaped += escapes("first load", first, plan.may_reach_boundary(), crashed)
             if plan.must_reach_boundary() and not BOUNDARY_LINE.search(first.stdout):
                 outcome.escaped.append("first load: the error of a failed folder query was not logged")
@@ -264,9 +132,23 @@ class Runner:
 
             following = self.load(sandbox, self.next_script, None)
             outcome.escaped += escapes("next load", following, set(), False)
+            outcome.hung_stacks += following.hung_stacks
             outcome.broken += [f"after the next load: {text}" for text in violations(sandbox, REPLAYS, outside, True)]
             outcome.broken += [f"next load: {text}" for text in missing_progress(sandbox, [NEXT_LOAD_REPLAY])]
         return outcome
+
+
+LOAD_TIMEOUT = 60  # seconds; a load takes about two
+
+
+def thread_stacks(pid: int) -> str:
+    """What a hung devhost is doing, when gdb is at hand."""
+    if not shutil.which("gdb"):
+        return ""
+    dump = subprocess.run(
+        ["gdb", "-batch", "-p", str(pid), "-ex", "thread apply all bt"], capture_output=True, text=True, timeout=60
+    )
+    return dump.stdout
 
 
 BOUNDARY_LINE = re.compile(r"^(\w+) failed: ", re.MULTILINE)
@@ -324,6 +206,7 @@ def tabulate(outcomes: list[Outcome]) -> tuple[OrderedDict, list[str]]:
             failures.append(f"FAILED {where}:")
             failures += [f"  {text}" for text in outcome.broken + outcome.escaped]
             failures += [f"  | {line}" for line in outcome.first_load_output.splitlines()[-12:]]
+            failures += [f"  stack | {line}" for line in outcome.hung_stacks.splitlines()]
         if plan.crash_at and not outcome.struck:
             failures.append(f"FAILED every point: no crash at call {plan.crash_at}, which the run without faults made")
     for (point, mode), row in rows.items():
