@@ -20,6 +20,10 @@ if(RAVENTO_DEVHOST_GUI)
     find_package(glfw3 REQUIRED)
     find_package(OpenGL REQUIRED)
 endif()
+if(RAVENTO_FAULT_POINTS)
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(LIBFIU REQUIRED IMPORTED_TARGET libfiu)
+endif()
 
 # Dear ImGui 1.86 as Debian builds it: a static, position-independent archive. Each module
 # that links it carries its own copy.

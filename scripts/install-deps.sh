@@ -20,6 +20,8 @@ packages=(
   clang libclang-rt-14-dev python3
   # the Windows tests under a second ANSI code page (932) need the Japanese locale source
   locales
+  # the fault-injection run (scripts/fault-injection.sh): libfiu's preload library and headers
+  fiu-utils libfiu-dev
 )
 
 missing=()

@@ -15,3 +15,9 @@ target_sources(ravento_objects PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/Processes.cpp
     ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/ReplayFiles.cpp
 )
+# A fault-injection build: the POSIX seam's system calls can be made to fail
+# (posix/FaultPoint.h).
+if(RAVENTO_FAULT_POINTS)
+    target_compile_definitions(ravento_objects PRIVATE RAVENTO_FAULT_POINTS FIU_ENABLE)
+    list(APPEND RAVENTO_PLATFORM_LIBS PkgConfig::LIBFIU)
+endif()

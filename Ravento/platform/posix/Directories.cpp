@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "platform/SystemError.h"
+#include "platform/posix/FaultPoint.h"
 
 namespace platform {
 
@@ -19,7 +20,7 @@ bool IsNotFound(const std::error_code& error)
 std::error_code QueryEntryKind(const std::filesystem::path& path, EntryKind& kind)
 {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
+    if (RAVENTO_FAULT("ravento/directories/stat", ::stat(path.c_str(), &info)) != 0) {
         const std::error_code error = LastSystemError();
         if (!IsNotFound(error))
             return error;
@@ -32,7 +33,7 @@ std::error_code QueryEntryKind(const std::filesystem::path& path, EntryKind& kin
 
 std::error_code CreateOneDirectory(const std::filesystem::path& path)
 {
-    if (::mkdir(path.c_str(), 0777) == 0)
+    if (RAVENTO_FAULT("ravento/directories/mkdir", ::mkdir(path.c_str(), 0777)) == 0)
         return {};
     const std::error_code error = LastSystemError();
     EntryKind kind = EntryKind::Missing;

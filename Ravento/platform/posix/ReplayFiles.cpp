@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/SystemError.h"
+#include "platform/posix/FaultPoint.h"
 
 namespace platform {
 
@@ -99,7 +100,7 @@ std::error_code LastWindowsError()
 bool Exists(const std::filesystem::path& path)
 {
     struct stat status;
-    return ::lstat(path.c_str(), &status) == 0;
+    return RAVENTO_FAULT("ravento/replay/lstat", ::lstat(path.c_str(), &status)) == 0;
 }
 
 // ENOENT from a move means the source is gone (2) or the target's folder is (3).
@@ -157,7 +158,7 @@ std::error_code CopyIntoNewFile(const std::filesystem::path& from, const std::fi
     if (source < 0)
         return errno == ENOENT ? WindowsCode(kFileNotFound) : LastWindowsError();
     struct stat status;
-    if (::fstat(source, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (RAVENTO_FAULT("ravento/replay/fstat", ::fstat(source, &status)) != 0 || !S_ISREG(status.st_mode)) {
         ::close(source);
         return WindowsCode(kNotSameDevice); // only files can cross file systems
     }
@@ -182,7 +183,7 @@ std::error_code CopyIntoNewFile(const std::filesystem::path& from, const std::fi
 // For file systems without RENAME_NOREPLACE: a hard link fails on an existing target.
 std::error_code MoveByLink(const std::filesystem::path& from, const std::filesystem::path& to)
 {
-    if (::link(from.c_str(), to.c_str()) != 0)
+    if (RAVENTO_FAULT("ravento/replay/link", ::link(from.c_str(), to.c_str())) != 0)
         return errno == ENOENT ? MissingSourceOrFolder(from) : LastWindowsError();
     if (::unlink(from.c_str()) != 0) {
         // Listed under both names is not a move: take the new name away again and say why.
@@ -230,7 +231,7 @@ std::error_code FindExactEntry(const std::filesystem::path& folder, const std::f
         struct stat status;
         // Links are followed, so the type is that of what the name leads to. One call finds a
         // present replay: this runs on the game thread each time a replay starts.
-        if (::stat(JoinedPath(folder, name).c_str(), &status) == 0) {
+        if (RAVENTO_FAULT("ravento/replay/stat", ::stat(JoinedPath(folder, name).c_str(), &status)) == 0) {
             found = S_ISREG(status.st_mode);
             return {};
         }
@@ -241,7 +242,7 @@ std::error_code FindExactEntry(const std::filesystem::path& folder, const std::f
     }
     // Not found: the lookup still fails, as a listing would, when the folder is missing or
     // cannot be read.
-    if (::access(folder.c_str(), R_OK) != 0)
+    if (RAVENTO_FAULT("ravento/replay/access", ::access(folder.c_str(), R_OK)) != 0)
         return LastSystemError();
     return {};
 }
@@ -257,7 +258,9 @@ ReplayFileSystem::~ReplayFileSystem() = default;
 
 std::error_code ReplayFileSystem::MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to)
 {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+    if (RAVENTO_FAULT("ravento/replay/renameat2",
+                      ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE))
+        == 0)
         return {};
     switch (errno) {
     case EXDEV:
@@ -279,7 +282,7 @@ std::error_code ReplayFileSystem::CopyToNewFile(const std::filesystem::path& fro
 
 std::error_code ReplayFileSystem::CreateFolder(const std::filesystem::path& folder)
 {
-    if (::mkdir(folder.c_str(), 0777) != 0)
+    if (RAVENTO_FAULT("ravento/replay/mkdir", ::mkdir(folder.c_str(), 0777)) != 0)
         return errno == ENOENT ? WindowsCode(kPathNotFound) : LastWindowsError();
     return {};
 }

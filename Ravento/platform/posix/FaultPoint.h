@@ -1,0 +1,42 @@
+// RAVENTO_FAULT(name, call): one system call of the POSIX seam that a fault-injection build can
+// make fail on demand, as if the kernel had refused it.
+//
+// libfiu's preload library fails the calls it wraps (open, write, fsync, close, rename, unlink,
+// the directory readers) from outside; the seam's other calls (renameat2, link, mkdir, the stat
+// family) are marked with this macro instead. Only a build configured with
+// RAVENTO_FAULT_POINTS=ON (the "faults" preset) compiles the points in; everywhere else the
+// macro is the call itself, so the shipping module has none.
+//
+// A point that fails returns -1 with errno set from the failure's information (a plain errno
+// value), or EIO when the failure carries none. Names are "ravento/<file>/<call>", one a call
+// site: "ravento/replay/stat" is the replay lookup's stat, "ravento/directories/stat" the folder
+// queries' stat.
+#pragma once
+
+#ifdef RAVENTO_FAULT_POINTS
+
+#include <fiu.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace platform {
+
+inline bool FaultPointFails(const char* name)
+{
+    if (fiu_fail(name) == 0)
+        return false;
+    const auto chosen = reinterpret_cast<std::intptr_t>(fiu_failinfo());
+    errno = chosen != 0 ? static_cast<int>(chosen) : EIO;
+    return true;
+}
+
+} // namespace platform
+
+#define RAVENTO_FAULT(name, call) (::platform::FaultPointFails(name) ? -1 : (call))
+
+#else
+
+#define RAVENTO_FAULT(name, call) (call)
+
+#endif
