@@ -291,10 +291,10 @@ HOW_MEASURED = """
   quarter of a second each, in turn, the ratio being the median of the rounds' own ratios; and the
   service's peak memory (VmHWM) for one 100 MB upload above its resident size before it.
 - **6.** One devhost process runs a script of 50,000 plays (each a new replay of the host's, file
-  absent) with a marker line after every 10,000; the first stretch is the floor of the last. Wall
-  time runs from marker to marker as the benchmark reads them; CPU time is devhost's user plus
-  system time over the same stretch, all threads together, read from the kernel's per-process CPU
-  clock at each marker.
+  absent) with a marker line after every 1,000; the first 10,000 plays are the floor of the last
+  10,000, each figure the median of its ten chunks' cost per play. Wall time runs from marker to
+  marker as the benchmark reads them; CPU time is devhost's user plus system time over the same
+  chunk, all threads together, read from the kernel's per-process CPU clock at each marker.
 
 Wherever a figure takes turns with its floor, the two alternate which goes first.
 """
