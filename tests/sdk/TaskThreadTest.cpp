@@ -2,7 +2,6 @@
 // run in the order they were handed over, and a thread shut down with work queued runs that
 // work first. Every wait has a deadline, so a lost wake-up fails the test instead of hanging it.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <future>
 #include <numeric>
@@ -72,23 +71,22 @@ TEST(TaskThreadTest, EachCallersTasksRunInTheOrderHandedOver)
     // thread is held while they are posted, so a slow test thread cannot let one fall due early.
     std::vector<int> delayed;
     {
-        std::atomic<bool> release{false};
+        std::promise<void> release;
         TaskThread thread;
-        thread.Post([&release] { release.wait(false); });
+        thread.Post([held = release.get_future().share()] { held.wait(); });
         const auto due = TaskThread::Clock::now();
         thread.PostAt(due + std::chrono::milliseconds(1), [&delayed] { delayed.push_back(3); });
         for (int task = 0; task < 3; ++task)
             thread.PostAt(due, [&delayed, task] { delayed.push_back(task); });
         std::promise<void> last;
         thread.PostAt(due + std::chrono::milliseconds(2), [&last] { last.set_value(); });
-        release = true;
-        release.notify_one();
+        release.set_value();
         ASSERT_EQ(last.get_future().wait_for(kDeadline), std::future_status::ready);
     }
     EXPECT_EQ(delayed, Count(4));
 }
 
-// The thread is held by its first task until its owner has begun to destroy it, so the destructor
+// The thread is held by its first task until just before its owner destroys it, so the destructor
 // meets a full queue: the held task needs a wake-up to let go, the destructor only its lock.
 TEST(TaskThreadTest, ShutdownRunsTheQueuedTasksAndDropsThoseNotYetDue)
 {
@@ -97,14 +95,13 @@ TEST(TaskThreadTest, ShutdownRunsTheQueuedTasksAndDropsThoseNotYetDue)
         std::vector<int> ran;
         bool lateRan = false;
         {
-            std::atomic<bool> release{false};
+            std::promise<void> release;
             TaskThread thread;
-            thread.Post([&release] { release.wait(false); });
+            thread.Post([held = release.get_future().share()] { held.wait(); });
             for (int task = 0; task < kQueued; ++task)
                 thread.Post([&ran, task] { ran.push_back(task); });
             thread.PostAt(TaskThread::Clock::now() + std::chrono::hours(1), [&lateRan] { lateRan = true; });
-            release = true;
-            release.notify_one();
+            release.set_value();
         } // an hour-late task must not hold the destructor up
         ASSERT_EQ(ran, Count(kQueued)) << "round " << round;
         ASSERT_FALSE(lateRan);
