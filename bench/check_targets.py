@@ -287,7 +287,7 @@ HOW_MEASURED = """
   open, taking turns with frames where the window is closed and the benchmark draws the same widgets
   with Dear ImGui in the same host frame.
 - **5.** `service_bench`: 1, 4 and 16 concurrent clients (threads of libcurl) sending 4 KB uploads for
-  3 s each and the longest TCP connect among them; then 4 against 16 clients in forty rounds of a
+  3 s each and the longest TCP connect among them; then 4 against 16 clients in eighty rounds of a
   quarter of a second each, in turn, the ratio being the median of the rounds' own ratios; and the
   service's peak memory (VmHWM) for one 100 MB upload above its resident size before it.
 - **6.** One devhost process runs a script of 50,000 plays (each a new replay of the host's, file
