@@ -222,8 +222,9 @@ double UploadRate(std::vector<std::unique_ptr<Client>>& clients, std::size_t cou
 // against 1.11. Eighty quarter-second rounds (40 s) bring the median's own spread to about 0.02,
 // and the shorter rounds keep each pair closer in time, so less of the load's drift falls between
 // its two halves. What no statistic removes is the load itself: with other processes busy on both
-// cores the ratio rises (1.00 to 1.10 at load averages of 15 to 26), so only a quiet machine
-// judges this target truthfully.
+// cores the rate is bound by CPU, and sixteen connections cost about 8% more CPU per request
+// than four (service and clients alike), so the ratio rises (1.00 to 1.10 at load averages of
+// 15 to 26). Only a machine with CPU to spare judges the service's scaling truthfully.
 void ClientScaling(benchmark::State& state)
 {
     constexpr std::size_t kFew = 4;
