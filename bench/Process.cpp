@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -103,6 +104,15 @@ Process::Exit Process::Wait()
     exit.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     exit.peakKilobytes = static_cast<std::size_t>(usage.ru_maxrss);
     return exit;
+}
+
+std::chrono::duration<double> Process::CpuTime() const
+{
+    clockid_t clock{};
+    struct timespec time {};
+    if (::clock_getcpuclockid(pid, &clock) != 0 || ::clock_gettime(clock, &time) != 0)
+        throw std::runtime_error("cannot read the CPU time of a child process");
+    return std::chrono::seconds(time.tv_sec) + std::chrono::nanoseconds(time.tv_nsec);
 }
 
 void Process::Stop()

@@ -1,5 +1,6 @@
 // Child processes for the benchmarks that measure whole programs: started with extra
-// environment, read line by line, and waited for with their peak memory.
+// environment, read line by line, and waited for with their peak memory; their CPU time can be
+// read while they run.
 #pragma once
 
 #include <sys/types.h>
@@ -31,6 +32,9 @@ public:
     };
     Exit Wait();
     void Stop(); // SIGTERM, then Wait
+    // User plus system time of all the child's threads so far, to the nanosecond (the kernel's
+    // per-process CPU clock; /proc's figures count in 10 ms ticks).
+    std::chrono::duration<double> CpuTime() const;
     pid_t Pid() const { return pid; }
 
 private:

@@ -40,7 +40,7 @@ def passing_run():
         paired("Upload100MB/iterations:1/manual_time", 1.6e6, 1.6e6) | {"peak_MB": 18.0},
         result("DevhostReply100MB/iterations:1/manual_time", 1800, "ms", peak_MB=117.0, body_MB=100.0),
         result("DevhostScriptPlays/iterations:1/manual_time", 900, "ms", first_us_per_play=50.0,
-               last_us_per_play=51.0),
+               last_us_per_play=51.0, first_cpu_us_per_play=20.0, last_cpu_us_per_play=20.5),
     ]
     service = [
         result("SmallUploads/min_time:3.000/real_time/threads:1", requests_per_s=400.0),
@@ -77,7 +77,9 @@ class CheckTargetsTest(unittest.TestCase):
     def test_each_kind_of_miss_fails_the_run_on_its_own_row(self):
         misses = {
             "ratio over its limit": ("devhost_bench", "DevhostScriptPlays", "last_us_per_play", 61.0,
-                                     "per play, last 10,000"),
+                                     "wall time per play"),
+            "CPU ratio over its limit": ("devhost_bench", "DevhostScriptPlays", "last_cpu_us_per_play", 25.0,
+                                         "CPU time per play"),
             "memory over its allowance": ("devhost_bench", "Upload100MB", "peak_MB", 33.5, "peak memory, 100 MB"),
             "turns' own ratio over its limit": ("plugin_bench", "Frame/state:2", "ratio", 1.3, "rate-limit notice"),
             "a figure with no floor over its bound": ("service_bench", "SmallUploads/min_time:3.000/real_time/threads:16",
@@ -100,7 +102,7 @@ class CheckTargetsTest(unittest.TestCase):
         del run["service_bench"]
         status, page = self.check(run)
         self.assertEqual(status, 1)
-        self.assertIn("3 of 23 targets missed", page)
+        self.assertIn("3 of 24 targets missed", page)
         missed = [line for line in page.splitlines() if "**no**" in line]
         self.assertEqual(len(missed), 3)
         for line in missed:

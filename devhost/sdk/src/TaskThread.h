@@ -2,7 +2,6 @@
 // The host's game, UI and HTTP threads are each one of these.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -42,7 +41,6 @@ private:
     // Keyed by due time, then by posting order, so equal times keep their order.
     std::map<std::pair<Clock::time_point, std::uint64_t>, Task> delayed;
     std::uint64_t postCount = 0;
-    std::atomic<std::uint64_t> posted{0}; // tasks posted so far, read without the lock by a spin
     bool stopping = false;
     std::thread thread;
 };
