@@ -34,7 +34,7 @@ using testing_support::ReadBytes;
 
 // Fewer under Wine, where every file operation costs far more.
 #if defined(_WIN32)
-constexpr int kSeedCount = 6;
+constexpr int kSeedCount = 8;
 constexpr int kStepsPerSeed = 150;
 constexpr std::size_t kHugeBody = std::size_t{1} << 20;
 #else
@@ -105,9 +105,9 @@ public:
             CheckInvariants();
             ++totals.steps;
         }
-        // Code that does nothing loses nothing: every seed must also repair and rename.
+        // Code that does nothing loses nothing: every seed must also repair (and the whole run
+        // rename: a 400 that must rename is rarer than a short seed).
         EXPECT_GT(repairs, 0) << "no 200 repaired a replay";
-        EXPECT_GT(renames, 0) << "no 400 renamed a replay";
     }
 
 private:
@@ -216,7 +216,6 @@ private:
         if (expected == Expected::Renamed) {
             EXPECT_TRUE(Holds(fixed, original)) << id << ": a 400 did not give the old file the repaired name";
             EXPECT_FALSE(std::filesystem::exists(current / (id + ".replay"))) << id;
-            ++renames;
             ++totals.renames;
         }
     }
@@ -454,7 +453,6 @@ private:
     std::map<std::string, Replay> replays;
     std::deque<Upload> pending; // the replay each outstanding request uploads, oldest first
     int repairs = 0;
-    int renames = 0;
     std::map<std::string, std::string> outsideBefore;
     bool panelKnowsFolder = false;
     int nextId = 0;
@@ -472,6 +470,7 @@ TEST(ReliabilityModel, RandomRunsWithFaultsAndCrashesNeverLoseOrUnlistAReplay)
     EXPECT_EQ(totals.steps, kSeedCount * kStepsPerSeed);
     EXPECT_GE(totals.crashes, kRepairSteps + 1) << "every crash point at least once";
     EXPECT_GT(totals.faults, 0);
+    EXPECT_GT(totals.renames, 0) << "no 400 renamed a replay";
     ReportReliability("model-test", fmt::format("seeds={} steps={} crashes={} faults={} plays={} replies={} "
                                                 "repairs={} renames={}",
                                                 totals.seeds, totals.steps, totals.crashes, totals.faults,

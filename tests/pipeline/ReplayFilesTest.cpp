@@ -115,6 +115,8 @@ TEST(ReplayFiles, MovesStayOnTheirVolumeAndCopiesAreNewFiles)
     EXPECT_TRUE(platform::Is(files.CreateFolder(dir.Path() / "no" / "new"), platform::FileError::PathNotFound));
 }
 
+#if !defined(_WIN32) // the backup folder is put on the other volume by a symbolic link
+
 TEST(ReplayFiles, A200WithTheBackupFolderOnAnotherVolumeCopiesItWhole)
 {
     if (!std::filesystem::is_directory("/dev/shm"))
@@ -131,6 +133,8 @@ TEST(ReplayFiles, A200WithTheBackupFolderOnAnotherVolumeCopiesItWhole)
     EXPECT_EQ(Names(elsewhere.Path()), Lines{"R_copy.replay"});
     EXPECT_EQ(ReadBytes(elsewhere.Path() / "R_copy.replay"), "old bytes");
 }
+
+#endif
 
 TEST(ReplayFiles, LogTextReplacesOnlyWhatTheCodePageCannotHold)
 {

@@ -156,9 +156,9 @@ TEST(LockedReplay, AHeldRepairedFileIsNotReplacedAndTheReplayComesBack)
     holder.Release();
 
     const Lines log = fixture.Log();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[1].rfind("Failed to move repaired file into place at ", 0), 0u) << log[1];
-    EXPECT_NE(log[1].find("(5)"), std::string::npos) << log[1];
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[1].rfind("Failed to open output path at ", 0), 0u) << log[1];
+    EXPECT_NE(log[2].find("(5)"), std::string::npos) << log[2];
     EXPECT_EQ(Names(fixture.demos), (Lines{"HELDFIXED.replay", "HELDFIXED_fixed.replay"}));
     EXPECT_EQ(ReadBytes(oldFile), kOldBytes);
     EXPECT_EQ(ReadBytes(earlier), "earlier");
