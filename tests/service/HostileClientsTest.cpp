@@ -146,9 +146,14 @@ TEST(HostileClients, ConnectionsThatMissTheRequestDeadlineAreCut)
     options.workerThreads = 4;
     options.requestTimeout = 1s;
     RunningService service(options);
+    const auto connected = std::chrono::steady_clock::now();
     Tricklers tricklers(service.Port(), 12, false, std::string("\x16\x03\x01\x40\x00", 5));
-    std::this_thread::sleep_for(200ms); // the tricklers queue first
+    // The tricklers connected first, so they hold every worker: the upload can only be answered
+    // once the service has cut one at its deadline. An answer sooner means the workers were
+    // never taken, and the test would prove nothing.
     EXPECT_EQ(StatusOf(PatientUpload(service)), 200);
+    EXPECT_GE(std::chrono::steady_clock::now() - connected, options.requestTimeout)
+        << "the upload was answered while every worker should have been taken";
     EXPECT_TRUE(Eventually([&] { return tricklers.Ended() == 12; }));
 }
 
