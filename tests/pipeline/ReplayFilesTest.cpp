@@ -8,7 +8,12 @@
 #include <vector>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 #include "FileSystem.h"
@@ -104,6 +109,58 @@ TEST(ReplayFiles, MovesAcrossFileSystemsCopy)
     EXPECT_EQ(platform::ReplayFiles().MoveWithoutReplace(dir.MakeFile("again"), to).value(), 183);
     std::filesystem::remove(to);
 }
+
+#if !defined(_WIN32)
+// The failures the system itself gives the real operations (no double): each reaches the caller
+// as its Windows number, and the error's message is the one Windows gives that number.
+TEST(ReplayFiles, TheSystemsOwnFailuresReachTheCallerAsWindowsErrors)
+{
+    TempDir dir;
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
+    const std::filesystem::path missing = dir.Path() / "missing";
+    const std::filesystem::path folder = dir.MakeFolder("folder");
+
+    platform::FileHandle handle = -1;
+    EXPECT_EQ(files.CreateNewFile(missing / "new", handle).value(), 2);
+    EXPECT_EQ(files.RenameReplacing(missing, dir.Path() / "other").value(), 2);
+    EXPECT_EQ(files.RemoveFile(missing).value(), 2);
+    // A folder moved into itself (EINVAL) is tried as a hard link, which a folder cannot have.
+    EXPECT_EQ(files.MoveWithoutReplace(folder, folder / "inside").value(), 5);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+
+    // A full disk, as /dev/full always is.
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0) << std::strerror(errno);
+    std::error_code error = files.Write(full, "bytes");
+    EXPECT_EQ(error.value(), 112);
+    EXPECT_EQ(error.message(), "There is not enough space on the disk.");
+    EXPECT_FALSE(files.Write(full, ""));
+    EXPECT_TRUE(files.Close(full)) << "/dev/full cannot be flushed";
+
+    // A descriptor that is no longer open: an errno with no Windows counterpart keeps its text.
+    error = files.Close(full);
+    EXPECT_EQ(error.value(), 0x20000000 | EBADF);
+    EXPECT_EQ(error.message(), std::strerror(EBADF));
+
+    EXPECT_EQ(platform::ReplayFileError(80).message(), "The file exists.");
+    EXPECT_EQ(platform::ReplayFileError(183).message(), "Cannot create a file when that file already exists.");
+    EXPECT_EQ(platform::ReplayFileError(12345).message(), "Windows error 12345");
+    EXPECT_STREQ(platform::ReplayFileError(5).category().name(), "windows");
+}
+
+// Only files cross file systems: a folder moved to another one stays where it was.
+TEST(ReplayFiles, AFolderDoesNotMoveAcrossFileSystems)
+{
+    if (!std::filesystem::is_directory("/dev/shm"))
+        GTEST_SKIP() << "no second file system to move to";
+    TempDir dir;
+    const std::filesystem::path folder = dir.MakeFolder("folder");
+    const std::filesystem::path to = std::filesystem::path("/dev/shm") / dir.Path().filename();
+    EXPECT_EQ(platform::ReplayFiles().MoveWithoutReplace(folder, to).value(), 17);
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_FALSE(std::filesystem::exists(to));
+}
+#endif
 
 TEST(ReplayFiles, WholeFileWriteLeavesTheFileUnderItsFinalNameOnly)
 {
