@@ -38,6 +38,8 @@ TEST(CodePage, Utf8StandsInOnPosixAndRejectsEveryMalformedSequence)
              "\xED\xA0\x80", // a surrogate
              "\xF4\x90\x80\x80", // above U+10FFFF
              "\xC3\x28", // continuation byte missing
+             "\xE2\x82\x28", // third byte not a continuation
+             "\xF0\x9F\x8E\x28", // fourth byte not a continuation
          }) {
         EXPECT_THROW(PathFromCodePage(invalid), std::system_error) << testing::PrintToString(invalid);
         EXPECT_THROW(PathFromTypedText(invalid), std::system_error) << testing::PrintToString(invalid);
