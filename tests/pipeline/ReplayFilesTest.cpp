@@ -65,10 +65,14 @@ TEST(ReplayFiles, ExactEntryLookupFindsRegularFilesOnly)
     std::filesystem::create_symlink(demos / "gone", demos / "G.replay");
     cases.insert(cases.end(), {{"F.replay", false}, {"L.replay", true}, {"D.replay", false}, {"G.replay", false}});
 #endif
+    // A folder typed with a closing separator names the same folder.
+    const std::filesystem::path typed = demos.native() + std::filesystem::path::preferred_separator;
     for (const Case& check : cases) {
-        bool found = !check.found;
-        EXPECT_FALSE(platform::FindExactEntry(demos, check.name, found)) << check.name;
-        EXPECT_EQ(found, check.found) << check.name;
+        for (const std::filesystem::path& folder : {demos, typed}) {
+            bool found = !check.found;
+            EXPECT_FALSE(platform::FindExactEntry(folder, check.name, found)) << folder << " " << check.name;
+            EXPECT_EQ(found, check.found) << folder << " " << check.name;
+        }
     }
 
     for (const std::filesystem::path& folder : {std::filesystem::path(), dir.Path() / "Missing", demos / "R.replay"}) {
