@@ -124,7 +124,7 @@ class Suite:
     def line(self):
         programs = len(self.passed) + len(self.failed) + len(self.skipped)
         text = (f"{programs} programs: {len(self.passed)} passed, {len(self.failed)} failed, "
-                f"{len(self.skipped)} skipped; {self.cases} test cases, {len(self.skipped_cases)} skipped")
+                f"{len(self.skipped)} skipped; {self.cases} GoogleTest cases, {len(self.skipped_cases)} skipped")
         if self.failed:
             text += "; failed: " + ", ".join(self.failed)
         if self.skipped_whole:
@@ -226,7 +226,7 @@ def suites_section():
     names = configurations()
     if not names:
         return out + ["No test suite ran.", ""]
-    out += ["| Configuration | Result | Skipped test cases |", "|---|---|---|"]
+    out += ["| Configuration | Result | Skipped GoogleTest cases |", "|---|---|---|"]
     for name in names:
         result = suite(name)
         skipped = ", ".join(f"`{case}`" for case in result.skipped_cases) or "none"
