@@ -15,7 +15,7 @@
 # and every branch no test takes, by file and line, with the reason listed in
 # tests/coverage/untaken-branches.txt.
 set -uo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
 
 line_bar=100
 branch_bar=95

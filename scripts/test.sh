@@ -15,7 +15,7 @@
 # outcome, each configuration's passed, failed and skipped tests, and a last line summing them.
 # Adding a step is one line: run_step NAME COMMAND [ARGS...].
 set -uo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
 started=$SECONDS
 
 usage() { echo "usage: $0 [--quick | --update-docs]" >&2; exit 2; }
@@ -137,8 +137,9 @@ for line in "${step_lines[@]}"; do
     echo "$line"
 done
 echo "all steps: $((SECONDS - started)) s"
-python3 scripts/reliability-report.py --summary || failed_steps+=("summary")
 for step in "${failed_steps[@]}"; do
     echo "FAILED: $step"
 done
+# Last: one line a configuration, then the line that sums up the tests of all of them.
+python3 scripts/reliability-report.py --summary || failed_steps+=("summary")
 [[ ${#failed_steps[@]} -eq 0 ]]
