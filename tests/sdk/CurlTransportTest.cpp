@@ -16,6 +16,7 @@
 #include "ScriptedTlsServer.h"
 #include "orvane/host/CurlTransport.h"
 #include "support/TempDir.h"
+#include "support/WaitUntil.h"
 
 using namespace std::chrono_literals;
 using devhost::CurlTransport;
@@ -161,8 +162,7 @@ TEST(CurlTransportTest, DestroyingTheTransportFailsEveryTransferInFlight)
         CurlTransport transport(Trusting(server));
         for (int request = 0; request < 3; ++request)
             replies.push_back(Start(transport, Get(server, "/never")));
-        for (int wait = 0; wait < 1000 && server.RequestCount() < 3; ++wait)
-            std::this_thread::sleep_for(10ms);
+        testing_support::WaitUntil([&] { return server.RequestCount() >= 3; });
         ASSERT_EQ(server.RequestCount(), 3) << "all three are waiting for their answer";
     }
     for (std::future<Reply>& future : replies) {
