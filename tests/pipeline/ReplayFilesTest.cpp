@@ -114,21 +114,39 @@ TEST(ReplayFiles, MovesAcrossFileSystemsCopy)
     std::filesystem::remove(to);
 }
 
-#if !defined(_WIN32)
 // The failures the system itself gives the real operations (no double): each reaches the caller
-// as its Windows number, and the error's message is the one Windows gives that number.
+// as its Windows number.
 TEST(ReplayFiles, TheSystemsOwnFailuresReachTheCallerAsWindowsErrors)
 {
     TempDir dir;
     platform::ReplayFileSystem& files = platform::ReplayFiles();
     const std::filesystem::path missing = dir.Path() / "missing";
-    const std::filesystem::path folder = dir.MakeFolder("folder");
 
     platform::FileHandle handle = -1;
+#if defined(_WIN32)
+    EXPECT_EQ(files.CreateNewFile(missing / "new", handle).value(), 3);
+#else
     EXPECT_EQ(files.CreateNewFile(missing / "new", handle).value(), 2);
+#endif
     EXPECT_EQ(files.RenameReplacing(missing, dir.Path() / "other").value(), 2);
     EXPECT_EQ(files.RemoveFile(missing).value(), 2);
+
+    // A handle already closed: writing and closing again both fail.
+    ASSERT_FALSE(files.CreateNewFile(dir.Path() / "closed", handle));
+    ASSERT_FALSE(files.Close(handle));
+    EXPECT_TRUE(files.Write(handle, "bytes"));
+    EXPECT_TRUE(files.Close(handle));
+    EXPECT_EQ(ReadBytes(dir.Path() / "closed"), "");
+}
+
+#if !defined(_WIN32)
+// POSIX's own failures, and the messages the errors give: those Windows gives the same numbers.
+TEST(ReplayFiles, PosixFailuresGiveTheMessagesOfTheirWindowsNumbers)
+{
+    TempDir dir;
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
     // A folder moved into itself (EINVAL) is tried as a hard link, which a folder cannot have.
+    const std::filesystem::path folder = dir.MakeFolder("folder");
     EXPECT_EQ(files.MoveWithoutReplace(folder, folder / "inside").value(), 5);
     EXPECT_TRUE(std::filesystem::is_directory(folder));
 
@@ -141,7 +159,7 @@ TEST(ReplayFiles, TheSystemsOwnFailuresReachTheCallerAsWindowsErrors)
     EXPECT_FALSE(files.Write(full, ""));
     EXPECT_TRUE(files.Close(full)) << "/dev/full cannot be flushed";
 
-    // A descriptor that is no longer open: an errno with no Windows counterpart keeps its text.
+    // An errno with no Windows counterpart keeps its own text.
     error = files.Close(full);
     EXPECT_EQ(error.value(), 0x20000000 | EBADF);
     EXPECT_EQ(error.message(), std::strerror(EBADF));
