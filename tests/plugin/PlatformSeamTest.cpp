@@ -92,6 +92,12 @@ TEST(CodePage, AnsiConversionsAreStrictWithoutBestFitSubstitution)
 
 #endif
 
+TEST(CodePage, EmptyTextAndTheEmptyPathConvertToEachOther)
+{
+    EXPECT_TRUE(PathFromCodePage("").empty());
+    EXPECT_EQ(CodePageText(std::filesystem::path()), "");
+}
+
 TEST(Directories, TheExistenceQueryTellsDirectoriesFromOtherEntriesAndMissingOnes)
 {
     TempDir dir;
@@ -106,6 +112,7 @@ TEST(Directories, TheExistenceQueryTellsDirectoriesFromOtherEntriesAndMissingOne
     EXPECT_FALSE(Exists(dir.Path() / "missing" / "deeper"));
     EXPECT_FALSE(Exists(file / "below a file")) << "a file used as a folder is a not-found condition";
     EXPECT_FALSE(Exists(std::filesystem::path()));
+    EXPECT_FALSE(Exists(dir.Path() / "wild*card?")) << "a name no file can have (Windows: an invalid name)";
 }
 
 TEST(Directories, CreationMakesExactlyOneLevelAndReportsWhatStoodInTheWay)
