@@ -10,10 +10,12 @@
 #   bash scripts/coverage.sh --report   reports from the counters the last runs left
 #                                       (scripts/test.sh runs the suites itself)
 #
-# Writes build/reports/coverage/: coverage.txt (per file), summary.json (read by the test
-# command's report), html/index.html (every line, annotated), and prints each file under the bar
-# and every branch no test takes, by file and line, with the reason listed in
-# tests/coverage/untaken-branches.txt.
+# Writes build/reports/coverage/: coverage.txt (per file), summary.json and judged.json (read by
+# the test command's report), html/index.html (every line, annotated), and prints every line and
+# branch no test runs, by file and line, with the reason listed in
+# tests/coverage/untaken-branches.txt, and each file under the bar. The bar judges what a test
+# can reach where it is measured: lines and branches with a reason are left out of the judged
+# figures (both figures are printed); anything without a reason counts against it.
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
 

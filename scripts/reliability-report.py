@@ -10,7 +10,8 @@ Reads:
   build/reports/gtest/<config>/*.xml GoogleTest's results, one file a test program
   build/reports/counts/<config>.txt  lines "[reliability] <name>: key=value ..." that tests append
                                      to the file named by RAVENTO_RELIABILITY_LOG
-  build/reports/coverage/summary.json  the coverage figures (scripts/coverage.sh)
+  build/reports/coverage/summary.json  the coverage figures (scripts/coverage.sh), and judged.json
+                                     the totals its bar judges (scripts/coverage-check.py)
   build/fuzz/logs/<target>.log       libFuzzer's output, as scripts/fuzz.sh leaves it
 
 Usage:
@@ -183,6 +184,19 @@ def coverage_figures():
     return json.loads(summary.read_text()) if summary.exists() else None
 
 
+def judged_figures():
+    """The totals the bar judges: without the lines and branches a reason explains."""
+    judged = REPORTS / "coverage" / "judged.json"
+    return json.loads(judged.read_text()) if judged.exists() else None
+
+
+def judged_text(judged):
+    return (f"judged by the bar, without {judged['lines_explained']} lines and {judged['branches_explained']} "
+            f"branches that `tests/coverage/untaken-branches.txt` explains: lines "
+            f"{percent(judged['lines_run'], judged['lines'] - judged['lines_explained'])}, branches "
+            f"{percent(judged['branches_taken'], judged['branches'] - judged['branches_explained'])}")
+
+
 def machine():
     cpu = re.findall(r"^model name\s*:\s*(.*)$", read(Path("/proc/cpuinfo")), re.M)
     system = re.findall(r'^PRETTY_NAME="?([^"\n]*)', read(Path("/etc/os-release")), re.M)
@@ -252,6 +266,9 @@ def coverage_section():
                    f"{percent(file['branch_covered'], file['branch_total'])} |")
     out.append(f"| all | {percent(figures['line_covered'], figures['line_total'])} | "
                f"{percent(figures['branch_covered'], figures['branch_total'])} |")
+    judged = judged_figures()
+    if judged is not None:
+        out += ["", f"All of `Ravento/` {judged_text(judged)}."]
     return out + [""]
 
 
@@ -300,6 +317,9 @@ def summary():
     if figures is not None:
         print(f"coverage of Ravento/: lines {percent(figures['line_covered'], figures['line_total'])}, "
               f"branches {percent(figures['branch_covered'], figures['branch_total'])}")
+        judged = judged_figures()
+        if judged is not None:
+            print(f"  {judged_text(judged)}")
     print(f"tests: {passed} passed, {failed} failed, {skipped} skipped")
 
 
