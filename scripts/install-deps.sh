@@ -16,6 +16,8 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 dpkg-dev
   # the fuzz targets (clang's libFuzzer and sanitizer runtimes) and the reliability report
   clang libclang-rt-14-dev python3
+  # coverage of the plugin's code: gcovr reads gcc's counters (mingw-w64's gcov comes with its gcc)
+  gcovr
   # the Windows tests under a second ANSI code page (932) need the Japanese locale source
   locales
 )
