@@ -57,7 +57,7 @@ esac
 
 rm -rf "$out" && mkdir -p "$out/html"
 half posix build/coverage gcov 'Ravento/' --exclude 'Ravento/platform/windows/' || exit 1
-half windows build/windows-coverage x86_64-w64-mingw32-gcov 'Ravento/platform/windows/' || exit 1
+half windows build/windows-coverage x86_64-w64-mingw32-gcov-posix 'Ravento/platform/windows/' || exit 1
 gcovr --root . --add-tracefile "$out/posix.json" --add-tracefile "$out/windows.json" \
     --txt "$out/coverage.txt" --json-summary-pretty --json-summary "$out/summary.json" \
     --html-details "$out/html/index.html" || exit 1
