@@ -34,6 +34,17 @@ if(RAVENTO_TSAN)
     add_link_options(-fsanitize=thread)
 endif()
 
+# The coverage build (GCC, native or mingw-w64): every object counts its lines and branches for
+# gcovr. The threaded tests update the counters from several threads at once; without atomic
+# updates the counts can come out negative, which gcovr refuses.
+if(RAVENTO_COVERAGE)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU" OR RAVENTO_SANITIZE OR RAVENTO_TSAN)
+        message(FATAL_ERROR "RAVENTO_COVERAGE needs GCC and no sanitizer")
+    endif()
+    add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:--coverage;-fprofile-update=atomic>")
+    add_link_options(--coverage)
+endif()
+
 # The fuzzing build (clang only): every target gets libFuzzer's coverage instrumentation and the
 # sanitizers; the fuzz targets themselves link libFuzzer's main (fuzz/CMakeLists.txt).
 if(RAVENTO_FUZZ)

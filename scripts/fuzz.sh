@@ -28,7 +28,7 @@ declare -A target_options=([repair_reply]="-detect_leaks=0" [play_replay]="-dete
 
 echo "=== fuzz: configure and build"
 cmake --preset fuzz -DRAVENTO_WARNINGS_AS_ERRORS=ON || exit 1
-cmake --build --preset fuzz -j 2 || exit 1
+cmake --build --preset fuzz -j "$(nproc)" || exit 1
 
 run_dir=build/fuzz/run
 rm -rf "$run_dir" build/fuzz/logs build/fuzz/artifacts

@@ -18,6 +18,8 @@ packages=(
   libgnutls30
   # the fuzz targets (clang's libFuzzer and sanitizer runtimes) and the reliability report
   clang libclang-rt-14-dev python3
+  # coverage of the plugin's code: gcovr reads gcc's counters (mingw-w64's gcov comes with its gcc)
+  gcovr
   # the Windows tests under a second ANSI code page (932) need the Japanese locale source
   locales
   # the fault-injection run (scripts/fault-injection.sh): libfiu's preload library and headers

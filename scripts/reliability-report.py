@@ -1,27 +1,39 @@
 #!/usr/bin/env python3
-"""Writes docs/reliability.md from the logs of one test run: what was tried, how often, and how
-it ended. Nothing in it is typed by hand.
+"""Writes the report of one test run from that run's logs: which steps ran and how they ended,
+each configuration's tests (passed, failed, skipped), the coverage figures, what the fuzzers and
+the counted tests tried. Nothing in it is typed by hand, and nothing in it comes from an earlier
+run: scripts/test.sh deletes every file read here before its first step.
 
 Reads:
-  build/fuzz/logs/<target>.log   libFuzzer's output, as scripts/fuzz.sh leaves it
-  build/reliability/<config>.txt lines "[reliability] <name>: key=value ..." that tests append
-                                 to the file named by RAVENTO_RELIABILITY_LOG (scripts/test.sh
-                                 sets it per configuration)
-  build/ctest-<config>.log       the summary line of each configuration's ctest run
+  build/reports/steps.tsv            one line a step of scripts/test.sh: name, outcome, seconds
+  build/reports/ctest/<config>.log   each configuration's ctest output
+  build/reports/gtest/<config>/*.xml GoogleTest's results, one file a test program
+  build/reports/counts/<config>.txt  lines "[reliability] <name>: key=value ..." that tests append
+                                     to the file named by RAVENTO_RELIABILITY_LOG
+  build/reports/coverage/summary.json  the coverage figures (scripts/coverage.sh), and judged.json
+                                     the totals its bar judges (scripts/coverage-check.py)
+  build/fuzz/logs/<target>.log       libFuzzer's output, as scripts/fuzz.sh leaves it
 
-Usage: python3 scripts/reliability-report.py [OUTPUT]   (default docs/reliability.md)
+Usage:
+  python3 scripts/reliability-report.py OUTPUT   writes the report (Markdown) to OUTPUT
+  python3 scripts/reliability-report.py --summary
+      prints one line a configuration and, last, "tests: N passed, N failed, N skipped"
 """
 import datetime
 import hashlib
+import json
 import os
 import platform
 import re
 import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
+from dataclasses import dataclass, field
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build"
+REPORTS = BUILD / "reports"
 
 # What each fuzz target feeds, in the order scripts/fuzz.sh runs them.
 FUZZ_TARGETS = {
@@ -82,7 +94,7 @@ def fuzz_row(target):
 def reliability_lines():
     """(configuration, name, [(key, value)]) for every line the tests left."""
     found = []
-    for file in sorted((BUILD / "reliability").glob("*.txt")):
+    for file in sorted((REPORTS / "counts").glob("*.txt")):
         for line in read(file).splitlines():
             match = re.match(r"\s*\[reliability\] ([^:]+):\s*(.*)", line)
             if match:
@@ -91,13 +103,98 @@ def reliability_lines():
     return found
 
 
-def ctest_summaries():
-    summaries = []
-    for log in sorted(BUILD.glob("ctest-*.log")):
-        lines = re.findall(r"\d+% tests passed, \d+ tests failed out of \d+", read(log))
-        if lines:
-            summaries.append((log.stem.removeprefix("ctest-"), lines[-1]))
-    return summaries
+def steps():
+    """(name, outcome, seconds) for every step the test command ran, in its order."""
+    rows = []
+    for line in read(REPORTS / "steps.tsv").splitlines():
+        name, outcome, seconds = line.split("\t")
+        rows.append((name, outcome, int(seconds)))
+    return rows
+
+
+@dataclass
+class Suite:
+    """One configuration's test run: its programs by outcome and its GoogleTest cases."""
+    passed: list = field(default_factory=list)
+    failed: list = field(default_factory=list)
+    skipped: list = field(default_factory=list)
+    skipped_whole: list = field(default_factory=list)
+    cases: int = 0
+    skipped_cases: list = field(default_factory=list)
+
+    def line(self):
+        programs = len(self.passed) + len(self.failed) + len(self.skipped)
+        text = (f"{programs} programs: {len(self.passed)} passed, {len(self.failed)} failed, "
+                f"{len(self.skipped)} skipped; {self.cases} GoogleTest cases, {len(self.skipped_cases)} skipped")
+        if self.failed:
+            text += "; failed: " + ", ".join(self.failed)
+        if self.skipped_whole:
+            text += "; skipped whole: " + ", ".join(self.skipped_whole)
+        return text
+
+
+def gtest_cases(configuration):
+    """{program: (cases, [skipped case names])} from GoogleTest's XML files of one configuration."""
+    programs = {}
+    for file in sorted((REPORTS / "gtest" / configuration).glob("*.xml")):
+        try:
+            cases = ElementTree.parse(file).getroot().iter("testcase")
+        except ElementTree.ParseError:
+            continue  # a program that died while writing it; ctest reports its failure
+        total, skipped = 0, []
+        for case in cases:
+            total += 1
+            if case.get("result") == "skipped" or case.find("skipped") is not None:
+                skipped.append(f"{case.get('classname')}.{case.get('name')}")
+        programs[file.stem.removesuffix(".exe")] = (total, skipped)
+    return programs
+
+
+def suite(configuration):
+    """The outcome of one configuration's ctest run, or None when it has no log."""
+    log = read(REPORTS / "ctest" / f"{configuration}.log")
+    if not log:
+        return None
+    result = Suite()
+    cases = gtest_cases(configuration)
+    for program, outcome in re.findall(r"^\s*\d+/\d+ Test\s+#\d+: (\S+) \.*\s*(?:\*+)?(\w+)", log, re.M):
+        if outcome == "Passed":
+            result.passed.append(program)
+        elif outcome == "Skipped":
+            result.skipped.append(program)
+            total, skipped = cases.get(program, (0, []))
+            if len(skipped) == total:
+                result.skipped_whole.append(program)
+        else:
+            result.failed.append(program)
+    for total, skipped in cases.values():
+        result.cases += total
+        result.skipped_cases += skipped
+    return result
+
+
+def configurations():
+    """Every configuration whose tests ran, in the order of the run's steps."""
+    names = [name.removesuffix(": test") for name, _, _ in steps() if name.endswith(": test")]
+    return [name for name in names if (REPORTS / "ctest" / f"{name}.log").exists()]
+
+
+def coverage_figures():
+    summary = REPORTS / "coverage" / "summary.json"
+    return json.loads(summary.read_text()) if summary.exists() else None
+
+
+def judged_figures():
+    """The totals the bar judges: without the lines and branches a reason explains."""
+    judged = REPORTS / "coverage" / "judged.json"
+    return json.loads(judged.read_text()) if judged.exists() else None
+
+
+def judged_text(judged):
+    return (f"judged by the bar, without {judged['lines_explained']} lines and {judged['branches_explained']} "
+            f"branches that `tests/coverage/untaken-branches.txt` explains: lines "
+            f"{percent(judged['lines_run'], judged['lines'] - judged['lines_explained'])}, branches "
+            f"{percent(judged['branches_taken'], judged['branches'] - judged['branches_explained'])}")
 
 
 def machine():
@@ -118,15 +215,69 @@ def commit():
 def report():
     now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     out = ["# Reliability", "",
-           "What the test command (`bash scripts/test.sh`) tried on its last run, with counts and outcomes.",
-           "Written by `scripts/reliability-report.py` from that run's logs; not edited by hand.", "",
+           "What the test command (`bash scripts/test.sh`) tried on one run, with counts and outcomes.",
+           "Written by `scripts/reliability-report.py` from that run's logs (`build/reports/reliability.md`); "
+           "`bash scripts/test.sh --update-docs` copies it here. Not edited by hand.", "",
            f"Run: {now}, commit {commit()}, on {machine()}.", ""]
+    out += steps_section() + suites_section() + coverage_section() + fuzz_section() + counts_section()
+    return "\n".join(out)
 
-    out += ["## Fuzzing", "",
-            "libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer (clang 14), each target starting "
-            "from its seed corpus in `fuzz/corpus/` (`bash scripts/fuzz.sh`; `--long` for 10 minutes a target).", "",
-            "| Target | What it tries | Executions | Seconds | Executions/s | Coverage (edges) | Corpus | Outcome |",
-            "|---|---|---:|---:|---:|---:|---:|---|"]
+
+def steps_section():
+    out = ["## Steps", ""]
+    rows = steps()
+    if not rows:
+        return out + ["No step ran.", ""]
+    out += ["| Step | Outcome | Seconds |", "|---|---|---:|"]
+    out += [f"| {name} | {outcome} | {seconds} |" for name, outcome, seconds in rows]
+    return out + ["", f"{len(rows)} steps, {sum(seconds for _, _, seconds in rows)} s in all.", ""]
+
+
+def suites_section():
+    out = ["## Test suites", "",
+           "A program counts as skipped when its tests passed but some skipped themselves; "
+           "one whose every test skipped is named as skipped whole.", ""]
+    names = configurations()
+    if not names:
+        return out + ["No test suite ran.", ""]
+    out += ["| Configuration | Result | Skipped GoogleTest cases |", "|---|---|---|"]
+    for name in names:
+        result = suite(name)
+        skipped = ", ".join(f"`{case}`" for case in result.skipped_cases) or "none"
+        out.append(f"| {name} | {result.line()} | {skipped} |")
+    return out + [""]
+
+
+def percent(covered, total):
+    return f"{100.0 * covered / total:.1f}% ({covered}/{total})" if total else "–"
+
+
+def coverage_section():
+    out = ["## Coverage", ""]
+    figures = coverage_figures()
+    if figures is None:
+        return out + ["Not measured in this run.", ""]
+    out += ["The plugin's own code (`Ravento/`): the POSIX half from the native suite, the Windows half "
+            "(`platform/windows/`) from the Windows suite under Wine (mingw-w64's gcov); branches that "
+            "only throw are left out (`scripts/coverage.sh`).", "",
+            "| File | Lines | Branches |", "|---|---:|---:|"]
+    for file in figures["files"]:
+        out.append(f"| `{file['filename']}` | {percent(file['line_covered'], file['line_total'])} | "
+                   f"{percent(file['branch_covered'], file['branch_total'])} |")
+    out.append(f"| all | {percent(figures['line_covered'], figures['line_total'])} | "
+               f"{percent(figures['branch_covered'], figures['branch_total'])} |")
+    judged = judged_figures()
+    if judged is not None:
+        out += ["", f"All of `Ravento/` {judged_text(judged)}."]
+    return out + [""]
+
+
+def fuzz_section():
+    out = ["## Fuzzing", "",
+           "libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer (clang 14), each target starting "
+           "from its seed corpus in `fuzz/corpus/` (`bash scripts/fuzz.sh`; `--long` for 10 minutes a target).", "",
+           "| Target | What it tries | Executions | Seconds | Executions/s | Coverage (edges) | Corpus | Outcome |",
+           "|---|---|---:|---:|---:|---:|---:|---|"]
     total = 0
     ran = 0
     for target, what in FUZZ_TARGETS.items():
@@ -138,34 +289,48 @@ def report():
         total += row["runs"]
         out.append(f"| `fuzz_{target}` | {what} | {row['runs']:,} | {row['seconds']} | {row['rate']} | "
                    f"{row['coverage']} | {row['corpus']} | {row['outcome']} |")
-    out += ["", f"{ran} of {len(FUZZ_TARGETS)} targets ran, {total:,} executions in all.", ""]
+    return out + ["", f"{ran} of {len(FUZZ_TARGETS)} targets ran, {total:,} executions in all.", ""]
 
-    out += ["## Model, stress and other counted tests", ""]
+
+def counts_section():
+    out = ["## Model, stress and other counted tests", ""]
     lines = reliability_lines()
-    if lines:
-        out += ["| Test | Configuration | Counts |", "|---|---|---|"]
-        for configuration, name, pairs in lines:
-            counts = ", ".join(f"{key} {value}" for key, value in pairs)
-            out.append(f"| {name} | {configuration} | {counts} |")
-    else:
-        out.append("No test of this run reported counts.")
-    out.append("")
+    if not lines:
+        return out + ["No test of this run reported counts.", ""]
+    out += ["| Test | Configuration | Counts |", "|---|---|---|"]
+    for configuration, name, pairs in lines:
+        counts = ", ".join(f"{key} {value}" for key, value in pairs)
+        out.append(f"| {name} | {configuration} | {counts} |")
+    return out + [""]
 
-    out += ["## Test suites", ""]
-    summaries = ctest_summaries()
-    if summaries:
-        out += ["| Configuration | Result |", "|---|---|"]
-        out += [f"| {configuration} | {summary} |" for configuration, summary in summaries]
-    else:
-        out.append("No test suite ran.")
-    out.append("")
-    return "\n".join(out)
+
+def summary():
+    """One line a configuration, then the closing line that sums the test programs up."""
+    passed = failed = skipped = 0
+    for name in configurations():
+        result = suite(name)
+        print(f"{name}: {result.line()}")
+        passed += len(result.passed)
+        failed += len(result.failed)
+        skipped += len(result.skipped)
+    figures = coverage_figures()
+    if figures is not None:
+        print(f"coverage of Ravento/: lines {percent(figures['line_covered'], figures['line_total'])}, "
+              f"branches {percent(figures['branch_covered'], figures['branch_total'])}")
+        judged = judged_figures()
+        if judged is not None:
+            print(f"  {judged_text(judged)}")
+    print(f"tests: {passed} passed, {failed} failed, {skipped} skipped")
 
 
 def main():
-    target = Path(sys.argv[1]) if len(sys.argv) > 1 else ROOT / "docs" / "reliability.md"
-    target.write_text(report())
-    print(f"reliability report: {target}")
+    if sys.argv[1:] == ["--summary"]:
+        summary()
+    elif len(sys.argv) == 2 and not sys.argv[1].startswith("-"):
+        Path(sys.argv[1]).write_text(report())
+        print(f"reliability report: {sys.argv[1]}")
+    else:
+        sys.exit(__doc__)
 
 
 if __name__ == "__main__":

@@ -1,107 +1,158 @@
 #!/usr/bin/env bash
-# The project's test command: installs the Debian packages that are missing, then builds and
-# tests four configurations in turn: the native build, the native build under AddressSanitizer
-# and UndefinedBehaviorSanitizer, the thread tests under ThreadSanitizer, and the Windows x64
-# build with its tests run under Wine (twice: under the ANSI code pages 1252 and 932). After
-# them every fuzz target runs briefly (scripts/fuzz.sh), and docs/reliability.md is written
-# from the logs of the run.
-# Every step runs even when an earlier one fails; the exit status is non-zero if any step
-# failed. The last line sums up the tests of every configuration.
+# The project's test command. It installs the Debian packages that are missing, then runs its
+# steps in turn: the native suite measuring coverage, the native suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the thread tests under ThreadSanitizer, the Windows x64 build with
+# its tests run under Wine (under the code pages 1252, 932 and 65001) and its shipping checks, the
+# Windows suite measuring coverage, every fuzz target briefly, real system-call faults (libfiu),
+# the mutants the suite must kill, and the coverage report with its bar. The report of the
+# run goes to build/reports/reliability.md.
+#
+#   bash scripts/test.sh                  every step
+#   bash scripts/test.sh --quick          the native suite only (dev preset: build and test)
+#   bash scripts/test.sh --update-docs    every step, then the run's report becomes docs/reliability.md
+#
+# Every step runs even when an earlier one fails (a configuration stops at its first failed
+# step); the exit status is non-zero if any step failed. The summary gives each step's time and
+# outcome, each configuration's passed, failed and skipped tests, and a last line summing them.
+# Adding a step is one line: run_step NAME COMMAND [ARGS...].
 set -uo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
+started=$SECONDS
+
+usage() { echo "usage: $0 [--quick | --update-docs]" >&2; exit 2; }
+quick=false
+update_docs=false
+for option in "$@"; do
+    case $option in
+        --quick) quick=true ;;
+        --update-docs) update_docs=true ;;
+        *) usage ;;
+    esac
+done
+# A quick run's report lacks most of what docs/reliability.md promises.
+$quick && $update_docs && usage
 
 bash scripts/install-deps.sh || { echo "test.sh: installing the dependencies failed" >&2; exit 1; }
 
-jobs=2   # the machine's two cores, shared with the test runs
+jobs=$(nproc)
+reports=build/reports
 failed_steps=()
-summaries=()
-total_passed=0
-total_failed=0
+step_lines=()
 
-# Adds the counts of one ctest summary ("97% tests passed, 1 tests failed out of 40").
-count_summary() {
-    local line=$1
-    if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
-        total_failed=$((total_failed + BASH_REMATCH[1]))
-        total_passed=$((total_passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
-    fi
-}
-
-# The file a test run's "[reliability] NAME: key=value ..." lines go to, which
-# scripts/reliability-report.py turns into docs/reliability.md. Wine sees the Linux root as Z:.
-reliability_log() {
-    local file="$PWD/build/reliability/$1.txt"
-    [[ $1 == windows* ]] && file="Z:$file"
-    echo "$file"
-}
-
-# test_preset NAME PRESET: runs the tests of PRESET's build, reported under NAME.
-test_preset() {
-    local name=$1 preset=$2
-    local log="build/ctest-$name.log"
-    echo "=== $name: test"
-    # The test presets run two tests at a time and stop any test that hangs.
-    RAVENTO_RELIABILITY_LOG=$(reliability_log "$name") ctest --preset "$preset" 2>&1 | tee "$log"
-    local status=${PIPESTATUS[0]}
-    local summary
-    summary=$(grep -E 'tests passed, [0-9]+ tests failed out of' "$log" | tail -n 1)
-    if [[ -z $summary ]]; then
-        summary="no test summary (ctest exited with $status)"
-        status=1
-    fi
-    summaries+=("$name: $summary")
-    count_summary "$summary"
-    [[ $status -eq 0 ]] || failed_steps+=("$name: tests")
-}
-
-# run_preset PRESET: configure, build and test one preset; fails when it could not be built.
-run_preset() {
-    local preset=$1
-    echo "=== $preset: configure and build"
-    # The presets turn warnings into errors themselves.
-    if ! cmake --preset "$preset"; then
-        failed_steps+=("$preset: configure")
-        return 1
-    fi
-    if ! cmake --build --preset "$preset" -j "$jobs"; then
-        failed_steps+=("$preset: build")
-        return 1
-    fi
-    test_preset "$preset" "$preset"
-}
-
-mkdir -p build
-rm -rf build/reliability && mkdir -p build/reliability
-run_preset dev
-run_preset dev-asan
-run_preset dev-tsan
-# The Windows suite runs twice: under code page 1252, then under 932 (Japanese, double-byte)
-# in a Wine prefix of its own (cmake/toolchains/wine-run.sh).
-if run_preset windows; then
-    RAVENTO_WINE_CODEPAGE=932 test_preset windows-cp932 windows
-    # --- Windows as it ships -------------------------------------------------------------------
-    # A third run under code page 65001 (UTF-8 as the ANSI and OEM code page), then the module's
-    # reproducibility, the demo through devhost.exe under Wine and the TLS refusal
-    # (scripts/windows-checks.sh; it needs the dev build's repair service).
-    RAVENTO_WINE_CODEPAGE=65001 test_preset windows-cp65001 windows
-    bash scripts/windows-checks.sh || failed_steps+=("windows checks")
-    # --- end of Windows as it ships ------------------------------------------------------------
-fi
-# Wine's servers and services of the throwaway prefixes are not left running.
-for prefix in build/windows/wineprefix build/windows/wineprefix-cp932; do
-    WINEPREFIX="$PWD/$prefix" wineserver -k 2>/dev/null || true
+# Everything the report reads is made by this run: nothing an earlier run left may be mistaken
+# for this run's outcome. Coverage counters add up across runs, so they go too.
+rm -rf "$reports" build/fuzz/logs
+mkdir -p "$reports/ctest" "$reports/gtest" "$reports/counts"
+for folder in build/coverage build/windows-coverage; do
+    [[ -d $folder ]] && find "$folder" -name '*.gcda' -delete
 done
-echo "=== fuzz"
-bash scripts/fuzz.sh || failed_steps+=("fuzz")
-python3 scripts/reliability-report.py || failed_steps+=("reliability report")
+
+# run_step NAME COMMAND [ARGS...]: runs one step, times it and records its outcome for the
+# summary and the report (build/reports/steps.tsv). Returns the command's exit status.
+run_step() {
+    local name=$1
+    shift
+    local step_started=$SECONDS status=0
+    echo "=== $name"
+    "$@" || status=$?
+    local seconds=$((SECONDS - step_started))
+    local outcome=passed
+    if [[ $status -ne 0 ]]; then
+        outcome="FAILED (exit status $status)"
+        failed_steps+=("$name")
+    fi
+    printf '%s\t%s\t%s\n' "$name" "$outcome" "$seconds" >> "$reports/steps.tsv"
+    step_lines+=("$(printf '%-32s %6s s  %s' "$name" "$seconds" "$outcome")")
+    return "$status"
+}
+
+# A path the test programs of CONFIGURATION can write to: Wine sees the Linux root as Z:.
+program_path() {
+    local configuration=$1 path=$2
+    [[ $configuration == windows* ]] && path="Z:$path"
+    echo "$path"
+}
+
+# ctest_run NAME PRESET: runs the tests of PRESET's build, reported under NAME. The tests append
+# their "[reliability] ..." counts to counts/NAME.txt and GoogleTest writes one XML file a
+# program to gtest/NAME/, from which the report counts the skipped tests. A suite that finds no
+# test fails.
+ctest_run() {
+    local name=$1 preset=$2
+    mkdir -p "$reports/gtest/$name"
+    RAVENTO_RELIABILITY_LOG=$(program_path "$name" "$PWD/$reports/counts/$name.txt") \
+        GTEST_OUTPUT="xml:$(program_path "$name" "$PWD/$reports/gtest/$name/")" \
+        ctest --preset "$preset" -j "$jobs" --no-tests=error 2>&1 | tee "$reports/ctest/$name.log"
+}
+
+# build_preset PRESET: configures and builds one preset, each a step of its own.
+build_preset() {
+    local preset=$1
+    # The presets turn warnings into errors themselves.
+    run_step "$preset: configure" cmake --preset "$preset" &&
+        run_step "$preset: build" cmake --build --preset "$preset" -j "$jobs"
+}
+
+# run_preset PRESET: builds one preset and runs its tests.
+run_preset() {
+    build_preset "$1" && run_step "$1: test" ctest_run "$1" "$1"
+}
+
+# Wine's servers of the throwaway prefixes are not left running.
+stop_wine() {
+    local prefix
+    for prefix in "$@"; do
+        WINEPREFIX="$PWD/$prefix" wineserver -k 2>/dev/null || true
+    done
+    return 0
+}
+
+if $quick; then
+    run_preset dev
+else
+    # The native suite runs once, in the build that measures coverage.
+    run_preset coverage
+    run_preset dev-asan
+    run_preset dev-tsan
+    # The Windows suite runs three times: under code page 1252, under 932 (Japanese, double-byte)
+    # and under 65001 (UTF-8 as the ANSI and OEM code page), each in a Wine prefix of its own
+    # (cmake/toolchains/wine-run.sh). Then the module's reproducibility, the demo through
+    # devhost.exe and its TLS refusals (scripts/windows-checks.sh).
+    if build_preset windows; then
+        run_step "windows: test" ctest_run windows windows
+        RAVENTO_WINE_CODEPAGE=932 run_step "windows-cp932: test" ctest_run windows-cp932 windows
+        RAVENTO_WINE_CODEPAGE=65001 run_step "windows-cp65001: test" ctest_run windows-cp65001 windows
+        RAVENTO_NATIVE_BUILD="$PWD/build/coverage" run_step "windows checks" bash scripts/windows-checks.sh
+    fi
+    stop_wine build/windows/wineprefix build/windows/wineprefix-cp932 build/windows/wineprefix-cp65001
+    run_preset windows-coverage
+    stop_wine build/windows-coverage/wineprefix
+    run_step "fuzz" bash scripts/fuzz.sh
+    run_step "fault injection" bash scripts/fault-injection.sh
+    run_step "mutants" python3 scripts/mutants.py
+    run_step "coverage report" bash scripts/coverage.sh --report
+fi
+
+# The report's own time is not in it; every step before it is.
+echo "=== report"
+python3 scripts/reliability-report.py "$reports/reliability.md" || failed_steps+=("report")
+if $update_docs; then
+    if [[ ${#failed_steps[@]} -eq 0 ]]; then
+        cp "$reports/reliability.md" docs/reliability.md && echo "docs/reliability.md updated"
+    else
+        echo "docs/reliability.md left as it was: a step failed"
+    fi
+fi
 
 echo
 echo "=== summary"
-for summary in "${summaries[@]}"; do
-    echo "$summary"
+for line in "${step_lines[@]}"; do
+    echo "$line"
 done
+echo "all steps: $((SECONDS - started)) s"
 for step in "${failed_steps[@]}"; do
     echo "FAILED: $step"
 done
-echo "tests: $total_passed passed, $total_failed failed"
+# Last: one line a configuration, then the line that sums up the tests of all of them.
+python3 scripts/reliability-report.py --summary || failed_steps+=("summary")
 [[ ${#failed_steps[@]} -eq 0 ]]

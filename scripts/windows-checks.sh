@@ -12,7 +12,9 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/lib/common.sh
 
 windows=$root/build/windows
-dev=$root/build/dev
+# The native build whose repair service and devhost the checks use (the test command passes the
+# coverage build, its only native build).
+dev=${RAVENTO_NATIVE_BUILD:-$root/build/dev}
 failed=()
 
 # --- 1. Reproducible ------------------------------------------------------------------------------

@@ -1,10 +1,10 @@
 #include "pipeline/PipelineFixture.h"
 
 #include <algorithm>
-#include <chrono>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
+
+#include "support/WaitUntil.h"
 
 namespace testing_support {
 devhost::HostOptions PipelineFixture::Options(std::unique_ptr<devhost::HttpTransport> transport)
@@ -58,12 +58,8 @@ void PipelineFixture::Answer(int status, const std::string& body)
     std::size_t outstanding = host->Host().OutstandingRequests();
     if (!recorder->AnswerNext(status, body))
         throw std::logic_error("no request is waiting for an answer");
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (host->Host().OutstandingRequests() >= outstanding) {
-        if (std::chrono::steady_clock::now() > deadline)
-            throw std::runtime_error("the reply was not handled in time");
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    if (!WaitUntil([&] { return host->Host().OutstandingRequests() < outstanding; }))
+        throw std::runtime_error("the reply was not handled in time");
 }
 
 std::vector<std::string> Names(const std::filesystem::path& folder)

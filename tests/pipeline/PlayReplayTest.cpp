@@ -153,11 +153,25 @@ TEST(PlayReplay, IdentifiersThatAreNoSingleNameReachNothing)
         "R:stream",
         CodePageText(fixture.demos / "R"),
         std::string(300, 'R'), // longer than any entry name can be
+        "R\xFF", // no character of UTF-8 (POSIX's code page), so no file's name
     };
     for (const std::string& id : hostile)
         fixture.Play(id);
     EXPECT_EQ(RequestCount(fixture), 0u);
     EXPECT_TRUE(fixture.Log().empty());
+}
+
+TEST(PlayReplay, AnEventWithoutAReplaySendsNothing)
+{
+    PipelineFixture fixture;
+    fixture.AddReplay("R");
+    fixture.Host().FireEvent(devhost::kPlayReplayEvent, 0); // a parameter block naming no replay
+    fixture.Plugin().OnPlayReplay(ActorWrapper(0), nullptr, devhost::kPlayReplayEvent);
+    EXPECT_EQ(RequestCount(fixture), 0u);
+    EXPECT_TRUE(fixture.Log().empty());
+
+    fixture.Play("R");
+    EXPECT_EQ(RequestCount(fixture), 1u) << "the hook still works";
 }
 
 TEST(PlayReplay, AFolderThatCannotBeLookedIntoIsLoggedOnce)

@@ -8,7 +8,12 @@
 #include <vector>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 #include "FileSystem.h"
@@ -60,10 +65,14 @@ TEST(ReplayFiles, ExactEntryLookupFindsRegularFilesOnly)
     std::filesystem::create_symlink(demos / "gone", demos / "G.replay");
     cases.insert(cases.end(), {{"F.replay", false}, {"L.replay", true}, {"D.replay", false}, {"G.replay", false}});
 #endif
+    // A folder typed with a closing separator names the same folder.
+    const std::filesystem::path typed = demos.native() + std::filesystem::path::preferred_separator;
     for (const Case& check : cases) {
-        bool found = !check.found;
-        EXPECT_FALSE(platform::FindExactEntry(demos, check.name, found)) << check.name;
-        EXPECT_EQ(found, check.found) << check.name;
+        for (const std::filesystem::path& folder : {demos, typed}) {
+            bool found = !check.found;
+            EXPECT_FALSE(platform::FindExactEntry(folder, check.name, found)) << folder << " " << check.name;
+            EXPECT_EQ(found, check.found) << folder << " " << check.name;
+        }
     }
 
     for (const std::filesystem::path& folder : {std::filesystem::path(), dir.Path() / "Missing", demos / "R.replay"}) {
@@ -114,6 +123,77 @@ TEST(ReplayFiles, MovesStayOnTheirVolumeAndCopiesAreNewFiles)
     EXPECT_TRUE(platform::IsNameTaken(files.CreateFolder(dir.Path() / "new")));
     EXPECT_TRUE(platform::Is(files.CreateFolder(dir.Path() / "no" / "new"), platform::FileError::PathNotFound));
 }
+
+// The failures the system itself gives the real operations (no double): each reaches the caller
+// as its Windows number.
+TEST(ReplayFiles, TheSystemsOwnFailuresReachTheCallerAsWindowsErrors)
+{
+    TempDir dir;
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
+    const std::filesystem::path missing = dir.Path() / "missing";
+
+    platform::FileHandle handle = -1;
+#if defined(_WIN32)
+    EXPECT_EQ(files.CreateNewFile(missing / "new", handle).value(), 3);
+#else
+    EXPECT_EQ(files.CreateNewFile(missing / "new", handle).value(), 2);
+#endif
+    EXPECT_EQ(files.RenameReplacing(missing, dir.Path() / "other").value(), 2);
+    EXPECT_EQ(files.RemoveFile(missing).value(), 2);
+
+    // A handle already closed: writing and closing again both fail.
+    ASSERT_FALSE(files.CreateNewFile(dir.Path() / "closed", handle));
+    ASSERT_FALSE(files.Close(handle));
+    EXPECT_TRUE(files.Write(handle, "bytes"));
+    EXPECT_TRUE(files.Close(handle));
+    EXPECT_EQ(ReadBytes(dir.Path() / "closed"), "");
+}
+
+#if !defined(_WIN32)
+// POSIX's own failures, and the messages the errors give: those Windows gives the same numbers.
+TEST(ReplayFiles, PosixFailuresGiveTheMessagesOfTheirWindowsNumbers)
+{
+    TempDir dir;
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
+    // A folder moved into itself (EINVAL) is tried as a hard link, which a folder cannot have.
+    const std::filesystem::path folder = dir.MakeFolder("folder");
+    EXPECT_TRUE(platform::Is(files.MoveWithoutReplace(folder, folder / "inside"), FileError::AccessDenied));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+
+    // A full disk, as /dev/full always is.
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0) << std::strerror(errno);
+    std::error_code error = files.Write(full, "bytes");
+    EXPECT_EQ(error.value(), 112);
+    EXPECT_EQ(error.message(), "There is not enough space on the disk.");
+    EXPECT_FALSE(files.Write(full, ""));
+    EXPECT_TRUE(files.Close(full)) << "/dev/full cannot be flushed";
+
+    // An errno with no Windows counterpart keeps its own text.
+    error = files.Close(full);
+    EXPECT_EQ(error.value(), 0x20000000 | EBADF);
+    EXPECT_EQ(error.message(), std::strerror(EBADF));
+
+    EXPECT_EQ(platform::ReplayFileError(80).message(), "The file exists.");
+    EXPECT_EQ(platform::ReplayFileError(183).message(), "Cannot create a file when that file already exists.");
+    EXPECT_EQ(platform::ReplayFileError(12345).message(), "Windows error 12345");
+    EXPECT_STREQ(platform::ReplayFileError(5).category().name(), "windows");
+}
+
+// Only files cross file systems: a folder moved to another one stays where it was.
+TEST(ReplayFiles, AFolderDoesNotMoveAcrossFileSystems)
+{
+    if (!std::filesystem::is_directory("/dev/shm"))
+        GTEST_SKIP() << "no second file system to move to";
+    TempDir dir;
+    const std::filesystem::path folder = dir.MakeFolder("folder");
+    const std::filesystem::path to = std::filesystem::path("/dev/shm") / dir.Path().filename();
+    EXPECT_TRUE(platform::Is(platform::ReplayFiles().MoveWithoutReplace(folder, to), FileError::NotSameDevice));
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_FALSE(std::filesystem::exists(to));
+}
+#endif
+
 
 #if !defined(_WIN32) // the backup folder is put on the other volume by a symbolic link
 

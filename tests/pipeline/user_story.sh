@@ -11,7 +11,7 @@ make_sandbox user-story
 mkdir -p "$sandbox/home/Documents"
 demos="$sandbox/Replays/Demos"
 backups="$sandbox/Replays/OV_Ravento_BackupReplays"
-mkdir -p "$demos" "$backups"
+mkdir -p "$demos"
 printf 'PELLACOR-REPLAY\r\n\0 body\n' > "$demos/R1.replay"
 cp "$demos/R1.replay" "$sandbox/original.replay"
 start_service
@@ -30,10 +30,16 @@ settle
 quit
 SCRIPT
 
+# A crash or a sanitizer report, even at unload after the story went well, makes devhost's exit
+# status non-zero and fails the story.
+devhost_status=0
 HOME="$sandbox/home" XDG_CONFIG_HOME="" "$bin/devhost" --config "$sandbox/devhost.cfg" \
-  --script "$sandbox/script.txt" "${service_options[@]}" > "$sandbox/out.txt" 2> "$sandbox/err.txt" || true
+  --script "$sandbox/script.txt" "${service_options[@]}" > "$sandbox/out.txt" 2> "$sandbox/err.txt" ||
+  devhost_status=$?
 sed 's/^/  out: /' "$sandbox/out.txt"
 sed 's/^/  err: /' "$sandbox/err.txt"
+
+expect "devhost ran the script to its end (exit status $devhost_status)" '[ "$devhost_status" -eq 0 ]'
 
 expect "the window opened by itself and showed the folder entry" \
   'grep -q "Enter the path to your demos folder..." "$sandbox/out.txt"'
@@ -41,6 +47,7 @@ expect "the check closed the window" 'grep -q "(no window is open)" "$sandbox/ou
 expect "the variable holds the typed folder" 'grep -qxF "= Ravento_DemosFolder = $demos" "$sandbox/out.txt"'
 expect "the configuration file was saved with the folder" 'grep -qF "$demos" "$sandbox/devhost.cfg"'
 expect "the replay was repaired" 'cmp -s "$demos/R1_fixed.replay" "$sandbox/original.replay"'
+expect "the plugin made the backup folder beside the typed one" 'grep -qx "Created Backup Directory" "$sandbox/out.txt"'
 expect "the old file was backed up" 'cmp -s "$backups/R1_copy.replay" "$sandbox/original.replay"'
 expect "the old file left the replays folder" '[ ! -e "$demos/R1.replay" ]'
 [ "$failures" -eq 0 ]

@@ -42,6 +42,8 @@ TEST(CodePage, Utf8StandsInOnPosixAndRejectsEveryMalformedSequence)
              "\xED\xA0\x80", // a surrogate
              "\xF4\x90\x80\x80", // above U+10FFFF
              "\xC3\x28", // continuation byte missing
+             "\xE2\x82\x28", // third byte not a continuation
+             "\xF0\x9F\x8E\x28", // fourth byte not a continuation
          }) {
         EXPECT_THROW(PathFromCodePage(invalid), std::system_error) << testing::PrintToString(invalid);
         EXPECT_THROW(PathFromTypedText(invalid), std::system_error) << testing::PrintToString(invalid);
@@ -94,6 +96,12 @@ TEST(CodePage, AnsiConversionsAreStrictWithoutBestFitSubstitution)
 
 #endif
 
+TEST(CodePage, EmptyTextAndTheEmptyPathConvertToEachOther)
+{
+    EXPECT_TRUE(PathFromCodePage("").empty());
+    EXPECT_EQ(CodePageText(std::filesystem::path()), "");
+}
+
 TEST(Directories, TheExistenceQueryTellsDirectoriesFromOtherEntriesAndMissingOnes)
 {
     TempDir dir;
@@ -108,6 +116,7 @@ TEST(Directories, TheExistenceQueryTellsDirectoriesFromOtherEntriesAndMissingOne
     EXPECT_FALSE(Exists(dir.Path() / "missing" / "deeper"));
     EXPECT_FALSE(Exists(file / "below a file")) << "a file used as a folder is a not-found condition";
     EXPECT_FALSE(Exists(std::filesystem::path()));
+    EXPECT_FALSE(Exists(dir.Path() / "wild*card?")) << "a name no file can have (Windows: an invalid name)";
 }
 
 TEST(Directories, CreationMakesExactlyOneLevelAndReportsWhatStoodInTheWay)

@@ -7,6 +7,7 @@
 
 #include "TestHost.h"
 #include "orvane/ReplayWrapper.h"
+#include "support/WaitUntil.h"
 
 using devhost::kPlayReplayEvent;
 
@@ -138,8 +139,6 @@ TEST(HostGameTest, InRealTimeTimersAndQueuedWorkRunByThemselves)
         self.gameWrapper->Execute([&self](GameWrapper*) { self.cvarManager->log("work"); });
     });
     // Nobody advances the clock or runs game work here: the game thread does it on its own.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (Lines(host).size() < 2 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    testing_support::WaitUntil([&] { return Lines(host).size() >= 2; });
     EXPECT_EQ(Lines(host), (std::vector<std::string>{"work", "timer"}));
 }

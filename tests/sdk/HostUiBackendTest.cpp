@@ -12,6 +12,7 @@
 
 #include "TestHost.h"
 #include "orvane/host/AdoptUiContext.h"
+#include "support/WaitUntil.h"
 
 namespace {
 
@@ -133,8 +134,7 @@ TEST(HostUiBackendTest, AWindowedBackendGetsFramesWithoutBeingAsked)
     TestHost host(WithBackend(record, std::chrono::milliseconds(2)));
     host.LoadWithOpenWindow();
     const int before = record.presentedFrames;
-    for (int i = 0; i < 500 && record.presentedFrames < before + 3; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    testing_support::WaitUntil([&] { return record.presentedFrames >= before + 3; });
     EXPECT_GE(record.presentedFrames, before + 3);
 }
 

@@ -1,7 +1,9 @@
 // Scripts run as devhost runs them (real-time clock, replies from another thread), in process
 // and against the built Ravento module: a script means the same thing every run.
 #include <chrono>
+#include <cstdint>
 #include <deque>
+#include <iostream>
 #include <mutex>
 #include <random>
 #include <sstream>
@@ -20,10 +22,15 @@ using testing_support::TempDir;
 namespace {
 
 // Answers each request from a thread of its own after a few random milliseconds, as a network
-// does, with the next status of its list.
+// does, with the next status of its list. Each run draws new delays; its seed is printed, so a
+// failing run's timing can be told again.
 class LateAnswers : public devhost::HttpTransport {
 public:
-    explicit LateAnswers(std::deque<int> statuses) : statuses(std::move(statuses)) {}
+    explicit LateAnswers(std::deque<int> statuses) : statuses(std::move(statuses)), seed(std::random_device{}())
+    {
+        std::cout << fmt::format("[seed] reply delays: {}\n", seed);
+        random.seed(seed);
+    }
 
     ~LateAnswers() override
     {
@@ -47,7 +54,8 @@ public:
 private:
     std::mutex mutex;
     std::deque<int> statuses;
-    std::mt19937 random{std::random_device{}()};
+    const std::uint32_t seed;
+    std::mt19937 random;
     std::vector<std::thread> answers;
 };
 

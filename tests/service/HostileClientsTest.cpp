@@ -13,7 +13,7 @@
 #include "support/Files.h"
 
 using repairservice::ServiceOptions;
-using service_testing::Eventually;
+using service_testing::WaitUntil;
 using service_testing::FormBody;
 using service_testing::kFormType;
 using service_testing::LiveProcessesInGroup;
@@ -146,10 +146,15 @@ TEST(HostileClients, ConnectionsThatMissTheRequestDeadlineAreCut)
     options.workerThreads = 4;
     options.requestTimeout = 1s;
     RunningService service(options);
+    const auto connected = std::chrono::steady_clock::now();
     Tricklers tricklers(service.Port(), 12, false, std::string("\x16\x03\x01\x40\x00", 5));
-    std::this_thread::sleep_for(200ms); // the tricklers queue first
+    // The tricklers connected first, so they hold every worker: the upload can only be answered
+    // once the service has cut one at its deadline. An answer sooner means the workers were
+    // never taken, and the test would prove nothing.
     EXPECT_EQ(StatusOf(PatientUpload(service)), 200);
-    EXPECT_TRUE(Eventually([&] { return tricklers.Ended() == 12; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - connected, options.requestTimeout)
+        << "the upload was answered while every worker should have been taken";
+    EXPECT_TRUE(WaitUntil([&] { return tricklers.Ended() == 12; }));
 }
 
 TEST(HostileClients, ARepairCommandThatOutlivesItsTimeoutIsKilledWithItsGroup)
@@ -163,7 +168,7 @@ TEST(HostileClients, ARepairCommandThatOutlivesItsTimeoutIsKilledWithItsGroup)
 
     EXPECT_EQ(StatusOf(service.Upload("replay")), 500);
     const pid_t group = std::stoi(testing_support::ReadWholeFile(groupFile));
-    EXPECT_TRUE(Eventually([&] { return LiveProcessesInGroup(group).empty(); }));
+    EXPECT_TRUE(WaitUntil([&] { return LiveProcessesInGroup(group).empty(); }));
     EXPECT_TRUE(Logged(service, "-> 500 (")) << "no line for the answer";
     EXPECT_TRUE(Logged(service, "did not finish within 1 seconds")) << "no reason in the log";
 }
@@ -203,13 +208,13 @@ TEST(HostileClients, NoUploadFileOutlivesItsRequestWhateverTheOutcome)
     };
     for (const auto& outcome : outcomes) {
         EXPECT_EQ(outcome.send(), outcome.status) << outcome.what;
-        EXPECT_TRUE(Eventually(noneLeft)) << "a file is left after: " << outcome.what;
+        EXPECT_TRUE(WaitUntil(noneLeft)) << "a file is left after: " << outcome.what;
     }
 
     // While a command runs its upload is open (so the check above can see one), and stopping
     // the service closes it.
     auto hanging = std::async(std::launch::async, [&] { return StatusOf(service.Upload("hang\n")); });
-    EXPECT_TRUE(Eventually([&] { return OpenFilesIn(scratch.Path()) > 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return OpenFilesIn(scratch.Path()) > 0; }));
     service.Stop();
     EXPECT_NE(hanging.get(), 200);
     EXPECT_TRUE(noneLeft());

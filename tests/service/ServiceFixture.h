@@ -19,6 +19,7 @@
 
 #include "RepairService.h"
 #include "support/TempDir.h"
+#include "support/WaitUntil.h"
 
 namespace service_testing {
 
@@ -73,17 +74,6 @@ private:
 std::vector<pid_t> LiveProcessesInGroup(pid_t group);
 // How many descriptors of this process refer to files in folder, deleted ones included.
 int OpenFilesIn(const std::filesystem::path& folder);
-// Polls condition until it holds or timeout passes; its last value.
-template <class Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(10))
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
+using testing_support::WaitUntil;
 
 } // namespace service_testing

@@ -17,7 +17,7 @@
 #include "support/Files.h"
 
 using repairservice::ServiceOptions;
-using service_testing::Eventually;
+using service_testing::WaitUntil;
 using service_testing::LiveProcessesInGroup;
 using testing_support::ReadWholeFile;
 using testing_support::TempDir;
@@ -52,7 +52,7 @@ public:
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
         EXPECT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
-        EXPECT_TRUE(Eventually([&] { return std::filesystem::exists(dir.Path() / "port"); }));
+        EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir.Path() / "port"); }));
         port = std::stoi(ReadWholeFile(dir.Path() / "port"));
     }
     ~ServiceProgram()
@@ -68,7 +68,7 @@ public:
     // True, with its wait status, when the program ends within timeout.
     bool Ended(std::chrono::milliseconds timeout, int& status)
     {
-        bool ended = Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeout);
+        bool ended = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeout);
         if (ended)
             pid = -1;
         return ended;
@@ -96,14 +96,14 @@ TEST(ServiceProgram, StopsPromptlyOnSigtermAndKillsAHungRepairCommand)
         httplib::Result result = client.Post("/api/ravento", form);
         return result ? result->status : -1;
     });
-    ASSERT_TRUE(Eventually([&] { return !ReadWholeFile(groupFile).empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !ReadWholeFile(groupFile).empty(); }));
     const pid_t group = std::stoi(ReadWholeFile(groupFile));
 
     program.Signal(SIGTERM);
     int status = 0;
     ASSERT_TRUE(program.Ended(10s, status)) << "the service still runs 10 s after SIGTERM";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_TRUE(Eventually([&] { return LiveProcessesInGroup(group).empty(); }));
+    EXPECT_TRUE(WaitUntil([&] { return LiveProcessesInGroup(group).empty(); }));
     EXPECT_NE(upload.get(), 200);
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path() / "scratch"));
     EXPECT_NE(ReadWholeFile(dir.Path() / "service.log").find("stopping"), std::string::npos);
