@@ -40,6 +40,17 @@ std::optional<std::filesystem::path> DefaultPluginPath()
     return executable.parent_path() / RAVENTO_MODULE_FILE_NAME;
 }
 
+// A module built for another system fails to load with the loader's terse words; say what to
+// run instead.
+std::string ForeignModuleHint(const std::filesystem::path& plugin)
+{
+    const auto nativeExtension = std::filesystem::path(RAVENTO_MODULE_FILE_NAME).extension();
+    if (plugin.extension() == nativeExtension || plugin.extension() != ".dll")
+        return {};
+    return "\n  a .dll is a Windows module: run it with the Windows build's devhost.exe under Wine "
+           "(build/windows/bin/devhost.exe, see docs/windows.md)";
+}
+
 // Results on standard output, complaints on standard error, each line flushed at once so the
 // two streams interleave as they happened when both go to one terminal.
 ScriptOutput StandardStreams()
@@ -106,7 +117,7 @@ int main(int argc, char** argv)
         return Fail(error.what()); // the desktop window could not open
     }
     if (auto error = host->LoadPluginModule(options.plugin))
-        return Fail(*error);
+        return Fail(*error + ForeignModuleHint(options.plugin));
 
     RunOutcome outcome = RunOutcome::Continue;
     auto windowClosed = [&gui] { return gui.IsClosed(); };
