@@ -12,7 +12,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 images="$root/docs/images"
 # RAVENTO_SCREENSHOTS_BUILD names a tree that is already built; without it the script builds the
 # dev preset itself.
-build_programs RAVENTO_SCREENSHOTS_BUILD
+build_programs RAVENTO_SCREENSHOTS_BUILD dev demo tests gui
 make_sandbox screenshots
 
 demos="$sandbox/home/Documents/My Games/Pellacor/TAGame/Demos"
