@@ -229,6 +229,12 @@ ParsedLine UnknownVerb(std::string_view name)
 
 } // namespace
 
+bool StartsWithScriptVerb(std::string_view line)
+{
+    line = Trim(line);
+    return Verbs().count(line.substr(0, line.find_first_of(" \t"))) == 1;
+}
+
 ParsedLine ParseScriptLine(std::string_view line)
 {
     line = Trim(line);

@@ -5,10 +5,9 @@
 
 #include <fmt/format.h>
 
-namespace {
+#include "DemosFolderVariable.h"
 
-// The console variable in which the plugin keeps the replays folder it uses.
-constexpr const char* kDemosFolderVariable = "Ravento_DemosFolder";
+namespace {
 
 std::string Reason(const devhost::Host& host, const std::string& id, const std::string& date)
 {

@@ -14,6 +14,8 @@
 #include "ConsolePane.h"
 #include "FramePng.h"
 #include "GuiBackend.h"
+#include "ReplaysPane.h"
+#include "RequestsPane.h"
 
 namespace {
 
@@ -35,7 +37,8 @@ void RecordGlfwError(int code, const char* description)
 class GlfwBackend : public devhost::UiBackend {
 public:
     GlfwBackend(GuiSession& session, std::filesystem::path uiSettings)
-        : session(session), console(session), uiSettings(std::move(uiSettings))
+        : session(session), console(session), replays(session), requests(session.Requests()),
+          uiSettings(std::move(uiSettings))
     {
     }
     ~GlfwBackend() override;
@@ -44,7 +47,7 @@ public:
 
     void Init(ImGuiContext* context) override;
     void PrepareFrame(ImGuiIO& io) override;
-    void DrawHostWindows() override { console.Draw(); }
+    void DrawHostWindows() override;
     void PresentFrame(ImDrawData* drawData) override;
     std::optional<std::string> SaveFrame(ImDrawData* drawData, const std::filesystem::path& file,
                                          const std::optional<devhost::UiRegion>& region) override;
@@ -58,6 +61,8 @@ private:
 
     GuiSession& session;
     ConsolePane console;
+    ReplaysPane replays;
+    RequestsPane requests;
     const std::filesystem::path uiSettings;
     GLFWwindow* window = nullptr;
     bool glfwStarted = false;
@@ -121,6 +126,13 @@ void GlfwBackend::CloseWindow()
         glfwTerminate();
     rendererStarted = platformStarted = glfwStarted = false;
     window = nullptr;
+}
+
+void GlfwBackend::DrawHostWindows()
+{
+    replays.Draw();
+    requests.Draw();
+    console.Draw();
 }
 
 void GlfwBackend::PrepareFrame(ImGuiIO& io)

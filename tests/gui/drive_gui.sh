@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Drives devhost --gui with real X input (xdotool) in the display xvfb-run gave it, as a user at
+# the window would: the console line and its history, a replays pane's Play button, and the
+# plugin's settings window. Every step waits for what it caused (a line, a file) before the next.
+# Settings come from the environment (DevhostGuiTest.cpp sets them):
+#   DEVHOST MODULE SERVICE SERVICE_HOST SANDBOX REPLAY_ID CHOSEN_FOLDER
+#   CONSOLE_X CONSOLE_Y PLAY_X PLAY_Y ENTRY_X ENTRY_Y CHECK_X CHECK_Y
+# Writes devhost's standard output and error to $SANDBOX/devhost.out and .err; prints the step
+# it was at when something did not come.
+set -euo pipefail
+out="$SANDBOX/devhost.out"
+err="$SANDBOX/devhost.err"
+demos="$SANDBOX/Documents/My Games/Pellacor/TAGame/Demos"
+
+step() { echo "step: $*"; }
+# wait_until DESCRIPTION CONDITION: until the condition holds, for at most 30 s.
+wait_until() {
+  for _ in $(seq 300); do
+    eval "$2" && return 0
+    sleep 0.1
+  done
+  echo "timed out waiting for $1" >&2
+  exit 1
+}
+# wait_for FILE TEXT [COUNT]: until FILE holds a line with TEXT (COUNT such lines).
+wait_for() {
+  wait_until "'$2' (x${3:-1}) in $1" "[ \"\$(grep -c -F -- '$2' '$1' 2>/dev/null)\" -ge ${3:-1} ]"
+}
+# Dear ImGui 1.86 reads the keyboard once a frame: a key is held for a few frames, or it is missed.
+press() { xdotool keydown "$1" sleep 0.1 keyup "$1"; }
+click() { xdotool mousemove --sync "$1" "$2" mousedown 1 sleep 0.1 mouseup 1; }
+# A window that opens takes the keyboard, as it does for a user: click the console line first.
+console_line() { click "$CONSOLE_X" "$CONSOLE_Y"; xdotool type --delay 20 "$1"; press Return; }
+
+"$SERVICE" --port 0 --port-file "$SANDBOX/port" --tls-dir "$SANDBOX/tls" > "$SANDBOX/service.log" 2>&1 &
+service=$!
+trap 'kill $service 2>/dev/null || true' EXIT
+wait_until "the service's port file" '[ -s "$SANDBOX/port" ]'
+port="$(cat "$SANDBOX/port")"
+
+printf '[Window][Ravento]\nPos=60,60\nSize=380,118\nCollapsed=0\n' > "$SANDBOX/window.ini"
+printf 'wait 1.2\n' > "$SANDBOX/script.txt"
+HOME="$SANDBOX" XDG_CONFIG_HOME="" LIBGL_ALWAYS_SOFTWARE=1 "$DEVHOST" --gui --plugin "$MODULE" \
+  --script "$SANDBOX/script.txt" --ui-settings "$SANDBOX/window.ini" --config "$SANDBOX/host.cfg" \
+  --connect-to "$SERVICE_HOST:443:127.0.0.1:$port" --cacert "$SANDBOX/tls/certificate.pem" > "$out" 2> "$err" &
+devhost=$!
+window="$(timeout 30 xdotool search --sync --name '^devhost$' | head -n 1)"
+xdotool windowfocus "$window"
+wait_for "$out" "Found Demos folder"
+
+step "the console line opens the settings window"
+console_line "togglemenu Ravento"
+wait_for "$err" "togglemenu: Ravento opened"
+step "Up brings the command back, Enter runs it again: the window closes"
+click "$CONSOLE_X" "$CONSOLE_Y"
+press Up
+press Return
+wait_for "$err" "togglemenu: Ravento closed"
+
+step "the replays pane's Play button uploads the replay, and the reply repairs it"
+click "$PLAY_X" "$PLAY_Y"
+wait_for "$out" "Post result(200)"
+[ -f "$demos/${REPLAY_ID}_fixed.replay" ] || { echo "no repaired file after Post result(200)" >&2; exit 1; }
+
+step "the settings window takes a typed folder and closes on Check"
+console_line "togglemenu Ravento"
+wait_for "$err" "togglemenu: Ravento opened" 2
+click "$ENTRY_X" "$ENTRY_Y"
+xdotool type --delay 20 "$CHOSEN_FOLDER"
+click "$CHECK_X" "$CHECK_Y"
+wait_for "$err" "togglemenu: Ravento closed" 2
+console_line "cvar Ravento_DemosFolder"
+wait_for "$out" "= Ravento_DemosFolder = $CHOSEN_FOLDER"
+
+step "quit typed into the console ends devhost"
+console_line "quit"
+wait "$devhost"
+step "done"
