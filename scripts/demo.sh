@@ -9,6 +9,7 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
+time_this_script
 # RAVENTO_DEMO_BUILD names a tree that is already built (the test suite runs the demo so);
 # without it the demo installs what it needs (the "demo" group) and builds the demo preset.
 build_programs RAVENTO_DEMO_BUILD demo demo
@@ -70,6 +71,5 @@ expect "the replay outside the date window is untouched" \
 expect "the already repaired replay is untouched" \
   '[ -f "$demos/$already_fixed.replay" ] && [ ! -e "$backups/${already_fixed}_copy.replay" ]'
 expect "exactly one backup copy" '[ "$(ls "$backups" | wc -l)" -eq 1 ]'
-say_how_long
 [ "$failures" -eq 0 ] || { echo "demo: $failures check(s) failed" >&2; exit 1; }
 echo "demo: the qualifying replay was repaired and its backup kept"

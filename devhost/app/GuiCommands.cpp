@@ -15,8 +15,12 @@ constexpr std::chrono::milliseconds kListingInterval{400};
 // A typed line that fails is reported and the window stays usable; only quit ends the loop.
 RunOutcome RunTypedLine(CommandRunner& runner, const std::string& line, const ScriptOutput& output)
 {
-    if (!StartsWithScriptVerb(line))
-        return runner.Run(ScriptCommand{ScriptVerb::Console, 0.0, 1, line, {}, false});
+    if (!StartsWithScriptVerb(line)) {
+        ScriptCommand console;
+        console.verb = ScriptVerb::Console;
+        console.text = line;
+        return runner.Run(console);
+    }
     ParsedLine parsed = ParseScriptLine(line);
     if (!parsed.error.empty()) {
         output.complaint(parsed.error);

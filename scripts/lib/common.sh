@@ -31,21 +31,27 @@ forget_foreign_build() {
   rm -rf "$1"
 }
 
-# say_how_long: the script's own running time, as its last line.
-say_how_long() {
-  echo "$(basename "$0"): took $((SECONDS / 60)) min $((SECONDS % 60)) s"
+
+# Every script that sources this ends through finish_script: the sandbox and the service go, and
+# a script that asked (time_this_script) says how long it took, whether it passed or failed.
+sandbox=""
+service_pid=""
+timed=false
+finish_script() {
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
+  [ -n "$sandbox" ] && rm -rf "$sandbox"
+  if $timed; then echo "$(basename "$0"): took $((SECONDS / 60)) min $((SECONDS % 60)) s"; fi
+  return 0
+}
+trap finish_script EXIT
+
+time_this_script() {
+  timed=true
 }
 
 # make_sandbox NAME: a fresh temporary folder in $sandbox, removed (with the service) on exit.
 make_sandbox() {
   sandbox="$(mktemp -d "${TMPDIR:-/tmp}/ravento-$1-XXXXXX")"
-  service_pid=""
-  trap cleanup_sandbox EXIT
-}
-
-cleanup_sandbox() {
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
-  rm -rf "$sandbox"
 }
 
 # start_service [service options...]: starts the stand-in repair service in the sandbox and sets
