@@ -39,7 +39,9 @@ wait_until "the service's port file" '[ -s "$SANDBOX/port" ]'
 port="$(cat "$SANDBOX/port")"
 
 printf '[Window][Ravento]\nPos=60,60\nSize=380,118\nCollapsed=0\n' > "$SANDBOX/window.ini"
-printf 'wait 1.2\n' > "$SANDBOX/script.txt"
+# The settings window is opened and drawn before the typing starts: a window that appears takes
+# the keyboard, and under load it could appear in the middle of a typed line.
+printf 'wait 1.2\nconsole togglemenu Ravento\nshow\n' > "$SANDBOX/script.txt"
 # Mesa's software renderer leaves a few bytes behind at exit, which LeakSanitizer would report in
 # sanitizer builds.
 HOME="$SANDBOX" XDG_CONFIG_HOME="" LIBGL_ALWAYS_SOFTWARE=1 ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" "$DEVHOST" --gui --plugin "$MODULE" \
@@ -49,16 +51,19 @@ devhost=$!
 # Shown on the display, not only created. There is no window manager: the keyboard goes to the
 # window under the pointer, and every step points into the window before it types.
 timeout 30 xdotool search --sync --onlyvisible --name '^devhost$' > /dev/null
-wait_for "$out" "Found Demos folder"
+wait_for "$out" "= [ Check ]" # show has drawn the window
 
-step "the console line opens the settings window"
-console_line "togglemenu Ravento"
-wait_for "$err" "togglemenu: Ravento opened"
-step "Up brings the command back, Enter runs it again: the window closes"
+step "the console line runs devhost's own commands"
+console_line "cvar Ravento_DemosFolder"
+wait_for "$out" "= Ravento_DemosFolder = $demos"
+step "Up brings the command back, Enter runs it again"
 click "$CONSOLE_X" "$CONSOLE_Y"
 press Up
 press Return
-wait_for "$err" "togglemenu: Ravento closed"
+wait_for "$out" "= Ravento_DemosFolder = $demos" 2
+step "the console line runs console commands"
+console_line "writeconfig"
+wait_until "the configuration file" "grep -q Ravento_DemosFolder '$SANDBOX/host.cfg' 2>/dev/null"
 
 step "the replays pane's Play button uploads the replay, and the reply repairs it"
 click "$PLAY_X" "$PLAY_Y"
@@ -66,12 +71,10 @@ wait_for "$out" "Post result(200)"
 [ -f "$demos/${REPLAY_ID}_fixed.replay" ] || { echo "no repaired file after Post result(200)" >&2; exit 1; }
 
 step "the settings window takes a typed folder and closes on Check"
-console_line "togglemenu Ravento"
-wait_for "$err" "togglemenu: Ravento opened" 2
 click "$ENTRY_X" "$ENTRY_Y"
 xdotool type --delay 20 "$CHOSEN_FOLDER"
 click "$CHECK_X" "$CHECK_Y"
-wait_for "$err" "togglemenu: Ravento closed" 2
+wait_for "$err" "togglemenu: Ravento closed"
 console_line "cvar Ravento_DemosFolder"
 wait_for "$out" "= Ravento_DemosFolder = $CHOSEN_FOLDER"
 
