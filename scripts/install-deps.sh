@@ -9,8 +9,8 @@ declare -A groups=(
   # the native build of the three programs the demo runs
   [demo]="cmake ninja-build g++ pkg-config libfmt-dev libcli11-dev libimgui-dev libstb-dev
           libcurl4-openssl-dev libcpp-httplib-dev libssl-dev openssl ca-certificates"
-  # the native test suite; git for the sources' checks, zip and unzip for the release archives
-  [tests]="git googletest libgtest-dev libgmock-dev libbenchmark-dev zip unzip"
+  # the native test suite; git, python3 and unzip for the release archives and their test
+  [tests]="git googletest libgtest-dev libgmock-dev libbenchmark-dev python3 unzip"
   # the GUI development host, its screenshots and the GUI test (real input through xdotool)
   [gui]="libglfw3-dev libgl-dev libgl1-mesa-dri xvfb xauth xdotool"
   # the Windows target: cross compiler, Wine, apt-get source for Dear ImGui, and the Japanese

@@ -48,6 +48,7 @@ if ! $test_release && [ -n "$(git status --porcelain 2>/dev/null)" ]; then
   fail "the checkout has changes that are not committed; a release is made from a commit"
 fi
 
+bash scripts/install-deps.sh demo tests windows
 build=build/release
 mkdir -p "$build"
 cmake --preset release "-DRAVENTO_SERVICE_HOST=$service_host" > "$build/configure.log" 2>&1 \
