@@ -26,8 +26,9 @@ wait_until() {
 wait_for() {
   wait_until "'$2' (x${3:-1}) in $1" "[ \"\$(grep -c -F -- '$2' '$1' 2>/dev/null)\" -ge ${3:-1} ]"
 }
-# Dear ImGui 1.86 reads the keyboard once a frame: a key is held for a few frames, or it is missed.
-press() { xdotool keydown "$1" sleep 0.1 keyup "$1"; }
+# A quick tap: pressed and released at once, most often between two frames (devhost holds the
+# release back a frame so that Dear ImGui sees the key down).
+press() { xdotool key "$1"; }
 click() { xdotool mousemove --sync "$1" "$2" mousedown 1 sleep 0.1 mouseup 1; }
 # A window that opens takes the keyboard, as it does for a user: click the console line first.
 console_line() { click "$CONSOLE_X" "$CONSOLE_Y"; xdotool type --delay 20 "$1"; press Return; }
