@@ -13,12 +13,17 @@ err="$SANDBOX/devhost.err"
 demos="$SANDBOX/Documents/My Games/Pellacor/TAGame/Demos"
 
 step() { echo "step: $*"; }
-# wait_until DESCRIPTION CONDITION: until the condition holds, for at most 30 s.
-wait_until() {
-  for _ in $(seq 300); do
+# holds_within TENTHS CONDITION: whether the condition comes to hold within TENTHS tenths of a second.
+holds_within() {
+  for _ in $(seq "$1"); do
     eval "$2" && return 0
     sleep 0.1
   done
+  return 1
+}
+# wait_until DESCRIPTION CONDITION: until the condition holds, for at most 30 s.
+wait_until() {
+  holds_within 300 "$2" && return 0
   echo "timed out waiting for $1" >&2
   exit 1
 }
@@ -67,7 +72,14 @@ console_line "writeconfig"
 wait_until "the configuration file" "grep -q Ravento_DemosFolder '$SANDBOX/host.cfg' 2>/dev/null"
 
 step "the replays pane's Play button uploads the replay, and the reply repairs it"
-click "$PLAY_X" "$PLAY_Y"
+# Under a sanitizer a click on the pane was seen to go unnoticed once in a few runs (cause not
+# found): a click that started no upload within 10 s is given again, at most three times. A second
+# play of a repaired replay sends nothing, so no click counts twice.
+for attempt in 1 2 3; do
+  click "$PLAY_X" "$PLAY_Y"
+  holds_within 100 "grep -q 'POST /api/ravento' '$SANDBOX/service.log'" && break
+  echo "the Play click (attempt $attempt) started no upload" >&2
+done
 wait_for "$out" "Post result(200)"
 [ -f "$demos/${REPLAY_ID}_fixed.replay" ] || { echo "no repaired file after Post result(200)" >&2; exit 1; }
 
