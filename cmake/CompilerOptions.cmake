@@ -45,6 +45,15 @@ if(RAVENTO_COVERAGE)
     add_link_options(--coverage)
 endif()
 
+# Two clones of one commit must give byte-identical release archives: source and build paths
+# (both inside the checkout) are written relative to it, and the PE header's link time is zero.
+if(RAVENTO_REPRODUCIBLE)
+    add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.>")
+    if(MINGW)
+        add_link_options(LINKER:--no-insert-timestamp)
+    endif()
+endif()
+
 # The fuzzing build (clang only): every target gets libFuzzer's coverage instrumentation and the
 # sanitizers; the fuzz targets themselves link libFuzzer's main (fuzz/CMakeLists.txt).
 if(RAVENTO_FUZZ)

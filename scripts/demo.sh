@@ -9,9 +9,10 @@
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
+time_this_script
 # RAVENTO_DEMO_BUILD names a tree that is already built (the test suite runs the demo so);
-# without it the demo builds the dev preset itself.
-build_programs RAVENTO_DEMO_BUILD
+# without it the demo installs what it needs (the "demo" group) and builds the demo preset.
+build_programs RAVENTO_DEMO_BUILD demo demo
 make_sandbox demo
 
 # RAVENTO_DEMO_WINDOWS names a built Windows tree (build/windows): devhost.exe and Ravento.dll

@@ -3,6 +3,7 @@
 #   settings-panel.png    the panel with a folder typed into its entry
 #   settings-warning.png  the warning after "Check" on a folder that does not exist
 #   rate-limit.png        the notice after the repair service refused an upload (429)
+#   devhost-gui.png       the whole devhost --gui window: console, replays and requests panes
 # devhost --gui draws them in a virtual X display (Xvfb) with Mesa's software renderer and saves
 # only the plugin's window. For the notice, the stand-in repair service runs with an upload
 # limit of 0, so it refuses every upload with 429.
@@ -12,13 +13,14 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 images="$root/docs/images"
 # RAVENTO_SCREENSHOTS_BUILD names a tree that is already built; without it the script builds the
 # dev preset itself.
-build_programs RAVENTO_SCREENSHOTS_BUILD
+build_programs RAVENTO_SCREENSHOTS_BUILD dev demo tests gui
 make_sandbox screenshots
 
 demos="$sandbox/home/Documents/My Games/Pellacor/TAGame/Demos"
 mkdir -p "$demos" "$images"
 replay=7C1F0E4A9B2D4E6F
 printf 'PELLACOR-REPLAY %s\n' "$replay" > "$demos/$replay.replay"
+printf 'PELLACOR-REPLAY %s\n' 3A5B7C9D1E2F4A6B > "$demos/3A5B7C9D1E2F4A6B.replay"
 
 # shoot NAME SCRIPT [devhost options...]: runs devhost --gui on the script in a fresh display.
 shoot() {
@@ -56,6 +58,22 @@ click Check
 frame 3
 screenshot \"$images/settings-warning.png\" window
 quit" --ui-settings "$sandbox/window.ini"
+
+# --- devhost --gui at work: a repaired replay, a turned-down one, and the settings window ------
+start_service
+shoot devhost-gui "wait 1.2
+play $replay 2025-06-14
+play 3A5B7C9D1E2F4A6B 2025-03-10
+settle
+console togglemenu Ravento
+frame 30
+screenshot \"$images/devhost-gui.png\"
+quit" --ui-settings "$sandbox/window.ini" "${service_options[@]}"
+kill "$service_pid" && wait "$service_pid" || true
+rm -rf "$sandbox/port" "$sandbox/tls"
+# That repair moved the replay to the backup folder: put a fresh one back for the refusal.
+rm -f "$demos/${replay}_fixed.replay"
+printf 'PELLACOR-REPLAY %s\n' "$replay" > "$demos/$replay.replay"
 
 # --- The rate-limit notice: a service that refuses every upload ---------------------------------
 start_service --upload-limit 0

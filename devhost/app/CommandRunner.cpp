@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "UnsentPlay.h"
+
 CommandRunner::CommandRunner(devhost::Host& host, std::chrono::milliseconds settleTimeout, ScriptOutput output)
     : host(host), settleTimeout(settleTimeout), output(std::move(output))
 {
@@ -24,15 +26,15 @@ RunOutcome CommandRunner::Carry(const ScriptCommand& command)
         host.Advance(command.seconds);
         return RunOutcome::Continue;
     case ScriptVerb::Play:
-        host.PlayReplay(command.text, command.date);
-        return RunOutcome::Continue;
+        return Play(command.text, command.date);
     case ScriptVerb::PlayNull:
         host.FireEvent(devhost::kPlayReplayEvent, 0);
         return RunOutcome::Continue;
     case ScriptVerb::Settle:
+        // What follows a settle relies on every reply having been handled: stop here.
         if (!host.Settle(settleTimeout))
-            output.complaint(fmt::format("settle: timed out after {} ms with {} request(s) unanswered",
-                                         settleTimeout.count(), host.OutstandingRequests()));
+            return Fail(fmt::format("settle: timed out after {} ms with {} request(s) unanswered",
+                                    settleTimeout.count(), host.OutstandingRequests()));
         return RunOutcome::Continue;
     case ScriptVerb::Frame:
         host.RunFrames(command.frames);
@@ -64,6 +66,18 @@ RunOutcome CommandRunner::Carry(const ScriptCommand& command)
         return RunOutcome::Quit;
     }
     return Fail("command not handled");
+}
+
+// The plugin turns replays down without a word; say so, so that a script that expected an
+// upload does not wait for one in silence. Not a failure: turning a replay down is normal.
+RunOutcome CommandRunner::Play(const std::string& id, const std::string& date)
+{
+    const std::uint64_t sentBefore = host.RequestsSent();
+    host.PlayReplay(id, date);
+    host.FinishGameWork();
+    if (host.RequestsSent() == sentBefore)
+        output.complaint(ExplainUnsentPlay(host, id, date));
+    return RunOutcome::Continue;
 }
 
 RunOutcome CommandRunner::Show()

@@ -31,6 +31,7 @@ public:
 
 private:
     RunOutcome Carry(const ScriptCommand& command);
+    RunOutcome Play(const std::string& id, const std::string& date);
     RunOutcome Show();
     RunOutcome PrintVariable(const std::string& name);
     void Result(const std::string& text);

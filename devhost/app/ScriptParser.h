@@ -47,3 +47,6 @@ struct ParsedLine {
 };
 
 ParsedLine ParseScriptLine(std::string_view line);
+// Whether the first word of a line names a script command (devhost --gui runs any other line
+// as a console command).
+bool StartsWithScriptVerb(std::string_view line);

@@ -4,9 +4,9 @@
 // host says goes to standard error.
 //
 // With --gui the UI is a desktop window (GuiBackend.h) that also shows those lines: the script
-// given with --script runs while the window is live, and devhost then keeps going until the
-// window is closed, unless the script said quit. Closing the window ends the script after its
-// current command.
+// given with --script runs while the window is live, and devhost then runs the commands typed
+// into the window (GuiCommands.h) until the window is closed, unless the script said quit.
+// Closing the window ends the script after its current command.
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -21,8 +21,10 @@
 #include "DevhostOptions.h"
 #include "ExecutablePath.h"
 #include "GuiBackend.h"
+#include "GuiCommands.h"
 #include "ScriptRun.h"
 #include "orvane/host/Host.h"
+#include "orvane/host/RecordingTransport.h"
 
 namespace {
 
@@ -40,19 +42,36 @@ std::optional<std::filesystem::path> DefaultPluginPath()
     return executable.parent_path() / RAVENTO_MODULE_FILE_NAME;
 }
 
-// Results on standard output, complaints on standard error, each line flushed at once so the
-// two streams interleave as they happened when both go to one terminal.
-ScriptOutput StandardStreams()
+// A module built for another system fails to load with the loader's terse words; say what to
+// run instead.
+std::string ForeignModuleHint(const std::filesystem::path& plugin)
 {
-    auto writeLine = [](std::FILE* stream, const std::string& line) {
-        fmt::print(stream, "{}\n", line);
-        std::fflush(stream);
-    };
-    return {[writeLine](const std::string& line) { writeLine(stdout, line); },
-            [writeLine](const std::string& message) { writeLine(stderr, "devhost: " + message); }};
+    const auto nativeExtension = std::filesystem::path(RAVENTO_MODULE_FILE_NAME).extension();
+    if (plugin.extension() == nativeExtension || plugin.extension() != ".dll")
+        return {};
+    return "\n  a .dll is a Windows module: run it with the Windows build's devhost.exe under Wine "
+           "(build/windows/bin/devhost.exe, see docs/windows.md)";
 }
 
-// Plugin and host lines go to the window's pane as well as to their streams.
+// Results on standard output, complaints on standard error, each line flushed at once so the
+// two streams interleave as they happened when both go to one terminal.
+// With a desktop window, they go to its console pane too.
+ScriptOutput StandardStreams(GuiSession* gui)
+{
+    auto sink = [gui](std::FILE* stream) -> std::function<void(const std::string&)> {
+        if (gui)
+            return gui->MirrorTo(stream, LineSource::Host);
+        return [stream](const std::string& line) {
+            fmt::print(stream, "{}\n", line);
+            std::fflush(stream);
+        };
+    };
+    auto toStderr = sink(stderr);
+    return {sink(stdout), [toStderr](const std::string& message) { toStderr("devhost: " + message); }};
+}
+
+// Plugin and host lines go to the window's pane as well as to their streams, and the requests
+// pane sees every request on its way through the transport.
 std::optional<std::string> UseDesktopWindow(const DevhostOptions& options, devhost::HostOptions& hostOptions,
                                             GuiSession& gui)
 {
@@ -60,8 +79,11 @@ std::optional<std::string> UseDesktopWindow(const DevhostOptions& options, devho
     hostOptions.uiBackend = MakeGuiBackendFactory(gui, options.uiSettings, error);
     if (!hostOptions.uiBackend)
         return error;
-    hostOptions.pluginLog = gui.MirrorTo(stdout, false);
-    hostOptions.hostLog = gui.MirrorTo(stderr, true);
+    hostOptions.pluginLog = gui.MirrorTo(stdout, LineSource::Plugin);
+    hostOptions.hostLog = gui.MirrorTo(stderr, LineSource::Host);
+    if (!hostOptions.transport)
+        hostOptions.transport = std::make_unique<devhost::RecordingTransport>();
+    hostOptions.transport = gui.Requests().Recording(std::move(hostOptions.transport));
     return std::nullopt;
 }
 
@@ -106,16 +128,22 @@ int main(int argc, char** argv)
         return Fail(error.what()); // the desktop window could not open
     }
     if (auto error = host->LoadPluginModule(options.plugin))
-        return Fail(*error);
+        return Fail(*error + ForeignModuleHint(options.plugin));
 
     RunOutcome outcome = RunOutcome::Continue;
-    auto windowClosed = [&gui] { return gui.IsClosed(); };
+    const ScriptOutput output = StandardStreams(options.gui ? &gui : nullptr);
+    // Between script lines: the replays pane follows the folder, and a closed window stops the run.
+    auto betweenLines = [&gui, &host, &options] {
+        if (options.gui)
+            gui.SetReplays(ListReplaysFolder(*host));
+        return gui.IsClosed();
+    };
     if (!options.script.empty())
-        outcome = RunScript(*host, scriptFile, options.script.string(), StandardStreams(), windowClosed);
+        outcome = RunScript(*host, scriptFile, options.script.string(), output, betweenLines);
     else if (!options.gui)
-        outcome = RunScript(*host, std::cin, "<stdin>", StandardStreams(), windowClosed);
+        outcome = RunScript(*host, std::cin, "<stdin>", output, betweenLines);
     if (options.gui && outcome == RunOutcome::Continue)
-        gui.WaitUntilClosed();
+        outcome = RunTypedCommands(*host, gui, output);
     host->UnloadPlugin();
     return outcome == RunOutcome::Failed ? 1 : 0;
 }

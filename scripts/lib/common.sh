@@ -3,29 +3,55 @@
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
-# build_programs BUILD_DIR_VARIABLE: without a prebuilt tree named in that variable, installs
-# the dependencies and builds the dev preset's Ravento, devhost and service. Sets $build, $bin.
+# build_programs BUILD_DIR_VARIABLE [PRESET [DEPENDENCY_GROUP...]]: without a prebuilt tree named
+# in that variable, installs the dependency groups (default: all) and builds PRESET's (default:
+# dev) Ravento, devhost and service. Sets $build, $bin.
 build_programs() {
-  local prebuilt="${!1:-}"
-  build="${prebuilt:-$root/build/dev}"
+  local prebuilt="${!1:-}" preset="${2:-dev}"
+  local groups=("${@:3}")
+  build="${prebuilt:-$root/build/$preset}"
   bin="$build/bin"
   [ -n "$prebuilt" ] && return
-  bash "$root/scripts/install-deps.sh"
+  bash "$root/scripts/install-deps.sh" "${groups[@]}"
+  forget_foreign_build "$build"
   (cd "$root" &&
-    { [ -f "$build/CMakeCache.txt" ] || cmake --preset dev; } &&
-    cmake --build --preset dev --parallel "${RAVENTO_BUILD_JOBS:-2}" --target Ravento devhost ravento-repair-service)
+    { [ -f "$build/CMakeCache.txt" ] || cmake --preset "$preset"; } &&
+    cmake --build --preset "$preset" --parallel "${RAVENTO_BUILD_JOBS:-$(nproc)}" \
+      --target Ravento devhost ravento-repair-service)
+}
+
+# forget_foreign_build BUILD: a build folder copied along with a checkout still points at the
+# old checkout's sources (CMake refuses it, and its programs are the old ones): start it afresh.
+forget_foreign_build() {
+  local cache="$1/CMakeCache.txt" configured_for
+  [ -f "$cache" ] || return 0
+  configured_for="$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$cache")"
+  [ "$configured_for" = "$root" ] && return 0
+  echo "$(basename "$0"): $1 was configured for $configured_for, not this checkout: building it afresh" >&2
+  rm -rf "$1"
+}
+
+
+# Every script that sources this ends through finish_script: the sandbox and the service go, and
+# a script that asked (time_this_script) says how long it took, whether it passed or failed.
+sandbox=""
+service_pid=""
+timed=false
+finish_script() {
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
+  [ -n "$sandbox" ] && rm -rf "$sandbox"
+  if $timed; then echo "$(basename "$0"): took $((SECONDS / 60)) min $((SECONDS % 60)) s"; fi
+  return 0
+}
+trap finish_script EXIT
+
+time_this_script() {
+  timed=true
 }
 
 # make_sandbox NAME: a fresh temporary folder in $sandbox, removed (with the service) on exit.
 make_sandbox() {
   sandbox="$(mktemp -d "${TMPDIR:-/tmp}/ravento-$1-XXXXXX")"
-  service_pid=""
-  trap cleanup_sandbox EXIT
-}
-
-cleanup_sandbox() {
-  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
-  rm -rf "$sandbox"
 }
 
 # start_service [service options...]: starts the stand-in repair service in the sandbox and sets

@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 #include <stb/stb_image.h>
 
+#include "PaneLayout.h"
 #include "ScriptParser.h"
 #include "support/CommandRun.h"
 #include "support/DocumentsSandbox.h"
+#include "support/Files.h"
 
 using testing_support::CommandRun;
 using testing_support::DocumentsSandbox;
@@ -126,6 +128,47 @@ TEST_F(DevhostGuiTest, TypeAndClickDriveThePanelInTheWindowAsHeadless)
     EXPECT_NE(run.out.find("(no window is open)"), std::string::npos) << "a good folder closes the window\n" << run.out;
     EXPECT_NE(run.out.find(fmt::format("Ravento_DemosFolder = {}", chosen.string())), std::string::npos) << run.out;
     EXPECT_NE(run.err.find("togglemenu: Ravento closed"), std::string::npos) << run.err;
+}
+
+// Real X input through xdotool (tests/gui/drive_gui.sh): the console line runs commands and
+// recalls them with Up, a replays pane's Play button uploads a replay that the stand-in service
+// answers, and the settings window takes a folder typed into it and closes on Check.
+TEST_F(DevhostGuiTest, RealInputDrivesTheConsoleTheReplaysPaneAndTheSettingsWindow)
+{
+    if (std::system("command -v xdotool > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "xdotool is not installed";
+    const std::string replay = "7C1F0E4A9B2D4E6F";
+    auto demos = sandbox.GameFolder() / "Demos";
+    // Sorted after the replay, so the replay's Play button is on the first row.
+    sandbox.Dir().MakeFile("Documents/My Games/Pellacor/TAGame/Demos/" + replay + ".replay", "PELLACOR-REPLAY body");
+    sandbox.Dir().MakeFile("Documents/My Games/Pellacor/TAGame/Demos/notes.txt", "not a replay");
+    auto chosen = sandbox.Dir().MakeFolder("Chosen");
+
+    // Where the buttons are: the panes' fixed layout, and Dear ImGui's default style (8 pixels of
+    // window padding, 19-pixel title bars and frames, 4 pixels between items) for the plugin's
+    // window, which the driver pins at 60,60.
+    constexpr float kPadding = 8.0f;
+    constexpr float kFrame = 19.0f;
+    const float playX = 1280.0f - pane_layout::kSideWidth + kPadding + pane_layout::kPlayButtonX
+        + pane_layout::kPlayButtonWidth / 2;
+    const float playY = pane_layout::kReplayListTop + kFrame / 2;
+    const float entryY = 60.0f + kFrame + kPadding + 13.0f + 4.0f + kFrame / 2;
+    const float checkY = entryY + kFrame + 4.0f;
+    std::string environment = fmt::format(
+        "DEVHOST='{}' MODULE='{}' SERVICE='{}' SERVICE_HOST='{}' SANDBOX='{}' REPLAY_ID={} CHOSEN_FOLDER='{}' "
+        "CONSOLE_X=400 CONSOLE_Y={} PLAY_X={} PLAY_Y={} ENTRY_X=150 ENTRY_Y={} CHECK_X=89 CHECK_Y={}",
+        DEVHOST_PATH, RAVENTO_MODULE_PATH, SERVICE_PATH, RAVENTO_SERVICE_HOST, sandbox.Home().string(), replay,
+        chosen.string(), static_cast<int>(720.0f - kPadding - kFrame / 2), static_cast<int>(playX), static_cast<int>(playY), static_cast<int>(entryY),
+        static_cast<int>(checkY));
+    CommandRun run = RunCommand(fmt::format("env {} timeout 180 xvfb-run -a -s '-screen 0 1280x720x24' bash '{}'",
+                                            environment, DRIVE_GUI_SCRIPT),
+                                sandbox.Dir().Path());
+    const std::string devhostOut = testing_support::ReadWholeFile(sandbox.Home() / "devhost.out");
+    const std::string devhostErr = testing_support::ReadWholeFile(sandbox.Home() / "devhost.err");
+    ASSERT_EQ(run.status, 0) << run.out << run.err << "\n--- devhost's output\n" << devhostOut << devhostErr;
+    EXPECT_NE(run.out.find("step: done"), std::string::npos) << run.out;
+    EXPECT_EQ(testing_support::ReadWholeFile(demos / (replay + "_fixed.replay")), "PELLACOR-REPLAY body");
+    EXPECT_EQ(devhostErr.find("notes"), std::string::npos) << "a file that is no replay has no Play button";
 }
 
 TEST(DevhostHeadlessScreenshotTest, FailsAndSaysItNeedsAWindow)

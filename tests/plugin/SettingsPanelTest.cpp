@@ -83,7 +83,7 @@ protected:
         }
         host.Host().RunFrames(static_cast<int>(2 * count + 1));
         entryText.clear();
-        ASSERT_THAT(Frame(), HasSubstr("{ Replay Folder Path... }")) << "the entry did not empty";
+        ASSERT_THAT(Frame(), HasSubstr("{ (hint) Replay Folder Path... }")) << "the entry did not empty";
     }
 
     // Clicks "Check"; a successful check's commands are run later by the game side.
@@ -116,7 +116,7 @@ TEST_F(SettingsPanelTest, OnlyADirectoryPassesAndASuccessfulCheckClearsTheWarnin
               "Ravento\n"
               "Enter the path to your demos folder...\n"
               "Please input a VALID directory to your Replays Folder\n"
-              "{ Replay Folder Path... }\n"
+              "{ (hint) Replay Folder Path... }\n"
               "[ Check ]\n");
     RunGameSide();
     EXPECT_TRUE(DemosFolder().empty());

@@ -29,7 +29,7 @@ TEST(HostUiTest, CaptureShowsTitleTextEntryAndButtonAsDearImGuiLogsThem)
     std::string text = host->CaptureFrameText();
     EXPECT_NE(text.find("Test Window"), std::string::npos) << text;
     EXPECT_NE(text.find("Replays folder:"), std::string::npos) << text;
-    EXPECT_NE(text.find("{ type a folder }"), std::string::npos) << text;
+    EXPECT_NE(text.find("{ (hint) type a folder }"), std::string::npos) << text;
     EXPECT_NE(text.find("[ Check ]"), std::string::npos) << text;
     EXPECT_EQ(text, host->CaptureFrameText()) << "capturing changes nothing";
 }

@@ -70,7 +70,13 @@ TEST(ScriptParserTest, BlankAndCommentLinesAreNoCommands)
 TEST(ScriptParserTest, MalformedLinesSayWhatIsWrong)
 {
     EXPECT_EQ(ErrorOf("jump 3"), "unknown command 'jump'");
-    EXPECT_EQ(ErrorOf("Wait 1"), "unknown command 'Wait'");
+    // Near misses name the verb: a wrong letter, a swap, a missing or extra letter, the case.
+    EXPECT_EQ(ErrorOf("Wait 1"), "unknown command 'Wait' (did you mean 'wait'?)");
+    EXPECT_EQ(ErrorOf("pley A 2025-06-14"), "unknown command 'pley' (did you mean 'play'?)");
+    EXPECT_EQ(ErrorOf("setlte"), "unknown command 'setlte' (did you mean 'settle'?)");
+    EXPECT_EQ(ErrorOf("scrensho a.png"), "unknown command 'scrensho' (did you mean 'screenshot'?)");
+    EXPECT_EQ(ErrorOf("consoles writeconfig"), "unknown command 'consoles' (did you mean 'console'?)");
+    EXPECT_EQ(ErrorOf("xy"), "unknown command 'xy'") << "two edits away from everything short is no hint";
     EXPECT_NE(ErrorOf("wait").find("usage"), std::string::npos);
     EXPECT_NE(ErrorOf("wait soon").find("not a number"), std::string::npos);
     EXPECT_NE(ErrorOf("wait -1").find("not a number"), std::string::npos);

@@ -131,3 +131,29 @@ TEST(ScriptRunTest, TheSameScriptGivesTheSameOutputEveryRun)
     for (int run = 2; run <= 20; ++run)
         ASSERT_EQ(RunOnRavento(script, {429, 500}), first) << "run " << run;
 }
+
+// A reply that never comes: settle gives up after its timeout and fails, which stops the script
+// and makes devhost exit non-zero; the lines after it do not run on a host that is not quiet.
+TEST(ScriptRunTest, ASettleThatTimesOutFailsTheScript)
+{
+    TempDir dir;
+    auto demos = dir.MakeFolder("Demos");
+    dir.MakeFile("Demos/R1.replay", "PELLACOR-REPLAY");
+    devhost::HostOptions options; // its recording transport never answers
+    options.configFile = dir.MakeFile("host.cfg", fmt::format("Ravento_DemosFolder \"{}\"\n", demos.generic_string()));
+    options.pluginLog = [](const std::string&) {};
+    options.hostLog = [](const std::string&) {};
+    devhost::Host host(std::move(options));
+    ASSERT_FALSE(host.LoadPluginModule(RAVENTO_MODULE_PATH));
+
+    Streams streams;
+    CommandRunner runner(host, std::chrono::milliseconds(50),
+                         {streams.To(&Streams::out), streams.To(&Streams::complaints)});
+    auto run = [&runner](std::string_view line) { return runner.Run(*ParseScriptLine(line).command); };
+    EXPECT_EQ(run("wait 1.05"), RunOutcome::Continue);
+    EXPECT_EQ(run("play R1 2025-06-14"), RunOutcome::Continue);
+    EXPECT_EQ(run("settle"), RunOutcome::Failed);
+    EXPECT_NE(streams.complaints.find("settle: timed out after 50 ms with 1 request(s) unanswered"), std::string::npos)
+        << streams.complaints;
+    host.UnloadPlugin();
+}

@@ -69,6 +69,7 @@ TEST(VersionResource, CarriesVersion1_0_0_109AndTheModuleName)
     EXPECT_EQ(info.Text(L"OriginalFilename"), L"Ravento.dll");
     EXPECT_EQ(info.Text(L"FileVersion"), L"1.0.0.109");
     EXPECT_EQ(info.Text(L"ProductVersion"), L"1.0.0.109");
+    EXPECT_EQ(info.Text(L"LegalCopyright"), L"Copyright (c) 2026 The Ravento authors. MIT License.");
 }
 
 } // namespace

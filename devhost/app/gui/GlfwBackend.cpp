@@ -3,7 +3,9 @@
 // Everything here runs on the host's UI thread, the thread that created the window.
 //
 // devhost links its own copy of Dear ImGui; Init makes the host's context current in it.
+#include <set>
 #include <stdexcept>
+#include <vector>
 
 #include <GLFW/glfw3.h>
 #include <backends/imgui_impl_glfw.h>
@@ -14,6 +16,8 @@
 #include "ConsolePane.h"
 #include "FramePng.h"
 #include "GuiBackend.h"
+#include "ReplaysPane.h"
+#include "RequestsPane.h"
 
 namespace {
 
@@ -35,7 +39,8 @@ void RecordGlfwError(int code, const char* description)
 class GlfwBackend : public devhost::UiBackend {
 public:
     GlfwBackend(GuiSession& session, std::filesystem::path uiSettings)
-        : session(session), console(session), uiSettings(std::move(uiSettings))
+        : session(session), console(session), replays(session), requests(session.Requests()),
+          uiSettings(std::move(uiSettings))
     {
     }
     ~GlfwBackend() override;
@@ -44,13 +49,21 @@ public:
 
     void Init(ImGuiContext* context) override;
     void PrepareFrame(ImGuiIO& io) override;
-    void DrawHostWindows() override { console.Draw(); }
+    void DrawHostWindows() override;
     void PresentFrame(ImDrawData* drawData) override;
     std::optional<std::string> SaveFrame(ImDrawData* drawData, const std::filesystem::path& file,
                                          const std::optional<devhost::UiRegion>& region) override;
     std::chrono::milliseconds FrameInterval() const override { return kFrameInterval; }
 
 private:
+    struct KeyRelease {
+        int key;
+        int scancode;
+        int mods;
+    };
+
+    static void OnKey(GLFWwindow* window, int key, int scancode, int action, int mods);
+    void ReleaseDeferredKeys();
     void OpenWindow();
     void CloseWindow();
     void Render(ImDrawData* drawData);
@@ -58,11 +71,15 @@ private:
 
     GuiSession& session;
     ConsolePane console;
+    ReplaysPane replays;
+    RequestsPane requests;
     const std::filesystem::path uiSettings;
     GLFWwindow* window = nullptr;
     bool glfwStarted = false;
     bool platformStarted = false;
     bool rendererStarted = false;
+    std::set<int> keysPressedThisFrame;
+    std::vector<KeyRelease> deferredReleases;
 };
 
 GlfwBackend::~GlfwBackend()
@@ -106,6 +123,33 @@ void GlfwBackend::OpenWindow()
     rendererStarted = platformStarted && ImGui_ImplOpenGL3_Init(kGlslVersion);
     if (!rendererStarted)
         throw std::runtime_error("--gui: Dear ImGui's GLFW or OpenGL 3 backend did not start");
+    // Keys go through OnKey, which hands them on to Dear ImGui's own callback.
+    glfwSetWindowUserPointer(window, this);
+    glfwSetKeyCallback(window, &GlfwBackend::OnKey);
+}
+
+// Dear ImGui 1.86 reads the keyboard as a state once a frame: a key pressed and released between
+// two frames (a quick tap while a frame is slow) would never be seen down. A release that comes
+// in the same frame as its press waits for the next frame.
+void GlfwBackend::OnKey(GLFWwindow* window, int key, int scancode, int action, int mods)
+{
+    auto* self = static_cast<GlfwBackend*>(glfwGetWindowUserPointer(window));
+    if (action == GLFW_RELEASE && self->keysPressedThisFrame.count(key) != 0) {
+        self->deferredReleases.push_back({key, scancode, mods});
+        return;
+    }
+    if (action == GLFW_PRESS)
+        self->keysPressedThisFrame.insert(key);
+    ImGui_ImplGlfw_KeyCallback(window, key, scancode, action, mods);
+}
+
+// Before the events of a new frame: the keys held back were seen down in the last one.
+void GlfwBackend::ReleaseDeferredKeys()
+{
+    for (const KeyRelease& release : deferredReleases)
+        ImGui_ImplGlfw_KeyCallback(window, release.key, release.scancode, GLFW_RELEASE, release.mods);
+    deferredReleases.clear();
+    keysPressedThisFrame.clear();
 }
 
 // Whatever OpenWindow got as far as starting, in reverse.
@@ -123,8 +167,16 @@ void GlfwBackend::CloseWindow()
     window = nullptr;
 }
 
+void GlfwBackend::DrawHostWindows()
+{
+    replays.Draw();
+    requests.Draw();
+    console.Draw();
+}
+
 void GlfwBackend::PrepareFrame(ImGuiIO& io)
 {
+    ReleaseDeferredKeys();
     glfwPollEvents();
     if (glfwWindowShouldClose(window) && glfwGetWindowAttrib(window, GLFW_VISIBLE)) {
         glfwHideWindow(window); // gone at once; devhost ends when its script allows

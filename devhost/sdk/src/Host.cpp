@@ -143,6 +143,11 @@ std::size_t Host::OutstandingRequests() const
     return state->http.Outstanding();
 }
 
+std::uint64_t Host::RequestsSent() const
+{
+    return state->http.Sent();
+}
+
 bool Host::Settle(std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -86,6 +86,12 @@ std::size_t HttpFacility::Outstanding() const
     return outstanding.size();
 }
 
+std::uint64_t HttpFacility::Sent() const
+{
+    std::lock_guard lock(mutex);
+    return requestsSent;
+}
+
 bool HttpFacility::Settle(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(mutex);

@@ -31,6 +31,7 @@ public:
     // owner null: a request sent outside any plugin callable; its callable is not guarded.
     void Send(PluginSession* owner, CurlRequest request, ReplyCallable reply);
     std::size_t Outstanding() const;
+    std::uint64_t Sent() const;
     bool Settle(std::chrono::milliseconds timeout);
     // The plugin's reply callables are destroyed now; its replies are discarded.
     void Drop(const PluginSession& owner);

@@ -203,6 +203,9 @@ void UiFrames::RunFrames(int count)
     });
 }
 
+// Dear ImGui logs an empty entry's hint exactly like typed text. Only the hint is drawn in the
+// disabled-text colour, so for the captured frame that colour is moved by one step (invisible
+// on screen), and a plugin window that drew with it was showing a hint.
 std::string UiFrames::CaptureFrameText()
 {
     std::string text;
@@ -210,13 +213,45 @@ std::string UiFrames::CaptureFrameText()
         if (!open || !window)
             return;
         DrawUntilShown();
+        ImGui::SetCurrentContext(context);
+        ImVec4& disabled = ImGui::GetStyle().Colors[ImGuiCol_TextDisabled];
+        const ImVec4 usual = disabled;
+        disabled.x = usual.x > 0.5f ? usual.x - 1.0f / 255.0f : usual.x + 1.0f / 255.0f;
+        const ImU32 marker = ImGui::GetColorU32(ImGuiCol_TextDisabled);
         capturing = true;
         captured.clear();
         RunFrame();
         capturing = false;
+        disabled = usual;
         text = std::move(captured);
+        if (PluginWindowsDrewWith(marker))
+            MarkHint(text);
     });
     return text;
+}
+
+bool UiFrames::PluginWindowsDrewWith(ImU32 colour) const
+{
+    for (ImGuiWindow* shown : PluginWindows()) {
+        for (const ImDrawVert& vertex : shown->DrawList->VtxBuffer) {
+            if (vertex.col == colour)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The entry's line reads "{ HINT }"; it becomes "{ (hint) HINT }".
+void UiFrames::MarkHint(std::string& text)
+{
+    std::size_t line = 0;
+    while (text.compare(line, 2, "{ ") != 0) {
+        line = text.find('\n', line);
+        if (line == std::string::npos)
+            return;
+        ++line;
+    }
+    text.insert(line + 2, "(hint) ");
 }
 
 void UiFrames::QueueKey(int imguiKey, bool down)

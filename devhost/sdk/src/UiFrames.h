@@ -84,6 +84,8 @@ private:
     void DrawOpenWindow();
     std::vector<ImGuiWindow*> PluginWindows() const;
     std::optional<UiRegion> PluginWindowsRegion() const; // none when no plugin window is shown
+    bool PluginWindowsDrewWith(unsigned int colour) const; // in the last frame built
+    static void MarkHint(std::string& text);
     void PressMouse();
     bool HoverItem(const std::function<bool()>& found);
     bool FocusTextEntry();

@@ -141,6 +141,9 @@ public:
 
     // --- HTTP --------------------------------------------------------------------------------
     std::size_t OutstandingRequests() const;
+    // Requests handed to the transport since the host started: a caller compares it before and
+    // after an action to learn whether that action sent anything.
+    std::uint64_t RequestsSent() const;
     // Waits until the host is quiet: every request answered and its callable run, and the game
     // work and console commands queued meanwhile run too (they may send requests in turn).
     // False when the timeout passed first.
@@ -154,7 +157,8 @@ public:
     // The next four first draw a window that was opened but not yet shown, as a host that draws
     // every frame would have.
     // The text Dear ImGui's logging captures from one frame: titles and texts as drawn, an
-    // entry as "{ content }", a button as "[ label ]". Empty when no window is open.
+    // entry as "{ content }" (an empty one showing its hint as "{ (hint) HINT }"), a button as
+    // "[ label ]". Empty when no window is open.
     std::string CaptureFrameText();
     // Focuses the plugin window's text entry and types text into it over a few frames.
     bool TypeText(const std::string& text);
