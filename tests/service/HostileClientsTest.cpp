@@ -144,9 +144,11 @@ TEST(HostileClients, TricklingBodiesNeitherLockOutAnHonestUploadNorStayOpen)
     ServiceOptions options;
     options.requestTimeout = 1s; // also the grace before a body's rate counts
     RunningService service(options);
-    // As many as there are workers, from one address, each body a byte every 250 ms.
+    // As many as there are workers, from one address: each sends its header and 4 KiB of its
+    // file at once, so its rate counts from the start, and then a byte every 250 ms.
+    const std::string form = FormBody(std::string(4096, 'x'));
     Tricklers tricklers(service.Port(), 64,
-                        {true, "127.0.0.2", UploadHeader(100000), FormBody("x")});
+                        {true, "127.0.0.2", UploadHeader(100000) + form.substr(0, form.rfind("\r\n--")), ""});
     ExpectHonestUploadServedPromptly(service);
     // Every trickling body is cut soon after its grace, however steadily its bytes come.
     EXPECT_TRUE(Eventually([&] { return tricklers.Ended() == 64; }, 10s)) << tricklers.Ended() << " of 64 ended";
