@@ -8,6 +8,10 @@
 #include <string>
 
 #include "CommandRunner.h"
+#include "orvane/host/TextInput.h"
+
+// What a script may hold, from a file or standard input.
+inline constexpr devhost::TextLimits kScriptLimits{std::size_t{4} << 20, std::size_t{64} << 10};
 
 // Upper bound on one "settle": a reply that never comes fails the line instead of the run.
 inline constexpr std::chrono::seconds kSettleTimeout{30};

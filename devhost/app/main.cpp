@@ -8,10 +8,10 @@
 // window is closed, unless the script said quit. Closing the window ends the script after its
 // current command.
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -23,6 +23,7 @@
 #include "GuiBackend.h"
 #include "ScriptRun.h"
 #include "orvane/host/Host.h"
+#include "orvane/host/TextInput.h"
 
 namespace {
 
@@ -80,11 +81,17 @@ int main(int argc, char** argv)
             return Fail("cannot find devhost's own folder; give the module with --plugin");
         options.plugin = *defaultPath;
     }
-    std::ifstream scriptFile;
-    if (!options.script.empty()) {
-        scriptFile.open(options.script);
-        if (!scriptFile)
-            return Fail(fmt::format("cannot open script {}", options.script.string()));
+    // Read whole and bounded before anything starts; a FIFO, a directory or /dev/zero is refused.
+    const bool runsScript = !options.script.empty() || !options.gui;
+    std::istringstream script;
+    if (runsScript) {
+        std::string error;
+        std::optional<std::string> text = options.script.empty()
+            ? devhost::ReadTextStream(std::cin, "<stdin>", kScriptLimits, error)
+            : devhost::ReadTextFile(options.script, kScriptLimits, error);
+        if (!text)
+            return Fail(error);
+        script.str(std::move(*text));
     }
 
     devhost::HostOptions hostOptions;
@@ -103,17 +110,16 @@ int main(int argc, char** argv)
     try {
         host = std::make_unique<devhost::Host>(std::move(hostOptions));
     } catch (const std::runtime_error& error) {
-        return Fail(error.what()); // the desktop window could not open
+        return Fail(error.what()); // the desktop window could not open, or the configuration file be read
     }
     if (auto error = host->LoadPluginModule(options.plugin))
         return Fail(*error);
 
     RunOutcome outcome = RunOutcome::Continue;
     auto windowClosed = [&gui] { return gui.IsClosed(); };
-    if (!options.script.empty())
-        outcome = RunScript(*host, scriptFile, options.script.string(), StandardStreams(), windowClosed);
-    else if (!options.gui)
-        outcome = RunScript(*host, std::cin, "<stdin>", StandardStreams(), windowClosed);
+    if (runsScript)
+        outcome = RunScript(*host, script, options.script.empty() ? "<stdin>" : options.script.string(),
+                            StandardStreams(), windowClosed);
     if (options.gui && outcome == RunOutcome::Continue)
         gui.WaitUntilClosed();
     host->UnloadPlugin();
