@@ -69,6 +69,12 @@ bool EndsConnection(const httplib::Response& response)
     return response.get_header_value("Connection") == "close" || response.status == 400;
 }
 
+// The connection a request came on, also when the library could not read its request line.
+const SSL* ConnectionOf(const httplib::Request& request)
+{
+    return request.ssl != nullptr ? request.ssl : ConnectionWatch::ServedOnThisThread();
+}
+
 void AnswerMethodNotAllowed(const httplib::Request&, httplib::Response& response)
 {
     response.set_header("Allow", "POST");
@@ -192,7 +198,7 @@ void RepairService::AddHooks()
         return 413;
     });
     server->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-        const SSL* connection = request.ssl != nullptr ? request.ssl : ConnectionWatch::ServedOnThisThread();
+        const SSL* connection = ConnectionOf(request);
         if (EndsConnection(response))
             watch->Cut(connection);
         else
@@ -207,7 +213,7 @@ void RepairService::AddHooks()
 void RepairService::HandleUpload(const httplib::Request& request, httplib::Response& response,
                                  const httplib::ContentReader& reader)
 {
-    const SSL* connection = request.ssl != nullptr ? request.ssl : ConnectionWatch::ServedOnThisThread();
+    const SSL* connection = ConnectionOf(request);
     auto progress = [this, connection](std::size_t bytes) { watch->BodyProgress(connection, bytes); };
     if (!rateLimiter.Admit(request.remote_addr, RateLimiter::Clock::now())) {
         DropUpload(request, reader, progress);
