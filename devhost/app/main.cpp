@@ -110,7 +110,7 @@ int main(int argc, char** argv)
     try {
         host = std::make_unique<devhost::Host>(std::move(hostOptions));
     } catch (const std::runtime_error& error) {
-        return Fail(error.what()); // the desktop window could not open, or the configuration file be read
+        return Fail(error.what()); // no desktop window, or an unreadable configuration file
     }
     if (auto error = host->LoadPluginModule(options.plugin))
         return Fail(*error);

@@ -156,8 +156,8 @@ std::optional<std::pair<std::string, std::string>> ParseConfigLine(std::string_v
 ConfigReadResult ReadConfigFile(const std::filesystem::path& file, const TextLimits& limits)
 {
     ConfigReadResult result;
-    std::error_code missing;
-    if (!std::filesystem::exists(file, missing))
+    std::error_code unknown; // e.g. a folder on the way that cannot be searched: the read says why
+    if (!std::filesystem::exists(file, unknown) && !unknown)
         return result;
     std::optional<std::string> text = ReadTextFile(file, limits, result.error);
     if (!text)
