@@ -1,5 +1,6 @@
-// The host's configuration file: any bytes read without harm, and whatever is read or written
-// comes back unchanged through a write and a read.
+// The host's configuration file: any bytes read without harm, refused exactly when they pass
+// the size or line limit, and whatever is read or written comes back unchanged through a write
+// and a read.
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "ConfigFile.h"
 #include "FuzzCheck.h"
+#include "TextLimitsCheck.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -30,17 +32,23 @@ void CheckLineRoundTrip(const std::string& name, const std::string& value)
                fmt::format("{:?} = {:?} written as {:?}", name, value, line));
 }
 
-// Whatever the reader takes from arbitrary bytes survives a write and a second read.
-void CheckFileRoundTrip(const std::string& bytes)
+// Whatever the reader takes from arbitrary bytes within the limits survives a write and a
+// second read; bytes past a limit are refused whole.
+void CheckFileRoundTrip(const std::string& bytes, const devhost::TextLimits& limits)
 {
     const std::filesystem::path file = Scratch().Path() / "devhost.cfg";
     std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-    devhost::ConfigReadResult first = devhost::ReadConfigFile(file);
+    std::string error;
+    CheckTextLimits(bytes, limits, devhost::ReadTextFile(file, limits, error), error);
+    devhost::ConfigReadResult first = devhost::ReadConfigFile(file, limits);
+    FUZZ_CHECK(first.error == error, fmt::format("{:?} read as a file, {:?} as the configuration", error, first.error));
+    if (!first.error.empty())
+        return;
     for (const auto& [name, value] : first.values)
         CheckLineRoundTrip(name, value);
 
-    std::error_code error = devhost::WriteConfigFile(file, first.values);
-    FUZZ_CHECK(!error, error.message());
+    std::error_code written = devhost::WriteConfigFile(file, first.values);
+    FUZZ_CHECK(!written, written.message());
     devhost::ConfigReadResult second = devhost::ReadConfigFile(file);
     FUZZ_CHECK(second.values == first.values, "values changed through a write and a read");
     FUZZ_CHECK(second.malformedLines.empty(),
@@ -59,6 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             CheckLineRoundTrip(name, value);
         return 0;
     }
-    CheckFileRoundTrip(input.ConsumeRemainingBytesAsString());
+    const auto bytes = input.ConsumeIntegral<unsigned char>();
+    const auto line = input.ConsumeIntegral<unsigned char>();
+    CheckFileRoundTrip(input.ConsumeRemainingBytesAsString(), SmallTextLimits(bytes, line));
     return 0;
 }

@@ -1,13 +1,17 @@
 // The development host's script parser: any line is a command, an error or nothing, never a
 // crash; and a parsed command, written back as a script line, parses to the same command.
+// The same bytes read as a whole script (from a stream, as standard input is) are refused
+// exactly when they pass a size or line limit, taken from their first two bytes.
 #include <cstddef>
 #include <cstdint>
+#include <sstream>
 #include <string>
 
 #include <fmt/format.h>
 
 #include "FuzzCheck.h"
 #include "ScriptParser.h"
+#include "TextLimitsCheck.h"
 
 namespace {
 
@@ -98,11 +102,21 @@ bool IsBlankOrComment(std::string_view line)
     return first == std::string_view::npos || (line[first] == '#' && line.find_first_not_of(" \t") == first);
 }
 
+void CheckScriptReading(const std::string& bytes)
+{
+    const devhost::TextLimits limits = SmallTextLimits(static_cast<unsigned char>(bytes.empty() ? 0 : bytes[0]),
+                                                           static_cast<unsigned char>(bytes.size() < 2 ? 0 : bytes[1]));
+    std::istringstream script(bytes);
+    std::string error;
+    CheckTextLimits(bytes, limits, devhost::ReadTextStream(script, "<stdin>", limits, error), error);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string line(reinterpret_cast<const char*>(data), size);
+    CheckScriptReading(line);
     ParsedLine parsed = ParseScriptLine(line);
     if (!parsed.command) {
         // Nothing to do is only right for a blank line or a comment; anything else says why.

@@ -1,16 +1,37 @@
 #include "ConnectionWatch.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+
+#include <algorithm>
 
 namespace repairservice {
 namespace {
 
 constexpr auto kCheckInterval = std::chrono::milliseconds(200);
+// While workers are scarce, a connection idle for this long gives its worker up. Long enough
+// for an honest client to finish its handshake and send its request.
+constexpr auto kIdleGrace = std::chrono::milliseconds(250);
+
+// The client's address without its port: "127.0.0.2", "::1". Empty when the socket has none.
+std::string PeerAddress(int socket)
+{
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+        return {};
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* address = peer.ss_family == AF_INET6
+        ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_addr)
+        : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr);
+    return ::inet_ntop(peer.ss_family, address, text, sizeof text) != nullptr ? text : "";
+}
 
 } // namespace
 
-ConnectionWatch::ConnectionWatch(SSL_CTX* context, std::chrono::seconds requestTimeout)
-    : context(context), requestTimeout(requestTimeout)
+ConnectionWatch::ConnectionWatch(SSL_CTX* context, ConnectionLimits limits)
+    : context(context), limits(std::move(limits))
 {
     SSL_CTX_set_ex_data(context, ContextSlot(), this);
     SSL_CTX_set_info_callback(context, OnInfo);
@@ -35,12 +56,31 @@ ConnectionWatch::~ConnectionWatch()
 
 void ConnectionWatch::RequestArrived(const SSL* connection)
 {
-    SetDeadline(connection, Clock::time_point::max());
+    Enter(connection, Phase::Body);
+}
+
+void ConnectionWatch::BodyProgress(const SSL* connection, std::size_t bytes)
+{
+    if (limits.minBodyBytesPerSecond == 0)
+        return;
+    std::lock_guard lock(mutex);
+    auto entry = connections.find(connection);
+    if (entry == connections.end() || entry->second.phase != Phase::Body || entry->second.cut)
+        return;
+    // The body must average the rate after its grace: each byte buys its share of a second.
+    const auto earned = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(bytes) / static_cast<double>(limits.minBodyBytesPerSecond)));
+    entry->second.deadline = entry->second.since + limits.requestTimeout + earned;
+}
+
+void ConnectionWatch::BodyDone(const SSL* connection)
+{
+    Enter(connection, Phase::Working);
 }
 
 void ConnectionWatch::AnswerSent(const SSL* connection)
 {
-    SetDeadline(connection, Clock::now() + requestTimeout);
+    Enter(connection, Phase::Idle);
 }
 
 void ConnectionWatch::Cut(const SSL* connection)
@@ -48,7 +88,7 @@ void ConnectionWatch::Cut(const SSL* connection)
     std::lock_guard lock(mutex);
     auto entry = connections.find(connection);
     if (entry != connections.end())
-        ::shutdown(entry->second.socket, SHUT_RDWR);
+        CutNow(entry->second);
 }
 
 void ConnectionWatch::CutAll()
@@ -56,7 +96,7 @@ void ConnectionWatch::CutAll()
     std::lock_guard lock(mutex);
     cutting = true;
     for (auto& [tls, connection] : connections)
-        ::shutdown(connection.socket, SHUT_RDWR);
+        CutNow(connection);
 }
 
 int ConnectionWatch::ConnectionSlot()
@@ -98,15 +138,18 @@ const SSL* ConnectionWatch::ServedOnThisThread()
 void ConnectionWatch::Track(const SSL* connection)
 {
     servedOnThisThread = connection;
+    const int socket = SSL_get_fd(connection);
+    std::string address = PeerAddress(socket);
     std::lock_guard lock(mutex);
+    const Clock::time_point now = Clock::now();
     // A handshake starts again on a key update; the connection keeps its deadline.
-    auto [entry, added] =
-        connections.try_emplace(connection, Connection{SSL_get_fd(connection), Clock::now() + requestTimeout});
+    auto [entry, added] = connections.try_emplace(
+        connection, Connection{socket, address, Phase::Idle, now, now + limits.requestTimeout});
     if (!added)
         return;
     SSL_set_ex_data(const_cast<SSL*>(connection), ConnectionSlot(), this);
-    if (cutting)
-        ::shutdown(entry->second.socket, SHUT_RDWR);
+    if (cutting || AddressIsFull(address))
+        CutNow(entry->second);
 }
 
 void ConnectionWatch::Forget(const SSL* connection)
@@ -117,24 +160,44 @@ void ConnectionWatch::Forget(const SSL* connection)
     connections.erase(connection);
 }
 
-void ConnectionWatch::SetDeadline(const SSL* connection, Clock::time_point deadline)
+void ConnectionWatch::Enter(const SSL* connection, Phase phase)
 {
     std::lock_guard lock(mutex);
     auto entry = connections.find(connection);
-    if (entry != connections.end())
-        entry->second.deadline = deadline;
+    if (entry == connections.end() || entry->second.cut)
+        return;
+    const Clock::time_point now = Clock::now();
+    entry->second.phase = phase;
+    entry->second.since = now;
+    const bool timed = phase == Phase::Idle || (phase == Phase::Body && limits.minBodyBytesPerSecond != 0);
+    entry->second.deadline = timed ? now + limits.requestTimeout : Clock::time_point::max();
 }
 
-// The socket is shut down, not closed: the library still owns it and closes it itself.
+// Counts the connection just added, so the limit is reached when the count passes it.
+bool ConnectionWatch::AddressIsFull(const std::string& address) const
+{
+    const auto fromAddress = std::count_if(connections.begin(), connections.end(), [&](const auto& entry) {
+        return !entry.second.cut && entry.second.address == address;
+    });
+    return static_cast<std::size_t>(fromAddress) > limits.connectionsPerAddress;
+}
+
 void ConnectionWatch::CutOverdue()
 {
     const Clock::time_point now = Clock::now();
+    const bool scarce = limits.workersScarce && limits.workersScarce();
     for (auto& [tls, connection] : connections) {
-        if (connection.deadline <= now) {
-            ::shutdown(connection.socket, SHUT_RDWR);
-            connection.deadline = Clock::time_point::max();
-        }
+        const bool idleTooLong = connection.phase == Phase::Idle && now - connection.since >= kIdleGrace;
+        if (!connection.cut && (connection.deadline <= now || (scarce && idleTooLong)))
+            CutNow(connection);
     }
+}
+
+// The socket is shut down, not closed: the library still owns it and closes it itself.
+void ConnectionWatch::CutNow(Connection& connection)
+{
+    ::shutdown(connection.socket, SHUT_RDWR);
+    connection.cut = true;
 }
 
 } // namespace repairservice

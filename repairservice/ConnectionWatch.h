@@ -1,6 +1,15 @@
-// The server's live TLS connections, each with the time by which its next request must have
-// arrived in full. A connection that misses it (a client trickling a header, or idling after
-// the handshake) is cut, and stopping the service cuts them all instead of waiting for them.
+// The server's live TLS connections and the limits that keep slow, idle or greedy clients from
+// holding the workers honest ones need (each open connection holds a worker thread):
+//
+//   - a connection must bring its next request header within the request timeout;
+//   - a request's body must keep up an average rate after a grace of the same length, so a
+//     body trickled a byte at a time is cut however often its bytes come;
+//   - while a connection waits for a free worker, every connection that sits idle between
+//     requests (or before its first) is cut;
+//   - one client address holds at most so many connections; a further one is cut at once.
+//
+// Stopping the service cuts them all instead of waiting for them. A cut shuts the socket down;
+// the library's next read or write on it fails and it ends the connection itself.
 //
 // The library hands out no sockets, so the watch follows the TLS objects: a connection is
 // known from its handshake's start (SSL info callback) until its TLS object is freed, which the
@@ -11,24 +20,39 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace repairservice {
+
+struct ConnectionLimits {
+    std::chrono::seconds requestTimeout{10};
+    std::size_t minBodyBytesPerSecond = 8 * 1024;
+    std::size_t connectionsPerAddress = 32;
+    // True while a connection waits for a worker.
+    std::function<bool()> workersScarce;
+};
 
 class ConnectionWatch {
 public:
     using Clock = std::chrono::steady_clock;
 
     // Watches every connection made with context from now on. The context must outlive it.
-    ConnectionWatch(SSL_CTX* context, std::chrono::seconds requestTimeout);
+    ConnectionWatch(SSL_CTX* context, ConnectionLimits limits);
     ~ConnectionWatch();
     ConnectionWatch(const ConnectionWatch&) = delete;
     ConnectionWatch& operator=(const ConnectionWatch&) = delete;
 
-    // The request header on connection has arrived; its body and answer may take their time.
+    // The request header on connection has arrived; its body is now held to the rate.
     void RequestArrived(const SSL* connection);
+    // So many bytes of the request's body have arrived in all.
+    void BodyProgress(const SSL* connection, std::size_t bytes);
+    // The body is read; the work and the answer may take their time.
+    void BodyDone(const SSL* connection);
     // The answer on connection is sent; the next request must arrive within the timeout.
     void AnswerSent(const SSL* connection);
     // Cuts the connection now: the library's next read or write on it fails.
@@ -40,9 +64,14 @@ public:
     static const SSL* ServedOnThisThread();
 
 private:
+    enum class Phase { Idle, Body, Working };
     struct Connection {
         int socket;
+        std::string address; // the client's
+        Phase phase = Phase::Idle;
+        Clock::time_point since; // start of the phase
         Clock::time_point deadline;
+        bool cut = false;
     };
 
     // Process-wide slots: a connection's holds its watch, a context's the watch that follows it.
@@ -52,11 +81,13 @@ private:
     static void OnFree(void* connection, void* watch, CRYPTO_EX_DATA*, int, long, void*);
     void Track(const SSL* connection);
     void Forget(const SSL* connection);
-    void SetDeadline(const SSL* connection, Clock::time_point deadline);
+    void Enter(const SSL* connection, Phase phase);
+    bool AddressIsFull(const std::string& address) const;
     void CutOverdue();
+    static void CutNow(Connection& connection);
 
     SSL_CTX* context;
-    const std::chrono::seconds requestTimeout;
+    const ConnectionLimits limits;
     std::mutex mutex;
     std::condition_variable wake;
     std::map<const SSL*, Connection> connections;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <mutex>
 #include <set>
 #include <string>
@@ -23,10 +24,12 @@ struct RepairResult {
 };
 
 // Runs one command (through "/bin/sh -c") per repair, each in its own process group, and kills
-// a command with its group when it outlives the timeout or the service stops.
+// a command with its group when it outlives the timeout, writes more than maxOutputBytes or the
+// service stops. The command writes into a pipe that the runner copies to the output file, so
+// an endless writer costs a few kilobytes over the cap, never the disk.
 class RepairRunner {
 public:
-    RepairRunner(std::string command, std::chrono::seconds timeout);
+    RepairRunner(std::string command, std::chrono::seconds timeout, std::size_t maxOutputBytes);
 
     // Runs the command on upload; on Repaired the repaired replay is in output.
     RepairResult Repair(TemporaryFile& upload, TemporaryFile& output);
@@ -36,6 +39,7 @@ public:
 private:
     const std::string command;
     const std::chrono::seconds timeout;
+    const std::size_t maxOutputBytes;
     std::mutex mutex;
     std::set<pid_t> running; // process group ids
     bool stopped = false;

@@ -21,6 +21,27 @@ public:
     bool WidenBacklog() { return ::listen(svr_sock_, SOMAXCONN) == 0; }
 };
 
+// The library's thread pool, counting the connections that wait for a worker: while one does,
+// idle connections give theirs up.
+class CountingPool : public httplib::TaskQueue {
+public:
+    CountingPool(std::size_t workers, std::atomic<std::size_t>& waiting) : pool(workers), waiting(waiting) {}
+
+    void enqueue(std::function<void()> task) override
+    {
+        ++waiting;
+        pool.enqueue([this, task = std::move(task)] {
+            --waiting;
+            task();
+        });
+    }
+    void shutdown() override { pool.shutdown(); }
+
+private:
+    httplib::ThreadPool pool;
+    std::atomic<std::size_t>& waiting;
+};
+
 namespace {
 
 constexpr const char* kEndpoint = "/api/ravento";
@@ -46,6 +67,12 @@ void Refuse(httplib::Response& response, int status, const std::string& text)
 bool EndsConnection(const httplib::Response& response)
 {
     return response.get_header_value("Connection") == "close" || response.status == 400;
+}
+
+// The connection a request came on, also when the library could not read its request line.
+const SSL* ConnectionOf(const httplib::Request& request)
+{
+    return request.ssl != nullptr ? request.ssl : ConnectionWatch::ServedOnThisThread();
 }
 
 void AnswerMethodNotAllowed(const httplib::Request&, httplib::Response& response)
@@ -74,7 +101,8 @@ void AnswerWithFile(httplib::Response& response, std::shared_ptr<TemporaryFile> 
 RepairService::RepairService(ServiceOptions options)
     : options(std::move(options)),
       rateLimiter(this->options.uploadLimit, this->options.uploadWindow),
-      repairRunner(this->options.repairCommand, this->options.repairTimeout)
+      repairRunner(this->options.repairCommand, this->options.repairTimeout,
+                   this->options.maxRepairedBytes != 0 ? this->options.maxRepairedBytes : this->options.maxUploadBytes)
 {
 }
 
@@ -89,7 +117,10 @@ int RepairService::Start(int port)
     if (!server->is_valid())
         throw std::runtime_error(fmt::format("cannot use the TLS certificate {} with key {}",
                                              options.tls.certificate.string(), options.tls.privateKey.string()));
-    watch = std::make_unique<ConnectionWatch>(server->ssl_context(), options.requestTimeout);
+    watch = std::make_unique<ConnectionWatch>(
+        server->ssl_context(),
+        ConnectionLimits{options.requestTimeout, options.minBodyBytesPerSecond, options.connectionsPerAddress,
+                         [this] { return waitingConnections > 0; }});
     LimitConnections();
     AddRoutes();
     AddHooks();
@@ -124,8 +155,7 @@ void RepairService::Stop()
 
 void RepairService::LimitConnections()
 {
-    const std::size_t workers = options.workerThreads;
-    server->new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+    server->new_task_queue = [this] { return new CountingPool(options.workerThreads, waitingConnections); };
     // An answer goes out as a header and a body; Nagle would hold the body for the client's
     // delayed acknowledgement of the header (some 40 ms per request on a kept-alive connection).
     server->set_tcp_nodelay(true);
@@ -168,7 +198,7 @@ void RepairService::AddHooks()
         return 413;
     });
     server->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-        const SSL* connection = request.ssl != nullptr ? request.ssl : ConnectionWatch::ServedOnThisThread();
+        const SSL* connection = ConnectionOf(request);
         if (EndsConnection(response))
             watch->Cut(connection);
         else
@@ -183,8 +213,11 @@ void RepairService::AddHooks()
 void RepairService::HandleUpload(const httplib::Request& request, httplib::Response& response,
                                  const httplib::ContentReader& reader)
 {
+    const SSL* connection = ConnectionOf(request);
+    auto progress = [this, connection](std::size_t bytes) { watch->BodyProgress(connection, bytes); };
     if (!rateLimiter.Admit(request.remote_addr, RateLimiter::Clock::now())) {
-        DropUpload(request, reader);
+        DropUpload(request, reader, progress);
+        watch->BodyDone(connection);
         return Refuse(
             response, 429,
             fmt::format("rate limit: {} uploads every {} seconds", options.uploadLimit, options.uploadWindow.count()));
@@ -193,7 +226,9 @@ void RepairService::HandleUpload(const httplib::Request& request, httplib::Respo
         return Refuse(response, 413, TooLargeText());
 
     auto upload = std::make_shared<TemporaryFile>(options.temporaryFolder);
-    switch (ReceiveUpload(request, reader, *upload, options.maxUploadBytes)) {
+    const UploadOutcome received = ReceiveUpload(request, reader, *upload, options.maxUploadBytes, progress);
+    watch->BodyDone(connection);
+    switch (received) {
     case UploadOutcome::Received:
         break;
     case UploadOutcome::NoFilePart:

@@ -4,7 +4,7 @@
 //   part missing or empty, or unrepairable   -> 400
 //   more than uploadLimit uploads from one client address within uploadWindow -> 429
 //   more than maxUploadBytes received, however the body is framed -> 413
-//   repair command failed or outlived repairTimeout -> 500
+//   repair command failed, outlived repairTimeout or wrote more than maxRepairedBytes -> 500
 //   other methods on the endpoint -> 405, other paths -> 404
 //
 // An upload goes to a temporary file as it arrives, the repair command reads it from there and
@@ -44,13 +44,18 @@ struct ServiceOptions {
     std::size_t maxUploadBytes = std::size_t{256} << 20;
     std::string repairCommand; // empty: uploads come back unchanged
     std::chrono::seconds repairTimeout{120};
+    std::size_t maxRepairedBytes = 0; // a repair command's output; 0: maxUploadBytes
     std::filesystem::path temporaryFolder; // for uploads and repairs; empty: the system's
 
     // Connections. Each one holds a worker thread while it is open, so the limits below are what
-    // keeps slow or idle clients from starving honest ones.
+    // keeps slow, idle or greedy clients from starving honest ones (see ConnectionWatch.h).
     std::size_t workerThreads = 64;
     std::chrono::seconds readTimeout{5}; // for each read or write, and for the TLS handshake
-    std::chrono::seconds requestTimeout{10}; // from connecting, or from the last answer, to a whole request header
+    // From connecting, or from the last answer, to a whole request header; also the grace a body
+    // gets before its rate counts.
+    std::chrono::seconds requestTimeout{10};
+    std::size_t minBodyBytesPerSecond = 8 * 1024; // a body's average after the grace; 0: none
+    std::size_t connectionsPerAddress = 32; // half the workers: one client cannot take them all
     std::size_t requestsPerConnection = 100;
     std::chrono::seconds keepAliveTimeout{2};
 
@@ -92,6 +97,7 @@ private:
     std::unique_ptr<ConnectionWatch> watch;
     std::thread serving;
     std::atomic<bool> servingEnded{false};
+    std::atomic<std::size_t> waitingConnections{0}; // accepted, but no worker free yet
 };
 
 } // namespace repairservice

@@ -28,6 +28,8 @@ public:
 
     // The child's process id, which is also its process group id.
     pid_t Id() const { return pid; }
+    // A descriptor that polls readable once the child has exited.
+    int ExitNotice() const { return exitNotice; }
 
     // Waits until the child exits or timeout passes; true when it exited. The child stays
     // unreaped, so its process group id cannot be reused yet.

@@ -12,7 +12,10 @@ constexpr const char* kFilePart = "file";
 class Receiver {
 public:
     // Without a file nothing is kept.
-    Receiver(TemporaryFile* file, std::size_t maxBytes) : file(file), maxBytes(maxBytes) {}
+    Receiver(TemporaryFile* file, std::size_t maxBytes, const UploadProgress& progress)
+        : file(file), maxBytes(maxBytes), progress(progress)
+    {
+    }
 
     bool PartStarts(const httplib::MultipartFormData& part)
     {
@@ -24,6 +27,7 @@ public:
     bool Bytes(const char* data, std::size_t size, bool keep)
     {
         received += size;
+        progress(received);
         if (received > maxBytes) {
             outcome = UploadOutcome::TooLarge;
             return received - maxBytes <= kDrainedPastCap;
@@ -52,6 +56,7 @@ public:
 private:
     TemporaryFile* file;
     const std::size_t maxBytes;
+    const UploadProgress& progress;
     std::size_t received = 0;
     bool inFilePart = false;
     bool sawFilePart = false;
@@ -60,15 +65,16 @@ private:
 
 } // namespace
 
-void DropUpload(const httplib::Request& request, const httplib::ContentReader& reader)
+void DropUpload(const httplib::Request& request, const httplib::ContentReader& reader,
+                const UploadProgress& progress)
 {
-    Receiver(nullptr, 0).Read(request, reader);
+    Receiver(nullptr, 0, progress).Read(request, reader);
 }
 
 UploadOutcome ReceiveUpload(const httplib::Request& request, const httplib::ContentReader& reader, TemporaryFile& file,
-                            std::size_t maxBytes)
+                            std::size_t maxBytes, const UploadProgress& progress)
 {
-    return Receiver(&file, maxBytes).Read(request, reader);
+    return Receiver(&file, maxBytes, progress).Read(request, reader);
 }
 
 } // namespace repairservice

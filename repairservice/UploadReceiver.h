@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 namespace httplib {
 class ContentReader;
@@ -27,10 +28,14 @@ enum class UploadOutcome {
     StoreFailed, // the temporary file refused the bytes
 };
 
+// Told the count of body bytes received so far, as they arrive.
+using UploadProgress = std::function<void(std::size_t bytes)>;
+
 // Reads and drops the body of an upload refused before it was read, up to kDrainedPastCap.
-void DropUpload(const httplib::Request& request, const httplib::ContentReader& reader);
+void DropUpload(const httplib::Request& request, const httplib::ContentReader& reader,
+                const UploadProgress& progress);
 
 UploadOutcome ReceiveUpload(const httplib::Request& request, const httplib::ContentReader& reader, TemporaryFile& file,
-                            std::size_t maxBytes);
+                            std::size_t maxBytes, const UploadProgress& progress);
 
 } // namespace repairservice

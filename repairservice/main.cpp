@@ -33,11 +33,17 @@ const std::string kHelpFooter =
                 "upload with the uploaded bytes unchanged. A repair command runs through /bin/sh -c, gets the\n"
                 "upload on standard input and writes the repaired replay to standard output; exit code 0 means\n"
                 "repaired (200), {} means \"cannot be repaired\" (400), anything else is a failure (500). A command\n"
-                "still running after --repair-timeout is killed with its whole process group (500). SIGTERM or\n"
-                "SIGINT stops the service within seconds and kills any running command.\n"
+                "still running after --repair-timeout, or one that writes more than --max-repaired-bytes, is\n"
+                "killed with its whole process group (500). SIGTERM or SIGINT stops the service within seconds\n"
+                "and kills any running command.\n"
                 "\n"
                 "Every upload counts against its client's --upload-limit, malformed ones and ones over\n"
-                "--max-upload-bytes too; only uploads refused for the limit (429) do not.",
+                "--max-upload-bytes too; only uploads refused for the limit (429) do not.\n"
+                "\n"
+                "Each connection holds one of 64 workers. A request header must arrive within 10 seconds, a\n"
+                "body must average --min-body-rate after a grace of 10 seconds, connections idle between\n"
+                "requests are closed while another client waits for a worker, and one client address holds\n"
+                "at most --connections-per-address connections.",
                 repairservice::kCannotRepairExitCode);
 
 void Print(const std::string& line)
@@ -138,6 +144,16 @@ int main(int argc, char** argv)
     app.add_option("--repair-command", service.repairCommand, "Shell command that repairs one replay (see below)");
     AddSecondsOption(app, "--repair-timeout", service.repairTimeout,
                      "Seconds a repair command may run before it is killed (500)");
+    app.add_option("--max-repaired-bytes", service.maxRepairedBytes,
+                   "A repair command that writes more is killed (500); 0: the same as --max-upload-bytes")
+        ->capture_default_str();
+    app.add_option("--connections-per-address", service.connectionsPerAddress,
+                   "Connections one client address may hold at once; more are closed at once")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    app.add_option("--min-body-rate", service.minBodyBytesPerSecond,
+                   "Bytes per second a request body must average after a grace of 10 seconds; 0: no minimum")
+        ->capture_default_str();
     app.add_option("--temp-dir", service.temporaryFolder,
                    "Folder for uploads while they are repaired (default: the system's temporary folder)");
     CLI11_PARSE(app, argc, argv);

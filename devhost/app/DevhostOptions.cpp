@@ -66,7 +66,7 @@ void AddDevhostOptions(CLI::App& app, DevhostOptions& options)
         ->needs(gui);
     app.footer("Script commands, one a line (\"#\" starts a comment; double quotes keep blanks or an empty value).\n"
                "Each command's queued game work has run before the next command starts.\n"
-               "  wait SECONDS       advance the clock; due timers and game work run\n"
+               "  wait SECONDS       advance the clock (0 to 86400 s); due timers and game work run\n"
                "  play ID DATE       play a replay with this identifier and date; play-null plays none.\n"
                "                     When it sends no upload, devhost says why on standard error\n"
                "  settle             wait until every upload is answered and its reply handled, and the\n"

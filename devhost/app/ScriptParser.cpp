@@ -12,6 +12,7 @@
 namespace {
 
 constexpr int kMaxFrames = 100000;
+constexpr double kMaxWaitSeconds = 24 * 60 * 60;
 
 std::string_view Trim(std::string_view text)
 {
@@ -99,8 +100,9 @@ ParsedLine ParseWait(const Arguments& arguments, ScriptCommand command)
     if (arguments.words.size() != 1)
         return Usage(arguments, "wait SECONDS");
     const std::string& word = arguments.words.front();
-    if (!ParseNumber(word, command.seconds) || !std::isfinite(command.seconds) || command.seconds < 0)
-        return Error(fmt::format("wait: '{}' is not a number of seconds", word));
+    if (!ParseNumber(word, command.seconds) || !std::isfinite(command.seconds) || command.seconds < 0
+        || command.seconds > kMaxWaitSeconds)
+        return Error(fmt::format("wait: '{}' is not a number of seconds from 0 to {}", word, kMaxWaitSeconds));
     return Command(command);
 }
 

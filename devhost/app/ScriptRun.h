@@ -10,6 +10,10 @@
 #include <vector>
 
 #include "CommandRunner.h"
+#include "orvane/host/TextInput.h"
+
+// What a script may hold, from a file or standard input.
+inline constexpr devhost::TextLimits kScriptLimits{std::size_t{4} << 20, std::size_t{64} << 10};
 
 // Upper bound on one "settle": a reply that never comes fails the script instead of hanging it.
 inline constexpr std::chrono::seconds kSettleTimeout{30};

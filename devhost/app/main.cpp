@@ -8,10 +8,10 @@
 // into the window (GuiCommands.h) until the window is closed, unless the script said quit.
 // Closing the window ends the script after its current command.
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -25,6 +25,7 @@
 #include "ScriptRun.h"
 #include "orvane/host/Host.h"
 #include "orvane/host/RecordingTransport.h"
+#include "orvane/host/TextInput.h"
 
 namespace {
 
@@ -102,11 +103,17 @@ int main(int argc, char** argv)
             return Fail("cannot find devhost's own folder; give the module with --plugin");
         options.plugin = *defaultPath;
     }
-    std::ifstream scriptFile;
-    if (!options.script.empty()) {
-        scriptFile.open(options.script);
-        if (!scriptFile)
-            return Fail(fmt::format("cannot open script {}", options.script.string()));
+    // Read whole and bounded before anything starts; a FIFO, a directory or /dev/zero is refused.
+    const bool runsScript = !options.script.empty() || !options.gui;
+    std::istringstream script;
+    if (runsScript) {
+        std::string error;
+        std::optional<std::string> text = options.script.empty()
+            ? devhost::ReadTextStream(std::cin, "<stdin>", kScriptLimits, error)
+            : devhost::ReadTextFile(options.script, kScriptLimits, error);
+        if (!text)
+            return Fail(error);
+        script.str(std::move(*text));
     }
 
     devhost::HostOptions hostOptions;
@@ -125,7 +132,7 @@ int main(int argc, char** argv)
     try {
         host = std::make_unique<devhost::Host>(std::move(hostOptions));
     } catch (const std::runtime_error& error) {
-        return Fail(error.what()); // the desktop window could not open
+        return Fail(error.what()); // no desktop window, or an unreadable configuration file
     }
     if (auto error = host->LoadPluginModule(options.plugin))
         return Fail(*error + ForeignModuleHint(options.plugin));
@@ -138,10 +145,9 @@ int main(int argc, char** argv)
             gui.SetReplays(ListReplaysFolder(*host));
         return gui.IsClosed();
     };
-    if (!options.script.empty())
-        outcome = RunScript(*host, scriptFile, options.script.string(), output, betweenLines);
-    else if (!options.gui)
-        outcome = RunScript(*host, std::cin, "<stdin>", output, betweenLines);
+    if (runsScript)
+        outcome = RunScript(*host, script, options.script.empty() ? "<stdin>" : options.script.string(), output,
+                            betweenLines);
     if (options.gui && outcome == RunOutcome::Continue)
         outcome = RunTypedCommands(*host, gui, output);
     host->UnloadPlugin();

@@ -18,6 +18,8 @@ target_sources(pluginsdk PRIVATE
     src/RecordingTransport.cpp
     src/ReplayStore.cpp
     src/TaskThread.cpp
+    src/TextInput.cpp
+    src/${RAVENTO_PLATFORM_DIR}/UploadFile.cpp
     src/UiAutomation.cpp
     src/UiFrames.cpp
     src/ValueWrappers.cpp
@@ -28,7 +30,7 @@ target_sources(pluginsdk PRIVATE
 target_link_libraries(pluginsdk PRIVATE ${CMAKE_DL_LIBS})
 # The libcurl transport: real HTTPS for devhost and the end-to-end tests.
 if(RAVENTO_NETWORK)
-    target_sources(pluginsdk PRIVATE src/CurlTransport.cpp src/${RAVENTO_PLATFORM_DIR}/UploadFile.cpp)
+    target_sources(pluginsdk PRIVATE src/CurlTransport.cpp)
     target_link_libraries(pluginsdk PRIVATE CURL::libcurl)
 endif()
 # The WinHTTP transport: real HTTPS for devhost.exe, through system DLLs only.

@@ -1,7 +1,8 @@
-// The configuration file's line format.
+// The configuration file's line format, and what a file must be to be read at all.
 #include <gtest/gtest.h>
 
 #include "ConfigFile.h"
+#include "support/TempDir.h"
 
 using devhost::FormatConfigLine;
 using devhost::ParseConfigLine;
@@ -31,4 +32,28 @@ TEST(ConfigFileTest, MalformedLinesAreRejected)
     auto windowsLine = ParseConfigLine("name \"value\"\r");
     ASSERT_TRUE(windowsLine);
     EXPECT_EQ(windowsLine->second, "value");
+}
+
+TEST(ConfigFileTest, AFileIsReadOnlyWhenItIsARegularFileWithinTheLimits)
+{
+    testing_support::TempDir dir;
+    const devhost::TextLimits limits{100, 20}; // small, so a test file can sit on either side
+    auto read = [&](const std::string& name, const std::string& text) {
+        return devhost::ReadConfigFile(dir.MakeFile(name, text), limits);
+    };
+    // At the limits: a line of 20 bytes (its line break not counted) in a file of 100.
+    const std::string longest = "name \"" + std::string(13, 'v') + "\"";
+    devhost::ConfigReadResult atLimits = read("at.cfg", longest + "\r\n" + std::string(100 - 22, '\n'));
+    EXPECT_EQ(atLimits.error, "");
+    EXPECT_EQ(atLimits.values["name"], std::string(13, 'v'));
+
+    EXPECT_NE(read("line.cfg", "a \"b\"\n" + longest + "v\n").error.find("line.cfg:2: line longer than 20 bytes"),
+              std::string::npos);
+    devhost::ConfigReadResult tooLarge = read("large.cfg", std::string(101, '\n'));
+    EXPECT_NE(tooLarge.error.find("large.cfg is larger than 100 bytes"), std::string::npos) << tooLarge.error;
+    EXPECT_NE(devhost::ReadConfigFile(dir.Path(), limits).error, "") << "a folder read as a file";
+
+    devhost::ConfigReadResult missing = devhost::ReadConfigFile(dir.Path() / "none.cfg", limits);
+    EXPECT_EQ(missing.error, "");
+    EXPECT_TRUE(missing.values.empty());
 }

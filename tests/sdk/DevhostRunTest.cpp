@@ -1,4 +1,10 @@
 // The devhost program run as a user runs it: a script against a built plugin module.
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <vector>
+
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
@@ -176,4 +182,46 @@ TEST(DevhostRunTest, APlayThatSendsNothingSaysWhy)
                                  "play MISSING 2025-06-14: no request was sent (MISSING.replay is not in the replays "
                                  "folder"})
         EXPECT_NE(run.err.find(expected), std::string::npos) << expected << "\n" << run.err;
+
+// Inputs that once kept devhost waiting for ever or growing without bound are refused at once,
+// by name, before any plugin is loaded.
+TEST(DevhostRunTest, InputsThatAreNoRegularFileOrPastTheirLimitsAreRefused)
+{
+    TempDir dir;
+    const std::string longLine(100000, 'a');
+    dir.MakeFile("long.cfg", longLine);
+    dir.MakeFile("large.cfg", std::string(2 << 20, '\n'));
+    dir.MakeFile("long.txt", "show\n" + longLine + "\n");
+    dir.MakeFile("quit.txt", "quit\n");
+    auto in = [&dir](const char* name) { return fmt::format("\"{}\"", (dir.Path() / name).string()); };
+    const std::string quit = "--script " + in("quit.txt");
+    struct Case {
+        std::string arguments;
+        std::string says;
+    };
+    std::vector<Case> cases = {
+        {"--script " + in("."), "devhost: "},
+        {"--config " + in(".") + " " + quit, "devhost: "},
+        {"--config " + in("long.cfg") + " " + quit, "long.cfg:1: line longer than 65536 bytes"},
+        {"--config " + in("large.cfg") + " " + quit, "large.cfg is larger than 1048576 bytes"},
+        {"--script " + in("long.txt"), "long.txt:2: line longer than 65536 bytes"},
+        {"< " + in("long.txt"), "<stdin>:2: line longer than 65536 bytes"},
+    };
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo((dir.Path() / "fifo").c_str(), 0600), 0);
+    // Named as they stand (a temporary folder's path holds no blank), so the message quotes them exactly.
+    for (const std::string& special : {(dir.Path() / "fifo").string(), std::string("/dev/zero")}) {
+        cases.push_back({"--config " + special + " " + quit, special + " is not a regular file"});
+        cases.push_back({"--script " + special, special + " is not a regular file"});
+    }
+    cases.push_back({"< /dev/zero", "<stdin>:1: line longer than 65536 bytes"});
+#endif
+    for (const Case& refused : cases) {
+        CommandRun run =
+            RunCommand(fmt::format("\"{}\" {} {}", DEVHOST_PATH, Plugin(SDK_TEST_PLUGIN_PATH), refused.arguments),
+                       dir.Path());
+        EXPECT_NE(run.status, 0) << refused.arguments;
+        EXPECT_NE(run.err.find(refused.says), std::string::npos) << refused.arguments << ": " << run.err;
+        EXPECT_EQ(run.out, "") << refused.arguments << ": the plugin was loaded";
+    }
 }

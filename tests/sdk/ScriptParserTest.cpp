@@ -26,6 +26,7 @@ TEST(ScriptParserTest, CommandsWithTheirArguments)
 {
     EXPECT_DOUBLE_EQ(Parse("wait 1.5").seconds, 1.5);
     EXPECT_DOUBLE_EQ(Parse("  wait\t0  ").seconds, 0.0);
+    EXPECT_DOUBLE_EQ(Parse("wait 86400").seconds, 86400.0); // a day is the longest wait
 
     ScriptCommand play = Parse("play \"Replay One\" \"\"");
     EXPECT_EQ(play.verb, ScriptVerb::Play);
@@ -81,6 +82,8 @@ TEST(ScriptParserTest, MalformedLinesSayWhatIsWrong)
     EXPECT_NE(ErrorOf("wait soon").find("not a number"), std::string::npos);
     EXPECT_NE(ErrorOf("wait -1").find("not a number"), std::string::npos);
     EXPECT_NE(ErrorOf("wait inf").find("not a number"), std::string::npos);
+    EXPECT_NE(ErrorOf("wait 86400.5").find("from 0 to 86400"), std::string::npos);
+    EXPECT_NE(ErrorOf("wait 1e308").find("from 0 to 86400"), std::string::npos);
     EXPECT_NE(ErrorOf("wait 1 2").find("usage"), std::string::npos);
     EXPECT_NE(ErrorOf("play onlyid").find("usage"), std::string::npos);
     EXPECT_NE(ErrorOf("play \"open id 2024").find("quote"), std::string::npos);

@@ -58,14 +58,18 @@ std::string FormBody(std::string_view bytes)
         + std::string(bytes) + "\r\n--" + kBoundary + "--\r\n";
 }
 
-RawConnection::RawConnection(int port, bool useTls)
+RawConnection::RawConnection(int port, bool useTls, const std::string& source)
 {
     socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source.c_str(), &from.sin_addr);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected = ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    connected = ::bind(socket, reinterpret_cast<const sockaddr*>(&from), sizeof from) == 0
+        && ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     if (!connected || !useTls)
         return;
     context = SSL_CTX_new(TLS_client_method());

@@ -49,10 +49,11 @@ inline const std::string kBoundary = "ravento-test-boundary";
 inline const std::string kFormType = "multipart/form-data; boundary=" + kBoundary;
 std::string FormBody(std::string_view bytes);
 
-// A connection to the service that speaks TLS (without checking the certificate) or plain TCP.
+// A connection to the service that speaks TLS (without checking the certificate) or plain TCP,
+// from 127.0.0.1 or another loopback address (source), as a different client would.
 class RawConnection {
 public:
-    RawConnection(int port, bool tls);
+    RawConnection(int port, bool tls, const std::string& source = "127.0.0.1");
     ~RawConnection();
     RawConnection(const RawConnection&) = delete;
     RawConnection& operator=(const RawConnection&) = delete;

@@ -1,5 +1,6 @@
 #include "ConfigFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 
@@ -152,15 +153,20 @@ std::optional<std::pair<std::string, std::string>> ParseConfigLine(std::string_v
     return std::make_pair(std::move(*name), std::move(*value));
 }
 
-ConfigReadResult ReadConfigFile(const std::filesystem::path& file)
+ConfigReadResult ReadConfigFile(const std::filesystem::path& file, const TextLimits& limits)
 {
     ConfigReadResult result;
-    std::ifstream in(file, std::ios::binary);
-    std::string line;
-    int number = 0;
-    while (std::getline(in, line)) {
-        ++number;
-        if (line.find_first_not_of(" \t\r") == std::string::npos)
+    std::error_code unknown; // e.g. a folder on the way that cannot be searched: the read says why
+    if (!std::filesystem::exists(file, unknown) && !unknown)
+        return result;
+    std::optional<std::string> text = ReadTextFile(file, limits, result.error);
+    if (!text)
+        return result;
+    std::string_view rest = *text;
+    for (int number = 1; !rest.empty(); ++number) {
+        std::string_view line = rest.substr(0, rest.find('\n'));
+        rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+        if (line.find_first_not_of(" \t\r") == std::string_view::npos)
             continue;
         if (auto entry = ParseConfigLine(line))
             result.values[entry->first] = entry->second;

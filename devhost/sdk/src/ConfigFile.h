@@ -12,19 +12,25 @@
 #include <utility>
 #include <vector>
 
+#include "orvane/host/TextInput.h"
+
 namespace devhost {
 
 std::string FormatConfigLine(const std::string& name, const std::string& value);
 // Null for a line that is not a well-formed entry (blank lines included).
 std::optional<std::pair<std::string, std::string>> ParseConfigLine(std::string_view line);
 
+// What a configuration file may hold: far more than any host writes.
+inline constexpr TextLimits kConfigLimits{std::size_t{1} << 20, std::size_t{64} << 10};
+
 struct ConfigReadResult {
     std::map<std::string, std::string> values;
     std::vector<int> malformedLines; // 1-based numbers of lines that were skipped
+    std::string error; // set when the file could not be read at all (see TextInput.h); nothing was read
 };
 
 // A missing file reads as empty.
-ConfigReadResult ReadConfigFile(const std::filesystem::path& file);
+ConfigReadResult ReadConfigFile(const std::filesystem::path& file, const TextLimits& limits = kConfigLimits);
 // Writes beside the file and renames over it, so a failed write never leaves half a file.
 std::error_code WriteConfigFile(const std::filesystem::path& file, const std::map<std::string, std::string>& values);
 

@@ -1,5 +1,7 @@
 #include "ConsoleVariables.h"
 
+#include <stdexcept>
+
 #include <fmt/format.h>
 
 #include "ConfigFile.h"
@@ -25,6 +27,8 @@ ConsoleVariables::ConsoleVariables(std::filesystem::path configFile, ConsoleOutp
     if (this->configFile.empty())
         return;
     ConfigReadResult saved = ReadConfigFile(this->configFile);
+    if (!saved.error.empty())
+        throw std::runtime_error(saved.error);
     for (int line : saved.malformedLines)
         output.HostLine(fmt::format("{}:{}: malformed configuration line skipped", this->configFile.string(), line));
     savedValues = std::move(saved.values);

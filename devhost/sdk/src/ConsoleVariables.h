@@ -26,6 +26,7 @@ struct ConsoleVariable {
 class ConsoleVariables {
 public:
     // Reads the saved values of configFile (when it is not empty); malformed lines are reported.
+    // Throws std::runtime_error when the file is there but cannot be read (see TextInput.h).
     ConsoleVariables(std::filesystem::path configFile, ConsoleOutput& output);
 
     // An existing variable of that name is returned unchanged.

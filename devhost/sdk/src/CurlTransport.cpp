@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -41,8 +43,9 @@ struct Transfer {
     std::vector<std::unique_ptr<UploadSource>> uploads;
     std::string reply;
     std::size_t maxReplyBytes = 0;
-    bool replyTooLarge = false;
+    std::string failure; // why a callback of ours stopped the transfer
     bool chunked = false; // the final reply came in chunks
+    std::optional<std::uint64_t> contentLength; // of the final reply, as its headers say
     char errorText[CURL_ERROR_SIZE] = {};
     HttpTransport::Completion done;
 
@@ -55,14 +58,36 @@ struct Transfer {
     }
 };
 
+// A reply of unannounced length (chunked, or decoded from a transfer-coding) first gets this
+// much room; past it, room for the whole cap at once, so it is never copied into a buffer twice
+// its size. Only the pages the body fills are ever touched.
+constexpr std::size_t kSmallReplyBytes = std::size_t{1} << 20;
+
+// Makes room for bytes of reply; false, with the reason noted, when there is none. Nothing may
+// unwind into curl.
+bool Reserve(Transfer& transfer, std::size_t bytes)
+{
+    try {
+        transfer.reply.reserve(bytes);
+        return true;
+    } catch (const std::exception& error) {
+        transfer.failure = fmt::format("cannot hold a reply of {} bytes: {}", bytes, error.what());
+        return false;
+    }
+}
+
 std::size_t ReceiveReply(char* data, std::size_t, std::size_t size, void* context)
 {
     auto* transfer = static_cast<Transfer*>(context);
-    if (transfer->reply.size() + size > transfer->maxReplyBytes) {
-        transfer->replyTooLarge = true;
+    std::string& reply = transfer->reply;
+    if (reply.size() + size > transfer->maxReplyBytes) {
+        transfer->failure = fmt::format("reply larger than {} bytes", transfer->maxReplyBytes);
         return 0; // makes curl fail the transfer
     }
-    transfer->reply.append(data, size);
+    const std::size_t room = reply.size() + size <= kSmallReplyBytes ? kSmallReplyBytes : transfer->maxReplyBytes;
+    if (reply.size() + size > reply.capacity() && !Reserve(*transfer, room))
+        return 0;
+    reply.append(data, size);
     return size;
 }
 
@@ -74,21 +99,63 @@ std::string LowerCase(std::string_view text)
     return lower;
 }
 
+// The values of one Content-Length header ("5" or a list "5, 5"); null when one is no number.
+std::optional<std::vector<std::uint64_t>> ContentLengths(std::string_view value)
+{
+    std::vector<std::uint64_t> lengths;
+    while (!value.empty()) {
+        std::string_view item = value.substr(0, value.find(','));
+        value.remove_prefix(std::min(value.size(), item.size() + 1));
+        item.remove_prefix(std::min(item.size(), item.find_first_not_of(" \t")));
+        item = item.substr(0, item.find_last_not_of(" \t\r\n") + 1);
+        std::uint64_t length = 0;
+        auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), length);
+        if (item.empty() || error != std::errc() || end != item.data() + item.size())
+            return std::nullopt;
+        lengths.push_back(length);
+    }
+    return lengths;
+}
+
+// Whether a Content-Length header is a number that agrees with those before it. Differing
+// lengths leave the reply's end in doubt, so the client must not guess (RFC 9112, 6.3).
+bool NoteContentLength(Transfer& transfer, std::string_view value)
+{
+    auto lengths = ContentLengths(value);
+    if (!lengths)
+        return false;
+    for (std::uint64_t length : *lengths) {
+        if (transfer.contentLength && *transfer.contentLength != length)
+            return false;
+        transfer.contentLength = length;
+    }
+    return true;
+}
+
 // Notes how the final reply is framed, and reserves its body once its length is announced, so
-// a large body is gathered in one allocation instead of regrowing.
+// a large body is gathered in one allocation instead of regrowing. Conflicting lengths fail it.
 std::size_t ReceiveHeader(char* data, std::size_t, std::size_t size, void* context)
 {
     auto* transfer = static_cast<Transfer*>(context);
     std::string line = LowerCase(std::string_view(data, size));
+    constexpr std::string_view kLength = "content-length:";
     if (line.rfind("http/", 0) == 0) {
-        transfer->chunked = false; // a new reply: an interim 100 Continue is followed by the real one
+        // A new reply: an interim 100 Continue is followed by the real one.
+        transfer->chunked = false;
+        transfer->contentLength.reset();
     } else if (line.rfind("transfer-encoding:", 0) == 0) {
         transfer->chunked = line.find("chunked") != std::string::npos;
+    } else if (line.rfind(kLength, 0) == 0) {
+        if (!NoteContentLength(*transfer, std::string_view(line).substr(kLength.size()))) {
+            transfer->failure = "the reply's Content-Length headers disagree or are no number";
+            return 0; // makes curl fail the transfer
+        }
     } else if (line == "\r\n" || line == "\n") {
         curl_off_t length = -1;
         curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        if (length > 0 && static_cast<std::uint64_t>(length) <= transfer->maxReplyBytes)
-            transfer->reply.reserve(static_cast<std::size_t>(length));
+        if (length > 0 && static_cast<std::uint64_t>(length) <= transfer->maxReplyBytes
+            && !Reserve(*transfer, static_cast<std::size_t>(length)))
+            return 0;
     }
     return size;
 }
@@ -249,9 +316,9 @@ void Finish(Transfer& transfer, CURLcode result)
             return Complete(transfer.done, 0, {}, "the reply's length was not announced; it may be cut short");
         return Complete(transfer.done, static_cast<int>(status), std::move(transfer.reply), {});
     }
-    std::string reason = transfer.replyTooLarge ? fmt::format("reply larger than {} bytes", transfer.maxReplyBytes)
-        : transfer.errorText[0] != '\0'         ? transfer.errorText
-                                                : curl_easy_strerror(result);
+    std::string reason = !transfer.failure.empty() ? transfer.failure
+        : transfer.errorText[0] != '\0'           ? transfer.errorText
+                                                  : curl_easy_strerror(result);
     Complete(transfer.done, 0, {}, std::move(reason));
 }
 

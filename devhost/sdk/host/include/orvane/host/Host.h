@@ -32,7 +32,9 @@ enum class ClockMode {
 };
 
 struct HostOptions {
-    std::filesystem::path configFile; // empty: no configuration is read or written
+    // Empty: no configuration is read or written. One that is there but no regular file, larger
+    // than 1 MiB or with a line over 64 KiB makes the Host's constructor throw std::runtime_error.
+    std::filesystem::path configFile;
     ClockMode clock = ClockMode::Virtual;
     std::unique_ptr<HttpTransport> transport; // null: a RecordingTransport that never answers
     float displayWidth = 1280.0f;
