@@ -35,7 +35,6 @@ if(RAVENTO_NETWORK)
 endif()
 # The WinHTTP transport: real HTTPS for devhost.exe, through system DLLs only.
 if(WIN32)
-    target_sources(pluginsdk PRIVATE src/windows/WinHttpTransport.cpp src/windows/ServerCertificate.cpp
-                                     src/windows/UploadFile.cpp)
+    target_sources(pluginsdk PRIVATE src/windows/WinHttpTransport.cpp src/windows/ServerCertificate.cpp)
     target_link_libraries(pluginsdk PRIVATE winhttp crypt32)
 endif()
