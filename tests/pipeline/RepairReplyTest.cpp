@@ -185,7 +185,7 @@ TEST(RepairReply, OtherStatusesAreOnlyLogged)
     EXPECT_TRUE(fixture.Commands().empty());
 }
 
-TEST(RepairReply, A200WithoutDataWritesNothing)
+TEST(RepairReply, A200WithoutDataOrFolderWritesNothing)
 {
     PipelineFixture fixture;
     std::filesystem::path oldFile = fixture.AddReplay("R", kOldBytes);
@@ -196,6 +196,21 @@ TEST(RepairReply, A200WithoutDataWritesNothing)
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "Post result(200)");
     EXPECT_NE(log[1].find("42 bytes"), std::string::npos) << log[1];
+
+    // No replays folder (the panel never set one): neither answer touches a file.
+    fixture.Plugin().demosFolder.Set({});
+    fixture.Plugin().OnRepairReply(oldFile, "R", 400, nullptr, 0);
+    fixture.Plugin().OnRepairReply(oldFile, "R", 200, "fixed", 5);
+    EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
+    log = fixture.Log();
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[2], "DataSize 0");
+    EXPECT_NE(log[4].find("No replays folder"), std::string::npos) << log[4];
+
+    // No data and no bytes announced is an empty repaired replay.
+    fixture.Plugin().demosFolder.Set(fixture.demos);
+    fixture.Plugin().OnRepairReply(oldFile, "R", 200, nullptr, 0);
+    EXPECT_EQ(ReadBytes(fixture.demos / "R_fixed.replay"), "");
 }
 
 TEST(RepairReply, IdentifiersUpToTheNameLimitAreRepaired)
@@ -220,7 +235,9 @@ TEST(RepairReply, TheFirstReplySettlesWhatACrashLeftAndNothingElse)
     const std::string nearMisses[] = {
         ".ravento-0123456789abcdef-00000001-0123456.tmp",   ".ravento-0123456789abcdef_00000001-01234567.tmp",
         ".ravento-0123456789abcdef-00000001-01234567.tmp~", "ravento-0123456789abcdef-00000001-01234567.tmp",
-        ".ravento-0123456789abcdeg-00000001-01234567.tmp",  "R.tmp",
+        ".ravento-0123456789abcdeg-00000001-01234567.tmp",  ".ravento-0123456789ABCDEF-00000001-01234567.tmp",
+        ".ravento-0123456789abcde!-00000001-01234567.tmp",  ".ravento-0123456789abcdef-00000001-01234567.bak",
+        "R.tmp",
     };
     for (const std::string& name : nearMisses)
         fixture.dir.MakeFile("TAGame/Demos/" + name, "not ours");
@@ -232,6 +249,13 @@ TEST(RepairReply, TheFirstReplySettlesWhatACrashLeftAndNothingElse)
     // finished temporary file is all there is of the repair.
     fixture.dir.MakeFile(backupFile("Q_copy.replay"), "old Q");
     fixture.dir.MakeFile(demosFile(TemporaryNamesFor("Q", self).whole), "repaired Q");
+    // T's old file is still listed: its finished temporary file is not the repair, and goes. The
+    // backup folder's other files are no one's copies.
+    fixture.dir.MakeFile(backupFile("T_copy.replay"), "old T");
+    fixture.dir.MakeFile(demosFile("T.replay"), "T");
+    fixture.dir.MakeFile(demosFile(TemporaryNamesFor("T", self).whole), "repaired T");
+    fixture.dir.MakeFile(backupFile("notes.txt"), "the player's");
+    fixture.dir.MakeFile(backupFile("a"), "short");
     // P was repaired before; a later repair of it died while writing. Half a file is never used,
     // nor half a copy on its way into the backup folder.
     fixture.dir.MakeFile(backupFile("P_copy.replay"), "old P");
@@ -247,15 +271,23 @@ TEST(RepairReply, TheFirstReplySettlesWhatACrashLeftAndNothingElse)
     const std::filesystem::path abandoned =
         fixture.dir.MakeFile(demosFile(TemporaryNamesFor("S", static_cast<std::uint32_t>(::getppid())).writing), "x");
     std::filesystem::last_write_time(abandoned, std::filesystem::file_time_type::clock::now() - std::chrono::hours(25));
+    // A copy on its way into the backup folder by a process that runs stays too.
+    const std::filesystem::path copying = TemporaryNamesFor("U", static_cast<std::uint32_t>(::getppid())).writing;
+    fixture.dir.MakeFile(backupFile(copying), "still being copied");
 #endif
 
     fixture.Answer(500);
 
-    expected.insert(expected.end(), {"Q_fixed.replay", "R.replay"});
+    expected.insert(expected.end(), {"Q_fixed.replay", "R.replay", "T.replay"});
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Names(fixture.demos), expected);
     EXPECT_EQ(ReadBytes(fixture.demos / "Q_fixed.replay"), "repaired Q");
-    EXPECT_EQ(Names(fixture.backups), (Lines{"P_copy.replay", "Q_copy.replay"}));
+    Lines backups{"P_copy.replay", "Q_copy.replay", "T_copy.replay", "a", "notes.txt"};
+#if !defined(_WIN32)
+    backups.push_back(copying.string());
+#endif
+    std::sort(backups.begin(), backups.end());
+    EXPECT_EQ(Names(fixture.backups), backups);
 
     // Once per load: a temporary file that turns up later is left to the next load.
     fixture.dir.MakeFile(demosFile(TemporaryNamesFor("P", self).writing), "later");

@@ -170,6 +170,7 @@ TEST(Processes, ThisProcessRunsAndAnEndedOneDoesNot)
     ASSERT_NE(ended, 0u);
     EXPECT_FALSE(platform::ProcessIsRunning(ended));
     EXPECT_FALSE(platform::ProcessIsRunning(0));
+    EXPECT_FALSE(platform::ProcessIsRunning(0xFFFFFFF0u)); // no process has it (POSIX: a group)
 }
 
 } // namespace

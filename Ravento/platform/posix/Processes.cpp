@@ -15,10 +15,9 @@ std::uint32_t CurrentProcessId()
 
 bool ProcessIsRunning(std::uint32_t processId)
 {
-    // Ids that do not fit a pid_t, and 0 or negative ones (which would signal groups), name no
-    // single process.
+    // 0, and ids past the largest pid_t (which come out negative), would signal process groups.
     const auto pid = static_cast<pid_t>(processId);
-    if (pid <= 0 || static_cast<std::uint32_t>(pid) != processId)
+    if (pid <= 0)
         return false;
     return ::kill(pid, 0) == 0 || errno != ESRCH;
 }
