@@ -182,6 +182,7 @@ TEST(DevhostRunTest, APlayThatSendsNothingSaysWhy)
                                  "play MISSING 2025-06-14: no request was sent (MISSING.replay is not in the replays "
                                  "folder"})
         EXPECT_NE(run.err.find(expected), std::string::npos) << expected << "\n" << run.err;
+}
 
 // Inputs that once kept devhost waiting for ever or growing without bound are refused at once,
 // by name, before any plugin is loaded.
