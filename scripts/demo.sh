@@ -22,7 +22,7 @@ make_sandbox demo
 if [ -n "${RAVENTO_DEMO_WINDOWS:-}" ]; then
   documents="$RAVENTO_DEMO_WINDOWS/wineprefix.home"
   rm -rf "$documents/My Games"
-  trap 'cleanup_sandbox; rm -rf "$documents/My Games"' EXIT
+  trap 'finish_script; rm -rf "$documents/My Games"' EXIT
   run_devhost() {
     "$root/cmake/toolchains/wine-run.sh" "$RAVENTO_DEMO_WINDOWS/wineprefix" "$RAVENTO_DEMO_WINDOWS/bin/devhost.exe" "$@"
   }
