@@ -32,6 +32,9 @@ namespace {
 int Fail(const std::string& message)
 {
     fmt::print(stderr, "devhost: {}\n", message);
+    // Redirected to a file, Windows' C runtime buffers standard error: the reason must be out
+    // before anything at exit can go wrong.
+    std::fflush(stderr);
     return 1;
 }
 

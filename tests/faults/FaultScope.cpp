@@ -23,16 +23,30 @@
 //                              process (SIGKILL) instead of failing: a crash at that step
 //   RAVENTO_FAULT_MODULE       file name of the plugin module (default "Ravento.so")
 //   RAVENTO_FAULT_REPORT       file that receives, at exit, one "NAME calls struck" line a point
+//
+// Two lock-order traps lie between libfiu and the dynamic loader, and both hung devhost while
+// it loaded the plugin (its main thread in dlopen, holding the loader's lock, asking libfiu for
+// a read lock on behalf of malloc):
+// - libfiu's preload keeps each wrapped function's address per thread and looks it up with
+//   dlsym on the thread's first call. A thread's first strdup may come from inside libfiu, with
+//   libfiu's write lock held; dlsym then waits for the loader's lock. So every thread resolves
+//   the wrappers libfiu calls itself before it runs anything (pthread_create below).
+// - Deciding whether the plugin made a call must not take the loader's lock either, since it
+//   runs under libfiu's read lock: _dl_find_object reads the loaded objects without a lock,
+//   where dladdr locks.
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <fiu-control.h>
 #include <fiu.h>
+#include <link.h>
+#include <pthread.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -82,6 +96,31 @@ bool PassesCallsOn(std::string_view object, std::string_view self)
     return false;
 }
 
+// The file name of the object that holds code address, without taking the loader's lock; empty
+// when no object holds it. The main program's name is empty too, and it is never the plugin.
+std::string_view ObjectNameAt(void* address)
+{
+    dl_find_object found{};
+    if (_dl_find_object(address, &found) != 0 || found.dlfo_link_map == nullptr)
+        return {};
+    return BaseName(found.dlfo_link_map->l_name);
+}
+
+// Makes libfiu's preload look up, for the calling thread, the functions libfiu itself calls while
+// it holds its locks. Raising the preload's recursion count sends the calls straight to the C
+// library, past libfiu's locks.
+void ResolveLibfiuWrappers()
+{
+    auto* recursion = static_cast<int*>(dlsym(RTLD_DEFAULT, "_fiu_called"));
+    if (recursion == nullptr)
+        return;
+    ++*recursion;
+    std::free(std::realloc(std::calloc(1, 1), 2));
+    std::free(std::malloc(1));
+    std::free(strndup(strdup("x"), 1));
+    --*recursion;
+}
+
 class FaultScope {
 public:
     FaultScope()
@@ -90,9 +129,8 @@ public:
           crashAt(std::strtoull(Environment("RAVENTO_FAULT_CRASH_AT", "0").c_str(), nullptr, 10)),
           random(std::strtoull(Environment("RAVENTO_FAULT_SEED", "1").c_str(), nullptr, 10))
     {
-        Dl_info self{};
-        dladdr(reinterpret_cast<void*>(&Decide), &self);
-        selfName = BaseName(self.dli_fname);
+        selfName = ObjectNameAt(reinterpret_cast<void*>(&Decide));
+        ResolveLibfiuWrappers();
         // The first backtrace loads libgcc_s; done now, it never runs inside a failing call.
         void* frames[4];
         backtrace(frames, 4);
@@ -159,10 +197,9 @@ private:
         void* frames[64];
         const int depth = backtrace(frames, 64);
         for (int at = 0; at < depth; ++at) {
-            Dl_info info{};
-            if (dladdr(frames[at], &info) == 0)
+            const std::string_view object = ObjectNameAt(frames[at]);
+            if (object.empty())
                 return false;
-            const std::string_view object = BaseName(info.dli_fname);
             if (!PassesCallsOn(object, selfName))
                 return object == module;
         }
@@ -219,4 +256,30 @@ __attribute__((constructor)) void EnableFaultPoints()
     FaultScope::Instance();
 }
 
+struct ThreadStart {
+    void* (*routine)(void*);
+    void* argument;
+};
+
+void* StartThread(void* start)
+{
+    ResolveLibfiuWrappers();
+    const ThreadStart begin = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    return begin.routine(begin.argument);
+}
+
 } // namespace
+
+// Every thread of the host, the TLS transport's included, starts through StartThread.
+extern "C" __attribute__((visibility("default"))) int
+pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*routine)(void*), void* argument)
+{
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const auto create = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    auto* start = new ThreadStart{routine, argument};
+    const int status = create(thread, attributes, &StartThread, start);
+    if (status != 0)
+        delete start;
+    return status;
+}

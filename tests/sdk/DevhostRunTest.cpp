@@ -107,7 +107,8 @@ TEST(DevhostRunTest, BadScriptsAndModulesFailClearlyWithoutRunningFurther)
 
     CommandRun missing = RunDevhost(dir, Plugin("/no/such/Plugin.so"), "quit\n");
     EXPECT_NE(missing.status, 0);
-    EXPECT_NE(missing.err.find("cannot load plugin module /no/such/Plugin.so"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("cannot load plugin module /no/such/Plugin.so"), std::string::npos)
+        << "exit status " << missing.status << ": " << missing.err;
 
     CommandRun notAPlugin = RunDevhost(dir, Plugin(PLUGINSDK_PATH), "quit\n");
     EXPECT_NE(notAPlugin.status, 0);
