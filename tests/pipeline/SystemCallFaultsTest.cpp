@@ -4,196 +4,30 @@
 // bytes kept, nothing may have escaped to the host, a run that did not repair must have said why,
 // and the next load must leave no temporary file behind.
 //
-// This program puts its own open, read, write, fsync, close, fstat, link, unlink, rename and renameat2
-// in front of the C library's, as FlushTest does: the plugin's POSIX seam calls them.
+// The calls fail through SystemCallFaults.h: the program's own versions of the system's file
+// calls, in front of the C library's (POSIX) or kernel32's (Windows).
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdarg>
-#include <mutex>
-#include <set>
+#include <cstdio>
 #include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "ReplayReplacement.h"
 #include "pipeline/PipelineFixture.h"
+#include "pipeline/SystemCallFaults.h"
+#include "platform/ReplayFiles.h"
 
 using plugin::IsTemporaryName;
 using testing_support::Names;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;
-
-namespace {
-
-// Which calls count and which one fails. Only calls on paths under root, or on descriptors
-// opened there, count: the host's and the test's own calls pass untouched.
-struct FaultPlan {
-    std::mutex mutex;
-    std::string root;
-    bool armed = false;
-    bool noReplaceUnsupported = false; // renameat2 fails with EINVAL, as on file systems without it
-    int failAt = 0; // the call that fails, counted from 1; 0: none
-    int calls = 0;
-    int struck = 0;
-    std::set<int> descriptors;
-};
-
-FaultPlan plan;
-
-template <typename Function>
-Function Real(const char* name)
-{
-    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
-}
-
-bool UnderRoot(const char* path)
-{
-    return plan.armed && path != nullptr && std::string(path).rfind(plan.root, 0) == 0;
-}
-
-// Counts one call and says whether it is the one to fail.
-bool Strikes()
-{
-    if (++plan.calls != plan.failAt)
-        return false;
-    ++plan.struck;
-    return true;
-}
-
-bool StrikesPath(const char* path)
-{
-    std::lock_guard lock(plan.mutex);
-    return UnderRoot(path) && Strikes();
-}
-
-bool StrikesDescriptor(int fd)
-{
-    std::lock_guard lock(plan.mutex);
-    return plan.armed && plan.descriptors.count(fd) != 0 && Strikes();
-}
-
-int Failed(int error)
-{
-    errno = error;
-    return -1;
-}
-
-int OpenThrough(const char* path, int flags, mode_t mode)
-{
-    using Open = int (*)(const char*, int, ...);
-    static const auto open = Real<Open>("open");
-    if (StrikesPath(path))
-        return Failed((flags & O_CREAT) != 0 ? ENOSPC : EACCES);
-    int fd = open(path, flags, mode);
-    std::lock_guard lock(plan.mutex);
-    if (fd >= 0 && UnderRoot(path))
-        plan.descriptors.insert(fd);
-    return fd;
-}
-
-} // namespace
-
-extern "C" {
-
-int open(const char* path, int flags, ...)
-{
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = static_cast<mode_t>(va_arg(arguments, int));
-        va_end(arguments);
-    }
-    return OpenThrough(path, flags, mode);
-}
-
-int open64(const char* path, int flags, ...)
-{
-    mode_t mode = 0;
-    if ((flags & O_CREAT) != 0) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = static_cast<mode_t>(va_arg(arguments, int));
-        va_end(arguments);
-    }
-    return OpenThrough(path, flags, mode);
-}
-
-ssize_t read(int fd, void* buffer, size_t size)
-{
-    static const auto real = Real<ssize_t (*)(int, void*, size_t)>("read");
-    return StrikesDescriptor(fd) ? Failed(EIO) : real(fd, buffer, size);
-}
-
-ssize_t write(int fd, const void* buffer, size_t size)
-{
-    static const auto real = Real<ssize_t (*)(int, const void*, size_t)>("write");
-    return StrikesDescriptor(fd) ? Failed(ENOSPC) : real(fd, buffer, size);
-}
-
-int fsync(int fd)
-{
-    static const auto real = Real<int (*)(int)>("fsync");
-    return StrikesDescriptor(fd) ? Failed(EIO) : real(fd);
-}
-
-int fstat(int fd, struct stat* status)
-{
-    static const auto real = Real<int (*)(int, struct stat*)>("fstat");
-    return StrikesDescriptor(fd) ? Failed(EIO) : real(fd, status);
-}
-
-// A failed close still releases the descriptor, as Linux's does.
-int close(int fd)
-{
-    static const auto real = Real<int (*)(int)>("close");
-    const bool strikes = StrikesDescriptor(fd);
-    {
-        std::lock_guard lock(plan.mutex);
-        plan.descriptors.erase(fd);
-    }
-    const int result = real(fd);
-    return strikes ? Failed(EIO) : result;
-}
-
-int link(const char* from, const char* to)
-{
-    static const auto real = Real<int (*)(const char*, const char*)>("link");
-    return StrikesPath(to) ? Failed(EIO) : real(from, to);
-}
-
-int unlink(const char* path)
-{
-    static const auto real = Real<int (*)(const char*)>("unlink");
-    return StrikesPath(path) ? Failed(EBUSY) : real(path);
-}
-
-int rename(const char* from, const char* to)
-{
-    static const auto real = Real<int (*)(const char*, const char*)>("rename");
-    return StrikesPath(to) ? Failed(EIO) : real(from, to);
-}
-
-int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned int flags)
-{
-    static const auto real = Real<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2");
-    {
-        std::lock_guard lock(plan.mutex);
-        if (UnderRoot(to) && plan.noReplaceUnsupported && (flags & RENAME_NOREPLACE) != 0)
-            return Failed(EINVAL);
-    }
-    return StrikesPath(to) ? Failed(EIO) : real(fromFolder, from, toFolder, to, flags);
-}
-
-} // extern "C"
 
 namespace {
 
@@ -205,21 +39,18 @@ struct Scenario {
     int status;
     bool earlierRepair = false; // R_fixed.replay from an earlier repair
     bool backupOnOtherVolume = false; // the backup folder on /dev/shm: the backup is copied
-    bool noReplaceUnsupported = false;
-};
-
-struct FaultRun {
-    int calls = 0;
-    int struck = 0;
+    bool noReplaceUnsupported = false; // a file system without RENAME_NOREPLACE (POSIX)
 };
 
 // One answer for R in a fresh game folder, with the plan's fault; checks what must hold after it.
-FaultRun AnswerWithFault(const Scenario& scenario, int failAt)
+system_call_faults::Counts AnswerWithFault(const Scenario& scenario, int failAt)
 {
     PipelineFixture fixture;
     std::filesystem::path shmFolder;
     if (scenario.backupOnOtherVolume) {
+#if !defined(_WIN32)
         shmFolder = std::filesystem::path("/dev/shm") / ("ravento-faults-" + std::to_string(::getpid()));
+#endif
         std::filesystem::remove_all(shmFolder);
         std::filesystem::create_directory(shmFolder);
         std::filesystem::remove(fixture.backups);
@@ -229,22 +60,9 @@ FaultRun AnswerWithFault(const Scenario& scenario, int failAt)
     if (scenario.earlierRepair)
         fixture.dir.MakeFile("TAGame/Demos/R_fixed.replay", "an earlier repair");
     fixture.Play("R");
-    {
-        std::lock_guard lock(plan.mutex);
-        plan.root = fixture.dir.Path().string();
-        plan.noReplaceUnsupported = scenario.noReplaceUnsupported;
-        plan.failAt = failAt;
-        plan.calls = plan.struck = 0;
-        plan.descriptors.clear();
-        plan.armed = true;
-    }
+    system_call_faults::Arm(fixture.dir.Path(), failAt, scenario.noReplaceUnsupported);
     fixture.Answer(scenario.status, kRepaired);
-    FaultRun run;
-    {
-        std::lock_guard lock(plan.mutex);
-        plan.armed = false;
-        run = {plan.calls, plan.struck};
-    }
+    const system_call_faults::Counts run = system_call_faults::Disarm();
     const std::string where = std::string(scenario.name) + ", call " + std::to_string(failAt) + " failed";
 
     // The replay is listed and its original bytes are kept.
@@ -295,17 +113,21 @@ FaultRun AnswerWithFault(const Scenario& scenario, int failAt)
 
 TEST(SystemCallFaults, EveryCallOfAReplyFailsInTurnAndNothingIsLost)
 {
+    system_call_faults::InstallInterposers();
     std::vector<Scenario> scenarios = {
         {"a repair", 200},
         {"a repair over an earlier one", 200, true},
         {"a replay that cannot be repaired", 400},
-        {"a repair without RENAME_NOREPLACE", 200, false, false, true},
-        {"a repair over an earlier one without RENAME_NOREPLACE", 200, true, false, true},
     };
+#if !defined(_WIN32)
+    scenarios.push_back({"a repair without RENAME_NOREPLACE", 200, false, false, true});
+    scenarios.push_back({"a repair over an earlier one without RENAME_NOREPLACE", 200, true, false, true});
+    // /dev/shm is a file system of its own: the backup is copied there, not moved.
     if (std::filesystem::is_directory("/dev/shm"))
         scenarios.push_back({"a repair with the backup folder on another volume", 200, false, true});
+#endif
     for (const Scenario& scenario : scenarios) {
-        const FaultRun clean = AnswerWithFault(scenario, 0);
+        const system_call_faults::Counts clean = AnswerWithFault(scenario, 0);
         // Progress: the reply did its file work through these calls; each of them fails once.
         ASSERT_GT(clean.calls, 0) << scenario.name;
         int struck = 0;
@@ -314,4 +136,41 @@ TEST(SystemCallFaults, EveryCallOfAReplyFailsInTurnAndNothingIsLost)
         EXPECT_EQ(struck, clean.calls) << scenario.name << ": some planned faults never struck";
         std::printf("%s: %d calls, each failed once\n", scenario.name, clean.calls);
     }
+}
+
+// The copy that carries an old file to a backup folder on another volume: whichever call fails,
+// it reports the failure and leaves no copy behind, and the source stays as it was.
+TEST(SystemCallFaults, ACopyThatFailsAnywhereLeavesNoFile)
+{
+    system_call_faults::InstallInterposers();
+    testing_support::TempDir dir;
+    const std::filesystem::path from = dir.MakeFile("from", kOriginal);
+    const std::filesystem::path to = dir.Path() / "to";
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
+
+    system_call_faults::Arm(dir.Path(), 0, false);
+    ASSERT_FALSE(files.CopyToNewFile(from, to));
+    const int calls = system_call_faults::Disarm().calls;
+    ASSERT_EQ(ReadBytes(to), kOriginal);
+    ASSERT_GT(calls, 2);
+    std::filesystem::remove(to);
+
+    int failures = 0;
+    for (int failAt = 1; failAt <= calls; ++failAt) {
+        system_call_faults::Arm(dir.Path(), failAt, false);
+        const std::error_code error = files.CopyToNewFile(from, to);
+        const system_call_faults::Counts run = system_call_faults::Disarm();
+        EXPECT_EQ(run.struck, 1) << "call " << failAt;
+        // A failed close of the source after the bytes were read harms nothing; anything else
+        // that fails ends the copy.
+        if (error) {
+            EXPECT_FALSE(std::filesystem::exists(to)) << "call " << failAt << " failed and left a copy";
+        } else {
+            EXPECT_EQ(ReadBytes(to), kOriginal) << "call " << failAt << " failed and the copy said nothing";
+        }
+        failures += error ? 1 : 0;
+        EXPECT_EQ(ReadBytes(from), kOriginal) << "call " << failAt;
+        std::filesystem::remove(to);
+    }
+    EXPECT_GE(failures, calls - 2) << "at most the closes of what was only read may fail unseen";
 }
