@@ -207,10 +207,18 @@ TEST(RepairReply, A200WithoutDataOrFolderWritesNothing)
     EXPECT_EQ(log[2], "DataSize 0");
     EXPECT_NE(log[4].find("No replays folder"), std::string::npos) << log[4];
 
+    // A folder that cannot be listed settles nothing, so the next reply that can list one still
+    // settles it.
+    fixture.Reload();
+    fixture.Plugin().demosFolder.Set(fixture.demos / "gone");
+    fixture.Plugin().OnRepairReply(oldFile, "R", 500, nullptr, 0);
+    EXPECT_FALSE(fixture.Plugin().leftoversSettled.load());
+
     // No data and no bytes announced is an empty repaired replay.
     fixture.Plugin().demosFolder.Set(fixture.demos);
     fixture.Plugin().OnRepairReply(oldFile, "R", 200, nullptr, 0);
     EXPECT_EQ(ReadBytes(fixture.demos / "R_fixed.replay"), "");
+    EXPECT_TRUE(fixture.Plugin().leftoversSettled.load());
 }
 
 TEST(RepairReply, IdentifiersUpToTheNameLimitAreRepaired)

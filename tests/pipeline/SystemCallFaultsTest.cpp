@@ -174,3 +174,49 @@ TEST(SystemCallFaults, ACopyThatFailsAnywhereLeavesNoFile)
     }
     EXPECT_GE(failures, calls - 2) << "at most the closes of what was only read may fail unseen";
 }
+
+#if !defined(_WIN32)
+// File systems without RENAME_NOREPLACE get the move by link and unlink: it must answer every
+// case as the real move does, since the reply decides on its answers.
+TEST(SystemCallFaults, AMoveByLinkAnswersAsTheMoveItStandsFor)
+{
+    testing_support::TempDir dir;
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
+    struct Case {
+        const char* what;
+        std::filesystem::path from, to;
+    };
+    const std::filesystem::path present = dir.MakeFile("present", "x");
+    const std::filesystem::path taken = dir.MakeFile("taken", "y");
+    const Case cases[] = {
+        {"a missing source", dir.Path() / "missing", dir.Path() / "to"},
+        {"a missing target folder", present, dir.Path() / "no folder" / "to"},
+        {"a taken name", present, taken},
+    };
+    for (const Case& move : cases) {
+        const std::error_code byRename = files.MoveWithoutReplace(move.from, move.to);
+        system_call_faults::Arm(dir.Path(), 0, true);
+        const std::error_code byLink = files.MoveWithoutReplace(move.from, move.to);
+        system_call_faults::Disarm();
+        EXPECT_TRUE(byRename) << move.what;
+        EXPECT_EQ(byLink, byRename) << move.what;
+    }
+    EXPECT_EQ(ReadBytes(present), "x");
+    EXPECT_EQ(ReadBytes(taken), "y");
+}
+#endif
+
+// The names a reply can find taken or missing, as each creation reports them.
+TEST(SystemCallFaults, CreationsNameATakenOrMissingPlace)
+{
+    testing_support::TempDir dir;
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
+    const std::filesystem::path taken = dir.MakeFile("taken", "y");
+    platform::FileHandle handle = 0;
+    EXPECT_TRUE(platform::Is(files.CreateNewFile(taken, handle), platform::FileError::FileExists));
+    EXPECT_TRUE(platform::IsNameTaken(files.CreateFolder(taken)));
+    EXPECT_TRUE(
+        platform::Is(files.CopyToNewFile(taken, dir.Path() / "no folder" / "copy"), platform::FileError::PathNotFound));
+    EXPECT_TRUE(platform::IsNameTaken(platform::ReplayFileError(platform::FileError::AlreadyExists)));
+    EXPECT_EQ(ReadBytes(taken), "y");
+}

@@ -1,4 +1,5 @@
-// The program's own open, read, write, fsync, fstat, close, link, unlink, rename and renameat2:
+// The program's own open, read, write, fsync, fstat, close, stat, lstat, access, mkdir, link,
+// unlink, rename and renameat2:
 // the executable's definitions come before the C library's for every caller in it, the plugin's
 // POSIX seam included.
 #include <dlfcn.h>
@@ -100,6 +101,30 @@ int close(int fd)
     Untrack(fd);
     const int result = real(fd);
     return strikes ? Failed(EIO) : result;
+}
+
+int stat(const char* path, struct stat* status)
+{
+    static const auto real = Real<int (*)(const char*, struct stat*)>("stat");
+    return StrikesPath(path) ? Failed(EIO) : real(path, status);
+}
+
+int lstat(const char* path, struct stat* status)
+{
+    static const auto real = Real<int (*)(const char*, struct stat*)>("lstat");
+    return StrikesPath(path) ? Failed(EIO) : real(path, status);
+}
+
+int access(const char* path, int mode)
+{
+    static const auto real = Real<int (*)(const char*, int)>("access");
+    return StrikesPath(path) ? Failed(EACCES) : real(path, mode);
+}
+
+int mkdir(const char* path, mode_t mode)
+{
+    static const auto real = Real<int (*)(const char*, mode_t)>("mkdir");
+    return StrikesPath(path) ? Failed(ENOSPC) : real(path, mode);
 }
 
 int link(const char* from, const char* to)

@@ -1,6 +1,6 @@
-// The program's own CreateFileW, WriteFile, FlushFileBuffers, CloseHandle, MoveFileExW,
-// CopyFileExW and DeleteFileW: the plugin is linked into this program, so its calls go through
-// the program's import table, whose entries for kernel32 are pointed here.
+// The program's own CreateFileW, WriteFile, FlushFileBuffers, CloseHandle, GetFileAttributesW,
+// CreateDirectoryW, MoveFileExW, CopyFileExW and DeleteFileW: the plugin is linked into this program, so its calls go
+// through the program's import table, whose entries for kernel32 are pointed here.
 #include <windows.h>
 
 #include <cstring>
@@ -17,6 +17,8 @@ decltype(&::CreateFileW) realCreateFile;
 decltype(&::WriteFile) realWriteFile;
 decltype(&::FlushFileBuffers) realFlushFileBuffers;
 decltype(&::CloseHandle) realCloseHandle;
+decltype(&::GetFileAttributesW) realGetFileAttributes;
+decltype(&::CreateDirectoryW) realCreateDirectory;
 decltype(&::MoveFileExW) realMoveFileEx;
 decltype(&::CopyFileExW) realCopyFileEx;
 decltype(&::DeleteFileW) realDeleteFile;
@@ -101,6 +103,20 @@ BOOL WINAPI CountedCloseHandle(HANDLE handle)
     return strikes ? Failed(ERROR_WRITE_FAULT) : closed;
 }
 
+DWORD WINAPI CountedGetFileAttributes(LPCWSTR path)
+{
+    if (StrikesPath(path)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return realGetFileAttributes(path);
+}
+
+BOOL WINAPI CountedCreateDirectory(LPCWSTR path, LPSECURITY_ATTRIBUTES security)
+{
+    return StrikesPath(path) ? Failed(ERROR_DISK_FULL) : realCreateDirectory(path, security);
+}
+
 BOOL WINAPI CountedMoveFileEx(LPCWSTR from, LPCWSTR to, DWORD flags)
 {
     return StrikesPath(to) ? Failed(ERROR_WRITE_FAULT) : realMoveFileEx(from, to, flags);
@@ -127,6 +143,8 @@ void system_call_faults::InstallInterposers()
     Patch("WriteFile", &CountedWriteFile, realWriteFile);
     Patch("FlushFileBuffers", &CountedFlushFileBuffers, realFlushFileBuffers);
     Patch("CloseHandle", &CountedCloseHandle, realCloseHandle);
+    Patch("GetFileAttributesW", &CountedGetFileAttributes, realGetFileAttributes);
+    Patch("CreateDirectoryW", &CountedCreateDirectory, realCreateDirectory);
     Patch("MoveFileExW", &CountedMoveFileEx, realMoveFileEx);
     Patch("CopyFileExW", &CountedCopyFileEx, realCopyFileEx);
     Patch("DeleteFileW", &CountedDeleteFile, realDeleteFile);
