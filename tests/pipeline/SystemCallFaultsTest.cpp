@@ -22,6 +22,7 @@
 #include "ReplayReplacement.h"
 #include "pipeline/PipelineFixture.h"
 #include "pipeline/SystemCallFaults.h"
+#include "platform/Directories.h"
 #include "platform/ReplayFiles.h"
 
 using plugin::IsTemporaryName;
@@ -219,4 +220,35 @@ TEST(SystemCallFaults, CreationsNameATakenOrMissingPlace)
         platform::Is(files.CopyToNewFile(taken, dir.Path() / "no folder" / "copy"), platform::FileError::PathNotFound));
     EXPECT_TRUE(platform::IsNameTaken(platform::ReplayFileError(platform::FileError::AlreadyExists)));
     EXPECT_EQ(ReadBytes(taken), "y");
+}
+
+// The replay lookup and the folder query: whichever call fails, they report an error or give
+// the answer they give without faults, never another.
+TEST(SystemCallFaults, ALookupOrQueryThatFailsSaysSoOrAnswersRight)
+{
+    system_call_faults::InstallInterposers();
+    testing_support::TempDir dir;
+    const std::filesystem::path folder = dir.MakeFolder("Demos");
+    dir.MakeFile("Demos/R.replay", kOriginal);
+    for (const char* name : {"R.replay", "S.replay"}) {
+        bool expected = false;
+        system_call_faults::Arm(dir.Path(), 0, false);
+        ASSERT_FALSE(platform::FindExactEntry(folder, name, expected));
+        const int calls = system_call_faults::Disarm().calls;
+        ASSERT_GT(calls, 0) << name;
+        for (int failAt = 1; failAt <= calls; ++failAt) {
+            bool found = false;
+            system_call_faults::Arm(dir.Path(), failAt, false);
+            const std::error_code error = platform::FindExactEntry(folder, name, found);
+            EXPECT_EQ(system_call_faults::Disarm().struck, 1) << name << ", call " << failAt;
+            EXPECT_TRUE(error || found == expected) << name << ", call " << failAt << " failed unseen";
+        }
+    }
+    for (const std::filesystem::path& path : {folder, folder / "R.replay", folder / "missing"}) {
+        platform::EntryKind kind{};
+        system_call_faults::Arm(dir.Path(), 1, false);
+        const std::error_code error = platform::QueryEntryKind(path, kind);
+        system_call_faults::Disarm();
+        EXPECT_TRUE(error) << path << ": a failed query is no answer";
+    }
 }

@@ -1,5 +1,6 @@
-// The program's own CreateFileW, WriteFile, FlushFileBuffers, CloseHandle, GetFileAttributesW,
-// CreateDirectoryW, MoveFileExW, CopyFileExW and DeleteFileW: the plugin is linked into this program, so its calls go
+// The program's own CreateFileW, WriteFile, FlushFileBuffers, CloseHandle,
+// GetFileInformationByHandle, GetFileAttributesW, FindFirstFileW, CreateDirectoryW, MoveFileExW,
+// CopyFileExW and DeleteFileW: the plugin is linked into this program, so its calls go
 // through the program's import table, whose entries for kernel32 are pointed here.
 #include <windows.h>
 
@@ -17,7 +18,9 @@ decltype(&::CreateFileW) realCreateFile;
 decltype(&::WriteFile) realWriteFile;
 decltype(&::FlushFileBuffers) realFlushFileBuffers;
 decltype(&::CloseHandle) realCloseHandle;
+decltype(&::GetFileInformationByHandle) realGetFileInformationByHandle;
 decltype(&::GetFileAttributesW) realGetFileAttributes;
+decltype(&::FindFirstFileW) realFindFirstFile;
 decltype(&::CreateDirectoryW) realCreateDirectory;
 decltype(&::MoveFileExW) realMoveFileEx;
 decltype(&::CopyFileExW) realCopyFileEx;
@@ -103,6 +106,20 @@ BOOL WINAPI CountedCloseHandle(HANDLE handle)
     return strikes ? Failed(ERROR_WRITE_FAULT) : closed;
 }
 
+BOOL WINAPI CountedGetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information)
+{
+    return StrikesHandle(Key(handle)) ? Failed(ERROR_WRITE_FAULT) : realGetFileInformationByHandle(handle, information);
+}
+
+HANDLE WINAPI CountedFindFirstFile(LPCWSTR pattern, LPWIN32_FIND_DATAW entry)
+{
+    if (StrikesPath(pattern)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return realFindFirstFile(pattern, entry);
+}
+
 DWORD WINAPI CountedGetFileAttributes(LPCWSTR path)
 {
     if (StrikesPath(path)) {
@@ -143,7 +160,9 @@ void system_call_faults::InstallInterposers()
     Patch("WriteFile", &CountedWriteFile, realWriteFile);
     Patch("FlushFileBuffers", &CountedFlushFileBuffers, realFlushFileBuffers);
     Patch("CloseHandle", &CountedCloseHandle, realCloseHandle);
+    Patch("GetFileInformationByHandle", &CountedGetFileInformationByHandle, realGetFileInformationByHandle);
     Patch("GetFileAttributesW", &CountedGetFileAttributes, realGetFileAttributes);
+    Patch("FindFirstFileW", &CountedFindFirstFile, realFindFirstFile);
     Patch("CreateDirectoryW", &CountedCreateDirectory, realCreateDirectory);
     Patch("MoveFileExW", &CountedMoveFileEx, realMoveFileEx);
     Patch("CopyFileExW", &CountedCopyFileEx, realCopyFileEx);
