@@ -130,8 +130,8 @@ else
     run_step "fuzz" bash scripts/fuzz.sh
     run_step "fault injection" bash scripts/fault-injection.sh
     run_step "mutants" python3 scripts/mutants.py
-    # The floor coverage has reached (judged lines, branches); the bar it is going for is 100/95.
-    RAVENTO_COVERAGE_BARS="97 92" run_step "coverage report" bash scripts/coverage.sh --report
+    # Every line and 95% of the branches, judged (scripts/coverage.sh).
+    run_step "coverage report" bash scripts/coverage.sh --report
 fi
 
 # The report's own time is not in it; every step before it is.
