@@ -61,14 +61,13 @@ void Ravento::OnPlayReplay(ActorWrapper, void* params, std::string)
     request.formFields.push_back({FormField::kFile, CodePageText(*replayPath), "file"});
 
     // The host drops this callable before it releases the plugin, so a plain pointer is safe.
-    // The path travels as its text: copying a path copies each of its components, on the game
-    // thread; the reply builds it again.
+    // The path and the identifier move into the reply's callable: a path's copy would copy each
+    // of its components, on the game thread.
     Ravento* plugin = this;
     HttpWrapper::SendCurlRequest(
         std::move(request),
-        [plugin, replayFile = replayPath->native(), replayId](int status, char* data, std::size_t size) {
-            ContainErrors("OnRepairReply", [&] {
-                plugin->OnRepairReply(std::filesystem::path(replayFile), replayId, status, data, size);
-            });
+        [plugin, replayFile = std::move(*replayPath), replayId = std::move(replayId)](int status, char* data,
+                                                                                      std::size_t size) {
+            ContainErrors("OnRepairReply", [&] { plugin->OnRepairReply(replayFile, replayId, status, data, size); });
         });
 }
