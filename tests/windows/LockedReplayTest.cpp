@@ -104,16 +104,22 @@ private:
 const std::string kOldBytes = "old replay bytes";
 const std::string kRepairedBytes = "repaired replay bytes";
 
+// Plays the replay id and answers 200 while another process holds its file, for holdMs
+// milliseconds (0: until the answer is handled).
+void AnswerWhileHeld(PipelineFixture& fixture, const std::string& id, unsigned holdMs)
+{
+    const std::filesystem::path oldFile = fixture.AddReplay(id, kOldBytes);
+    fixture.Play(id);
+    ASSERT_EQ(fixture.Recorder().Requests().size(), 1u);
+    HolderProcess holder(oldFile, holdMs);
+    fixture.Answer(200, kRepairedBytes);
+    holder.Release();
+}
+
 TEST(LockedReplay, AHoldLetGoWithinAMomentStillGetsTheReplayRepaired)
 {
     PipelineFixture fixture;
-    const std::filesystem::path oldFile = fixture.AddReplay("HELD200MS", kOldBytes);
-    fixture.Play("HELD200MS");
-    ASSERT_EQ(fixture.Recorder().Requests().size(), 1u);
-
-    HolderProcess holder(oldFile, 200);
-    fixture.Answer(200, kRepairedBytes);
-    holder.Release();
+    AnswerWhileHeld(fixture, "HELD200MS", 200);
 
     EXPECT_EQ(fixture.Log(), Lines{"Post result(200)"});
     EXPECT_EQ(Names(fixture.demos), Lines{"HELD200MS_fixed.replay"});
@@ -124,14 +130,9 @@ TEST(LockedReplay, AHoldLetGoWithinAMomentStillGetsTheReplayRepaired)
 TEST(LockedReplay, AHoldThatLastsKeepsTheReplayAndLogsTheSharingViolation)
 {
     PipelineFixture fixture;
-    const std::filesystem::path oldFile = fixture.AddReplay("HELDLONG", kOldBytes);
-    fixture.Play("HELDLONG");
-    ASSERT_EQ(fixture.Recorder().Requests().size(), 1u);
-
-    HolderProcess holder(oldFile, 0);
     // The reply is handled while the file is still held: the wait has a bound.
-    fixture.Answer(200, kRepairedBytes);
-    holder.Release();
+    AnswerWhileHeld(fixture, "HELDLONG", 0);
+    const std::filesystem::path oldFile = fixture.demos / "HELDLONG.replay";
 
     EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 32"}));
     EXPECT_EQ(Names(fixture.demos), Lines{"HELDLONG.replay"}) << "the replay stays and nothing is left beside it";
