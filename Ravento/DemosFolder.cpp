@@ -7,7 +7,6 @@
 #include "FileSystem.h"
 #include "ModuleConsole.h"
 #include "ReplayReplacement.h"
-#include "platform/Directories.h"
 #include "platform/DocumentsFolder.h"
 
 using namespace plugin;
@@ -17,24 +16,20 @@ namespace {
 // Nothing found: open the settings window so the user can enter the folder.
 void AskUserForFolder(Ravento& plugin)
 {
-    plugin.cvarManager->executeCommand(plugin.ToggleMenuCommand(), false);
+    if (plugin.ClaimWindowOpening())
+        plugin.cvarManager->executeCommand(plugin.ToggleMenuCommand(), false);
     plugin.cvarManager->executeCommand("writeconfig", true);
 }
 
 constexpr const char* kCandidates[] = {"Demos", "DemosEpic"};
 
 // A failed creation is logged and the search goes on, so the user still gets the window.
-void EnsureBackupFolder(const std::filesystem::path& gameFolder)
+void MakeBackupFolder(const std::filesystem::path& gameFolder)
 {
     const std::filesystem::path backupFolder = BackupFolderBeside(gameFolder / kCandidates[0]);
-    if (Exists(backupFolder))
-        return;
-    if (std::error_code error = platform::CreateOneDirectory(backupFolder)) {
+    if (std::error_code error = EnsureBackupFolder(backupFolder))
         moduleConsole->log(
             fmt::format("Could not create backup directory {}: {}", LogText(backupFolder), error.message()));
-        return;
-    }
-    moduleConsole->log("Created Backup Directory");
 }
 
 // Only a directory (or a link to one) counts: a file of that name would fail every replay.
@@ -69,7 +64,7 @@ void Ravento::InitDemosFolder()
         return;
     }
     const std::filesystem::path gameFolder = documents / "My Games" / "Pellacor" / "TAGame";
-    EnsureBackupFolder(gameFolder);
+    MakeBackupFolder(gameFolder);
 
     const std::filesystem::path found = FindReplaysFolder(gameFolder);
     if (found.empty()) {

@@ -2,6 +2,7 @@
 // exact-name lookup and hands the host one upload request for it.
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "CallbackBoundary.h"
@@ -52,7 +53,8 @@ void Ravento::OnPlayReplay(ActorWrapper, void* params, std::string)
     if (replayId.find("_fixed") != std::string::npos || !IsInRepairWindow(replay.GetDate().ToString()))
         return;
 
-    std::optional<std::filesystem::path> replayPath = FindReplayFile(*demosFolder.Share(), replayId);
+    std::shared_ptr<const std::filesystem::path> replaysFolder = demosFolder.Share();
+    std::optional<std::filesystem::path> replayPath = FindReplayFile(*replaysFolder, replayId);
     if (!replayPath)
         return;
 
@@ -61,13 +63,14 @@ void Ravento::OnPlayReplay(ActorWrapper, void* params, std::string)
     request.formFields.push_back({FormField::kFile, CodePageText(*replayPath), "file"});
 
     // The host drops this callable before it releases the plugin, so a plain pointer is safe.
-    // The path and the identifier move into the reply's callable: a path's copy would copy each
-    // of its components, on the game thread.
+    // The reply acts on the folder the replay was found in, shared rather than copied; the path and
+    // the identifier move in: a path's copy would copy each of its components, on the game thread.
     Ravento* plugin = this;
-    HttpWrapper::SendCurlRequest(
-        std::move(request),
-        [plugin, replayFile = std::move(*replayPath), replayId = std::move(replayId)](int status, char* data,
+    HttpWrapper::SendCurlRequest(std::move(request), [plugin, replaysFolder = std::move(replaysFolder),
+                                                      replayFile = std::move(*replayPath),
+                                                      replayId = std::move(replayId)](int status, char* data,
                                                                                       std::size_t size) {
-            ContainErrors("OnRepairReply", [&] { plugin->OnRepairReply(replayFile, replayId, status, data, size); });
-        });
+        ContainErrors("OnRepairReply",
+                      [&] { plugin->OnRepairReply(*replaysFolder, replayFile, replayId, status, data, size); });
+    });
 }

@@ -34,8 +34,8 @@ public:
 
     void InitDemosFolder();
     void OnPlayReplay(ActorWrapper caller, void* params, std::string eventName);
-    void OnRepairReply(const std::filesystem::path& replayPath, const std::string& replayId, int status,
-                       const char* data, std::size_t size);
+    void OnRepairReply(const std::filesystem::path& replaysFolder, const std::filesystem::path& replayPath,
+                       const std::string& replayId, int status, const char* data, std::size_t size);
     void RenderWindow() override;
 
     // Written by the reply thread, read by the UI thread.
@@ -48,5 +48,5 @@ public:
 
 private:
     void Load();
-    void SettleLeftoversOnce(const std::filesystem::path& demos);
+    void SettleLeftoversOnce(const std::filesystem::path& replaysFolder);
 };

@@ -25,29 +25,32 @@ void Log(std::string line)
 
 // The first reply of a load that can list the replays folder settles what a crash left there,
 // off the game thread.
-void Ravento::SettleLeftoversOnce(const std::filesystem::path& demos)
+void Ravento::SettleLeftoversOnce(const std::filesystem::path& replaysFolder)
 {
-    if (!leftoversSettled.load() && !demos.empty() && SettleLeftovers(demos))
+    if (!leftoversSettled.load() && !replaysFolder.empty() && SettleLeftovers(replaysFolder))
         leftoversSettled.store(true);
 }
 
-void Ravento::OnRepairReply(const std::filesystem::path& replayPath, const std::string& replayId, int status,
-                            const char* data, std::size_t size)
+// replaysFolder is the folder the replay was found in when it was sent: a folder the player
+// chose since then holds neither this replay nor its backup folder.
+void Ravento::OnRepairReply(const std::filesystem::path& replaysFolder, const std::filesystem::path& replayPath,
+                            const std::string& replayId, int status, const char* data, std::size_t size)
 {
-    std::filesystem::path demos = demosFolder.Get();
-    SettleLeftoversOnce(demos);
+    SettleLeftoversOnce(replaysFolder);
 
     if (status == kRateLimited) {
         rateLimitHit = true;
-        cvarManager->executeCommand(ToggleMenuCommand(), false);
+        // The notice is there to be seen: a second refusal must not close the window again.
+        if (ClaimWindowOpening())
+            cvarManager->executeCommand(ToggleMenuCommand(), false);
         return;
     }
     rateLimitHit = false;
 
     if (status == kCannotRepair) {
         // Without a folder the repaired name would point at the root of the file system.
-        if (!demos.empty())
-            GiveRepairedName(demos, replayPath, replayId);
+        if (!replaysFolder.empty())
+            GiveRepairedName(replaysFolder, replayPath, replayId);
         Log(fmt::format("DataSize {}", size));
         return;
     }
@@ -57,8 +60,11 @@ void Ravento::OnRepairReply(const std::filesystem::path& replayPath, const std::
     if (data == nullptr && size != 0)
         return Log(
             fmt::format("Repair reply for {} announced {} bytes but carried none; nothing written", replayId, size));
+    // An empty body repairs nothing: kept, the original would make way for an empty replay.
+    if (size == 0)
+        return Log(fmt::format("Repair reply for {} was empty; nothing written", replayId));
     // Relative to nothing, the names below would land in the host's working folder.
-    if (demos.empty())
+    if (replaysFolder.empty())
         return Log(fmt::format("No replays folder for the repaired replay {}; nothing written", replayId));
-    ReplaceWithRepaired(demos, replayPath, replayId, std::string_view(data, size));
+    ReplaceWithRepaired(replaysFolder, replayPath, replayId, std::string_view(data, size));
 }

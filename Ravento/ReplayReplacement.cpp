@@ -1,6 +1,7 @@
 // The repaired-replay write; ReplayReplacement.h describes the protocol and its crash states.
 //
-// Index: [SECTION] Names, [SECTION] Steps, [SECTION] Answers, [SECTION] Settling leftovers
+// Index: [SECTION] Names, [SECTION] Held files, [SECTION] Steps, [SECTION] Answers,
+//        [SECTION] Settling leftovers
 #include "ReplayReplacement.h"
 
 #include <atomic>
@@ -8,6 +9,8 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
@@ -25,7 +28,8 @@ namespace {
 using platform::FileError;
 using NativeText = std::filesystem::path::string_type;
 
-// Replies change the two folders one at a time. The game thread never takes this lock.
+// Replies change the two folders one at a time within this process. The game thread never
+// takes this lock; the folder lock below keeps other processes out.
 std::mutex replyFilesMutex;
 
 void Log(std::string line)
@@ -36,16 +40,13 @@ void Log(std::string line)
 // [SECTION] Names
 
 // '#' stands for one lower-case hex digit, '*' for the suffix; every other character must be
-// there as it is.
+// there as it is. Earlier versions wrote the form without the number.
 constexpr std::string_view kNameForm = ".ravento-################-########-########.***";
+constexpr std::string_view kEarlierNameForm = ".ravento-################-########.***";
 constexpr std::size_t kHashAt = 9;
-constexpr std::size_t kProcessAt = kHashAt + 17;
-constexpr std::size_t kSuffixAt = kNameForm.size() - 3;
 constexpr std::string_view kWritingSuffix = "tmp";
 constexpr std::string_view kWholeSuffix = "new";
-// Longer than any transfer and write can take: a file this old belongs to no live reply, even
-// when its process id has since been given to another process.
-constexpr std::chrono::hours kAbandonedAfter{24};
+constexpr std::string_view kFolderLockName = ".ravento-replies.lock";
 
 NativeText Native(std::string_view ascii)
 {
@@ -86,6 +87,20 @@ std::uint64_t HexIn(const NativeText& name, std::size_t at, std::size_t digits)
     return value;
 }
 
+bool FitsForm(const NativeText& text, std::string_view form)
+{
+    if (text.size() != form.size())
+        return false;
+    const std::size_t suffixAt = form.size() - 3;
+    for (std::size_t at = 0; at < suffixAt; ++at) {
+        bool fits = form[at] == '#' ? HexValue(text[at]) >= 0 : text[at] == form[at];
+        if (!fits)
+            return false;
+    }
+    const NativeText suffix = text.substr(suffixAt);
+    return suffix == Native(kWritingSuffix) || suffix == Native(kWholeSuffix);
+}
+
 // Unique within the process by the counter; across processes the name carries the process id.
 std::uint32_t UniqueNumber()
 {
@@ -95,32 +110,117 @@ std::uint32_t UniqueNumber()
 
 bool IsWhole(const NativeText& temporaryName)
 {
-    return temporaryName.substr(kSuffixAt) == Native(kWholeSuffix);
+    return EndsWith(temporaryName, Native(kWholeSuffix));
 }
 
 // Every name a 200 answer uses, made before anything changes, so that a conversion error
-// changes nothing.
+// changes nothing. The letters are those of the table in ReplayReplacement.h.
 struct ReplacementNames {
     std::filesystem::path backupFolder;
-    std::filesystem::path backupCopy; // "{id}_copy.replay" in the backup folder
-    std::filesystem::path repaired; // "{id}_fixed.replay" in the replays folder
-    TemporaryNames temporary; // in the replays folder
-    std::filesystem::path backupTemporary; // the copy on its way into the backup folder
+    std::filesystem::path backupCopy; // C: "{id}_copy.replay" in the backup folder
+    std::filesystem::path repaired; // F: "{id}_fixed.replay" in the replays folder
+    TemporaryNames temporary; // T, in the replays folder
+    std::filesystem::path backupTemporary; // C.tmp: the copy on its way into the backup folder
 };
 
-ReplacementNames NamesFor(const std::filesystem::path& demos, const std::string& replayId)
+ReplacementNames NamesFor(const std::filesystem::path& replaysFolder, const std::string& replayId)
 {
     ReplacementNames names;
-    names.backupFolder = BackupFolderBeside(demos);
+    names.backupFolder = BackupFolderBeside(replaysFolder);
     names.backupCopy =
         PathFromCodePage(fmt::format("{}/{}_copy.replay", CodePageText(names.backupFolder), replayId));
     const std::filesystem::path id = PathFromCodePage(replayId);
-    names.repaired = demos / PathFromCodePage(fmt::format("{}_fixed.replay", replayId));
-    const TemporaryNames temporary = TemporaryNamesFor(id, platform::CurrentProcessId());
-    names.temporary = {demos / temporary.writing, demos / temporary.whole};
+    names.repaired = replaysFolder / PathFromCodePage(fmt::format("{}_fixed.replay", replayId));
+    const TemporaryNames temporary = NewTemporaryNames(id, platform::CurrentProcessId());
+    names.temporary = {replaysFolder / temporary.writing, replaysFolder / temporary.whole};
     names.backupTemporary = names.backupFolder / temporary.writing;
     return names;
 }
+
+// [SECTION] Held files
+
+// A file held (locked) through the seam for as long as this object lives.
+class HeldFile {
+public:
+    HeldFile() = default;
+    HeldFile(HeldFile&& other) noexcept : handle(other.handle), held(std::exchange(other.held, false)) {}
+    HeldFile& operator=(HeldFile&& other) noexcept
+    {
+        std::swap(handle, other.handle);
+        std::swap(held, other.held);
+        return *this;
+    }
+    ~HeldFile()
+    {
+        if (held)
+            platform::ReplayFiles().Release(handle);
+    }
+
+    // Holds file, or returns why not (LockViolation: someone else holds it).
+    std::error_code Hold(const std::filesystem::path& file, bool create)
+    {
+        *this = HeldFile();
+        std::error_code error = platform::ReplayFiles().Hold(file, create, handle);
+        held = !error;
+        return error;
+    }
+    bool IsFile(const std::filesystem::path& file) const
+    {
+        return held && platform::ReplayFiles().IsHeldFile(handle, file);
+    }
+
+private:
+    platform::FileHandle handle = 0;
+    bool held = false;
+};
+
+// Long enough for another process's reply to write a large repair; short enough that a player
+// who plays replays in two game processes does not wait on a stuck one.
+constexpr std::chrono::seconds kFolderLockWait{5};
+constexpr std::chrono::milliseconds kFolderLockPause{20};
+
+// The replays folder's lock: its lock file, held, and removed again before it is released, so
+// that the player's folder keeps no file of ours between replies.
+class FolderLock {
+public:
+    explicit FolderLock(const std::filesystem::path& replaysFolder)
+        : file(replaysFolder / Native(kFolderLockName))
+    {
+    }
+    ~FolderLock()
+    {
+        if (locked)
+            platform::ReplayFiles().RemoveFile(file);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    // Takes the lock, waiting up to patience while another process holds it. A holder may have
+    // removed the file just after this one opened it: only a lock on the file that still has the
+    // name counts. On Windows a file whose removal is pending cannot be opened (5) until it is gone.
+    std::error_code Take(std::chrono::milliseconds patience = kFolderLockWait)
+    {
+        const auto giveUpAt = std::chrono::steady_clock::now() + patience;
+        for (;;) {
+            std::error_code error = held.Hold(file, true);
+            if (!error && held.IsFile(file)) {
+                locked = true;
+                return {};
+            }
+            const bool busy = !error || platform::Is(error, FileError::LockViolation)
+                || platform::Is(error, FileError::AccessDenied);
+            if (!busy || std::chrono::steady_clock::now() >= giveUpAt)
+                return error ? error : platform::ReplayFileError(FileError::LockViolation);
+            held = HeldFile();
+            std::this_thread::sleep_for(kFolderLockPause);
+        }
+    }
+
+private:
+    std::filesystem::path file;
+    HeldFile held; // released after the destructor's body has removed the file
+    bool locked = false;
+};
 
 // [SECTION] Steps
 
@@ -134,45 +234,41 @@ std::string Reason(std::error_code error)
     return fmt::format("{} ({})", error.message(), ErrorNumber(error));
 }
 
-void LogBackupFailure(std::error_code error)
+std::string LogFolderNotLocked(const std::string& replayId, std::error_code error)
+{
+    std::string failure = platform::Is(error, FileError::LockViolation)
+        ? "another game process kept the replays folder busy"
+        : fmt::format("the replays folder could not be locked: {}", Reason(error));
+    Log(fmt::format("Replay {} left as it was: {}", replayId, failure));
+    return failure;
+}
+
+std::string LogBackupFailure(std::error_code error)
 {
     Log(fmt::format("Error moving old file to backup folder: {}", ErrorNumber(error)));
+    return fmt::format("the original could not be moved to the backup folder ({})", ErrorNumber(error));
 }
 
 // The repaired file cannot be created, whichever step finds out; the reason goes on a line of
 // its own.
-void LogRefusedRepairedFile(const std::filesystem::path& repaired, std::error_code error)
+std::string LogRefusedRepairedFile(const std::filesystem::path& repaired, std::error_code error)
 {
     Log(fmt::format("Failed to open output path at {}", LogText(repaired)));
     Log(fmt::format("Repaired file refused: {}", Reason(error)));
+    return fmt::format("the repaired file could not be written: {}", Reason(error));
 }
 
-// A replays folder typed in by the player has no backup folder yet: make it as discovery does.
-// False (logged as a failed backup) when it cannot be made.
-bool EnsureBackupFolder(const std::filesystem::path& backupFolder)
-{
-    std::error_code error = platform::ReplayFiles().CreateFolder(backupFolder);
-    if (!error) {
-        Log("Created Backup Directory");
-        return true;
-    }
-    if (platform::IsNameTaken(error))
-        return true; // a file of that name fails the move below, with its own code
-    LogBackupFailure(error);
-    return false;
-}
-
-// Writes bytes to names.temporary.writing, flushes and closes it, then renames it to
-// names.temporary.whole. On failure nothing is left and the failure is logged.
-bool WriteWhole(const ReplacementNames& names, std::string_view bytes)
+// Writes bytes to T.tmp, flushes and closes it, then renames it to T.new, holding it all the while
+// and after (in written). On failure nothing is left, and the failure is logged and returned.
+std::string WriteWhole(const ReplacementNames& names, std::string_view bytes, HeldFile& written)
 {
     platform::ReplayFileSystem& files = platform::ReplayFiles();
     platform::FileHandle handle = 0;
-    if (std::error_code error = files.CreateNewFile(names.temporary.writing, handle)) {
-        LogRefusedRepairedFile(names.repaired, error);
-        return false;
-    }
-    std::error_code error = files.Write(handle, bytes);
+    if (std::error_code error = files.CreateNewFile(names.temporary.writing, handle))
+        return LogRefusedRepairedFile(names.repaired, error);
+    std::error_code error = written.Hold(names.temporary.writing, false);
+    if (!error)
+        error = files.Write(handle, bytes);
     std::error_code closeError = files.Close(handle);
     if (!error)
         error = closeError;
@@ -181,14 +277,14 @@ bool WriteWhole(const ReplacementNames& names, std::string_view bytes)
     if (error) {
         files.RemoveFile(names.temporary.writing);
         Log(fmt::format("Failed to write repaired file {}: {}", LogText(names.repaired), Reason(error)));
-        return false;
+        return fmt::format("the repaired file could not be written: {}", Reason(error));
     }
-    return true;
+    return {};
 }
 
 // Moves the old file to its backup copy, never replacing one. Across volumes the copy is made
-// under a temporary name and flushed before it is named, so a crash never leaves a part of it
-// looking like a backup.
+// under a temporary name, held and flushed before it is named, so a crash never leaves a part of
+// it looking like a backup.
 std::error_code MoveToBackup(const std::filesystem::path& oldFile, const ReplacementNames& names)
 {
     platform::ReplayFileSystem& files = platform::ReplayFiles();
@@ -197,7 +293,9 @@ std::error_code MoveToBackup(const std::filesystem::path& oldFile, const Replace
         return error;
     if ((error = files.CopyToNewFile(oldFile, names.backupTemporary)))
         return error;
-    if ((error = files.MoveWithoutReplace(names.backupTemporary, names.backupCopy))) {
+    HeldFile copying;
+    if ((error = copying.Hold(names.backupTemporary, false))
+        || (error = files.MoveWithoutReplace(names.backupTemporary, names.backupCopy))) {
         files.RemoveFile(names.backupTemporary);
         return error;
     }
@@ -216,7 +314,7 @@ public:
     }
     ~MoveBackUnlessRepaired()
     {
-        if (!settled)
+        if (!finished)
             MoveBack();
     }
     MoveBackUnlessRepaired(const MoveBackUnlessRepaired&) = delete;
@@ -224,33 +322,37 @@ public:
 
     std::error_code MoveBack()
     {
-        settled = true;
+        finished = true;
         platform::ReplayFileSystem& files = platform::ReplayFiles();
         std::error_code error = files.MoveWithoutReplace(names.backupCopy, oldFile);
         files.RemoveFile(names.temporary.whole);
         return error;
     }
-    void Repaired() { settled = true; }
+    void Repaired() { finished = true; }
 
 private:
     const std::filesystem::path& oldFile;
     const ReplacementNames& names;
-    bool settled = false;
+    bool finished = false;
 };
 
-// No repaired file is listed yet: the new one goes into place before the old file moves, so for
-// that moment the replay is listed under both names, never under neither.
-void PlaceThenBackUp(const std::filesystem::path& oldFile, const ReplacementNames& names)
+// No earlier repaired file: the new one is already in place (step 3), so the replay was listed
+// under both names for a moment, never under neither. Now the old file moves (step 4).
+std::string BackUpBehindNewRepair(const std::filesystem::path& oldFile, const ReplacementNames& names,
+                                  const HeldFile& written)
 {
-    if (std::error_code error = MoveToBackup(oldFile, names)) {
+    std::error_code error = MoveToBackup(oldFile, names);
+    if (!error)
+        return {};
+    // Only this reply's own file goes, and only while the old file still lists the replay.
+    if (!platform::Is(error, FileError::FileNotFound) && written.IsFile(names.repaired))
         platform::ReplayFiles().RemoveFile(names.repaired);
-        LogBackupFailure(error);
-    }
+    return LogBackupFailure(error);
 }
 
-// A repaired file is already listed: it stays listed while the old file moves, and is replaced
+// An earlier repaired file is listed: it stays listed while the old file moves, and is replaced
 // after.
-void BackUpThenReplace(const std::filesystem::path& oldFile, const ReplacementNames& names)
+std::string BackUpThenReplaceEarlierRepair(const std::filesystem::path& oldFile, const ReplacementNames& names)
 {
     platform::ReplayFileSystem& files = platform::ReplayFiles();
     if (std::error_code error = MoveToBackup(oldFile, names)) {
@@ -259,12 +361,15 @@ void BackUpThenReplace(const std::filesystem::path& oldFile, const ReplacementNa
     }
     MoveBackUnlessRepaired guard(oldFile, names);
     std::error_code renameError = files.RenameReplacing(names.temporary.whole, names.repaired);
-    if (!renameError)
-        return guard.Repaired();
+    if (!renameError) {
+        guard.Repaired();
+        return {};
+    }
     std::error_code moveBackError = guard.MoveBack();
-    LogRefusedRepairedFile(names.repaired, renameError);
+    std::string failure = LogRefusedRepairedFile(names.repaired, renameError);
     if (moveBackError)
         Log(fmt::format("Error moving old file back from backup folder: {}", ErrorNumber(moveBackError)));
+    return failure;
 }
 
 } // namespace
@@ -279,33 +384,53 @@ std::filesystem::path BackupFolderBeside(const std::filesystem::path& replaysFol
     return folder.parent_path() / kBackupFolderName;
 }
 
-void ReplaceWithRepaired(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
-                         const std::string& replayId, std::string_view repairedBytes)
+std::error_code EnsureBackupFolder(const std::filesystem::path& backupFolder)
 {
-    const ReplacementNames names = NamesFor(demos, replayId);
+    std::error_code error = platform::ReplayFiles().CreateFolder(backupFolder);
+    if (!error)
+        Log("Created Backup Directory");
+    return platform::IsNameTaken(error) ? std::error_code() : error;
+}
+
+std::string ReplaceWithRepaired(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
+                                const std::string& replayId, std::string_view repairedBytes)
+{
+    const ReplacementNames names = NamesFor(replaysFolder, replayId);
     std::lock_guard lock(replyFilesMutex);
-    if (!EnsureBackupFolder(names.backupFolder) || !WriteWhole(names, repairedBytes))
-        return;
+    FolderLock folderLock(replaysFolder);
+    if (std::error_code error = folderLock.Take())
+        return LogFolderNotLocked(replayId, error);
+    if (std::error_code error = EnsureBackupFolder(names.backupFolder))
+        return LogBackupFailure(error);
+    HeldFile written;
+    if (std::string failure = WriteWhole(names, repairedBytes, written); !failure.empty())
+        return failure;
     const std::error_code placeError =
         platform::ReplayFiles().MoveWithoutReplace(names.temporary.whole, names.repaired);
     if (!placeError)
-        return PlaceThenBackUp(oldFile, names);
+        return BackUpBehindNewRepair(oldFile, names, written);
     if (platform::IsNameTaken(placeError))
-        return BackUpThenReplace(oldFile, names);
+        return BackUpThenReplaceEarlierRepair(oldFile, names);
     // The name itself was refused (too long, say): nothing has moved, and nothing will.
     platform::ReplayFiles().RemoveFile(names.temporary.whole);
-    LogRefusedRepairedFile(names.repaired, placeError);
+    return LogRefusedRepairedFile(names.repaired, placeError);
 }
 
-void GiveRepairedName(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
-                      const std::string& replayId)
+std::string GiveRepairedName(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
+                             const std::string& replayId)
 {
-    std::filesystem::path target = PathFromCodePage(fmt::format("{}/{}_fixed.replay", CodePageText(demos), replayId));
+    std::filesystem::path target =
+        PathFromCodePage(fmt::format("{}/{}_fixed.replay", CodePageText(replaysFolder), replayId));
     std::lock_guard lock(replyFilesMutex);
-    platform::ReplayFiles().MoveWithoutReplace(oldFile, target);
+    FolderLock folderLock(replaysFolder);
+    if (std::error_code error = folderLock.Take())
+        return LogFolderNotLocked(replayId, error);
+    if (std::error_code error = platform::ReplayFiles().MoveWithoutReplace(oldFile, target))
+        return fmt::format("it could not be renamed: {}", Reason(error));
+    return {};
 }
 
-TemporaryNames TemporaryNamesFor(const std::filesystem::path& replayId, std::uint32_t processId)
+TemporaryNames NewTemporaryNames(const std::filesystem::path& replayId, std::uint32_t processId)
 {
     const std::string stem =
         fmt::format(".ravento-{:016x}-{:08x}-{:08x}.", HashOf(replayId.native()), processId, UniqueNumber());
@@ -314,16 +439,7 @@ TemporaryNames TemporaryNamesFor(const std::filesystem::path& replayId, std::uin
 
 bool IsTemporaryName(const std::filesystem::path& name)
 {
-    const NativeText& text = name.native();
-    if (text.size() != kNameForm.size())
-        return false;
-    for (std::size_t at = 0; at < kSuffixAt; ++at) {
-        bool fits = kNameForm[at] == '#' ? HexValue(text[at]) >= 0 : text[at] == kNameForm[at];
-        if (!fits)
-            return false;
-    }
-    const NativeText suffix = text.substr(kSuffixAt);
-    return suffix == Native(kWritingSuffix) || suffix == Native(kWholeSuffix);
+    return FitsForm(name.native(), kNameForm) || FitsForm(name.native(), kEarlierNameForm);
 }
 
 // [SECTION] Settling leftovers
@@ -337,6 +453,17 @@ bool IsMissing(const std::filesystem::path& path)
     return status.type() == std::filesystem::file_type::not_found;
 }
 
+// Whether file was written after whole was: an F newer than a leftover T.new is a later repair.
+bool IsNewer(const std::filesystem::path& file, const std::filesystem::path& whole)
+{
+    std::error_code error;
+    const auto fileTime = std::filesystem::last_write_time(file, error);
+    if (error)
+        return false;
+    const auto wholeTime = std::filesystem::last_write_time(whole, error);
+    return !error && fileTime > wholeTime;
+}
+
 // The temporary files in folder; error tells whether the listing failed.
 std::vector<std::filesystem::path> TemporaryFilesIn(const std::filesystem::path& folder, std::error_code& error)
 {
@@ -348,20 +475,9 @@ std::vector<std::filesystem::path> TemporaryFilesIn(const std::filesystem::path&
     return names;
 }
 
-// Whether no live reply can still be writing this file (see ReplayReplacement.h).
-bool IsAbandoned(const std::filesystem::path& file)
-{
-    const auto owner = static_cast<std::uint32_t>(HexIn(file.filename().native(), kProcessAt, 8));
-    if (owner == platform::CurrentProcessId() || !platform::ProcessIsRunning(owner))
-        return true;
-    std::error_code error;
-    const auto written = std::filesystem::last_write_time(file, error);
-    return !error && std::filesystem::file_time_type::clock::now() - written > kAbandonedAfter;
-}
-
 // The identifier with this hash whose old file went to the backup folder and did not come back:
 // the crash fell between that move and the rename of the finished temporary file.
-std::optional<NativeText> IdentifierOnlyInBackup(const std::filesystem::path& demos,
+std::optional<NativeText> IdentifierOnlyInBackup(const std::filesystem::path& replaysFolder,
                                                  const std::filesystem::path& backupFolder, std::uint64_t hash)
 {
     const NativeText copySuffix = Native("_copy.replay");
@@ -372,38 +488,53 @@ std::optional<NativeText> IdentifierOnlyInBackup(const std::filesystem::path& de
         if (!EndsWith(text, copySuffix))
             continue;
         NativeText id = text.substr(0, text.size() - copySuffix.size());
-        if (HashOf(id) == hash && IsMissing(demos / (id + Native(".replay"))))
+        if (HashOf(id) == hash && IsMissing(replaysFolder / (id + Native(".replay"))))
             return id;
     }
     return std::nullopt;
 }
 
+// A finished T.new whose replay is only in the backup folder becomes its F, unless F is a later
+// repair; any other leftover in the replays folder goes.
+void SettleReplaysFolderLeftover(const std::filesystem::path& replaysFolder, const std::filesystem::path& backupFolder,
+                                 const std::filesystem::path& name)
+{
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
+    const std::filesystem::path file = replaysFolder / name;
+    std::optional<NativeText> id;
+    if (IsWhole(name.native()))
+        id = IdentifierOnlyInBackup(replaysFolder, backupFolder, HexIn(name.native(), kHashAt, 16));
+    const std::filesystem::path repaired = id ? replaysFolder / (*id + Native("_fixed.replay")) : file;
+    if (id && !IsNewer(repaired, file))
+        files.RenameReplacing(file, repaired);
+    else
+        files.RemoveFile(file);
+}
+
 } // namespace
 
-bool SettleLeftovers(const std::filesystem::path& demos)
+bool SettleLeftovers(const std::filesystem::path& replaysFolder)
 {
-    const std::filesystem::path backupFolder = BackupFolderBeside(demos);
-    platform::ReplayFileSystem& files = platform::ReplayFiles();
+    const std::filesystem::path backupFolder = BackupFolderBeside(replaysFolder);
     std::lock_guard lock(replyFilesMutex);
+    // Settling can wait for a later reply: it never waits for another process.
+    FolderLock folderLock(replaysFolder);
+    if (folderLock.Take(std::chrono::milliseconds(0)))
+        return false;
 
+    // A file someone holds is being written by a live reply, of this process or another (one
+    // with a sibling replays folder shares the backup folder); only the others are leftovers.
     std::error_code ignored; // a missing backup folder holds nothing to settle
     for (const std::filesystem::path& name : TemporaryFilesIn(backupFolder, ignored)) {
-        if (IsAbandoned(backupFolder / name))
-            files.RemoveFile(backupFolder / name);
+        HeldFile leftover;
+        if (!leftover.Hold(backupFolder / name, false))
+            platform::ReplayFiles().RemoveFile(backupFolder / name);
     }
-
     std::error_code listingError;
-    for (const std::filesystem::path& name : TemporaryFilesIn(demos, listingError)) {
-        const std::filesystem::path file = demos / name;
-        if (!IsAbandoned(file))
-            continue;
-        std::optional<NativeText> id;
-        if (IsWhole(name.native()))
-            id = IdentifierOnlyInBackup(demos, backupFolder, HexIn(name.native(), kHashAt, 16));
-        if (id)
-            files.RenameReplacing(file, demos / (*id + Native("_fixed.replay")));
-        else
-            files.RemoveFile(file);
+    for (const std::filesystem::path& name : TemporaryFilesIn(replaysFolder, listingError)) {
+        HeldFile leftover;
+        if (!leftover.Hold(replaysFolder / name, false))
+            SettleReplaysFolderLeftover(replaysFolder, backupFolder, name);
     }
     return !listingError;
 }

@@ -17,7 +17,13 @@ namespace {
 bool CheckFolder(Ravento& plugin, const std::string& typed)
 {
     // Dear ImGui hands over typed text as UTF-8; the variable keeps filesystem code page text.
-    const std::filesystem::path folder = PathFromTypedText(typed);
+    std::filesystem::path folder = PathFromTypedText(typed);
+    if (folder.empty())
+        return false;
+    // Made absolute and its "." and ".." folded, as Windows resolves a path, so that the backup
+    // folder beside it is the parent of the folder typed and a later working folder changes
+    // nothing.
+    folder = std::filesystem::absolute(folder).lexically_normal();
     if (!IsDirectory(folder))
         return false;
     const std::string variableText = CodePageText(folder);

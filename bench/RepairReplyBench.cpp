@@ -101,7 +101,7 @@ void RepairReply(benchmark::State& state)
             std::filesystem::remove(backup);
             std::ofstream(oldFile) << "the replay as uploaded";
             SettleDisk();
-            double seconds = SecondsOf([&] { plugin.OnRepairReply(oldFile, id, 200, reply.data(), reply.size()); });
+            double seconds = SecondsOf([&] { plugin.OnRepairReply(demos, oldFile, id, 200, reply.data(), reply.size()); });
             written = written && std::filesystem::file_size(repaired) == reply.size();
             return seconds;
         },

@@ -182,7 +182,8 @@ struct ReplyCase {
     std::size_t Size() const { return bodyMissing ? announcedSize : sentBody.size(); }
     // What a repaired file may hold: the body, or nothing at all for null data of size 0.
     std::string Body() const { return bodyMissing ? std::string() : sentBody; }
-    bool BodyUsable() const { return !bodyMissing || announcedSize == 0; }
+    // Bytes that make a repair: present as announced, and not none (an empty body repairs nothing).
+    bool BodyUsable() const { return !bodyMissing && !sentBody.empty(); }
 };
 
 // Null for an identifier whose file cannot be one entry: the play handler never finds such a
@@ -230,7 +231,7 @@ std::string LeftoverName(const ReplyCase& reply)
     const std::uint32_t owner = IsRunningOwner(reply.leftover) ? static_cast<std::uint32_t>(::getppid())
         : reply.leftoverOfThisProcess                            ? platform::CurrentProcessId()
                                                                  : kEndedProcess;
-    plugin::TemporaryNames names = plugin::TemporaryNamesFor(reply.id, owner);
+    plugin::TemporaryNames names = plugin::NewTemporaryNames(reply.id, owner);
     const bool whole = reply.leftover == Leftover::Whole || reply.leftover == Leftover::WholeOfRunningProcess;
     return "TAGame/Demos/" + (whole ? names.whole : names.writing).string();
 }
@@ -361,14 +362,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     plugin.leftoversSettled = false; // every input is the first reply of a load
     Outcome outcome;
     outcome.before = tree.Take();
+    // A running process's reply holds the file it writes, whatever its process id.
+    platform::FileHandle held = 0;
+    const bool holding =
+        IsRunningOwner(reply->leftover) && !leftover.empty() && !platform::ReplayFiles().Hold(tree.Root() / leftover, false, held);
     fixture.files.Arm(reply->failAt, reply->code, reply->writtenBeforeFailing);
     try {
-        plugin.OnRepairReply(tree.Demos() / reply->oldName, reply->id, reply->status, reply->Data(), reply->Size());
+        plugin.OnRepairReply(plugin.demosFolder.Get(), tree.Demos() / reply->oldName, reply->id, reply->status,
+                             reply->Data(), reply->Size());
     } catch (const std::exception& error) {
         outcome.escaped = error.what();
     } catch (...) {
         outcome.escaped = "an exception of unknown type";
     }
+    if (holding)
+        platform::ReplayFiles().Release(held);
     outcome.failedCall = fixture.files.FailedCall();
     fixture.files.Arm(0, 0, 0);
     outcome.after = tree.Take();

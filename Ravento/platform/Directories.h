@@ -1,4 +1,5 @@
-// Status queries and one-level creation of directories.
+// Status queries of directories. Creating one is a change to the replays folder's surroundings:
+// ReplayFileSystem::CreateFolder.
 #pragma once
 
 #include <filesystem>
@@ -16,10 +17,5 @@ enum class EntryKind {
 // error: Windows errors 2, 3, 53, 64, 123 and 267; POSIX ENOENT and ENOTDIR. Any other failure
 // (access denied, for one) is returned.
 std::error_code QueryEntryKind(const std::filesystem::path& path, EntryKind& kind);
-
-// Creates path, exactly one level: a missing parent is an error. An existing directory of that
-// name counts as success; anything else of that name fails with "already exists" (Windows
-// error 183, POSIX EEXIST).
-std::error_code CreateOneDirectory(const std::filesystem::path& path);
 
 } // namespace platform

@@ -1,5 +1,5 @@
-// Which process this is, and whether another one still runs: the repaired-replay write names its
-// temporary files after their process, so no process settles a file another one is writing.
+// Which process this is: the repaired-replay write puts it into its temporary names, so that
+// two processes never pick the same one.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +7,5 @@
 namespace platform {
 
 std::uint32_t CurrentProcessId();
-
-// False only when no process with this id runs (a process that exists but may not be queried
-// still counts as running).
-bool ProcessIsRunning(std::uint32_t processId);
 
 } // namespace platform

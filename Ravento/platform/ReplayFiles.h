@@ -75,6 +75,16 @@ public:
     // Renames from to to within one folder, replacing a file named to.
     virtual std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
     virtual std::error_code RemoveFile(const std::filesystem::path& file);
+
+    // Opens file and locks it for this open alone, without waiting: LockViolation while another
+    // open of it, in this process or another, holds the lock. With create a missing file is made
+    // (a lock file); without it a missing file is FileNotFound and anything but a regular file
+    // AccessDenied. The lock goes with Release, or with the process however it ends.
+    virtual std::error_code Hold(const std::filesystem::path& file, bool create, FileHandle& held);
+    // Whether file names the very file that held has open, not merely one of the same name.
+    virtual bool IsHeldFile(FileHandle held, const std::filesystem::path& file);
+    // Closes a handle from Hold, and so releases its lock.
+    virtual void Release(FileHandle held);
 };
 
 // The error a ReplayFileSystem reports for this Windows error number (for test doubles).

@@ -57,11 +57,18 @@ bool PluginWindowBase::IsOverlayActive()
 void PluginWindowBase::OnWindowOpened()
 {
     isWindowOpen = true;
+    windowOpenOrAsked = true;
 }
 
 void PluginWindowBase::OnWindowClosed()
 {
     isWindowOpen = false;
+    windowOpenOrAsked = false;
+}
+
+bool PluginWindowBase::ClaimWindowOpening()
+{
+    return !windowOpenOrAsked.exchange(true);
 }
 
 std::string PluginWindowBase::ToggleMenuCommand()

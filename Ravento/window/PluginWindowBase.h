@@ -2,6 +2,7 @@
 // a close button; the contents come from RenderWindow.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -25,8 +26,12 @@ public:
 
     // "togglemenu Ravento": the console command that opens or closes this window.
     std::string ToggleMenuCommand();
+    // True when the window is neither open nor asked to open, and marks it asked: the caller then
+    // issues ToggleMenuCommand to open it. Any thread; a toggle meant to open never closes.
+    bool ClaimWindowOpening();
 
 protected:
-    bool isWindowOpen = false;
+    bool isWindowOpen = false; // the UI thread's, handed to Dear ImGui
+    std::atomic<bool> windowOpenOrAsked{false};
     std::string menuTitle;
 };

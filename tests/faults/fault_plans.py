@@ -32,7 +32,6 @@ SEAM_POINTS = {
     "ravento/replay/access": [E.EACCES, E.EIO],
     "ravento/replay/mkdir": [E.EACCES, E.ENOSPC, E.EROFS],
     "ravento/directories/stat": [E.EIO, E.EACCES],
-    "ravento/directories/mkdir": [E.EACCES, E.ENOSPC, E.EROFS],
 }
 ALL_POINTS = {**PRELOAD_POINTS, **SEAM_POINTS}
 MOVE = "ravento/replay/renameat2"

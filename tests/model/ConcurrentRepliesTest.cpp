@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -63,7 +64,7 @@ public:
         std::error_code error = ReplayFileSystem::MoveWithoutReplace(from, to);
         if (!error && to.filename() == "R_fixed.replay" && !second.joinable()) {
             second = std::thread([this] {
-                fixture.Plugin().OnRepairReply(fixture.demos / "R.replay", "R", 200, kSecondBody.data(),
+                fixture.Plugin().OnRepairReply(fixture.demos, fixture.demos / "R.replay", "R", 200, kSecondBody.data(),
                                                kSecondBody.size());
                 std::lock_guard lock(mutex);
                 secondDone = true;
@@ -117,7 +118,7 @@ TEST(ConcurrentReplies, TwoThreadsAnsweringForOneReplayLeaveItRepairedOnce)
                 start.notify_all();
                 start.wait(lock, [&] { return waiting == 2; });
             }
-            fixture.Plugin().OnRepairReply(old, "R", 200, body.data(), body.size());
+            fixture.Plugin().OnRepairReply(fixture.demos, old, "R", 200, body.data(), body.size());
         };
         std::thread first(answer, kFirstBody), second(answer, kSecondBody);
         first.join();
@@ -135,8 +136,9 @@ TEST(ConcurrentReplies, TwoThreadsAnsweringForOneReplayLeaveItRepairedOnce)
 
 namespace {
 
-// Where the writing process stops until the other process has settled its leftovers.
-enum class Pause { WhileWriting, BeforeReplacingAnEarlierRepair };
+// Where the writing process stops until the other process has done its part: nowhere but at the
+// start (two processes answering at once), or at a step of the repair.
+enum class Pause { AtTheStart, WhileWriting, BeforeReplacingAnEarlierRepair, AfterPlacingTheRepair };
 
 // In the child: the platform's operations, except that at the pause it tells the parent and
 // waits for its word.
@@ -162,8 +164,14 @@ public:
             Wait();
         return ReplayFileSystem::RenameReplacing(from, to);
     }
+    std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
+    {
+        std::error_code error = ReplayFileSystem::MoveWithoutReplace(from, to);
+        if (pause == Pause::AfterPlacingTheRepair && to.filename() == "R_fixed.replay")
+            Wait();
+        return error;
+    }
 
-private:
     void Wait()
     {
         char word = 0;
@@ -171,13 +179,15 @@ private:
             ::_exit(3);
     }
 
+private:
     Pause pause;
     int toParent, fromParent;
 };
 
-// The child: repairs R in demos, pausing as told; exits 0 when R was repaired and nothing was
-// logged but "Post result(200)".
-[[noreturn]] void RepairInChild(const std::filesystem::path& demos, Pause pause, int toParent, int fromParent)
+// The child: repairs R in demos with body, pausing as told; exits 0 when R was repaired and
+// nothing was logged but "Post result(200)" (or, when it only started with another, at all).
+[[noreturn]] void RepairInChild(const std::filesystem::path& demos, Pause pause, const std::string& body, int toParent,
+                                int fromParent)
 {
     int status = 1;
     {
@@ -185,11 +195,57 @@ private:
         fixture.Plugin().demosFolder.Set(demos);
         PausingFiles files(pause, toParent, fromParent);
         fixture.Play("R");
-        fixture.Answer(200, kFirstBody);
-        const bool repaired = ReadBytes(demos / "R_fixed.replay") == kFirstBody;
-        status = repaired && fixture.Log() == std::vector<std::string>{"Post result(200)"} ? 0 : 1;
+        if (pause == Pause::AtTheStart)
+            files.Wait();
+        fixture.Answer(200, body);
+        const bool repaired = ReadBytes(demos / "R_fixed.replay") == body;
+        status = pause == Pause::AtTheStart || (repaired && fixture.Log() == std::vector<std::string>{"Post result(200)"})
+            ? 0
+            : 1;
     }
     ::_exit(status);
+}
+
+// A game folder shared by processes: TAGame/Demos with R in it, and its backup folder.
+struct SharedGameFolder {
+    SharedGameFolder()
+    {
+        dir.MakeFolder(std::filesystem::path("TAGame") / kBackupFolderName);
+        dir.MakeFile("TAGame/Demos/R.replay", kOriginal);
+    }
+    testing_support::TempDir dir;
+    const std::filesystem::path demos = dir.MakeFolder("TAGame/Demos");
+};
+
+struct Pipes {
+    Pipes()
+    {
+        if (::pipe(toParent) != 0 || ::pipe(fromParent) != 0)
+            throw std::runtime_error("pipe");
+    }
+    ~Pipes()
+    {
+        for (int fd : {toParent[0], toParent[1], fromParent[0], fromParent[1]})
+            ::close(fd);
+    }
+    int toParent[2], fromParent[2];
+};
+
+pid_t StartRepair(const SharedGameFolder& game, Pause pause, const std::string& body, const Pipes& pipes)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only the parent writes to the child: when it dies, the child's wait ends.
+        ::close(pipes.fromParent[1]);
+        RepairInChild(game.demos, pause, body, pipes.toParent[1], pipes.fromParent[0]);
+    }
+    return child;
+}
+
+bool EndedWell(pid_t child)
+{
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 } // namespace
@@ -199,38 +255,70 @@ TEST(ConcurrentReplies, AnotherProcessNeverSettlesATemporaryFileThatIsBeingWritt
     for (Pause pause : {Pause::WhileWriting, Pause::BeforeReplacingAnEarlierRepair}) {
         SCOPED_TRACE(pause == Pause::WhileWriting ? "while writing" : "before replacing an earlier repair");
         // The child works in the folder the parent made; forked before any host thread runs here.
-        testing_support::TempDir shared;
-        const std::filesystem::path demos = shared.MakeFolder("TAGame/Demos");
-        shared.MakeFolder(std::filesystem::path("TAGame") / kBackupFolderName);
-        shared.MakeFile("TAGame/Demos/R.replay", kOriginal);
+        SharedGameFolder game;
         if (pause == Pause::BeforeReplacingAnEarlierRepair)
-            shared.MakeFile("TAGame/Demos/R_fixed.replay", "an earlier repair");
-        int toParent[2], fromParent[2];
-        ASSERT_EQ(::pipe(toParent), 0);
-        ASSERT_EQ(::pipe(fromParent), 0);
-        const pid_t child = ::fork();
+            game.dir.MakeFile("TAGame/Demos/R_fixed.replay", "an earlier repair");
+        Pipes pipes;
+        const pid_t child = StartRepair(game, pause, kFirstBody, pipes);
         ASSERT_GE(child, 0);
-        if (child == 0)
-            RepairInChild(demos, pause, toParent[1], fromParent[0]);
         char word = 0;
-        ASSERT_EQ(::read(toParent[0], &word, 1), 1) << "the child did not reach its pause";
+        ASSERT_EQ(::read(pipes.toParent[0], &word, 1), 1) << "the child did not reach its pause";
 
         // This process loads the plugin on the same folder; its first answer settles leftovers.
         {
             PipelineFixture other;
-            other.Plugin().demosFolder.Set(demos);
-            shared.MakeFile("TAGame/Demos/S.replay", "another replay");
+            other.Plugin().demosFolder.Set(game.demos);
+            game.dir.MakeFile("TAGame/Demos/S.replay", "another replay");
             other.Play("S");
             other.Answer(500);
         }
-        ASSERT_EQ(::write(fromParent[1], "g", 1), 1);
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other process's repair failed";
-        EXPECT_EQ(ReadBytes(demos / "R_fixed.replay"), kFirstBody);
-        EXPECT_EQ(ReadBytes(demos.parent_path() / kBackupFolderName / "R_copy.replay"), kOriginal);
-        for (int fd : {toParent[0], toParent[1], fromParent[0], fromParent[1]})
-            ::close(fd);
+        ASSERT_EQ(::write(pipes.fromParent[1], "g", 1), 1);
+        EXPECT_TRUE(EndedWell(child)) << "the other process's repair failed";
+        EXPECT_EQ(ReadBytes(game.demos / "R_fixed.replay"), kFirstBody);
+        EXPECT_EQ(ReadBytes(game.demos.parent_path() / kBackupFolderName / "R_copy.replay"), kOriginal);
+    }
+}
+
+// Two game processes repairing one replay: the second waits for the first, so neither can take
+// the other's repair away, whether the first stops after placing its repaired file or both start
+// at once.
+TEST(ConcurrentReplies, TwoProcessesAnsweringForOneReplayNeverUnlistIt)
+{
+    {
+        SCOPED_TRACE("the first stops after placing its repaired file");
+        SharedGameFolder game;
+        Pipes pipes;
+        const pid_t child = StartRepair(game, Pause::AfterPlacingTheRepair, kFirstBody, pipes);
+        ASSERT_GE(child, 0);
+        char word = 0;
+        ASSERT_EQ(::read(pipes.toParent[0], &word, 1), 1) << "the child did not reach its pause";
+        {
+            PipelineFixture other;
+            other.Plugin().demosFolder.Set(game.demos);
+            other.Play("R");
+            other.Answer(200, kSecondBody);
+            EXPECT_EQ(other.Log().back(), "Replay R left as it was: another game process kept the replays folder busy");
+        }
+        ASSERT_EQ(::write(pipes.fromParent[1], "g", 1), 1);
+        EXPECT_TRUE(EndedWell(child)) << "the paused repair failed";
+        EXPECT_EQ(ReadBytes(game.demos / "R_fixed.replay"), kFirstBody);
+        EXPECT_EQ(ReadBytes(game.demos.parent_path() / kBackupFolderName / "R_copy.replay"), kOriginal);
+    }
+    for (int round = 0; round < 20 && !HasFailure(); ++round) {
+        SCOPED_TRACE("both at once, round " + std::to_string(round));
+        SharedGameFolder game;
+        Pipes pipes;
+        const pid_t first = StartRepair(game, Pause::AtTheStart, kFirstBody, pipes);
+        const pid_t second = StartRepair(game, Pause::AtTheStart, kSecondBody, pipes);
+        ASSERT_TRUE(first > 0 && second > 0);
+        char words[2];
+        ASSERT_EQ(::read(pipes.toParent[0], words, 1) + ::read(pipes.toParent[0], words + 1, 1), 2);
+        ASSERT_EQ(::write(pipes.fromParent[1], "gg", 2), 2);
+        EXPECT_TRUE(EndedWell(first) && EndedWell(second));
+        const std::string fixed = ReadBytes(game.demos / "R_fixed.replay");
+        EXPECT_TRUE(fixed == kFirstBody || fixed == kSecondBody) << fixed;
+        EXPECT_EQ(ReadBytes(game.demos.parent_path() / kBackupFolderName / "R_copy.replay"), kOriginal);
+        EXPECT_EQ(Names(game.demos), std::vector<std::string>{"R_fixed.replay"});
     }
 }
 

@@ -160,7 +160,10 @@ private:
         if (status == 200)
             replays[upload.id].sentBodies.insert(body);
 
-        const bool crash = status == 200 && Below(8) == 0;
+        // A reply acts on the folder its replay was found in. A crash there, once the player has
+        // chosen another folder, leaves its leftovers until a later load answers a replay of that
+        // folder; the model crashes replies in the current folder, which the reload settles.
+        const bool crash = status == 200 && upload.folder == current && Below(8) == 0;
         const int crashAfter = crash ? totals.crashes % (kRepairSteps + 1) : -1;
         Fault fault = Fault::None;
         if (crash)
@@ -171,7 +174,8 @@ private:
         if (vanished == world.backups)
             fault = Fault::BackupFolderDenied; // else the plugin makes a new one, as it should
         files.Plan(fault, crashAfter);
-        const Expected expected = crash || !vanished.empty() ? Expected::Nothing : ExpectedOutcome(upload, status, fault);
+        const Expected expected =
+            crash || !vanished.empty() ? Expected::Nothing : ExpectedOutcome(upload, status, body, fault);
 
         world.Answer(status, body);
         ++totals.replies;
@@ -189,12 +193,12 @@ private:
     // safety, which CheckInvariants covers.
     enum class Expected { Nothing, Repaired, Renamed };
 
-    Expected ExpectedOutcome(const Upload& upload, int status, Fault fault) const
+    Expected ExpectedOutcome(const Upload& upload, int status, const std::string& body, Fault fault) const
     {
         const std::filesystem::path old = current / (upload.id + ".replay");
         const bool untouched = upload.folder == current && std::filesystem::exists(old)
             && !std::filesystem::exists(current / (upload.id + "_fixed.replay"));
-        if (status == 200 && (fault == Fault::None || fault == Fault::OtherVolume) && upload.folder == current
+        if (status == 200 && !body.empty() && (fault == Fault::None || fault == Fault::OtherVolume) && upload.folder == current
             && std::filesystem::exists(old) && !std::filesystem::exists(world.backups / (upload.id + "_copy.replay")))
             return Expected::Repaired;
         if (status == 400 && fault == Fault::None && untouched)

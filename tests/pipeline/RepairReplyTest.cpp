@@ -4,13 +4,10 @@
 #include <algorithm>
 #include <chrono>
 
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
-
 #include "FileSystem.h"
 #include "ReplayReplacement.h"
 #include "platform/Processes.h"
+#include "platform/ReplayFiles.h"
 #include "pipeline/PipelineFixture.h"
 
 using namespace plugin;
@@ -53,13 +50,14 @@ TEST(RepairReply, Status200KeepsTheOldFileAsBackupAndWritesTheRepairedBytesExact
     EXPECT_TRUE(fixture.Commands().empty());
 }
 
-TEST(RepairReply, Status200WithAnEmptyBodyWritesAnEmptyRepairedFile)
+TEST(RepairReply, Status200WithAnEmptyBodyLeavesTheOriginalInPlace)
 {
     Uploaded fixture;
     fixture.Answer(200, "");
-    EXPECT_EQ(ReadBytes(fixture.Repaired()), "");
-    EXPECT_EQ(ReadBytes(fixture.BackupCopy()), kOldBytes);
-    EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
+    EXPECT_EQ(ReadBytes(fixture.oldFile), kOldBytes);
+    EXPECT_TRUE(Names(fixture.backups).empty());
+    EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
+    EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Repair reply for R was empty; nothing written"}));
 }
 
 TEST(RepairReply, Status200OverwritesAnEarlierRepairedFile)
@@ -89,7 +87,8 @@ TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
         std::filesystem::remove(fixture.oldFile);
         fixture.Answer(200, "new");
         EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 2"}));
-        EXPECT_TRUE(Names(fixture.demos).empty());
+        // The repaired file is all that lists the replay now: it stays.
+        EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
     }
 }
 
@@ -130,16 +129,26 @@ TEST(RepairReply, Status200MakesTheBackupFolderBesideTheReplaysFolderAsNamed)
         EXPECT_EQ(BackupFolderBeside(demos), games / kBackupFolderName) << demos;
 }
 
-TEST(RepairReply, Status429RaisesTheFlagAndTogglesTheWindowEachTime)
+TEST(RepairReply, Status429RaisesTheFlagAndOpensTheWindowWithoutEverClosingIt)
 {
     Uploaded fixture;
     fixture.Play("R");
     fixture.Play("R");
     fixture.Answer(429, "slow down");
     EXPECT_TRUE(fixture.Plugin().rateLimitHit);
-    fixture.Answer(429);
+    fixture.Host().FinishGameWork();
+    EXPECT_TRUE(fixture.Host().IsWindowOpen());
+    fixture.Answer(429); // a second refusal leaves the notice open
     EXPECT_TRUE(fixture.Plugin().rateLimitHit);
-    EXPECT_EQ(fixture.Commands(), (Lines{"togglemenu Ravento [false]", "togglemenu Ravento [false]"}));
+    fixture.Host().FinishGameWork();
+    EXPECT_TRUE(fixture.Host().IsWindowOpen());
+    EXPECT_EQ(fixture.Commands(), Lines{"togglemenu Ravento [false]"});
+    // Closed by the player, the window opens again for the next refusal.
+    fixture.Host().ExecuteCommand("togglemenu Ravento");
+    fixture.Play("R");
+    fixture.Answer(429);
+    fixture.Host().FinishGameWork();
+    EXPECT_TRUE(fixture.Host().IsWindowOpen());
     EXPECT_TRUE(fixture.Log().empty());
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     EXPECT_TRUE(Names(fixture.backups).empty());
@@ -169,6 +178,23 @@ TEST(RepairReply, Status400GivesTheOldFileTheRepairedName)
     EXPECT_EQ(fixture.Log(), (Lines{"DataSize 13", "DataSize 0"}));
 }
 
+// The player chose another folder while the uploads were under way: the replies still act on the
+// folder each replay was found in, where its backup folder is too.
+TEST(RepairReply, RepliesActOnTheFolderTheirReplayWasFoundIn)
+{
+    Uploaded fixture;
+    fixture.AddReplay("S", "S's bytes");
+    fixture.Play("S");
+    const std::filesystem::path chosenLater = fixture.dir.MakeFolder("Elsewhere/Demos");
+    fixture.Plugin().demosFolder.Set(chosenLater);
+    fixture.Answer(200, "fixed");
+    fixture.Answer(400);
+    EXPECT_EQ(Names(fixture.demos), (Lines{"R_fixed.replay", "S_fixed.replay"}));
+    EXPECT_EQ(ReadBytes(fixture.BackupCopy()), kOldBytes);
+    EXPECT_TRUE(Names(chosenLater).empty());
+    EXPECT_FALSE(std::filesystem::exists(chosenLater.parent_path() / kBackupFolderName));
+}
+
 TEST(RepairReply, OtherStatusesAreOnlyLogged)
 {
     Uploaded fixture;
@@ -189,7 +215,7 @@ TEST(RepairReply, A200WithoutDataOrFolderWritesNothing)
 {
     PipelineFixture fixture;
     std::filesystem::path oldFile = fixture.AddReplay("R", kOldBytes);
-    fixture.Plugin().OnRepairReply(oldFile, "R", 200, nullptr, 42);
+    fixture.Plugin().OnRepairReply(fixture.demos, oldFile, "R", 200, nullptr, 42);
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     EXPECT_TRUE(Names(fixture.backups).empty());
     Lines log = fixture.Log();
@@ -198,9 +224,8 @@ TEST(RepairReply, A200WithoutDataOrFolderWritesNothing)
     EXPECT_NE(log[1].find("42 bytes"), std::string::npos) << log[1];
 
     // No replays folder (the panel never set one): neither answer touches a file.
-    fixture.Plugin().demosFolder.Set({});
-    fixture.Plugin().OnRepairReply(oldFile, "R", 400, nullptr, 0);
-    fixture.Plugin().OnRepairReply(oldFile, "R", 200, "fixed", 5);
+    fixture.Plugin().OnRepairReply({}, oldFile, "R", 400, nullptr, 0);
+    fixture.Plugin().OnRepairReply({}, oldFile, "R", 200, "fixed", 5);
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     log = fixture.Log();
     ASSERT_EQ(log.size(), 5u);
@@ -210,14 +235,14 @@ TEST(RepairReply, A200WithoutDataOrFolderWritesNothing)
     // A folder that cannot be listed settles nothing, so the next reply that can list one still
     // settles it.
     fixture.Reload();
-    fixture.Plugin().demosFolder.Set(fixture.demos / "gone");
-    fixture.Plugin().OnRepairReply(oldFile, "R", 500, nullptr, 0);
+    fixture.Plugin().OnRepairReply(fixture.demos / "gone", oldFile, "R", 500, nullptr, 0);
     EXPECT_FALSE(fixture.Plugin().leftoversSettled.load());
 
-    // No data and no bytes announced is an empty repaired replay.
-    fixture.Plugin().demosFolder.Set(fixture.demos);
-    fixture.Plugin().OnRepairReply(oldFile, "R", 200, nullptr, 0);
-    EXPECT_EQ(ReadBytes(fixture.demos / "R_fixed.replay"), "");
+    // No bytes, announced or sent, are no repair: the original stays where it is.
+    fixture.Plugin().OnRepairReply(fixture.demos, oldFile, "R", 200, nullptr, 0);
+    EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
+    EXPECT_TRUE(Names(fixture.backups).empty());
+    EXPECT_EQ(fixture.Log().back(), "Repair reply for R was empty; nothing written");
     EXPECT_TRUE(fixture.Plugin().leftoversSettled.load());
 }
 
@@ -256,49 +281,56 @@ TEST(RepairReply, TheFirstReplySettlesWhatACrashLeftAndNothingElse)
     // A crash between the backup move and the rename: Q is only in the backup folder, and its
     // finished temporary file is all there is of the repair.
     fixture.dir.MakeFile(backupFile("Q_copy.replay"), "old Q");
-    fixture.dir.MakeFile(demosFile(TemporaryNamesFor("Q", self).whole), "repaired Q");
+    fixture.dir.MakeFile(demosFile(NewTemporaryNames("Q", self).whole), "repaired Q");
     // T's old file is still listed: its finished temporary file is not the repair, and goes. The
     // backup folder's other files are no one's copies.
     fixture.dir.MakeFile(backupFile("T_copy.replay"), "old T");
     fixture.dir.MakeFile(demosFile("T.replay"), "T");
-    fixture.dir.MakeFile(demosFile(TemporaryNamesFor("T", self).whole), "repaired T");
+    fixture.dir.MakeFile(demosFile(NewTemporaryNames("T", self).whole), "repaired T");
     fixture.dir.MakeFile(backupFile("notes.txt"), "the player's");
     fixture.dir.MakeFile(backupFile("a"), "short");
     // P was repaired before; a later repair of it died while writing. Half a file is never used,
     // nor half a copy on its way into the backup folder.
     fixture.dir.MakeFile(backupFile("P_copy.replay"), "old P");
-    fixture.dir.MakeFile(demosFile(TemporaryNamesFor("P", self).writing), "repai");
-    fixture.dir.MakeFile(backupFile(TemporaryNamesFor("P", self).writing), "old");
+    fixture.dir.MakeFile(demosFile(NewTemporaryNames("P", self).writing), "repai");
+    fixture.dir.MakeFile(backupFile(NewTemporaryNames("P", self).writing), "old");
+    // V's leftover is older than the repaired file a later reply wrote: the later repair stays.
+    fixture.dir.MakeFile(backupFile("V_copy.replay"), "old V");
+    const std::filesystem::path staleV =
+        fixture.dir.MakeFile(demosFile(NewTemporaryNames("V", self).whole), "an older repair of V");
+    std::filesystem::last_write_time(staleV, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    fixture.dir.MakeFile(demosFile("V_fixed.replay"), "the later repair of V");
+    // A process id says nothing: this one runs, and an earlier version's name has none.
+    const std::uint32_t running = 1;
+    fixture.dir.MakeFile(demosFile(NewTemporaryNames("S", running).writing), "x");
+    fixture.dir.MakeFile(demosFile(".ravento-0123456789abcdef-00000001.tmp"), "an earlier version's");
+    // What a live reply holds stays, in either folder, whichever process id it names.
+    const std::filesystem::path writing = NewTemporaryNames("S", running).writing;
+    const std::filesystem::path copying = NewTemporaryNames("U", running).writing;
+    platform::FileHandle writingHeld = 0, copyingHeld = 0;
+    ASSERT_FALSE(platform::ReplayFiles().Hold(fixture.dir.MakeFile(demosFile(writing), "still being written"), false,
+                                              writingHeld));
+    ASSERT_FALSE(platform::ReplayFiles().Hold(fixture.dir.MakeFile(backupFile(copying), "still being copied"), false,
+                                              copyingHeld));
     Lines expected(std::begin(nearMisses), std::end(nearMisses));
-#if !defined(_WIN32)
-    // The test's parent process runs on: what it writes is its own, unless it is older than any
-    // transfer can be.
-    const std::filesystem::path running = TemporaryNamesFor("S", static_cast<std::uint32_t>(::getppid())).writing;
-    fixture.dir.MakeFile(demosFile(running), "still being written");
-    expected.push_back(running.string());
-    const std::filesystem::path abandoned =
-        fixture.dir.MakeFile(demosFile(TemporaryNamesFor("S", static_cast<std::uint32_t>(::getppid())).writing), "x");
-    std::filesystem::last_write_time(abandoned, std::filesystem::file_time_type::clock::now() - std::chrono::hours(25));
-    // A copy on its way into the backup folder by a process that runs stays too.
-    const std::filesystem::path copying = TemporaryNamesFor("U", static_cast<std::uint32_t>(::getppid())).writing;
-    fixture.dir.MakeFile(backupFile(copying), "still being copied");
-#endif
+    expected.push_back(writing.string());
 
     fixture.Answer(500);
+    platform::ReplayFiles().Release(writingHeld);
+    platform::ReplayFiles().Release(copyingHeld);
 
-    expected.insert(expected.end(), {"Q_fixed.replay", "R.replay", "T.replay"});
+    expected.insert(expected.end(), {"Q_fixed.replay", "R.replay", "T.replay", "V_fixed.replay"});
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Names(fixture.demos), expected);
     EXPECT_EQ(ReadBytes(fixture.demos / "Q_fixed.replay"), "repaired Q");
-    Lines backups{"P_copy.replay", "Q_copy.replay", "T_copy.replay", "a", "notes.txt"};
-#if !defined(_WIN32)
-    backups.push_back(copying.string());
-#endif
+    EXPECT_EQ(ReadBytes(fixture.demos / "V_fixed.replay"), "the later repair of V");
+    Lines backups{"P_copy.replay", "Q_copy.replay", "T_copy.replay", "V_copy.replay", "a", "notes.txt",
+                  copying.string()};
     std::sort(backups.begin(), backups.end());
     EXPECT_EQ(Names(fixture.backups), backups);
 
     // Once per load: a temporary file that turns up later is left to the next load.
-    fixture.dir.MakeFile(demosFile(TemporaryNamesFor("P", self).writing), "later");
+    fixture.dir.MakeFile(demosFile(NewTemporaryNames("P", self).writing), "later");
     fixture.Play("R");
     fixture.Answer(500);
     EXPECT_EQ(Names(fixture.demos).size(), expected.size() + 1);

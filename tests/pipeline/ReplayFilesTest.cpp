@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -264,6 +265,7 @@ public:
     FileError removeError = FileError::SharingViolation;
     int failRenameNumber = 2; // the first rename marks the written file whole, the second puts it in place
     std::optional<std::size_t> diskFullAfter; // a write stores this many bytes, then fails with 112
+    bool repairedReplacedOnPlacing = false; // another writer replaces R_fixed.replay once it is placed
 
     std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
     {
@@ -271,7 +273,12 @@ public:
             return platform::ReplayFileError(moveError);
         if (backupOnOtherVolume && moves == 2)
             return platform::ReplayFileError(FileError::NotSameDevice);
-        return ReplayFileSystem::MoveWithoutReplace(from, to);
+        std::error_code error = ReplayFileSystem::MoveWithoutReplace(from, to);
+        if (!error && repairedReplacedOnPlacing && to.filename() == "R_fixed.replay") {
+            std::filesystem::remove(to);
+            std::ofstream(to, std::ios::binary) << "another writer's repair";
+        }
+        return error;
     }
     std::error_code CreateNewFile(const std::filesystem::path& file, platform::FileHandle& handle) override
     {
@@ -430,6 +437,16 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
         ExpectRestored(result);
     }
     {
+        SCOPED_TRACE("the roll-back removes only the repaired file this reply placed");
+        FailingFiles files;
+        files.failMoveNumber = 2;
+        files.moveError = FileError::SharingViolation;
+        files.repairedReplacedOnPlacing = true;
+        FailedRepair result = RepairWith();
+        EXPECT_EQ(result.log, (Lines{"Post result(200)", "Error moving old file to backup folder: 32"}));
+        EXPECT_EQ(result.demos, (Lines{"R.replay", "R_fixed.replay"}));
+    }
+    {
         SCOPED_TRACE("a backup folder that cannot be made");
         FailingFiles files;
         files.createFolderError = FileError::AccessDenied;
@@ -458,13 +475,13 @@ TEST(RepairFailures, ACrossVolumeBackupThatFailsPartWayLeavesNoCopy)
         const char* what;
         std::optional<FileError> copyError;
         int failMoveNumber; // the third move names the finished copy
-        int failRemoveNumber; // the first removal takes the old file away
+        int failRemoveNumber; // the second removal takes the old file away (the first, settling's lock)
         std::string expected;
     };
     const Case cases[] = {
         {"the copy fails", FileError::DiskFull, 0, 0, "Error moving old file to backup folder: 112"},
         {"naming the copy fails", std::nullopt, 3, 0, "Error moving old file to backup folder: 183"},
-        {"the old file cannot be removed", std::nullopt, 0, 1, "Error moving old file to backup folder: 32"},
+        {"the old file cannot be removed", std::nullopt, 0, 2, "Error moving old file to backup folder: 32"},
     };
     for (const Case& check : cases) {
         SCOPED_TRACE(check.what);

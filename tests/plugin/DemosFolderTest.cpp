@@ -184,7 +184,9 @@ TEST(DemosFolderWithoutDocuments, AsksTheUserWithoutLogging)
 #endif
 }
 
-TEST_F(DemosFolderTest, AnErrorEndsTheDiscoveryAndIsLoggedAsOneLineAtTheTimer)
+// A backup folder that cannot be made is logged and the search goes on; an error looking for the
+// replays folder itself ends the discovery as one line at the timer.
+TEST_F(DemosFolderTest, ABackupFolderErrorIsLoggedAndOnlyAReplaysFolderErrorEndsTheDiscovery)
 {
     // A link that points at itself: every status query below it fails with something other
     // than "not found".
@@ -194,12 +196,23 @@ TEST_F(DemosFolderTest, AnErrorEndsTheDiscoveryAndIsLoggedAsOneLineAtTheTimer)
     RunDiscovery();
 
     const std::vector<std::string> log = host.Log();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_THAT(log[0], testing::StartsWith("InitDemosFolder failed: "));
-    EXPECT_THAT(log[0], testing::HasSubstr("exists"));
-    EXPECT_THAT(log[0], testing::HasSubstr(CodePageText(BackupFolder())));
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_THAT(log[0], testing::StartsWith("Could not create backup directory " + CodePageText(BackupFolder())));
+    EXPECT_THAT(log[1], testing::StartsWith("InitDemosFolder failed: "));
+    EXPECT_THAT(log[1], testing::HasSubstr("exists"));
     EXPECT_THAT(host.Commands(), IsEmpty());
     EXPECT_TRUE(host.Host().HasPlugin());
+}
+
+TEST_F(DemosFolderTest, ABackupFolderNameThatCannotBeQueriedStillOpensTheWindow)
+{
+    std::filesystem::create_directories(sandbox.GameFolder());
+    MAKE_DIRECTORY_LINK_OR_SKIP(BackupFolder(), BackupFolder());
+
+    RunDiscovery();
+
+    EXPECT_THAT(host.Commands(), testing::Contains("togglemenu Ravento [false]"));
+    EXPECT_TRUE(host.Plugin().demosFolder.Get().empty());
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // The platform seam under the plugin's routines: strict code-page conversions, the existence
-// query's not-found conditions, one-level directory creation, and whether a process runs.
+// query's not-found conditions, folder creation, and held files.
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -8,14 +8,11 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <sys/wait.h>
-#include <unistd.h>
 #endif
 
 #include "FileSystem.h"
 #include "platform/Directories.h"
-#include "platform/Processes.h"
+#include "platform/ReplayFiles.h"
 #include "support/TempDir.h"
 
 using namespace plugin;
@@ -119,58 +116,44 @@ TEST(Directories, TheExistenceQueryTellsDirectoriesFromOtherEntriesAndMissingOne
     EXPECT_FALSE(Exists(dir.Path() / "wild*card?")) << "a name no file can have (Windows: an invalid name)";
 }
 
-TEST(Directories, CreationMakesExactlyOneLevelAndReportsWhatStoodInTheWay)
+TEST(ReplayFiles, FolderCreationMakesExactlyOneLevelAndNamesWhatStoodInTheWay)
 {
     TempDir dir;
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
     const std::filesystem::path created = dir.Path() / "backup";
-    EXPECT_FALSE(platform::CreateOneDirectory(created));
+    EXPECT_FALSE(files.CreateFolder(created));
     EXPECT_TRUE(std::filesystem::is_directory(created));
-    EXPECT_FALSE(platform::CreateOneDirectory(created)) << "an existing directory counts as success";
+    EXPECT_TRUE(platform::Is(files.CreateFolder(created), platform::FileError::AlreadyExists));
 
     const std::filesystem::path twoLevels = dir.Path() / "missing" / "backup";
-    EXPECT_TRUE(platform::CreateOneDirectory(twoLevels)) << "a missing parent is not created";
+    EXPECT_TRUE(platform::Is(files.CreateFolder(twoLevels), platform::FileError::PathNotFound));
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "missing"));
-
-    const std::filesystem::path file = dir.MakeFile("taken");
-    const std::error_code error = platform::CreateOneDirectory(file);
-    EXPECT_TRUE(error == std::errc::file_exists || error.value() == 183) << error.message();
+    EXPECT_TRUE(platform::IsNameTaken(files.CreateFolder(dir.MakeFile("taken"))));
 }
 
-// The id of a process that has started and ended, with nothing holding it any more.
-std::uint32_t EndedProcessId()
+// A held file is refused to every other holder, in this process too, until it is released; the
+// hold follows the file, not its name.
+TEST(ReplayFiles, AHeldFileIsHeldOnceAndKnownByItsIdentity)
 {
-#if defined(_WIN32)
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_list_tests";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                          &startup, &process))
-        return 0;
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return process.dwProcessId;
-#else
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return static_cast<std::uint32_t>(child);
-#endif
-}
+    TempDir dir;
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
+    const std::filesystem::path lock = dir.Path() / "lock";
+    platform::FileHandle first = 0, second = 0;
+    EXPECT_TRUE(platform::Is(files.Hold(lock, false, first), platform::FileError::FileNotFound));
+    ASSERT_FALSE(files.Hold(lock, true, first)) << "created when asked";
+    EXPECT_TRUE(platform::Is(files.Hold(lock, true, second), platform::FileError::LockViolation));
+    EXPECT_TRUE(files.IsHeldFile(first, lock));
 
-TEST(Processes, ThisProcessRunsAndAnEndedOneDoesNot)
-{
-    EXPECT_TRUE(platform::ProcessIsRunning(platform::CurrentProcessId()));
-    const std::uint32_t ended = EndedProcessId();
-    ASSERT_NE(ended, 0u);
-    EXPECT_FALSE(platform::ProcessIsRunning(ended));
-    EXPECT_FALSE(platform::ProcessIsRunning(0));
-    EXPECT_FALSE(platform::ProcessIsRunning(0xFFFFFFF0u)); // no process has it (POSIX: a group)
+    const std::filesystem::path renamed = dir.Path() / "renamed";
+    ASSERT_FALSE(files.RenameReplacing(lock, renamed)) << "the holder may still rename what it holds";
+    EXPECT_TRUE(files.IsHeldFile(first, renamed));
+    dir.MakeFile("lock", "another file of the old name");
+    EXPECT_FALSE(files.IsHeldFile(first, lock));
+    EXPECT_TRUE(platform::Is(files.Hold(renamed, false, second), platform::FileError::LockViolation));
+    files.Release(first);
+    ASSERT_FALSE(files.Hold(renamed, false, second)) << "released with its handle";
+    files.Release(second);
+    EXPECT_TRUE(platform::Is(files.Hold(dir.MakeFolder("folder"), false, first), platform::FileError::AccessDenied));
 }
 
 } // namespace

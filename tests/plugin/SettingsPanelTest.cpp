@@ -12,6 +12,7 @@
 #include <imgui.h>
 
 #include "FileSystem.h"
+#include "ReplayReplacement.h"
 #include "support/CodePageAssumption.h"
 #include "support/DocumentsSandbox.h"
 #include "support/Files.h"
@@ -198,18 +199,22 @@ TEST_F(SettingsPanelTest, ANonAsciiFolderTypedAsUtf8Passes)
     EXPECT_EQ(host.Commands(), kCheckCommands);
 }
 
-TEST_F(SettingsPanelTest, ARelativeFolderIsStoredAsTyped)
+// Resolved as Windows resolves a path, so the backup folder is beside the folder typed, whatever
+// the working folder becomes.
+TEST_F(SettingsPanelTest, ARelativeFolderIsStoredAbsoluteAndNormalised)
 {
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(sandbox.Home());
     std::filesystem::create_directory("relative replays");
 
-    Type("relative replays");
+    Type("./relative replays/../relative replays");
     Check();
     std::filesystem::current_path(previous);
 
-    EXPECT_EQ(DemosFolder(), std::filesystem::path("relative replays"));
-    EXPECT_EQ(Variable(), "relative replays");
+    const std::filesystem::path expected = std::filesystem::absolute(sandbox.Home() / "relative replays");
+    EXPECT_EQ(DemosFolder(), expected);
+    EXPECT_EQ(Variable(), CodePageText(expected));
+    EXPECT_EQ(BackupFolderBeside(DemosFolder()), sandbox.Home() / kBackupFolderName);
 }
 
 #if defined(_WIN32)

@@ -1,4 +1,4 @@
-// POSIX: directory status with stat (which follows links) and creation with mkdir.
+// POSIX: directory status with stat, which follows links.
 #include "platform/Directories.h"
 
 #include <sys/stat.h>
@@ -29,17 +29,6 @@ std::error_code QueryEntryKind(const std::filesystem::path& path, EntryKind& kin
     }
     kind = S_ISDIR(info.st_mode) ? EntryKind::Directory : EntryKind::Other;
     return {};
-}
-
-std::error_code CreateOneDirectory(const std::filesystem::path& path)
-{
-    if (RAVENTO_FAULT("ravento/directories/mkdir", ::mkdir(path.c_str(), 0777)) == 0)
-        return {};
-    const std::error_code error = LastSystemError();
-    EntryKind kind = EntryKind::Missing;
-    if (error == std::errc::file_exists && !QueryEntryKind(path, kind) && kind == EntryKind::Directory)
-        return {};
-    return error;
 }
 
 } // namespace platform

@@ -2,11 +2,12 @@
 // turned into the Windows error numbers the log shows.
 //
 // Index: [SECTION] Windows error numbers, [SECTION] Writing, copying and linking,
-//        [SECTION] Lookup, [SECTION] ReplayFileSystem
+//        [SECTION] Lookup, [SECTION] ReplayFileSystem, [SECTION] Held files
 #include "platform/ReplayFiles.h"
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -318,6 +319,45 @@ std::error_code ReplayFileSystem::RemoveFile(const std::filesystem::path& file)
     if (::unlink(file.c_str()) != 0)
         return LastWindowsError();
     return {};
+}
+
+// [SECTION] Held files
+
+// flock, not fcntl's record locks: its lock belongs to the open file description, so a second
+// open in this very process conflicts too, and closing some other descriptor of the file keeps it.
+std::error_code ReplayFileSystem::Hold(const std::filesystem::path& file, bool create, FileHandle& held)
+{
+    // Never through a link, and never blocking on a FIFO planted under a temporary name.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0);
+    int fd = ::open(file.c_str(), flags, 0666);
+    if (fd < 0)
+        return errno == ENOENT ? WindowsCode(kFileNotFound) : LastWindowsError();
+    struct stat status;
+    std::error_code error;
+    if (::fstat(fd, &status) != 0)
+        error = LastWindowsError();
+    else if (!S_ISREG(status.st_mode))
+        error = WindowsCode(static_cast<int>(FileError::AccessDenied));
+    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        error = errno == EWOULDBLOCK ? WindowsCode(static_cast<int>(FileError::LockViolation)) : LastWindowsError();
+    if (error) {
+        ::close(fd);
+        return error;
+    }
+    held = fd;
+    return {};
+}
+
+bool ReplayFileSystem::IsHeldFile(FileHandle held, const std::filesystem::path& file)
+{
+    struct stat heldStatus, named;
+    return ::fstat(static_cast<int>(held), &heldStatus) == 0 && ::lstat(file.c_str(), &named) == 0
+        && heldStatus.st_dev == named.st_dev && heldStatus.st_ino == named.st_ino;
+}
+
+void ReplayFileSystem::Release(FileHandle held)
+{
+    ::close(static_cast<int>(held));
 }
 
 } // namespace platform

@@ -58,15 +58,4 @@ std::error_code QueryEntryKind(const std::filesystem::path& path, EntryKind& kin
     return {};
 }
 
-std::error_code CreateOneDirectory(const std::filesystem::path& path)
-{
-    if (::CreateDirectoryW(path.c_str(), nullptr))
-        return {};
-    const std::error_code error = LastSystemError();
-    EntryKind kind = EntryKind::Missing;
-    if (error.value() == ERROR_ALREADY_EXISTS && !QueryEntryKind(path, kind) && kind == EntryKind::Directory)
-        return {};
-    return error;
-}
-
 } // namespace platform

@@ -226,4 +226,69 @@ std::error_code ReplayFileSystem::RemoveFile(const std::filesystem::path& file)
     return {};
 }
 
+namespace {
+
+// The one byte every holder locks, far past any replay's end: a lock there keeps no one from
+// reading or writing the file's bytes, as a byte-range lock on Windows would.
+OVERLAPPED HeldByte()
+{
+    OVERLAPPED overlapped{};
+    overlapped.Offset = 0xFFFFFFFFu;
+    overlapped.OffsetHigh = 0x7FFFFFFFu;
+    return overlapped;
+}
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh
+        && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+} // namespace
+
+std::error_code ReplayFileSystem::Hold(const std::filesystem::path& file, bool create, FileHandle& held)
+{
+    // Sharing delete too, so the holder itself can still rename or remove the file it holds.
+    HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, create ? OPEN_ALWAYS : OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return LastSystemError();
+    std::error_code error;
+    BY_HANDLE_FILE_INFORMATION information;
+    OVERLAPPED byte = HeldByte();
+    if (!::GetFileInformationByHandle(handle, &information))
+        error = LastSystemError();
+    else if (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        error = WindowsCode(ERROR_ACCESS_DENIED);
+    else if (!::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &byte))
+        error = LastSystemError(); // ERROR_LOCK_VIOLATION while another holds it
+    if (error) {
+        ::CloseHandle(handle);
+        return error;
+    }
+    held = reinterpret_cast<FileHandle>(handle);
+    return {};
+}
+
+bool ReplayFileSystem::IsHeldFile(FileHandle held, const std::filesystem::path& file)
+{
+    BY_HANDLE_FILE_INFORMATION heldInformation, named;
+    if (!::GetFileInformationByHandle(AsHandle(held), &heldInformation))
+        return false;
+    HANDLE handle = ::CreateFileW(file.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool same = ::GetFileInformationByHandle(handle, &named) && SameFile(heldInformation, named);
+    ::CloseHandle(handle);
+    return same;
+}
+
+void ReplayFileSystem::Release(FileHandle held)
+{
+    // Closing the handle releases its lock.
+    ::CloseHandle(AsHandle(held));
+}
+
 } // namespace platform
