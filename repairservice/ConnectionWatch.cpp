@@ -54,9 +54,16 @@ ConnectionWatch::~ConnectionWatch()
     SSL_CTX_set_ex_data(context, ContextSlot(), nullptr);
 }
 
-void ConnectionWatch::RequestArrived(const SSL* connection)
+bool ConnectionWatch::RequestArrived(const SSL* connection)
 {
-    Enter(connection, Phase::Body);
+    std::lock_guard lock(mutex);
+    auto entry = connections.find(connection);
+    if (entry == connections.end() || entry->second.cut)
+        return true; // the library's next read on it fails anyway
+    if (RequestsAreFull(entry->second.address))
+        return false;
+    Begin(entry->second, Phase::Body);
+    return true;
 }
 
 void ConnectionWatch::BodyProgress(const SSL* connection, std::size_t bytes)
@@ -164,13 +171,17 @@ void ConnectionWatch::Enter(const SSL* connection, Phase phase)
 {
     std::lock_guard lock(mutex);
     auto entry = connections.find(connection);
-    if (entry == connections.end() || entry->second.cut)
-        return;
+    if (entry != connections.end() && !entry->second.cut)
+        Begin(entry->second, phase);
+}
+
+void ConnectionWatch::Begin(Connection& connection, Phase phase) const
+{
     const Clock::time_point now = Clock::now();
-    entry->second.phase = phase;
-    entry->second.since = now;
+    connection.phase = phase;
+    connection.since = now;
     const bool timed = phase == Phase::Idle || (phase == Phase::Body && limits.minBodyBytesPerSecond != 0);
-    entry->second.deadline = timed ? now + limits.requestTimeout : Clock::time_point::max();
+    connection.deadline = timed ? now + limits.requestTimeout : Clock::time_point::max();
 }
 
 // Counts the connection just added, so the limit is reached when the count passes it.
@@ -180,6 +191,20 @@ bool ConnectionWatch::AddressIsFull(const std::string& address) const
         return !entry.second.cut && entry.second.address == address;
     });
     return static_cast<std::size_t>(fromAddress) > limits.connectionsPerAddress;
+}
+
+// Counts the requests in progress before this one is added.
+bool ConnectionWatch::RequestsAreFull(const std::string& address) const
+{
+    std::size_t inProgress = 0;
+    std::size_t fromAddress = 0;
+    for (const auto& [tls, connection] : connections) {
+        if (connection.cut || connection.phase == Phase::Idle)
+            continue;
+        ++inProgress;
+        fromAddress += connection.address == address ? 1 : 0;
+    }
+    return inProgress >= limits.requestsInProgress || fromAddress >= limits.requestsInProgressPerAddress;
 }
 
 void ConnectionWatch::CutOverdue()

@@ -6,7 +6,10 @@
 //     body trickled a byte at a time is cut however often its bytes come;
 //   - while a connection waits for a free worker, every connection that sits idle between
 //     requests (or before its first) is cut;
-//   - one client address holds at most so many connections; a further one is cut at once.
+//   - one client address holds at most so many connections; a further one is cut at once;
+//   - requests in progress (from their header to their answer) are bounded below the worker
+//     count, in all and per address, so slow but steady bodies from a few addresses always leave
+//     workers for new clients; a request beyond either bound is turned away.
 //
 // Stopping the service cuts them all instead of waiting for them. A cut shuts the socket down;
 // the library's next read or write on it fails and it ends the connection itself.
@@ -33,6 +36,8 @@ struct ConnectionLimits {
     std::chrono::seconds requestTimeout{10};
     std::size_t minBodyBytesPerSecond = 8 * 1024;
     std::size_t connectionsPerAddress = 32;
+    std::size_t requestsInProgress = 56;
+    std::size_t requestsInProgressPerAddress = 16;
     // True while a connection waits for a worker.
     std::function<bool()> workersScarce;
 };
@@ -47,8 +52,9 @@ public:
     ConnectionWatch(const ConnectionWatch&) = delete;
     ConnectionWatch& operator=(const ConnectionWatch&) = delete;
 
-    // The request header on connection has arrived; its body is now held to the rate.
-    void RequestArrived(const SSL* connection);
+    // The request header on connection has arrived; its body is now held to the rate. False when
+    // too many requests are in progress: the request is to be turned away.
+    bool RequestArrived(const SSL* connection);
     // So many bytes of the request's body have arrived in all.
     void BodyProgress(const SSL* connection, std::size_t bytes);
     // The body is read; the work and the answer may take their time.
@@ -82,7 +88,9 @@ private:
     void Track(const SSL* connection);
     void Forget(const SSL* connection);
     void Enter(const SSL* connection, Phase phase);
+    void Begin(Connection& connection, Phase phase) const;
     bool AddressIsFull(const std::string& address) const;
+    bool RequestsAreFull(const std::string& address) const;
     void CutOverdue();
     static void CutNow(Connection& connection);
 

@@ -120,6 +120,7 @@ int RepairService::Start(int port)
     watch = std::make_unique<ConnectionWatch>(
         server->ssl_context(),
         ConnectionLimits{options.requestTimeout, options.minBodyBytesPerSecond, options.connectionsPerAddress,
+                         options.requestsInProgress, options.requestsInProgressPerAddress,
                          [this] { return waitingConnections > 0; }});
     LimitConnections();
     AddRoutes();
@@ -167,9 +168,11 @@ void RepairService::LimitConnections()
 
 void RepairService::AddRoutes()
 {
-    server->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
-        watch->RequestArrived(request.ssl);
-        return httplib::Server::HandlerResponse::Unhandled;
+    server->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+        if (watch->RequestArrived(request.ssl))
+            return httplib::Server::HandlerResponse::Unhandled;
+        Refuse(response, 503, "too many uploads in progress; try again in a minute");
+        return httplib::Server::HandlerResponse::Handled;
     });
     server->Post(kEndpoint,
                  [this](const httplib::Request& request, httplib::Response& response,

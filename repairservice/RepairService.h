@@ -4,6 +4,7 @@
 //   part missing or empty, or unrepairable   -> 400
 //   more than uploadLimit uploads from one client address within uploadWindow -> 429
 //   more than maxUploadBytes received, however the body is framed -> 413
+//   too many requests in progress, in all or from the client's address -> 503
 //   repair command failed, outlived repairTimeout or wrote more than maxRepairedBytes -> 500
 //   other methods on the endpoint -> 405, other paths -> 404
 //
@@ -56,6 +57,11 @@ struct ServiceOptions {
     std::chrono::seconds requestTimeout{10};
     std::size_t minBodyBytesPerSecond = 8 * 1024; // a body's average after the grace; 0: none
     std::size_t connectionsPerAddress = 32; // half the workers: one client cannot take them all
+    // Requests from their header to their answer: bodies that keep just above the minimum rate
+    // take minutes, and a few addresses must not take every worker with them. Beyond either
+    // bound a request is answered 503 at once.
+    std::size_t requestsInProgress = 56; // 8 workers stay for handshakes and new clients
+    std::size_t requestsInProgressPerAddress = 16;
     std::size_t requestsPerConnection = 100;
     std::chrono::seconds keepAliveTimeout{2};
 

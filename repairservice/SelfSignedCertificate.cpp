@@ -18,7 +18,7 @@ void RunOpenssl(const std::vector<std::string>& argv)
 {
     int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     std::error_code error;
-    ChildProcess openssl = ChildProcess::Start(argv, nothing, nothing, error);
+    ChildProcess openssl = ChildProcess::Start(argv, nothing, nothing, STDERR_FILENO, error);
     ::close(nothing);
     if (error)
         throw std::runtime_error(fmt::format("cannot run openssl: {}", error.message()));

@@ -25,11 +25,12 @@ std::error_code LastError()
 
 class SpawnSettings {
 public:
-    SpawnSettings(int input, int output)
+    SpawnSettings(int input, int output, int errors)
     {
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, errors, STDERR_FILENO);
         // Sockets of other clients and the service's own files stay out of the child.
         posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 
@@ -57,14 +58,15 @@ public:
 
 } // namespace
 
-ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, int input, int output, std::error_code& error)
+ChildProcess ChildProcess::Start(const std::vector<std::string>& argv, int input, int output, int errors,
+                                 std::error_code& error)
 {
     std::vector<char*> args;
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
 
-    SpawnSettings settings(input, output);
+    SpawnSettings settings(input, output, errors);
     ChildProcess child;
     int failed = ::posix_spawnp(&child.pid, args[0], &settings.actions, &settings.attributes, args.data(), environ);
     if (failed != 0) {

@@ -1,7 +1,6 @@
 // Child programs in a process group of their own, so that one kill ends everything a command
-// started. A child gets the descriptors it is given as standard input and output, keeps the
-// service's standard error (a failing command explains itself there) and inherits no other
-// descriptor, no blocked signal and no ignored SIGPIPE from the service.
+// started. A child gets the descriptors it is given as standard input, output and error and
+// inherits no other descriptor, no blocked signal and no ignored SIGPIPE from the service.
 #pragma once
 
 #include <sys/types.h>
@@ -16,7 +15,8 @@ namespace repairservice {
 class ChildProcess {
 public:
     // argv[0] is looked up on PATH. An invalid result (error set) when it cannot be started.
-    static ChildProcess Start(const std::vector<std::string>& argv, int input, int output, std::error_code& error);
+    static ChildProcess Start(const std::vector<std::string>& argv, int input, int output, int errors,
+                              std::error_code& error);
 
     ChildProcess() = default;
     ChildProcess(ChildProcess&& other) noexcept;

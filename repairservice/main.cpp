@@ -43,8 +43,11 @@ const std::string kHelpFooter =
                 "Each connection holds one of 64 workers. A request header must arrive within 10 seconds, a\n"
                 "body must average --min-body-rate after a grace of 10 seconds, connections idle between\n"
                 "requests are closed while another client waits for a worker, and one client address holds\n"
-                "at most --connections-per-address connections.",
-                repairservice::kCannotRepairExitCode);
+                "at most --connections-per-address connections. At most {} requests are in progress at once,\n"
+                "{} from one address, so that some workers are always free for new clients; a request\n"
+                "beyond that is answered 503 at once.",
+                repairservice::kCannotRepairExitCode, repairservice::ServiceOptions{}.requestsInProgress,
+                repairservice::ServiceOptions{}.requestsInProgressPerAddress);
 
 void Print(const std::string& line)
 {

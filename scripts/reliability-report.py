@@ -18,6 +18,8 @@ Usage:
   python3 scripts/reliability-report.py OUTPUT   writes the report (Markdown) to OUTPUT
   python3 scripts/reliability-report.py --summary
       prints one line a configuration and, last, "tests: N passed, N failed, N skipped"
+  python3 scripts/reliability-report.py --suite CONFIGURATION
+      prints that configuration's line; exit status 1 unless every program ran and passed
 """
 import datetime
 import hashlib
@@ -326,6 +328,10 @@ def summary():
 def main():
     if sys.argv[1:] == ["--summary"]:
         summary()
+    elif len(sys.argv) == 3 and sys.argv[1] == "--suite":
+        result = suite(sys.argv[2])
+        print(f"{sys.argv[2]}: {result.line() if result else 'no test ran'}")
+        sys.exit(0 if result and result.passed and not result.failed and not result.skipped else 1)
     elif len(sys.argv) == 2 and not sys.argv[1].startswith("-"):
         Path(sys.argv[1]).write_text(report())
         print(f"reliability report: {sys.argv[1]}")

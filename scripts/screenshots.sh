@@ -15,8 +15,12 @@ images="$root/docs/images"
 # dev preset itself.
 build_programs RAVENTO_SCREENSHOTS_BUILD dev demo tests gui
 make_sandbox screenshots
+# The pictures show the replays folder's path: a neutral home, never this machine's folders.
+home=/tmp/Player
+mkdir "$home" || { echo "screenshots: $home is in use; remove it or wait for the other run" >&2; exit 1; }
+trap 'finish_script; rm -rf "$home"' EXIT
 
-demos="$sandbox/home/Documents/My Games/Pellacor/TAGame/Demos"
+demos="$home/Documents/My Games/Pellacor/TAGame/Demos"
 mkdir -p "$demos" "$images"
 replay=7C1F0E4A9B2D4E6F
 printf 'PELLACOR-REPLAY %s\n' "$replay" > "$demos/$replay.replay"
@@ -28,7 +32,7 @@ shoot() {
   shift 2
   printf '%s\n' "$script" > "$sandbox/$name.txt"
   echo "screenshots: $name.png"
-  HOME="$sandbox/home" XDG_CONFIG_HOME="" LIBGL_ALWAYS_SOFTWARE=1 \
+  HOME="$home" XDG_CONFIG_HOME="" LIBGL_ALWAYS_SOFTWARE=1 \
     xvfb-run -a -s "-screen 0 1280x720x24" "$bin/devhost" --gui --script "$sandbox/$name.txt" "$@" \
     > "$sandbox/$name.log" 2>&1 || { cat "$sandbox/$name.log"; echo "screenshots: devhost failed for $name" >&2; exit 1; }
 }

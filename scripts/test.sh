@@ -4,8 +4,9 @@
 # UndefinedBehaviorSanitizer, the thread tests under ThreadSanitizer, the Windows x64 build with
 # its tests run under Wine (under the code pages 1252, 932 and 65001) and its shipping checks, the
 # Windows suite measuring coverage, every fuzz target briefly, real system-call faults (libfiu),
-# the mutants the suite must kill, and the coverage report with its bar. The report of the
-# run goes to build/reports/reliability.md.
+# the mutants the suite must kill, and the coverage report with its bar. Last, it checks that
+# nothing the run started outlived it: no process, nothing in its temporary folder. The report of
+# the run goes to build/reports/reliability.md.
 #
 #   bash scripts/test.sh                  every step
 #   bash scripts/test.sh --quick          the native suite only (dev preset: build and test)
@@ -32,7 +33,17 @@ done
 # A quick run's report lacks most of what docs/reliability.md promises.
 $quick && $update_docs && usage
 
-bash scripts/install-deps.sh || { echo "test.sh: installing the dependencies failed" >&2; exit 1; }
+# A quick run needs the native build and its tests only: no Wine, no cross compiler, no clang.
+dependency_groups=()
+$quick && dependency_groups=(demo tests gui)
+bash scripts/install-deps.sh "${dependency_groups[@]}" || { echo "test.sh: installing the dependencies failed" >&2; exit 1; }
+
+# Everything the run starts inherits this mark, and its temporary files go to a folder of the
+# run's own: what is still marked, or still in the folder, at the end was left behind
+# (scripts/lib/leftovers.sh). Other users' and other runs' processes carry no such mark.
+export RAVENTO_TEST_RUN="$$-$(date +%s%N)"
+TMPDIR=$(mktemp -d "${TMPDIR:-/tmp}/ravento-test-run-XXXXXX") || exit 1
+export TMPDIR
 
 jobs=$(nproc)
 reports=build/reports
@@ -133,6 +144,8 @@ else
     # Every line and 95% of the branches, judged (scripts/coverage.sh).
     run_step "coverage report" bash scripts/coverage.sh --report
 fi
+
+run_step "nothing left behind" env -u RAVENTO_TEST_RUN bash scripts/lib/leftovers.sh "$RAVENTO_TEST_RUN" "$TMPDIR" $$
 
 # The report's own time is not in it; every step before it is.
 echo "=== report"

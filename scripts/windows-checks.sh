@@ -76,7 +76,9 @@ check_refused() {
 }
 for kind in untrusted wrong-name; do
   echo "=== windows checks: devhost.exe refuses a service with a certificate that is $kind"
-  (check_refused "$kind") || failed+=("devhost.exe did not refuse a $kind certificate")
+  # A subshell of its own, for its own sandbox and service; traps are not inherited, so it
+  # sets the clean-up that stops them again.
+  (trap finish_script EXIT && check_refused "$kind") || failed+=("devhost.exe did not refuse a $kind certificate")
 done
 
 # The code page 65001 run's Wine prefix is not left running.

@@ -1,5 +1,7 @@
 #include "CommandRunner.h"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "UnsentPlay.h"
@@ -33,8 +35,7 @@ RunOutcome CommandRunner::Carry(const ScriptCommand& command)
     case ScriptVerb::Settle:
         // What follows a settle relies on every reply having been handled: stop here.
         if (!host.Settle(settleTimeout))
-            return Fail(fmt::format("settle: timed out after {} ms with {} request(s) unanswered",
-                                    settleTimeout.count(), host.OutstandingRequests()));
+            return Fail(SettleFailure());
         return RunOutcome::Continue;
     case ScriptVerb::Frame:
         host.RunFrames(command.frames);
@@ -66,6 +67,19 @@ RunOutcome CommandRunner::Carry(const ScriptCommand& command)
         return RunOutcome::Quit;
     }
     return Fail("command not handled");
+}
+
+// Says which requests held the host up: an answer that never came is the service's (or the
+// network's) doing, a reply still being handled the plugin's.
+std::string CommandRunner::SettleFailure() const
+{
+    const std::size_t outstanding = host.OutstandingRequests();
+    const std::size_t handled = std::min(host.RequestsBeingHandled(), outstanding); // two looks, not one
+    std::string text = fmt::format("settle: timed out after {} ms with {} request(s) unanswered", settleTimeout.count(),
+                                   outstanding - handled);
+    if (handled != 0)
+        text += fmt::format(" and {} answered whose reply is still being handled", handled);
+    return text;
 }
 
 // The plugin turns replays down without a word; say so, so that a script that expected an

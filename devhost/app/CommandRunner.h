@@ -36,6 +36,7 @@ private:
     RunOutcome PrintVariable(const std::string& name);
     void Result(const std::string& text);
     RunOutcome Fail(const std::string& message);
+    std::string SettleFailure() const;
 
     devhost::Host& host;
     std::chrono::milliseconds settleTimeout;

@@ -1,8 +1,13 @@
 #include "DevhostOptions.h"
 
 #include <charconv>
+#include <cstdio>
 #include <string_view>
 #include <vector>
+
+#include <fmt/format.h>
+
+#include "NearestName.h"
 
 namespace {
 
@@ -42,7 +47,40 @@ std::string CheckConnectTo(std::string& value)
     return "expected HOST:PORT:ADDR:PORT with ports from 1 to 65535, e.g. repair.ravento.test:443:127.0.0.1:8443";
 }
 
+// " (did you mean '--script'?)" for the first unexpected argument that is near an option's name.
+std::string NearestOptionHint(const CLI::App& app)
+{
+    std::vector<std::string> names;
+    for (const CLI::Option* option : app.get_options())
+        for (const std::string& name : option->get_lnames())
+            names.push_back("--" + name);
+    const std::vector<std::string_view> candidates(names.begin(), names.end());
+    for (const std::string& argument : app.remaining()) {
+        if (argument.rfind("--", 0) != 0)
+            continue;
+        const std::string nearest = NearestName(argument.substr(0, argument.find('=')), candidates);
+        if (!nearest.empty())
+            return fmt::format(" (did you mean '{}'?)", nearest);
+    }
+    return {};
+}
+
 } // namespace
+
+std::optional<int> ParseDevhostOptions(CLI::App& app, int argc, char** argv)
+{
+    try {
+        app.parse(argc, argv);
+        return std::nullopt;
+    } catch (const CLI::Success& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& error) {
+        fmt::print(stderr, "devhost: {}{}\ndevhost: see devhost --help for the options and script commands\n",
+                   error.what(), NearestOptionHint(app));
+        std::fflush(stderr);
+        return kUsageExitStatus;
+    }
+}
 
 void AddDevhostOptions(CLI::App& app, DevhostOptions& options)
 {

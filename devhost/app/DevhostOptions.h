@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
@@ -17,3 +18,11 @@ struct DevhostOptions {
 };
 
 void AddDevhostOptions(CLI::App& app, DevhostOptions& options);
+
+// The exit status of a command line devhost cannot use, as the project's scripts use it.
+inline constexpr int kUsageExitStatus = 2;
+
+// Parses the command line. Returns the status to exit with when devhost stops here: 0 after
+// --help, kUsageExitStatus for a usage error, said on standard error with the option a mistyped
+// one most likely meant.
+std::optional<int> ParseDevhostOptions(CLI::App& app, int argc, char** argv);

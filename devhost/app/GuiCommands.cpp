@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include <fmt/format.h>
+
 #include "DemosFolderVariable.h"
 #include "ScriptRun.h"
 
@@ -12,14 +14,26 @@ namespace {
 // How often the replays pane's listing is refreshed while nothing is typed.
 constexpr std::chrono::milliseconds kListingInterval{400};
 
+// Any other line goes to the console, which reports a command it does not know; a mistyped
+// script command ("pley") is told the one it most likely meant, as in a script.
+void RunConsoleLine(devhost::Host& host, const std::string& line, const ScriptOutput& output)
+{
+    const bool known = host.ExecuteCommand(line);
+    host.FinishGameWork();
+    const std::size_t start = std::min(line.find_first_not_of(" \t"), line.size());
+    const std::string word = line.substr(start, line.find_first_of(" \t", start) - start);
+    const std::string nearest = known ? std::string() : NearestScriptVerb(word);
+    if (!nearest.empty())
+        output.complaint(fmt::format("unknown command '{}' (did you mean '{}'?)", word, nearest));
+}
+
 // A typed line that fails is reported and the window stays usable; only quit ends the loop.
-RunOutcome RunTypedLine(CommandRunner& runner, const std::string& line, const ScriptOutput& output)
+RunOutcome RunTypedLine(devhost::Host& host, CommandRunner& runner, const std::string& line,
+                        const ScriptOutput& output)
 {
     if (!StartsWithScriptVerb(line)) {
-        ScriptCommand console;
-        console.verb = ScriptVerb::Console;
-        console.text = line;
-        return runner.Run(console);
+        RunConsoleLine(host, line, output);
+        return RunOutcome::Continue;
     }
     ParsedLine parsed = ParseScriptLine(line);
     if (!parsed.error.empty()) {
@@ -58,7 +72,7 @@ RunOutcome RunTypedCommands(devhost::Host& host, GuiSession& gui, const ScriptOu
     gui.SetReplays(ListReplaysFolder(host));
     while (!gui.IsClosed()) {
         if (auto line = gui.WaitForCommand(kListingInterval)) {
-            if (RunTypedLine(runner, *line, output) == RunOutcome::Quit)
+            if (RunTypedLine(host, runner, *line, output) == RunOutcome::Quit)
                 return RunOutcome::Quit;
         }
         gui.SetReplays(ListReplaysFolder(host));

@@ -50,3 +50,5 @@ ParsedLine ParseScriptLine(std::string_view line);
 // Whether the first word of a line names a script command (devhost --gui runs any other line
 // as a console command).
 bool StartsWithScriptVerb(std::string_view line);
+// The script command a mistyped word most likely meant ("pley": "play"); empty when none is near.
+std::string NearestScriptVerb(std::string_view word);

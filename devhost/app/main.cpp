@@ -98,7 +98,8 @@ int main(int argc, char** argv)
     CLI::App app{"devhost: loads an Orvane plugin module and drives it with a script of commands"};
     DevhostOptions options;
     AddDevhostOptions(app, options);
-    CLI11_PARSE(app, argc, argv);
+    if (auto exitStatus = ParseDevhostOptions(app, argc, argv))
+        return *exitStatus;
 
     if (options.plugin.empty()) {
         auto defaultPath = DefaultPluginPath();

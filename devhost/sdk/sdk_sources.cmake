@@ -13,6 +13,7 @@ target_sources(pluginsdk PRIVATE
     src/HttpWrapper.cpp
     src/ModuleLoader.cpp
     src/${RAVENTO_PLATFORM_DIR}/ModuleLoader.cpp
+    src/${RAVENTO_PLATFORM_DIR}/NewFile.cpp
     src/PluginLifetime.cpp
     src/PluginSession.cpp
     src/RecordingTransport.cpp

@@ -67,6 +67,9 @@ click "$CONSOLE_X" "$CONSOLE_Y"
 press Up
 press Return
 wait_for "$out" "= Ravento_DemosFolder = $demos" 2
+step "a mistyped command gets the one meant"
+console_line "pley"
+wait_for "$err" "(did you mean "
 step "the console line runs console commands"
 console_line "writeconfig"
 wait_until "the configuration file" "grep -q Ravento_DemosFolder '$SANDBOX/host.cfg' 2>/dev/null"

@@ -1,6 +1,7 @@
 // The devhost program run as a user runs it: a script against a built plugin module.
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <sys/wait.h>
 #endif
 
 #include <vector>
@@ -26,6 +27,16 @@ CommandRun RunDevhost(const TempDir& dir, const std::string& arguments, const st
     std::string input =
         asFile ? fmt::format("--script \"{}\"", scriptFile.string()) : fmt::format("< \"{}\"", scriptFile.string());
     return RunCommand(fmt::format("\"{}\" {} {}", DEVHOST_PATH, arguments, input), dir.Path());
+}
+
+// The program's exit status from what the shell reported.
+int ExitStatus(const CommandRun& run)
+{
+#ifdef _WIN32
+    return run.status;
+#else
+    return WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1;
+#endif
 }
 
 std::string Plugin(const char* path)
@@ -139,10 +150,13 @@ TEST(DevhostRunTest, OptionsThatCannotWorkAreRefusedAtStart)
                                   "repair.ravento.test:0:127.0.0.1:8443", ":443:127.0.0.1:8443"}) {
         CommandRun run = RunDevhost(dir, Plugin(RAVENTO_MODULE_PATH) + fmt::format(" --connect-to \"{}\"", connectTo),
                                     "console writeconfig\n");
-        EXPECT_NE(run.status, 0) << connectTo;
+        EXPECT_EQ(ExitStatus(run), 2) << connectTo;
         EXPECT_NE(run.err.find("HOST:PORT:ADDR:PORT"), std::string::npos) << connectTo << "\n" << run.err;
         EXPECT_EQ(run.err.find("onLoad"), std::string::npos) << "the plugin was loaded for " << connectTo;
     }
+    CommandRun mistyped = RunDevhost(dir, Plugin(RAVENTO_MODULE_PATH) + " --conect-to x", "quit\n");
+    EXPECT_EQ(ExitStatus(mistyped), 2);
+    EXPECT_NE(mistyped.err.find("(did you mean '--connect-to'?)"), std::string::npos) << mistyped.err;
     CommandRun good = RunDevhost(
         dir, Plugin(RAVENTO_MODULE_PATH) + " --connect-to repair.ravento.test:443:[::1]:8443", "quit\n");
     // Accepted (a build without libcurl then refuses --connect-to as a whole, for its own reason).

@@ -53,6 +53,11 @@ TEST(HostConsoleTest, WriteconfigSavesFlaggedVariablesAndTheNextHostStartsFromTh
 {
     TempDir dir;
     auto config = dir.Path() / "host.cfg";
+#ifndef _WIN32
+    // Something planted where a writer might put its temporary file is left alone.
+    auto victim = dir.MakeFile("victim", "victim");
+    std::filesystem::create_symlink(victim, dir.Path() / "host.cfg.tmp");
+#endif
     // Text that breaks naive formats: quotes, backslashes, line breaks, control bytes, UTF-8.
     const std::string awkward = "C:\\Users\\\"Zoë\"\\Demos\nsecond line\t\x01 end ";
     {
@@ -65,6 +70,10 @@ TEST(HostConsoleTest, WriteconfigSavesFlaggedVariablesAndTheNextHostStartsFromTh
         EXPECT_TRUE(host->ExecuteCommand("writeconfig"));
     }
     EXPECT_EQ(ReadWholeFile(config).find("Volatile"), std::string::npos);
+#ifndef _WIN32
+    EXPECT_EQ(ReadWholeFile(victim), "victim");
+    EXPECT_FALSE(std::filesystem::is_symlink(config));
+#endif
 
     TestHost host(WithConfig(config));
     host.Load([](TestPlugin& self) {

@@ -2,6 +2,7 @@
 // pending callables.
 #include <atomic>
 #include <chrono>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -81,6 +82,22 @@ TEST(HostHttpTest, RequestsAreRecordedAndAnsweredOnTheHttpThreadWhenTheTestSays)
     EXPECT_NE(first.thread, std::this_thread::get_id());
     EXPECT_EQ(first.thread, second.thread);
     EXPECT_EQ(host->OutstandingRequests(), 0u);
+
+    // An answered request whose callable still runs is being handled, not unanswered.
+    std::atomic<bool> release{false};
+    plugin.gameWrapper->Execute([&release](GameWrapper*) {
+        HttpWrapper::SendCurlRequest(UploadRequest(), [&release](int, char*, std::size_t) {
+            while (!release)
+                std::this_thread::sleep_for(1ms);
+        });
+    });
+    host->RunGameWork();
+    EXPECT_EQ(host->RequestsBeingHandled(), 0u);
+    ASSERT_TRUE(Recorder(host).AnswerNext(200));
+    EXPECT_FALSE(host->Settle(50ms));
+    EXPECT_EQ(host->RequestsBeingHandled(), 1u);
+    release = true;
+    ASSERT_TRUE(host->Settle(5s));
 }
 
 TEST(HostHttpTest, FailedTransferComesAsStatusZeroWithTheReasonOnTheHostConsole)

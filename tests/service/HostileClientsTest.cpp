@@ -157,6 +157,25 @@ TEST(HostileClients, TricklingBodiesNeitherLockOutAnHonestUploadNorStayOpen)
     EXPECT_TRUE(again.Connected());
 }
 
+TEST(HostileClients, SteadyBodiesFromThreeAddressesLeaveWorkersForAnHonestUpload)
+{
+    ServiceOptions options;
+    options.minBodyBytesPerSecond = 1; // a byte every 250 ms keeps above it
+    options.workerThreads = 16;
+    options.requestsInProgress = 12;
+    options.requestsInProgressPerAddress = 3; // three addresses leave room below the bound
+    RunningService service(options);
+    // More bodies than workers, each kept above the rate for ever.
+    const std::string form = FormBody(std::string(4096, 'x'));
+    std::vector<std::unique_ptr<Tricklers>> flood;
+    for (int address = 2; address <= 4; ++address)
+        flood.push_back(std::make_unique<Tricklers>(
+            service.Port(), 6,
+            Trickle{true, fmt::format("127.0.0.{}", address), UploadHeader(100000) + form.substr(0, 4096), ""}));
+    ExpectHonestUploadServedPromptly(service);
+    EXPECT_TRUE(Logged(service, "-> 503 (")) << "no body beyond the bound was turned away";
+}
+
 TEST(HostileClients, ThousandsOfIdleConnectionsDoNotLockOutAnHonestUpload)
 {
     RunningService service;
@@ -263,7 +282,7 @@ TEST(HostileClients, ARepairCommandThatWritesWithoutEndIsKilledAtTheCap)
     options.temporaryFolder = temporary.Path();
     options.maxUploadBytes = 1 << 20; // the repaired replay's cap by default too
     options.repairCommand = fmt::format(
-        "echo $$ > {}; read -r what; case $what in endless) yes;; *) head -c {} /dev/zero;; esac",
+        "echo $$ > {}; read -r what; case $what in endless) yes;; *) yes error | head -c 9000000 >&2; head -c {} /dev/zero;; esac",
         groupFile.string(), options.maxUploadBytes);
     RunningService service(options);
 
@@ -274,10 +293,15 @@ TEST(HostileClients, ARepairCommandThatWritesWithoutEndIsKilledAtTheCap)
     EXPECT_TRUE(WaitUntil([&] { return OpenFilesIn(temporary.Path()) == 0; }));
     EXPECT_TRUE(std::filesystem::is_empty(temporary.Path()));
 
-    // Exactly the cap is still a repaired replay.
+    // Exactly the cap is still a repaired replay, and the flood on the command's standard error
+    // reaches the service's only in part.
+    testing::internal::CaptureStderr();
     httplib::Result full = service.Upload("full\n");
+    const std::string errors = testing::internal::GetCapturedStderr();
     ASSERT_EQ(StatusOf(full), 200);
     EXPECT_EQ(full->body, std::string(options.maxUploadBytes, '\0'));
+    EXPECT_LT(errors.size(), std::size_t{64} << 10);
+    EXPECT_NE(errors.find("more bytes of its standard error dropped"), std::string::npos);
 }
 
 TEST(HostileClients, NoUploadFileOutlivesItsRequestWhateverTheOutcome)

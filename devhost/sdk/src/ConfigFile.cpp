@@ -1,13 +1,17 @@
 #include "ConfigFile.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <fstream>
+#include <random>
 
 #include <fmt/format.h>
 
+#include "NewFile.h"
+
 namespace devhost {
 namespace {
+
+// Names taken by chance (or by someone guessing them) are passed over this many times.
+constexpr int kTemporaryNameAttempts = 16;
 
 bool IsPlainWord(const std::string& text)
 {
@@ -178,19 +182,20 @@ ConfigReadResult ReadConfigFile(const std::filesystem::path& file, const TextLim
 
 std::error_code WriteConfigFile(const std::filesystem::path& file, const std::map<std::string, std::string>& values)
 {
-    std::filesystem::path temporary = file;
-    temporary += ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) // the stream keeps no error code; errno holds the reason on both platforms
-            return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
-        for (const auto& [name, value] : values)
-            out << FormatConfigLine(name, value) << '\n';
-        out.flush();
-        if (!out)
-            return std::make_error_code(std::errc::io_error);
+    std::string text;
+    for (const auto& [name, value] : values)
+        text += FormatConfigLine(name, value) + '\n';
+    // A name of its own each time: whatever lies under a name fixed in advance is never opened.
+    std::random_device seed;
+    std::error_code error = std::make_error_code(std::errc::file_exists);
+    std::filesystem::path temporary;
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && error == std::errc::file_exists; ++attempt) {
+        temporary = file;
+        temporary += fmt::format(".{:08x}.tmp", seed());
+        error = WriteNewFile(temporary, text);
     }
-    std::error_code error;
+    if (error)
+        return error;
     std::filesystem::rename(temporary, file, error);
     if (error) {
         std::error_code ignored;

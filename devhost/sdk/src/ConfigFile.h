@@ -31,7 +31,8 @@ struct ConfigReadResult {
 
 // A missing file reads as empty.
 ConfigReadResult ReadConfigFile(const std::filesystem::path& file, const TextLimits& limits = kConfigLimits);
-// Writes beside the file and renames over it, so a failed write never leaves half a file.
+// Writes a new file of a unique name beside the file and renames it over the file, so a failed
+// write never leaves half a file and nothing planted beside the file is opened.
 std::error_code WriteConfigFile(const std::filesystem::path& file, const std::map<std::string, std::string>& values);
 
 } // namespace devhost

@@ -143,6 +143,11 @@ std::size_t Host::OutstandingRequests() const
     return state->http.Outstanding();
 }
 
+std::size_t Host::RequestsBeingHandled() const
+{
+    return state->http.BeingHandled();
+}
+
 std::uint64_t Host::RequestsSent() const
 {
     return state->http.Sent();

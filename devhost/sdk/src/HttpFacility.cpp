@@ -1,5 +1,6 @@
 #include "HttpFacility.h"
 
+#include <algorithm>
 #include <exception>
 
 #include <fmt/format.h>
@@ -32,6 +33,7 @@ void HttpFacility::Send(PluginSession* owner, CurlRequest request, ReplyCallable
         outstanding[number] = {owner, request.url, std::move(reply)};
     }
     auto done = [this, number](int status, std::string body, std::string reason) {
+        MarkAnswered(number);
         thread.Post([this, number, status, body = std::move(body), reason = std::move(reason)]() mutable {
             Deliver(number, status, std::move(body), reason);
         });
@@ -41,6 +43,14 @@ void HttpFacility::Send(PluginSession* owner, CurlRequest request, ReplyCallable
     } catch (const std::exception& error) {
         done(0, {}, error.what());
     }
+}
+
+void HttpFacility::MarkAnswered(std::uint64_t number)
+{
+    std::lock_guard lock(mutex);
+    auto found = outstanding.find(number);
+    if (found != outstanding.end())
+        found->second.answered = true;
 }
 
 void HttpFacility::Deliver(std::uint64_t number, int status, std::string body, const std::string& reason)
@@ -54,6 +64,7 @@ void HttpFacility::Deliver(std::uint64_t number, int status, std::string body, c
         // The entry stays (emptied) until the callable has run, so Settle waits for it.
         request = std::move(found->second);
         found->second = {};
+        found->second.answered = true;
         if (request.owner && request.reply)
             request.owner->Enter();
     }
@@ -84,6 +95,13 @@ std::size_t HttpFacility::Outstanding() const
 {
     std::lock_guard lock(mutex);
     return outstanding.size();
+}
+
+std::size_t HttpFacility::BeingHandled() const
+{
+    std::lock_guard lock(mutex);
+    return static_cast<std::size_t>(std::count_if(outstanding.begin(), outstanding.end(),
+                                                  [](const auto& entry) { return entry.second.answered; }));
 }
 
 std::uint64_t HttpFacility::Sent() const

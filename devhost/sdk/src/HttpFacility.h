@@ -31,6 +31,8 @@ public:
     // owner null: a request sent outside any plugin callable; its callable is not guarded.
     void Send(PluginSession* owner, CurlRequest request, ReplyCallable reply);
     std::size_t Outstanding() const;
+    // Outstanding requests whose answer has come: their callables wait for or are on the HTTP thread.
+    std::size_t BeingHandled() const;
     std::uint64_t Sent() const;
     bool Settle(std::chrono::milliseconds timeout);
     // The plugin's reply callables are destroyed now; its replies are discarded.
@@ -42,8 +44,10 @@ private:
         PluginSession* owner;
         std::string url;
         ReplyCallable reply;
+        bool answered = false;
     };
 
+    void MarkAnswered(std::uint64_t number);
     void Deliver(std::uint64_t number, int status, std::string body, const std::string& reason);
     void RunPluginCallable(PluginSession* owner, std::function<void()>&& callable, const char* what);
 

@@ -143,6 +143,8 @@ public:
 
     // --- HTTP --------------------------------------------------------------------------------
     std::size_t OutstandingRequests() const;
+    // Of those, the ones answered whose reply callable has not finished yet.
+    std::size_t RequestsBeingHandled() const;
     // Requests handed to the transport since the host started: a caller compares it before and
     // after an action to learn whether that action sent anything.
     std::uint64_t RequestsSent() const;
