@@ -85,7 +85,7 @@ void ApplyConnectTo(Target& target, const std::vector<std::string>& entries)
     }
 }
 
-std::optional<Target> TargetOf(const std::string& url, const CurlTransportOptions& options, std::string& error)
+std::optional<Target> TargetOf(const std::string& url, const HttpTransportOptions& options, std::string& error)
 {
     std::wstring wideUrl = Wide(url);
     URL_COMPONENTS parts{};
@@ -251,7 +251,7 @@ std::string WindowsError(std::string_view what)
 // altogether is ended by WinHTTP's own timeouts, which are set to the stall time.
 class ProgressWatch {
 public:
-    explicit ProgressWatch(const CurlTransportOptions& options)
+    explicit ProgressWatch(const HttpTransportOptions& options)
         : options(options), deadline(Clock::now() + options.timeLimit)
     {
     }
@@ -275,7 +275,7 @@ public:
     }
 
 private:
-    const CurlTransportOptions& options;
+    const HttpTransportOptions& options;
     const Clock::time_point deadline;
     Clock::time_point windowStart = Clock::now();
     std::uint64_t windowBytes = 0;
@@ -284,7 +284,7 @@ private:
 
 class Transfer {
 public:
-    Transfer(HINTERNET session, const TrustedRoots& roots, const CurlTransportOptions& options)
+    Transfer(HINTERNET session, const TrustedRoots& roots, const HttpTransportOptions& options)
         : session(session), roots(roots), options(options), watch(options)
     {
     }
@@ -476,7 +476,7 @@ private:
 
     HINTERNET session;
     const TrustedRoots& roots;
-    const CurlTransportOptions& options;
+    const HttpTransportOptions& options;
     ProgressWatch watch;
 };
 
@@ -499,7 +499,7 @@ struct WinHttpTransport::Worker {
         Completion done;
     };
 
-    CurlTransportOptions options;
+    HttpTransportOptions options;
     std::string rootsError;
     TrustedRoots roots{options.caFile, rootsError};
     HINTERNET session = WinHttpOpen(L"devhost", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
@@ -511,7 +511,7 @@ struct WinHttpTransport::Worker {
     bool stopping = false; // guarded by mutex
     std::thread thread;
 
-    explicit Worker(CurlTransportOptions given) : options(std::move(given)), thread([this] { Run(); }) {}
+    explicit Worker(HttpTransportOptions given) : options(std::move(given)), thread([this] { Run(); }) {}
 
     ~Worker()
     {
@@ -579,7 +579,7 @@ struct WinHttpTransport::Worker {
 
 // [SECTION] WinHttpTransport
 
-WinHttpTransport::WinHttpTransport(CurlTransportOptions options)
+WinHttpTransport::WinHttpTransport(HttpTransportOptions options)
     : worker(std::make_unique<Worker>(std::move(options)))
 {
 }
