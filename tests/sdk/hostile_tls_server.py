@@ -4,7 +4,7 @@
 Usage: hostile_tls_server.py COMMAND [ARGS...]
 
 Makes a certificate authority and server certificates with openssl, listens on the loopback
-interface with one server per certificate, runs COMMAND with HOSTILE_TLS_CA (the authority's
+interface with one server per certificate (for the name hostile.test), runs COMMAND with HOSTILE_TLS_CA (the authority's
 PEM file) and HOSTILE_TLS_PORTS ("name=port,...") in its environment, and exits with its status.
 
 Every server answers by path (see ANSWERS); "/received" on any of them tells how many request
@@ -41,12 +41,12 @@ commonName = supplied
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature
 extendedKeyUsage = serverAuth
-subjectAltName = IP:127.0.0.1, DNS:localhost
+subjectAltName = DNS:hostile.test
 [code_signing]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
-subjectAltName = IP:127.0.0.1, DNS:localhost
+subjectAltName = DNS:hostile.test
 [elsewhere]
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature
@@ -84,7 +84,7 @@ class Certificates:
     def issue(self, name, issuer, extensions, start=-3600, end=86400):
         """name.key and name.pem, signed by issuer (None: by itself)."""
         openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-                "-keyout", name + ".key", "-out", name + ".csr", "-subj", "/CN=" + name, cwd=self.folder)
+                "-keyout", name + ".key", "-out", name + ".csr", "-subj", "/CN=" + name.replace("_", "-"), cwd=self.folder)
         signer = ["-selfsign", "-keyfile", name + ".key"] if issuer is None else \
             ["-cert", issuer + ".pem", "-keyfile", issuer + ".key"]
         openssl("ca", "-batch", "-config", "ca.cnf", "-notext", "-in", name + ".csr", "-out", name + ".pem",
