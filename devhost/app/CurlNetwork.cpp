@@ -5,7 +5,7 @@
 
 std::unique_ptr<devhost::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string&)
 {
-    devhost::CurlTransportOptions curl;
+    devhost::HttpTransportOptions curl;
     curl.connectTo = options.connectTo;
     curl.caFile = options.caFile;
     return std::make_unique<devhost::CurlTransport>(std::move(curl));

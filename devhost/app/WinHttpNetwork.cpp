@@ -5,7 +5,7 @@
 
 std::unique_ptr<devhost::HttpTransport> MakeNetworkTransport(const NetworkOptions& options, std::string&)
 {
-    devhost::CurlTransportOptions winHttp;
+    devhost::HttpTransportOptions winHttp;
     winHttp.connectTo = options.connectTo;
     winHttp.caFile = options.caFile;
     return std::make_unique<devhost::WinHttpTransport>(std::move(winHttp));

@@ -10,6 +10,7 @@ target_sources(pluginsdk PRIVATE
     src/HeadlessBackend.cpp
     src/Host.cpp
     src/HttpFacility.cpp
+    src/HttpReplyLimits.cpp
     src/HttpWrapper.cpp
     src/ModuleLoader.cpp
     src/${RAVENTO_PLATFORM_DIR}/ModuleLoader.cpp

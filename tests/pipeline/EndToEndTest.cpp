@@ -11,7 +11,7 @@
 #include "pipeline/PipelineFixture.h"
 
 using devhost::CurlTransport;
-using devhost::CurlTransportOptions;
+using devhost::HttpTransportOptions;
 using testing_support::Names;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;
@@ -25,16 +25,16 @@ class Service {
 public:
     explicit Service(std::size_t uploadLimit = 10) : service(Options(uploadLimit, tlsDir)), port(service.Start(0)) {}
 
-    CurlTransportOptions TrustingTransport() const
+    HttpTransportOptions TrustingTransport() const
     {
-        CurlTransportOptions options = UntrustingTransport();
+        HttpTransportOptions options = UntrustingTransport();
         options.caFile = tlsDir.Path() / "certificate.pem";
         return options;
     }
     // Reaches the service but trusts only the system's certificates.
-    CurlTransportOptions UntrustingTransport() const
+    HttpTransportOptions UntrustingTransport() const
     {
-        CurlTransportOptions options;
+        HttpTransportOptions options;
         options.connectTo = {fmt::format("{}:443:127.0.0.1:{}", RAVENTO_SERVICE_HOST, port)};
         return options;
     }
@@ -130,7 +130,7 @@ TEST(EndToEnd, TransportFailuresComeBackAsStatusZeroWithCurlsReason)
     TempDir dir;
     std::filesystem::path replay = dir.MakeFile("R.replay", std::string(4096, 'r'));
 
-    CurlTransportOptions capped = service.TrustingTransport();
+    HttpTransportOptions capped = service.TrustingTransport();
     capped.maxReplyBytes = 1024;
     CurlTransport cappedTransport(capped);
     Reply tooLarge = SendThrough(cappedTransport, Upload(replay));

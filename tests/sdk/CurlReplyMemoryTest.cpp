@@ -15,7 +15,7 @@
 
 using namespace std::chrono_literals;
 using devhost::CurlTransport;
-using devhost::CurlTransportOptions;
+using devhost::HttpTransportOptions;
 using testing_support::ScriptedTlsServer;
 using testing_support::TlsConnection;
 
@@ -38,7 +38,7 @@ double Resident(const std::string& field)
 // Sends the cap in blocks of 1 MiB, chunked or with a length; the server holds one block only.
 void AnswerAtTheCap(TlsConnection& connection)
 {
-    const std::size_t body = CurlTransportOptions().maxReplyBytes;
+    const std::size_t body = HttpTransportOptions().maxReplyBytes;
     const bool chunked = connection.RequestPath() == "/chunked";
     connection.Write(fmt::format("HTTP/1.1 200 OK\r\n{}Connection: close\r\n\r\n",
                                  chunked ? "Transfer-Encoding: chunked\r\n" : fmt::format("Content-Length: {}\r\n", body)));
@@ -55,7 +55,7 @@ void AnswerAtTheCap(TlsConnection& connection)
 // The peak resident memory above the start while the reply at path arrives and is handed over.
 double PeakForReply(const ScriptedTlsServer& server, const std::string& path)
 {
-    CurlTransportOptions options;
+    HttpTransportOptions options;
     options.caFile = server.Certificate();
     CurlTransport transport(options);
     std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from here
@@ -80,7 +80,7 @@ TEST(CurlReplyMemory, AChunkedReplyAtTheCapTakesTheMemoryOfOneBody)
     GTEST_SKIP() << "a sanitizer's allocator keeps memory of its own";
 #endif
     ScriptedTlsServer server(AnswerAtTheCap);
-    const double body = static_cast<double>(CurlTransportOptions().maxReplyBytes);
+    const double body = static_cast<double>(HttpTransportOptions().maxReplyBytes);
     const double withLength = PeakForReply(server, "/length");
     const double chunked = PeakForReply(server, "/chunked");
     fmt::print("peak above the start: {:.0f} MB chunked, {:.0f} MB with a length, body {:.0f} MB\n", chunked / 1e6,

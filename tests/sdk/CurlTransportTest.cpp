@@ -20,7 +20,7 @@
 
 using namespace std::chrono_literals;
 using devhost::CurlTransport;
-using devhost::CurlTransportOptions;
+using devhost::HttpTransportOptions;
 using testing::HasSubstr;
 using testing_support::ScriptedTlsServer;
 using testing_support::TempDir;
@@ -58,9 +58,9 @@ CurlRequest Get(const ScriptedTlsServer& server, const std::string& path)
     return request;
 }
 
-CurlTransportOptions Trusting(const ScriptedTlsServer& server)
+HttpTransportOptions Trusting(const ScriptedTlsServer& server)
 {
-    CurlTransportOptions options;
+    HttpTransportOptions options;
     options.caFile = server.Certificate();
     return options;
 }
@@ -134,14 +134,14 @@ TEST(CurlTransportTest, AReplyCountsOnlyWhenItsEndWasAnnounced)
 TEST(CurlTransportTest, ATransferTooSlowOrTooLongFailsAtItsLimit)
 {
     ScriptedTlsServer server(Answer);
-    CurlTransportOptions stallAfterTwoSeconds = Trusting(server);
+    HttpTransportOptions stallAfterTwoSeconds = Trusting(server);
     stallAfterTwoSeconds.lowSpeedTime = 2s;
-    CurlTransportOptions overAfterOneSecond = Trusting(server);
+    HttpTransportOptions overAfterOneSecond = Trusting(server);
     overAfterOneSecond.lowSpeedBytesPerSecond = 1; // two bytes a second are fast enough here
     overAfterOneSecond.timeLimit = 1500ms;
 
     struct Limit {
-        CurlTransportOptions options;
+        HttpTransportOptions options;
         const char* reason;
         std::chrono::duration<double> limit;
     };

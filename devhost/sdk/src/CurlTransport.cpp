@@ -5,16 +5,14 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <string_view>
 #include <thread>
 
 #include <fmt/format.h>
 
+#include "HttpReplyLimits.h"
 #include "UploadFile.h"
 
 namespace devhost {
@@ -36,16 +34,16 @@ struct UploadSource {
 
 // One request in flight, with everything curl points into while it runs.
 struct Transfer {
+    explicit Transfer(std::size_t maxReplyBytes) : reply(maxReplyBytes) {}
+
     CURL* easy = curl_easy_init();
     curl_mime* form = nullptr;
     curl_slist* headers = nullptr;
     curl_slist* connectTo = nullptr;
     std::vector<std::unique_ptr<UploadSource>> uploads;
-    std::string reply;
-    std::size_t maxReplyBytes = 0;
+    ReplyHead head;
+    ReplyBody reply;
     std::string failure; // why a callback of ours stopped the transfer
-    bool chunked = false; // the final reply came in chunks
-    std::optional<std::uint64_t> contentLength; // of the final reply, as its headers say
     char errorText[CURL_ERROR_SIZE] = {};
     HttpTransport::Completion done;
 
@@ -58,106 +56,18 @@ struct Transfer {
     }
 };
 
-// A reply of unannounced length (chunked, or decoded from a transfer-coding) first gets this
-// much room; past it, room for the whole cap at once, so it is never copied into a buffer twice
-// its size. Only the pages the body fills are ever touched.
-constexpr std::size_t kSmallReplyBytes = std::size_t{1} << 20;
-
-// Makes room for bytes of reply; false, with the reason noted, when there is none. Nothing may
-// unwind into curl.
-bool Reserve(Transfer& transfer, std::size_t bytes)
-{
-    try {
-        transfer.reply.reserve(bytes);
-        return true;
-    } catch (const std::exception& error) {
-        transfer.failure = fmt::format("cannot hold a reply of {} bytes: {}", bytes, error.what());
-        return false;
-    }
-}
-
 std::size_t ReceiveReply(char* data, std::size_t, std::size_t size, void* context)
 {
     auto* transfer = static_cast<Transfer*>(context);
-    std::string& reply = transfer->reply;
-    if (reply.size() + size > transfer->maxReplyBytes) {
-        transfer->failure = fmt::format("reply larger than {} bytes", transfer->maxReplyBytes);
-        return 0; // makes curl fail the transfer
-    }
-    const std::size_t room = reply.size() + size <= kSmallReplyBytes ? kSmallReplyBytes : transfer->maxReplyBytes;
-    if (reply.size() + size > reply.capacity() && !Reserve(*transfer, room))
-        return 0;
-    reply.append(data, size);
-    return size;
+    transfer->failure = transfer->reply.Append(data, size);
+    return transfer->failure.empty() ? size : 0; // 0 makes curl fail the transfer
 }
 
-std::string LowerCase(std::string_view text)
-{
-    std::string lower(text);
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower;
-}
-
-// The values of one Content-Length header ("5" or a list "5, 5"); null when one is no number.
-std::optional<std::vector<std::uint64_t>> ContentLengths(std::string_view value)
-{
-    std::vector<std::uint64_t> lengths;
-    while (!value.empty()) {
-        std::string_view item = value.substr(0, value.find(','));
-        value.remove_prefix(std::min(value.size(), item.size() + 1));
-        item.remove_prefix(std::min(item.size(), item.find_first_not_of(" \t")));
-        item = item.substr(0, item.find_last_not_of(" \t\r\n") + 1);
-        std::uint64_t length = 0;
-        auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), length);
-        if (item.empty() || error != std::errc() || end != item.data() + item.size())
-            return std::nullopt;
-        lengths.push_back(length);
-    }
-    return lengths;
-}
-
-// Whether a Content-Length header is a number that agrees with those before it. Differing
-// lengths leave the reply's end in doubt, so the client must not guess (RFC 9112, 6.3).
-bool NoteContentLength(Transfer& transfer, std::string_view value)
-{
-    auto lengths = ContentLengths(value);
-    if (!lengths)
-        return false;
-    for (std::uint64_t length : *lengths) {
-        if (transfer.contentLength && *transfer.contentLength != length)
-            return false;
-        transfer.contentLength = length;
-    }
-    return true;
-}
-
-// Notes how the final reply is framed, and reserves its body once its length is announced, so
-// a large body is gathered in one allocation instead of regrowing. Conflicting lengths fail it.
 std::size_t ReceiveHeader(char* data, std::size_t, std::size_t size, void* context)
 {
     auto* transfer = static_cast<Transfer*>(context);
-    std::string line = LowerCase(std::string_view(data, size));
-    constexpr std::string_view kLength = "content-length:";
-    if (line.rfind("http/", 0) == 0) {
-        // A new reply: an interim 100 Continue is followed by the real one.
-        transfer->chunked = false;
-        transfer->contentLength.reset();
-    } else if (line.rfind("transfer-encoding:", 0) == 0) {
-        transfer->chunked = line.find("chunked") != std::string::npos;
-    } else if (line.rfind(kLength, 0) == 0) {
-        if (!NoteContentLength(*transfer, std::string_view(line).substr(kLength.size()))) {
-            transfer->failure = "the reply's Content-Length headers disagree or are no number";
-            return 0; // makes curl fail the transfer
-        }
-    } else if (line == "\r\n" || line == "\n") {
-        curl_off_t length = -1;
-        curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        if (length > 0 && static_cast<std::uint64_t>(length) <= transfer->maxReplyBytes
-            && !Reserve(*transfer, static_cast<std::size_t>(length)))
-            return 0;
-    }
-    return size;
+    transfer->failure = transfer->head.Line(std::string_view(data, size));
+    return transfer->failure.empty() ? size : 0; // 0 makes curl fail the transfer
 }
 
 std::size_t ReadUpload(char* buffer, std::size_t size, std::size_t count, void* context)
@@ -226,7 +136,7 @@ std::string AddForm(Transfer& transfer, const std::vector<FormField>& fields)
     return {};
 }
 
-void AddSecurity(Transfer& transfer, const CurlTransportOptions& options)
+void AddSecurity(Transfer& transfer, const HttpTransportOptions& options)
 {
     CURL* easy = transfer.easy;
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
@@ -240,19 +150,18 @@ void AddSecurity(Transfer& transfer, const CurlTransportOptions& options)
         curl_easy_setopt(easy, CURLOPT_CONNECT_TO, transfer.connectTo);
 }
 
-void AddLimits(Transfer& transfer, const CurlTransportOptions& options)
+void AddLimits(Transfer& transfer, const HttpTransportOptions& options)
 {
     CURL* easy = transfer.easy;
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, options.lowSpeedBytesPerSecond);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(options.lowSpeedTime.count()));
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(options.timeLimit.count()));
-    transfer.maxReplyBytes = options.maxReplyBytes;
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.maxReplyBytes));
 }
 
 // Returns an error text when the request cannot be built.
-std::string Prepare(Transfer& transfer, const CurlRequest& request, const CurlTransportOptions& options)
+std::string Prepare(Transfer& transfer, const CurlRequest& request, const HttpTransportOptions& options)
 {
     CURL* easy = transfer.easy;
     if (easy == nullptr)
@@ -285,19 +194,6 @@ std::string Prepare(Transfer& transfer, const CurlRequest& request, const CurlTr
     return {};
 }
 
-// Whether the reply's end was announced. A body that simply ends where the connection closed
-// may have been cut short by anyone on the way, so it cannot be trusted as complete.
-bool EndIsAnnounced(const Transfer& transfer, long status)
-{
-    if (status == 204 || status == 304)
-        return true; // these carry no body at all
-    curl_off_t length = -1;
-    curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    long version = 0;
-    curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_VERSION, &version);
-    return length >= 0 || transfer.chunked || version >= CURL_HTTP_VERSION_2_0;
-}
-
 // The completion belongs to the host; an exception from it must not end the worker thread.
 void Complete(HttpTransport::Completion& done, int status, std::string body, std::string reason)
 {
@@ -312,9 +208,14 @@ void Finish(Transfer& transfer, CURLcode result)
     if (result == CURLE_OK) {
         long status = 0;
         curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
-        if (!EndIsAnnounced(transfer, status))
-            return Complete(transfer.done, 0, {}, "the reply's length was not announced; it may be cut short");
-        return Complete(transfer.done, static_cast<int>(status), std::move(transfer.reply), {});
+        long version = 0;
+        curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_VERSION, &version);
+        // HTTP/2 marks a body's end by its own framing.
+        const bool framed = version >= CURL_HTTP_VERSION_2_0;
+        if (std::string doubt = transfer.head.CheckEnd(static_cast<int>(status), transfer.reply.Size(), framed);
+            !doubt.empty())
+            return Complete(transfer.done, 0, {}, std::move(doubt));
+        return Complete(transfer.done, static_cast<int>(status), transfer.reply.Take(), {});
     }
     std::string reason = !transfer.failure.empty() ? transfer.failure
         : transfer.errorText[0] != '\0'           ? transfer.errorText
@@ -327,7 +228,7 @@ void Finish(Transfer& transfer, CURLcode result)
 // [SECTION] Worker
 
 struct CurlTransport::Worker {
-    CurlTransportOptions options;
+    HttpTransportOptions options;
     CURLM* multi = curl_multi_init();
     std::mutex mutex;
     std::vector<std::unique_ptr<Transfer>> incoming; // guarded by mutex
@@ -335,7 +236,7 @@ struct CurlTransport::Worker {
     std::map<CURL*, std::unique_ptr<Transfer>> running; // worker thread only
     std::thread thread;
 
-    explicit Worker(CurlTransportOptions options) : options(std::move(options)), thread([this] { Run(); }) {}
+    explicit Worker(HttpTransportOptions options) : options(std::move(options)), thread([this] { Run(); }) {}
 
     ~Worker()
     {
@@ -419,7 +320,7 @@ struct CurlTransport::Worker {
 
 // [SECTION] CurlTransport
 
-CurlTransport::CurlTransport(CurlTransportOptions options)
+CurlTransport::CurlTransport(HttpTransportOptions options)
 {
     InitCurlOnce();
     worker = std::make_unique<Worker>(std::move(options));
@@ -429,7 +330,7 @@ CurlTransport::~CurlTransport() = default;
 
 void CurlTransport::Send(CurlRequest request, Completion done)
 {
-    auto transfer = std::make_unique<Transfer>();
+    auto transfer = std::make_unique<Transfer>(worker->options.maxReplyBytes);
     if (std::string error = Prepare(*transfer, request, worker->options); !error.empty())
         return Complete(done, 0, {}, std::move(error));
     transfer->done = std::move(done);

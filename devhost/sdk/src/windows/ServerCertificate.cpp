@@ -72,13 +72,50 @@ TrustedRoots::~TrustedRoots()
         CertCloseStore(roots, 0);
 }
 
+namespace {
+
+// What is wrong with a chain, in words; empty when nothing is. Each of these alone refuses it:
+// the SSL policy below judges the name and little else.
+std::string ChainFault(DWORD status)
+{
+    struct Fault {
+        DWORD bit;
+        const char* words;
+    };
+    static constexpr Fault kFaults[] = {
+        {CERT_TRUST_IS_PARTIAL_CHAIN, "its chain does not reach a trusted certificate"},
+        {CERT_TRUST_IS_UNTRUSTED_ROOT, "its chain ends at a certificate that is not trusted"},
+        {CERT_TRUST_INVALID_BASIC_CONSTRAINTS, "a certificate of its chain that is no authority signed another"},
+        {CERT_TRUST_IS_NOT_VALID_FOR_USAGE, "it is not meant for TLS servers"},
+        {CERT_TRUST_IS_NOT_TIME_VALID, "it has expired or is not valid yet"},
+        {CERT_TRUST_IS_NOT_SIGNATURE_VALID, "a signature of its chain is wrong"},
+        {CERT_TRUST_IS_REVOKED, "it was revoked"},
+        {CERT_TRUST_IS_CYCLIC, "its chain loops"},
+    };
+    for (const Fault& fault : kFaults) {
+        if ((status & fault.bit) != 0)
+            return fault.words;
+    }
+    return status == CERT_TRUST_NO_ERROR ? std::string() : fmt::format("its chain is not trusted (0x{:x})", status);
+}
+
+} // namespace
+
 std::string TrustedRoots::Check(PCCERT_CONTEXT server, const std::wstring& hostName) const
 {
+    LPSTR serverAuth = const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH);
     CERT_CHAIN_PARA chainPara{};
     chainPara.cbSize = sizeof chainPara;
+    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
+    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = &serverAuth;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
     if (!CertGetCertificateChain(engine, server, nullptr, server->hCertStore, &chainPara, 0, nullptr, &chain))
         return fmt::format("the server's certificate chain cannot be built: Windows error {}", GetLastError());
+    if (std::string fault = ChainFault(chain->TrustStatus.dwErrorStatus); !fault.empty()) {
+        CertFreeCertificateChain(chain);
+        return "the server's certificate is refused: " + fault;
+    }
 
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
@@ -94,7 +131,8 @@ std::string TrustedRoots::Check(PCCERT_CONTEXT server, const std::wstring& hostN
     if (!checked)
         return fmt::format("the server's certificate cannot be checked: Windows error {}", GetLastError());
     if (status.dwError != 0)
-        return fmt::format("the server's certificate is not trusted for this host (0x{:08x})", status.dwError);
+        return fmt::format("the server's certificate is refused: not valid for this host name (0x{:08x})",
+                           status.dwError);
     return {};
 }
 

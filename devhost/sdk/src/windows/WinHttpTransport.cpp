@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -23,6 +24,7 @@
 #include <fmt/format.h>
 
 #include "ServerCertificate.h"
+#include "../HttpReplyLimits.h"
 #include "../UploadFile.h"
 
 namespace devhost {
@@ -85,7 +87,7 @@ void ApplyConnectTo(Target& target, const std::vector<std::string>& entries)
     }
 }
 
-std::optional<Target> TargetOf(const std::string& url, const CurlTransportOptions& options, std::string& error)
+std::optional<Target> TargetOf(const std::string& url, const HttpTransportOptions& options, std::string& error)
 {
     std::wstring wideUrl = Wide(url);
     URL_COMPONENTS parts{};
@@ -238,54 +240,64 @@ Outcome Failed(std::string reason)
     return {0, {}, std::move(reason)};
 }
 
-std::string WindowsError(std::string_view what)
+// The errors a transfer meets, in words; the number stays beside them for searching.
+std::string_view ErrorWords(DWORD code)
 {
-    DWORD code = GetLastError();
-    if (code == ERROR_WINHTTP_TIMEOUT)
-        return fmt::format("{}: timed out", what);
-    return fmt::format("{}: Windows error {}", what, code);
+    switch (code) {
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:
+        return "timed out";
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+        return "the server's name does not resolve";
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case WSAECONNREFUSED:
+        return "cannot connect to the server";
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case WSAECONNRESET:
+        return "the connection was reset or closed";
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+        return "the server's reply is not valid HTTP";
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+        return "the TLS handshake failed: the server's certificate or protocol was refused";
+    case ERROR_WINHTTP_SECURE_FAILURE:
+        return "the server's certificate was refused";
+    case ERROR_WINHTTP_OPERATION_CANCELLED:
+    case ERROR_INVALID_HANDLE:
+        return "cancelled";
+    default:
+        return "Windows error";
+    }
 }
 
-// curl's low-speed floor and time limit: fails once fewer than the floor's bytes moved in the
-// stall time, or the time limit is past. Checked after each chunk; a chunk that stalls
-// altogether is ended by WinHTTP's own timeouts, which are set to the stall time.
-class ProgressWatch {
-public:
-    explicit ProgressWatch(const CurlTransportOptions& options)
-        : options(options), deadline(Clock::now() + options.timeLimit)
-    {
-    }
+std::string WindowsError(std::string_view what)
+{
+    const DWORD code = GetLastError();
+    return fmt::format("{}: {} ({})", what, ErrorWords(code), code);
+}
 
-    // Empty while the transfer may go on.
-    std::string Moved(std::uint64_t bytes)
+// What every exchange of a transport shares. Held by each exchange's thread too, so that it
+// outlives the transport when WinHTTP keeps an abandoned exchange's call waiting.
+struct Session {
+    explicit Session(HttpTransportOptions given) : options(std::move(given)) {}
+    ~Session()
     {
-        moved += bytes;
-        const Clock::time_point now = Clock::now();
-        if (now >= deadline)
-            return fmt::format("not done within {} s", std::chrono::duration_cast<std::chrono::seconds>(options.timeLimit).count());
-        if (now - windowStart >= options.lowSpeedTime) {
-            const auto floor = static_cast<std::uint64_t>(options.lowSpeedBytesPerSecond) * options.lowSpeedTime.count();
-            if (moved - windowBytes < floor)
-                return fmt::format("fewer than {} bytes/s for {} s", options.lowSpeedBytesPerSecond,
-                                   options.lowSpeedTime.count());
-            windowStart = now;
-            windowBytes = moved;
-        }
-        return {};
+        if (handle != nullptr)
+            WinHttpCloseHandle(handle);
     }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
-private:
-    const CurlTransportOptions& options;
-    const Clock::time_point deadline;
-    Clock::time_point windowStart = Clock::now();
-    std::uint64_t windowBytes = 0;
-    std::uint64_t moved = 0;
+    const HttpTransportOptions options;
+    std::string rootsError;
+    const TrustedRoots roots{options.caFile, rootsError};
+    const HINTERNET handle = WinHttpOpen(L"devhost", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                         WINHTTP_NO_PROXY_BYPASS, 0);
 };
 
 class Transfer {
 public:
-    Transfer(HINTERNET session, const TrustedRoots& roots, const CurlTransportOptions& options)
-        : session(session), roots(roots), options(options), watch(options)
+    Transfer(const Session& session, ProgressWatch& watch)
+        : session(session.handle), roots(session.roots), options(session.options), watch(watch)
     {
     }
 
@@ -342,7 +354,8 @@ private:
     {
         DWORD security = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
         DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
-        const int stallMs = static_cast<int>(std::chrono::milliseconds(options.lowSpeedTime).count());
+        // The watch ends a stalled exchange; these only end the call of one it abandoned, later.
+        const int stallMs = static_cast<int>(std::chrono::milliseconds(2 * options.lowSpeedTime).count());
         const int connectMs = static_cast<int>(std::chrono::milliseconds(kConnectTimeout).count());
         // Wine bounds the wait for the reply's headers only through this option.
         DWORD replyWaitMs = static_cast<DWORD>(stallMs);
@@ -397,8 +410,7 @@ private:
                 return WindowsError("upload failed");
             data += written;
             size -= written;
-            if (std::string stop = watch.Moved(written); !stop.empty())
-                return stop;
+            watch.Moved(written);
         }
         return {};
     }
@@ -438,6 +450,22 @@ private:
         return value;
     }
 
+    // The final head, fed line by line to the checks both transports share.
+    static std::string ReadHead(HINTERNET exchange, ReplyHead& head)
+    {
+        std::optional<std::wstring> raw = Header(exchange, WINHTTP_QUERY_RAW_HEADERS_CRLF);
+        if (!raw)
+            return WindowsError("the reply has no headers");
+        const std::string text = Narrow(*raw);
+        for (std::size_t start = 0; start < text.size();) {
+            const std::size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
+            if (std::string why = head.Line(std::string_view(text).substr(start, end - start)); !why.empty())
+                return why;
+            start = end;
+        }
+        return head.Complete() ? std::string() : "the reply has no final status";
+    }
+
     Outcome Receive(HINTERNET exchange)
     {
         if (!WinHttpReceiveResponse(exchange, nullptr))
@@ -447,37 +475,85 @@ private:
         if (!WinHttpQueryHeaders(exchange, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                  WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
             return Failed(WindowsError("the reply has no status"));
-        std::optional<std::wstring> length = Header(exchange, WINHTTP_QUERY_CONTENT_LENGTH);
-        std::optional<std::wstring> encoding = Header(exchange, WINHTTP_QUERY_TRANSFER_ENCODING);
-        const bool chunked = encoding && encoding->find(L"chunked") != std::wstring::npos;
-        // A body that ends where the connection closed may have been cut short on the way.
-        if (!length && !chunked && status != 204 && status != 304)
-            return Failed("the reply's length was not announced; it may be cut short");
-        if (length && std::wcstoull(length->c_str(), nullptr, 10) > options.maxReplyBytes)
+        ReplyHead head;
+        if (std::string why = ReadHead(exchange, head); !why.empty())
+            return Failed(why);
+        // Refused before a byte is read: it could never fit.
+        if (head.ContentLength() > options.maxReplyBytes)
             return Failed(fmt::format("reply larger than {} bytes", options.maxReplyBytes));
 
-        Outcome outcome{static_cast<int>(status), {}, {}};
-        if (length)
-            outcome.body.reserve(static_cast<std::size_t>(std::wcstoull(length->c_str(), nullptr, 10)));
+        ReplyBody body(options.maxReplyBytes);
         std::vector<char> buffer(kChunkBytes);
         for (;;) {
             DWORD got = 0;
             if (!WinHttpReadData(exchange, buffer.data(), static_cast<DWORD>(buffer.size()), &got))
                 return Failed(WindowsError("the reply could not be read"));
             if (got == 0)
-                return outcome;
-            if (outcome.body.size() + got > options.maxReplyBytes)
-                return Failed(fmt::format("reply larger than {} bytes", options.maxReplyBytes));
-            outcome.body.append(buffer.data(), got);
-            if (std::string stop = watch.Moved(got); !stop.empty())
-                return Failed(stop);
+                break;
+            if (std::string why = body.Append(buffer.data(), got); !why.empty())
+                return Failed(why);
+            watch.Moved(got);
         }
+        if (std::string doubt = head.CheckEnd(static_cast<int>(status), body.Size()); !doubt.empty())
+            return Failed(doubt);
+        return {static_cast<int>(status), body.Take(), {}};
     }
 
     HINTERNET session;
     const TrustedRoots& roots;
-    const CurlTransportOptions& options;
+    const HttpTransportOptions& options;
+    ProgressWatch& watch;
+};
+
+// One request on a thread of its own. Wine does not end a blocked WinHTTP call when its handle
+// closes, so the worker never waits on the call itself: past a limit, or when the transport
+// goes, it abandons the exchange, closes its handle and leaves the thread to end with the call.
+class Exchange {
+public:
+    Exchange(std::shared_ptr<const Session> session, CurlRequest request)
+        : session(std::move(session)), request(std::move(request)), watch(this->session->options)
+    {
+    }
+
+    void Run()
+    {
+        Outcome result;
+        try {
+            result = Transfer(*session, watch).Run(request, inFlight);
+        } catch (const std::exception& error) {
+            result = Failed(error.what());
+        }
+        std::lock_guard lock(mutex);
+        outcome = std::move(result);
+        done = true;
+        finished.notify_one();
+    }
+
+    // The outcome, or why the exchange was abandoned: the speed floor, the time limit, or
+    // stopping() turning true.
+    template <class Stopping>
+    Outcome Await(Stopping stopping)
+    {
+        std::unique_lock lock(mutex);
+        while (!finished.wait_for(lock, std::chrono::milliseconds(100), [this] { return done; })) {
+            std::string why = stopping() ? "transport shut down" : watch.Check();
+            if (!why.empty()) {
+                inFlight.Cancel();
+                return Failed(why);
+            }
+        }
+        return std::move(outcome);
+    }
+
+private:
+    const std::shared_ptr<const Session> session;
+    const CurlRequest request;
     ProgressWatch watch;
+    InFlight inFlight;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false; // guarded by mutex
+    Outcome outcome; // guarded by mutex
 };
 
 // The completion belongs to the host; an exception from it must not end the worker thread.
@@ -499,19 +575,17 @@ struct WinHttpTransport::Worker {
         Completion done;
     };
 
-    CurlTransportOptions options;
-    std::string rootsError;
-    TrustedRoots roots{options.caFile, rootsError};
-    HINTERNET session = WinHttpOpen(L"devhost", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0);
-    InFlight inFlight;
+    std::shared_ptr<const Session> session;
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<Job> jobs; // guarded by mutex
     bool stopping = false; // guarded by mutex
     std::thread thread;
 
-    explicit Worker(CurlTransportOptions given) : options(std::move(given)), thread([this] { Run(); }) {}
+    explicit Worker(HttpTransportOptions options)
+        : session(std::make_shared<const Session>(std::move(options))), thread([this] { Run(); })
+    {
+    }
 
     ~Worker()
     {
@@ -519,13 +593,10 @@ struct WinHttpTransport::Worker {
             std::lock_guard lock(mutex);
             stopping = true;
         }
-        inFlight.Cancel();
         wake.notify_one();
         thread.join();
         for (Job& job : jobs)
             Complete(job.done, 0, {}, "transport shut down");
-        if (session != nullptr)
-            WinHttpCloseHandle(session);
     }
 
     bool Add(Job& job)
@@ -551,27 +622,27 @@ struct WinHttpTransport::Worker {
         return job;
     }
 
-    Outcome Perform(const CurlRequest& request)
+    bool Stopping()
     {
-        if (!rootsError.empty())
-            return Failed(rootsError);
-        if (session == nullptr)
+        std::lock_guard lock(mutex);
+        return stopping;
+    }
+
+    Outcome Perform(CurlRequest request)
+    {
+        if (!session->rootsError.empty())
+            return Failed(session->rootsError);
+        if (session->handle == nullptr)
             return Failed("WinHTTP could not be opened");
-        Outcome outcome;
-        try {
-            outcome = Transfer(session, roots, options).Run(request, inFlight);
-        } catch (const std::exception& error) {
-            outcome = Failed(error.what());
-        }
-        if (inFlight.Cancelled())
-            return Failed("transport shut down");
-        return outcome;
+        auto exchange = std::make_shared<Exchange>(session, std::move(request));
+        std::thread([exchange] { exchange->Run(); }).detach();
+        return exchange->Await([this] { return Stopping(); });
     }
 
     void Run()
     {
         while (std::optional<Job> job = Next()) {
-            Outcome outcome = Perform(job->request);
+            Outcome outcome = Perform(std::move(job->request));
             Complete(job->done, outcome.status, std::move(outcome.body), std::move(outcome.reason));
         }
     }
@@ -579,7 +650,7 @@ struct WinHttpTransport::Worker {
 
 // [SECTION] WinHttpTransport
 
-WinHttpTransport::WinHttpTransport(CurlTransportOptions options)
+WinHttpTransport::WinHttpTransport(HttpTransportOptions options)
     : worker(std::make_unique<Worker>(std::move(options)))
 {
 }

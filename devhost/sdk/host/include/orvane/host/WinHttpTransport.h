@@ -1,5 +1,5 @@
 // The host's real network on Windows: WinHTTP (a system DLL), HTTPS only, with the same options
-// and limits as the libcurl transport on POSIX (CurlTransportOptions): --connect-to entries,
+// and limits as the libcurl transport on POSIX (HttpTransportOptions): --connect-to entries,
 // the certificates of --cacert as the only trusted roots, no redirects, the low-speed floor,
 // the time limit and the reply cap. Requests run one after another on one worker thread, which
 // calls the completions. A reply counts only when its end is announced (a length or chunks).
@@ -8,14 +8,14 @@
 
 #include <memory>
 
-#include "orvane/host/CurlTransport.h"
+#include "orvane/host/HttpTransportOptions.h"
 #include "orvane/host/HttpTransport.h"
 
 namespace devhost {
 
 class ORVANE_SDK_API WinHttpTransport : public HttpTransport {
 public:
-    explicit WinHttpTransport(CurlTransportOptions options = {});
+    explicit WinHttpTransport(HttpTransportOptions options = {});
     ~WinHttpTransport() override; // fails what is still running or waiting with status 0
     WinHttpTransport(const WinHttpTransport&) = delete;
     WinHttpTransport& operator=(const WinHttpTransport&) = delete;

@@ -1,0 +1,253 @@
+#!/usr/bin/env python3
+"""HTTPS servers that misbehave on purpose, for the transports' hostile-server test.
+
+Usage: hostile_tls_server.py COMMAND [ARGS...]
+
+Makes a certificate authority and server certificates with openssl, listens on the loopback
+interface with one server per certificate (for the name hostile.test), runs COMMAND with HOSTILE_TLS_CA (the authority's
+PEM file) and HOSTILE_TLS_PORTS ("name=port,...") in its environment, and exits with its status.
+
+Every server answers by path (see ANSWERS); "/received" on any of them tells how many request
+bodies the servers read in full, so a test can prove that nothing was uploaded to a server
+whose certificate should have been refused.
+"""
+import os
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+GOOD_BODY = b"the repaired replay"
+
+# [SECTION] Certificates
+
+OPENSSL_CA_CONFIG = """\
+[ca]
+default_ca = authority
+[authority]
+dir = {dir}
+database = {dir}/index.txt
+new_certs_dir = {dir}
+serial = {dir}/serial
+default_md = sha256
+policy = anything
+unique_subject = no
+[anything]
+commonName = supplied
+[server]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:hostile.test
+[code_signing]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectAltName = DNS:hostile.test
+[elsewhere]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:elsewhere.test
+[authority_ext]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+[not_an_authority]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, keyCertSign
+"""
+
+
+def openssl(*args, cwd):
+    subprocess.run(["openssl", *args], cwd=cwd, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+
+def stamp(seconds_from_now):
+    return time.strftime("%Y%m%d%H%M%SZ", time.gmtime(time.time() + seconds_from_now))
+
+
+class Certificates:
+    def __init__(self, folder):
+        self.folder = folder
+        with open(os.path.join(folder, "ca.cnf"), "w") as config:
+            config.write(OPENSSL_CA_CONFIG.format(dir=folder))
+        open(os.path.join(folder, "index.txt"), "w").close()
+        with open(os.path.join(folder, "serial"), "w") as serial:
+            serial.write("1000\n")
+
+    def path(self, name):
+        return os.path.join(self.folder, name)
+
+    def issue(self, name, issuer, extensions, start=-3600, end=86400):
+        """name.key and name.pem, signed by issuer (None: by itself)."""
+        openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                "-keyout", name + ".key", "-out", name + ".csr", "-subj", "/CN=" + name.replace("_", "-"), cwd=self.folder)
+        signer = ["-selfsign", "-keyfile", name + ".key"] if issuer is None else \
+            ["-cert", issuer + ".pem", "-keyfile", issuer + ".key"]
+        openssl("ca", "-batch", "-config", "ca.cnf", "-notext", "-in", name + ".csr", "-out", name + ".pem",
+                "-extensions", extensions, "-startdate", stamp(start), "-enddate", stamp(end), *signer,
+                cwd=self.folder)
+        return self.path(name + ".pem")
+
+    def chain(self, name, *pems):
+        with open(self.path(name), "w") as out:
+            for pem in pems:
+                with open(pem) as part:
+                    out.write(part.read())
+        return self.path(name)
+
+
+def make_servers_certificates(certs):
+    """(certificate chain file, key file) for each server, by name."""
+    certs.issue("authority", None, "authority_ext", end=30 * 86400)
+    certs.issue("intermediate", "authority", "authority_ext")  # never sent, never trusted
+    certs.issue("not_a_ca", "authority", "not_an_authority")
+    leaves = {
+        "good": ("authority", "server", {}),
+        "partial": ("intermediate", "server", {}),
+        "not_a_ca": ("not_a_ca", "server", {}),
+        "code_signing": ("authority", "code_signing", {}),
+        "wrong_name": ("authority", "elsewhere", {}),
+        "expired": ("authority", "server", {"start": -7200, "end": -3600}),
+        "not_yet_valid": ("authority", "server", {"start": 3600, "end": 7200}),
+    }
+    servers = {}
+    for name, (issuer, extensions, dates) in leaves.items():
+        leaf = certs.issue(name + "_leaf", issuer, extensions, **dates)
+        chain = [leaf, certs.path("not_a_ca.pem")] if name == "not_a_ca" else [leaf]
+        servers[name] = (certs.chain(name + "_chain.pem", *chain), certs.path(name + "_leaf.key"))
+    return servers
+
+
+# [SECTION] Answers
+
+received_bodies = 0
+received_lock = threading.Lock()
+
+
+def read_request(connection):
+    """The request's path; reads its body in full and counts it. None when the client left."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        more = connection.recv(4096)
+        if not more:
+            return None
+        data += more
+    head, _, body = data.partition(b"\r\n\r\n")
+    lines = head.decode("latin-1").split("\r\n")
+    length = 0
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        if name.strip().lower() == "content-length":
+            length = int(value.strip())
+    while len(body) < length:
+        more = connection.recv(65536)
+        if not more:
+            return None
+        body += more
+    if length > 0:
+        global received_bodies
+        with received_lock:
+            received_bodies += 1
+    return lines[0].split(" ")[1]
+
+
+def head(*fields, status="HTTP/1.1 200 OK"):
+    return "".join(line + "\r\n" for line in (status, *fields, "Connection: close", "")).encode()
+
+
+def trickle(connection, pieces, pause):
+    for piece in pieces:
+        connection.sendall(piece)
+        time.sleep(pause)
+
+
+def endless_headers(connection):
+    connection.sendall(b"HTTP/1.1 200 OK\r\n")
+    while True:
+        connection.sendall(b"X-Filler: " + b"f" * 1000 + b"\r\n")
+
+
+ANSWERS = {
+    "/good": lambda c: c.sendall(head("Content-Length: %d" % len(GOOD_BODY)) + GOOD_BODY),
+    "/received": lambda c: c.sendall(head("Content-Length: %d" % len(str(received_bodies))) +
+                                     str(received_bodies).encode()),
+    "/short-length": lambda c: c.sendall(head("Content-Length: 1000") + b"0123456789"),
+    "/short-chunk": lambda c: c.sendall(head("Transfer-Encoding: chunked") + b"400\r\n0123456789"),
+    "/unterminated-chunks": lambda c: c.sendall(head("Transfer-Encoding: chunked") + b"a\r\n0123456789\r\n"),
+    "/short-http10": lambda c: c.sendall(head("Content-Length: 1000", status="HTTP/1.0 200 OK") + b"0123456789"),
+    "/two-lengths": lambda c: c.sendall(head("Content-Length: 5", "Content-Length: 1000") + b"01234"),
+    "/huge-length": lambda c: (c.sendall(head("Content-Length: 268435456")), time.sleep(1)),
+    "/continue": lambda c: c.sendall(b"HTTP/1.1 100 Continue\r\n\r\n" + head("Content-Length: %d" % len(GOOD_BODY))
+                                     + GOOD_BODY),
+    "/early-hints": lambda c: c.sendall(b"HTTP/1.1 103 Early Hints\r\nLink: </a.css>; rel=preload\r\n\r\n"
+                                        + head("Content-Length: %d" % len(GOOD_BODY)) + GOOD_BODY),
+    "/slow-body": lambda c: trickle(c, [head("Content-Length: 100")] + [b"b"] * 100, 1),
+    "/slow-header-lines": lambda c: trickle(c, [b"HTTP/1.1 200 OK\r\n"] + [b"X-Line: l\r\n"] * 100, 1),
+    "/slow-header-bytes": lambda c: trickle(c, [bytes([b]) for b in head("Content-Length: 0")], 20),
+    "/endless-headers": endless_headers,
+}
+
+
+def serve(connection):
+    with connection:
+        try:
+            connection.settimeout(120)
+            path = read_request(connection)
+            if path in ANSWERS:
+                ANSWERS[path](connection)
+        except (OSError, ssl.SSLError):
+            pass  # the client left, as it should from most of these
+
+
+def listen(context):
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(16)
+
+    def accept_loop():
+        while True:
+            client, _ = listener.accept()
+            threading.Thread(target=handshake_and_serve, args=(context, client), daemon=True).start()
+
+    threading.Thread(target=accept_loop, daemon=True).start()
+    return listener.getsockname()[1]
+
+
+def handshake_and_serve(context, client):
+    try:
+        client.settimeout(30)
+        connection = context.wrap_socket(client, server_side=True)
+    except (OSError, ssl.SSLError):
+        client.close()  # a refused certificate ends here
+        return
+    serve(connection)
+
+
+def closed_port():
+    """A loopback port nothing listens on."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def main():
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    with tempfile.TemporaryDirectory(prefix="hostile-tls-") as folder:
+        certs = Certificates(folder)
+        ports = []
+        for name, (chain, key) in make_servers_certificates(certs).items():
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(chain, key)
+            ports.append("%s=%d" % (name, listen(context)))
+        ports.append("closed=%d" % closed_port())
+        environment = dict(os.environ, HOSTILE_TLS_CA=certs.path("authority.pem"), HOSTILE_TLS_PORTS=",".join(ports))
+        sys.exit(subprocess.run(sys.argv[1:], env=environment).returncode)
+
+
+if __name__ == "__main__":
+    main()
