@@ -64,10 +64,12 @@ void Ravento::OnPlayReplay(ActorWrapper, void* params, std::string)
     // The path and the identifier move into the reply's callable: a path's copy would copy each
     // of its components, on the game thread.
     Ravento* plugin = this;
+    const RepairHistory::Upload upload = repairs.Sent(replayId);
     HttpWrapper::SendCurlRequest(
         std::move(request),
-        [plugin, replayFile = std::move(*replayPath), replayId = std::move(replayId)](int status, char* data,
-                                                                                      std::size_t size) {
-            ContainErrors("OnRepairReply", [&] { plugin->OnRepairReply(replayFile, replayId, status, data, size); });
+        [plugin, replayFile = std::move(*replayPath), replayId = std::move(replayId), upload](int status, char* data,
+                                                                                              std::size_t size) {
+            ContainErrors("OnRepairReply",
+                          [&] { plugin->OnRepairReply(replayFile, replayId, status, data, size, upload); });
         });
 }

@@ -15,6 +15,7 @@ namespace {
 constexpr int kRepaired = 200;
 constexpr int kCannotRepair = 400;
 constexpr int kRateLimited = 429;
+const char kNoReplaysFolder[] = "no replays folder is set";
 
 void Log(std::string line)
 {
@@ -32,7 +33,15 @@ void Ravento::SettleLeftoversOnce(const std::filesystem::path& demos)
 }
 
 void Ravento::OnRepairReply(const std::filesystem::path& replayPath, const std::string& replayId, int status,
-                            const char* data, std::size_t size)
+                            const char* data, std::size_t size, RepairHistory::Upload upload)
+{
+    // The settings window's row for this upload ends here, whatever happens below.
+    RepairOutcome outcome(repairs, upload, status);
+    outcome.failure = ActOnRepairReply(replayPath, replayId, status, data, size);
+}
+
+std::string Ravento::ActOnRepairReply(const std::filesystem::path& replayPath, const std::string& replayId,
+                                      int status, const char* data, std::size_t size)
 {
     std::filesystem::path demos = demosFolder.Get();
     SettleLeftoversOnce(demos);
@@ -40,25 +49,27 @@ void Ravento::OnRepairReply(const std::filesystem::path& replayPath, const std::
     if (status == kRateLimited) {
         rateLimitHit = true;
         cvarManager->executeCommand(ToggleMenuCommand(), false);
-        return;
+        return {};
     }
     rateLimitHit = false;
 
     if (status == kCannotRepair) {
         // Without a folder the repaired name would point at the root of the file system.
-        if (!demos.empty())
-            GiveRepairedName(demos, replayPath, replayId);
+        std::string failure = demos.empty() ? kNoReplaysFolder : GiveRepairedName(demos, replayPath, replayId);
         Log(fmt::format("DataSize {}", size));
-        return;
+        return failure;
     }
     Log(fmt::format("Post result({})", status));
     if (status != kRepaired)
-        return;
-    if (data == nullptr && size != 0)
-        return Log(
-            fmt::format("Repair reply for {} announced {} bytes but carried none; nothing written", replayId, size));
+        return {};
+    if (data == nullptr && size != 0) {
+        Log(fmt::format("Repair reply for {} announced {} bytes but carried none; nothing written", replayId, size));
+        return fmt::format("the answer announced {} bytes but carried none", size);
+    }
     // Relative to nothing, the names below would land in the host's working folder.
-    if (demos.empty())
-        return Log(fmt::format("No replays folder for the repaired replay {}; nothing written", replayId));
-    ReplaceWithRepaired(demos, replayPath, replayId, std::string_view(data, size));
+    if (demos.empty()) {
+        Log(fmt::format("No replays folder for the repaired replay {}; nothing written", replayId));
+        return kNoReplaysFolder;
+    }
+    return ReplaceWithRepaired(demos, replayPath, replayId, std::string_view(data, size));
 }

@@ -134,6 +134,17 @@ std::string Reason(std::error_code error)
     return fmt::format("{} ({})", error.message(), ErrorNumber(error));
 }
 
+// What went wrong, in a few words for the player, with the code the log gives.
+std::string Failure(std::string_view what, std::error_code error)
+{
+    return fmt::format("{} ({})", what, ErrorNumber(error));
+}
+
+std::string BackupFailure(std::error_code error)
+{
+    return Failure("the original could not be moved to the backup folder", error);
+}
+
 void LogBackupFailure(std::error_code error)
 {
     Log(fmt::format("Error moving old file to backup folder: {}", ErrorNumber(error)));
@@ -148,29 +159,29 @@ void LogRefusedRepairedFile(const std::filesystem::path& repaired, std::error_co
 }
 
 // A replays folder typed in by the player has no backup folder yet: make it as discovery does.
-// False (logged as a failed backup) when it cannot be made.
-bool EnsureBackupFolder(const std::filesystem::path& backupFolder)
+// Why not (logged as a failed backup) when it cannot be made.
+std::string EnsureBackupFolder(const std::filesystem::path& backupFolder)
 {
     std::error_code error = platform::ReplayFiles().CreateFolder(backupFolder);
     if (!error) {
         Log("Created Backup Directory");
-        return true;
+        return {};
     }
     if (platform::IsNameTaken(error))
-        return true; // a file of that name fails the move below, with its own code
+        return {}; // a file of that name fails the move below, with its own code
     LogBackupFailure(error);
-    return false;
+    return Failure("the backup folder could not be made", error);
 }
 
 // Writes bytes to names.temporary.writing, flushes and closes it, then renames it to
-// names.temporary.whole. On failure nothing is left and the failure is logged.
-bool WriteWhole(const ReplacementNames& names, std::string_view bytes)
+// names.temporary.whole. On failure nothing is left, the failure is logged and returned.
+std::string WriteWhole(const ReplacementNames& names, std::string_view bytes)
 {
     platform::ReplayFileSystem& files = platform::ReplayFiles();
     platform::FileHandle handle = 0;
     if (std::error_code error = files.CreateNewFile(names.temporary.writing, handle)) {
         LogRefusedRepairedFile(names.repaired, error);
-        return false;
+        return Failure("the repaired file could not be created", error);
     }
     std::error_code error = files.Write(handle, bytes);
     std::error_code closeError = files.Close(handle);
@@ -181,9 +192,9 @@ bool WriteWhole(const ReplacementNames& names, std::string_view bytes)
     if (error) {
         files.RemoveFile(names.temporary.writing);
         Log(fmt::format("Failed to write repaired file {}: {}", LogText(names.repaired), Reason(error)));
-        return false;
+        return Failure("the repaired file could not be written", error);
     }
-    return true;
+    return {};
 }
 
 // Moves the old file to its backup copy, never replacing one. Across volumes the copy is made
@@ -240,31 +251,38 @@ private:
 
 // No repaired file is listed yet: the new one goes into place before the old file moves, so for
 // that moment the replay is listed under both names, never under neither.
-void PlaceThenBackUp(const std::filesystem::path& oldFile, const ReplacementNames& names)
+std::string PlaceThenBackUp(const std::filesystem::path& oldFile, const ReplacementNames& names)
 {
     if (std::error_code error = MoveToBackup(oldFile, names)) {
         platform::ReplayFiles().RemoveFile(names.repaired);
         LogBackupFailure(error);
+        return BackupFailure(error);
     }
+    return {};
 }
 
 // A repaired file is already listed: it stays listed while the old file moves, and is replaced
 // after.
-void BackUpThenReplace(const std::filesystem::path& oldFile, const ReplacementNames& names)
+std::string BackUpThenReplace(const std::filesystem::path& oldFile, const ReplacementNames& names)
 {
     platform::ReplayFileSystem& files = platform::ReplayFiles();
     if (std::error_code error = MoveToBackup(oldFile, names)) {
         files.RemoveFile(names.temporary.whole);
-        return LogBackupFailure(error);
+        LogBackupFailure(error);
+        return BackupFailure(error);
     }
     MoveBackUnlessRepaired guard(oldFile, names);
     std::error_code renameError = files.RenameReplacing(names.temporary.whole, names.repaired);
-    if (!renameError)
-        return guard.Repaired();
+    if (!renameError) {
+        guard.Repaired();
+        return {};
+    }
     std::error_code moveBackError = guard.MoveBack();
     LogRefusedRepairedFile(names.repaired, renameError);
-    if (moveBackError)
-        Log(fmt::format("Error moving old file back from backup folder: {}", ErrorNumber(moveBackError)));
+    if (!moveBackError)
+        return Failure("the repaired file could not replace the earlier one", renameError);
+    Log(fmt::format("Error moving old file back from backup folder: {}", ErrorNumber(moveBackError)));
+    return Failure("the original could not be moved back from the backup folder", moveBackError);
 }
 
 } // namespace
@@ -279,13 +297,15 @@ std::filesystem::path BackupFolderBeside(const std::filesystem::path& replaysFol
     return folder.parent_path() / kBackupFolderName;
 }
 
-void ReplaceWithRepaired(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
-                         const std::string& replayId, std::string_view repairedBytes)
+std::string ReplaceWithRepaired(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
+                                const std::string& replayId, std::string_view repairedBytes)
 {
     const ReplacementNames names = NamesFor(demos, replayId);
     std::lock_guard lock(replyFilesMutex);
-    if (!EnsureBackupFolder(names.backupFolder) || !WriteWhole(names, repairedBytes))
-        return;
+    if (std::string failure = EnsureBackupFolder(names.backupFolder); !failure.empty())
+        return failure;
+    if (std::string failure = WriteWhole(names, repairedBytes); !failure.empty())
+        return failure;
     const std::error_code placeError =
         platform::ReplayFiles().MoveWithoutReplace(names.temporary.whole, names.repaired);
     if (!placeError)
@@ -295,14 +315,17 @@ void ReplaceWithRepaired(const std::filesystem::path& demos, const std::filesyst
     // The name itself was refused (too long, say): nothing has moved, and nothing will.
     platform::ReplayFiles().RemoveFile(names.temporary.whole);
     LogRefusedRepairedFile(names.repaired, placeError);
+    return Failure("the repaired file's name was refused", placeError);
 }
 
-void GiveRepairedName(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
-                      const std::string& replayId)
+std::string GiveRepairedName(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
+                             const std::string& replayId)
 {
     std::filesystem::path target = PathFromCodePage(fmt::format("{}/{}_fixed.replay", CodePageText(demos), replayId));
     std::lock_guard lock(replyFilesMutex);
-    platform::ReplayFiles().MoveWithoutReplace(oldFile, target);
+    if (std::error_code error = platform::ReplayFiles().MoveWithoutReplace(oldFile, target))
+        return Failure("the replay could not be given its repaired name", error);
+    return {};
 }
 
 TemporaryNames TemporaryNamesFor(const std::filesystem::path& replayId, std::uint32_t processId)

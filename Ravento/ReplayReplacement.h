@@ -58,15 +58,15 @@ std::filesystem::path BackupFolderBeside(const std::filesystem::path& replaysFol
 
 // The answer 200: replaces oldFile, the replay identified by replayId in demos, with
 // repairedBytes, and keeps oldFile as "{id}_copy.replay" in the backup folder. Logs what went
-// wrong, if anything. Throws only for an identifier or folder the code page cannot hold, and then
-// before anything has changed.
-void ReplaceWithRepaired(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
-                         const std::string& replayId, std::string_view repairedBytes);
+// wrong, if anything, and returns it in a few words with its code ("" when all went well). Throws
+// only for an identifier or folder the code page cannot hold, and then before anything has changed.
+std::string ReplaceWithRepaired(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
+                                const std::string& replayId, std::string_view repairedBytes);
 
 // The answer 400: oldFile keeps its bytes under the repaired name, so it is not sent again. An
-// existing file of that name is not replaced.
-void GiveRepairedName(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
-                      const std::string& replayId);
+// existing file of that name is not replaced. Returns why the rename failed, or "".
+std::string GiveRepairedName(const std::filesystem::path& demos, const std::filesystem::path& oldFile,
+                             const std::string& replayId);
 
 // Settles what a crash left in demos and its backup folder (see above). Never throws a file-system
 // error; what cannot be settled stays for the next load. False when demos could not be listed.
