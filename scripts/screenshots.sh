@@ -93,10 +93,13 @@ kill "$service_pid" && wait "$service_pid" || true
 rm -rf "$sandbox/port" "$sandbox/tls"
 
 # --- The repairs of the session: one upload repaired, the next refused --------------------------
+# A replay of its own: the first one's backup copy is already taken.
+listed=5E8A2C4B6D0F1A3C
+printf 'PELLACOR-REPLAY %s\n' "$listed" > "$demos/$listed.replay"
 start_service --upload-limit 1
 
 shoot repairs-list "wait 1.2
-play $replay 2025-06-14
+play $listed 2025-06-14
 settle
 play 3A5B7C9D1E2F4A6B 2025-06-14
 settle
