@@ -25,6 +25,12 @@ const char kRepairsHeading[] = "Repairs this session";
 
 enum class Panel { Entry, Warning, RateLimit, Repairs };
 
+// The warning stays once raised, so the list comes below it.
+bool Warns(Panel panel)
+{
+    return panel == Panel::Warning || panel == Panel::Repairs;
+}
+
 // A full list: ten uploads of 32-digit identifiers, in every state the section words.
 struct ListedRepair {
     int status; // 0: still sending
@@ -64,7 +70,7 @@ bool EnterState(BenchHost& host, Panel panel)
     plugin.rateLimitHit = panel == Panel::RateLimit;
     host.SetReferenceWidgets(nullptr);
     host.SetPluginWindowOpen(true);
-    if (panel == Panel::Warning && host.PluginWindowText().find(kWarning) == std::string::npos)
+    if (Warns(panel) && host.PluginWindowText().find(kWarning) == std::string::npos)
         host.Click("Check"); // an empty entry is no folder
     std::string text = host.PluginWindowText();
     bool warned = text.find(kWarning) != std::string::npos;
@@ -74,8 +80,7 @@ bool EnterState(BenchHost& host, Panel panel)
         text = host.PluginWindowText();
     }
     bool listed = text.find(kRepairsHeading) != std::string::npos;
-    return limited == (panel == Panel::RateLimit) && warned == (panel == Panel::Warning)
-        && listed == (panel == Panel::Repairs);
+    return limited == (panel == Panel::RateLimit) && warned == Warns(panel) && listed == (panel == Panel::Repairs);
 }
 
 // The section's rows drawn the plain way, with fixed texts.
@@ -99,7 +104,7 @@ std::function<void()> DirectWidgets(Panel panel)
                 ImGui::Text(kRateLimitNotice);
             } else {
                 ImGui::Text(kEntryPrompt);
-                if (panel == Panel::Warning)
+                if (Warns(panel))
                     ImGui::Text(kWarning);
                 ImGui::InputTextWithHint("##DemosFolderPath", "Replay Folder Path...", &typed);
                 ImGui::Button("Check");
