@@ -60,16 +60,18 @@ void Ravento::OnPlayReplay(ActorWrapper, void* params, std::string)
     request.url = kRepairServiceUrl;
     request.formFields.push_back({FormField::kFile, CodePageText(*replayPath), "file"});
 
+    // Listed before the request goes out: its reply may come on another thread at once.
+    const RepairHistory::Upload upload = repairs.Sent(replayId);
+
     // The host drops this callable before it releases the plugin, so a plain pointer is safe.
     // The path and the identifier move into the reply's callable: a path's copy would copy each
     // of its components, on the game thread.
     Ravento* plugin = this;
-    const RepairHistory::Upload upload = repairs.Sent(replayId);
-    HttpWrapper::SendCurlRequest(
-        std::move(request),
-        [plugin, replayFile = std::move(*replayPath), replayId = std::move(replayId), upload](int status, char* data,
-                                                                                              std::size_t size) {
-            ContainErrors("OnRepairReply",
-                          [&] { plugin->OnRepairReply(replayFile, replayId, status, data, size, upload); });
-        });
+    HttpWrapper::SendCurlRequest(std::move(request),
+                                 [plugin, replayFile = std::move(*replayPath), replayId = std::move(replayId),
+                                  upload](int status, char* data, std::size_t size) {
+                                     ContainErrors("OnRepairReply", [&] {
+                                         plugin->OnRepairReply(replayFile, replayId, status, data, size, upload);
+                                     });
+                                 });
 }

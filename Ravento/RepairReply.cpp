@@ -40,8 +40,8 @@ void Ravento::OnRepairReply(const std::filesystem::path& replayPath, const std::
     outcome.failure = ActOnRepairReply(replayPath, replayId, status, data, size);
 }
 
-std::string Ravento::ActOnRepairReply(const std::filesystem::path& replayPath, const std::string& replayId,
-                                      int status, const char* data, std::size_t size)
+std::string Ravento::ActOnRepairReply(const std::filesystem::path& replayPath, const std::string& replayId, int status,
+                                      const char* data, std::size_t size)
 {
     std::filesystem::path demos = demosFolder.Get();
     SettleLeftoversOnce(demos);

@@ -2,8 +2,9 @@
 // texts straight into Dear ImGui's own buffer, so a frame allocates nothing of its own.
 #include "RepairsSection.h"
 
-#include <cstdio>
+#include <utility>
 
+#include <fmt/format.h>
 #include <imgui.h>
 
 #include "Ravento.h"
@@ -39,14 +40,11 @@ void DrawState(const RepairRecord& record)
 
 void FormatAge(std::chrono::steady_clock::duration age, char* buffer, std::size_t size)
 {
-    using namespace std::chrono;
-    const auto seconds = duration_cast<std::chrono::seconds>(age).count();
-    if (seconds < 60)
-        std::snprintf(buffer, size, "%lld s ago", static_cast<long long>(seconds));
-    else if (seconds < 60 * 60)
-        std::snprintf(buffer, size, "%lld min ago", static_cast<long long>(seconds / 60));
-    else
-        std::snprintf(buffer, size, "%lld h ago", static_cast<long long>(seconds / (60 * 60)));
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(age).count();
+    const auto [count, unit] = seconds < 60 ? std::pair{seconds, "s"}
+        : seconds < 60 * 60                 ? std::pair{seconds / 60, "min"}
+                                            : std::pair{seconds / (60 * 60), "h"};
+    *fmt::format_to_n(buffer, size - 1, "{} {} ago", count, unit).out = '\0';
 }
 
 void DrawRepairsSection(const RepairHistory& history, RepairSnapshot& shown)

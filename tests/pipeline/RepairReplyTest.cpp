@@ -319,7 +319,9 @@ TEST(RepairReply, TheSettingsWindowListsTheNewestTenUploadsWithTheirOutcomes)
     for (int status : {200, 400, 500, 200, 429})
         fixture.Answer(status, "fixed");
     // Ages run on while the test does; only their form is compared.
-    auto frame = [&] { return std::regex_replace(fixture.Host().CaptureFrameText(), std::regex("\\d+ s ago"), "# s ago"); };
+    auto frame = [&] {
+        return std::regex_replace(fixture.Host().CaptureFrameText(), std::regex("\\d+ s ago"), "# s ago");
+    };
     ASSERT_TRUE(fixture.Host().ExecuteCommand("togglemenu Ravento"));
     EXPECT_EQ(frame(), "Ravento\nRate Limit Hit (10 every 30 minutes)\nRepairs this session\n"
                        "F, # s ago\n  sending\n"
