@@ -62,15 +62,19 @@ void Ravento::OnPlayReplay(ActorWrapper, void* params, std::string)
     request.url = kRepairServiceUrl;
     request.formFields.push_back({FormField::kFile, CodePageText(*replayPath), "file"});
 
+    // Listed before the request goes out: its reply may come on another thread at once.
+    const RepairHistory::Upload upload = repairs.Sent(replayId);
+
     // The host drops this callable before it releases the plugin, so a plain pointer is safe.
     // The reply acts on the folder the replay was found in, shared rather than copied; the path and
     // the identifier move in: a path's copy would copy each of its components, on the game thread.
     Ravento* plugin = this;
     HttpWrapper::SendCurlRequest(std::move(request), [plugin, replaysFolder = std::move(replaysFolder),
                                                       replayFile = std::move(*replayPath),
-                                                      replayId = std::move(replayId)](int status, char* data,
-                                                                                      std::size_t size) {
-        ContainErrors("OnRepairReply",
-                      [&] { plugin->OnRepairReply(*replaysFolder, replayFile, replayId, status, data, size); });
+                                                      replayId = std::move(replayId),
+                                                      upload](int status, char* data, std::size_t size) {
+        ContainErrors("OnRepairReply", [&] {
+            plugin->OnRepairReply(*replaysFolder, replayFile, replayId, status, data, size, upload);
+        });
     });
 }

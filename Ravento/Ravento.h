@@ -8,6 +8,7 @@
 #include <string>
 
 #include "PluginName.h"
+#include "RepairHistory.h"
 #include "SharedPath.h"
 #include "orvane/ActorWrapper.h"
 #include "orvane/OrvanePlugin.h"
@@ -35,7 +36,8 @@ public:
     void InitDemosFolder();
     void OnPlayReplay(ActorWrapper caller, void* params, std::string eventName);
     void OnRepairReply(const std::filesystem::path& replaysFolder, const std::filesystem::path& replayPath,
-                       const std::string& replayId, int status, const char* data, std::size_t size);
+                       const std::string& replayId, int status, const char* data, std::size_t size,
+                       plugin::RepairHistory::Upload upload = plugin::RepairHistory::kUntracked);
     void RenderWindow() override;
 
     // Written by the reply thread, read by the UI thread.
@@ -45,8 +47,17 @@ public:
     // Whether this load has settled what a crash left in the replays folder (the reply fuzzer
     // clears it: each of its inputs is the first reply of a load).
     std::atomic<bool> leftoversSettled{false};
+    // The uploads of this object and their outcomes: sent on the game thread, finished on the
+    // reply thread, shown by the settings window.
+    plugin::RepairHistory repairs;
 
 private:
     void Load();
     void SettleLeftoversOnce(const std::filesystem::path& replaysFolder);
+    // OnRepairReply's work; returns why the reply did not do what its status asks, or "".
+    std::string ActOnRepairReply(const std::filesystem::path& replaysFolder, const std::filesystem::path& replayPath,
+                                 const std::string& replayId, int status, const char* data, std::size_t size);
+
+    // The settings window's copy of repairs (UI thread only).
+    plugin::RepairSnapshot shownRepairs;
 };

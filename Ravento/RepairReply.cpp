@@ -15,6 +15,7 @@ namespace {
 constexpr int kRepaired = 200;
 constexpr int kCannotRepair = 400;
 constexpr int kRateLimited = 429;
+const char kNoReplaysFolder[] = "no replays folder is set";
 
 void Log(std::string line)
 {
@@ -31,10 +32,20 @@ void Ravento::SettleLeftoversOnce(const std::filesystem::path& replaysFolder)
         leftoversSettled.store(true);
 }
 
+void Ravento::OnRepairReply(const std::filesystem::path& replaysFolder, const std::filesystem::path& replayPath,
+                            const std::string& replayId, int status, const char* data, std::size_t size,
+                            RepairHistory::Upload upload)
+{
+    // The settings window's row for this upload ends here, whatever happens below.
+    RepairOutcome outcome(repairs, upload, status);
+    outcome.failure = ActOnRepairReply(replaysFolder, replayPath, replayId, status, data, size);
+}
+
 // replaysFolder is the folder the replay was found in when it was sent: a folder the player
 // chose since then holds neither this replay nor its backup folder.
-void Ravento::OnRepairReply(const std::filesystem::path& replaysFolder, const std::filesystem::path& replayPath,
-                            const std::string& replayId, int status, const char* data, std::size_t size)
+std::string Ravento::ActOnRepairReply(const std::filesystem::path& replaysFolder,
+                                      const std::filesystem::path& replayPath, const std::string& replayId, int status,
+                                      const char* data, std::size_t size)
 {
     SettleLeftoversOnce(replaysFolder);
 
@@ -43,28 +54,33 @@ void Ravento::OnRepairReply(const std::filesystem::path& replaysFolder, const st
         // The notice is there to be seen: a second refusal must not close the window again.
         if (ClaimWindowOpening())
             cvarManager->executeCommand(ToggleMenuCommand(), false);
-        return;
+        return {};
     }
     rateLimitHit = false;
 
     if (status == kCannotRepair) {
         // Without a folder the repaired name would point at the root of the file system.
-        if (!replaysFolder.empty())
-            GiveRepairedName(replaysFolder, replayPath, replayId);
+        std::string failure =
+            replaysFolder.empty() ? kNoReplaysFolder : GiveRepairedName(replaysFolder, replayPath, replayId);
         Log(fmt::format("DataSize {}", size));
-        return;
+        return failure;
     }
     Log(fmt::format("Post result({})", status));
     if (status != kRepaired)
-        return;
-    if (data == nullptr && size != 0)
-        return Log(
-            fmt::format("Repair reply for {} announced {} bytes but carried none; nothing written", replayId, size));
+        return {};
+    if (data == nullptr && size != 0) {
+        Log(fmt::format("Repair reply for {} announced {} bytes but carried none; nothing written", replayId, size));
+        return fmt::format("the answer announced {} bytes but carried none", size);
+    }
     // An empty body repairs nothing: kept, the original would make way for an empty replay.
-    if (size == 0)
-        return Log(fmt::format("Repair reply for {} was empty; nothing written", replayId));
+    if (size == 0) {
+        Log(fmt::format("Repair reply for {} was empty; nothing written", replayId));
+        return "the answer was empty";
+    }
     // Relative to nothing, the names below would land in the host's working folder.
-    if (replaysFolder.empty())
-        return Log(fmt::format("No replays folder for the repaired replay {}; nothing written", replayId));
-    ReplaceWithRepaired(replaysFolder, replayPath, replayId, std::string_view(data, size));
+    if (replaysFolder.empty()) {
+        Log(fmt::format("No replays folder for the repaired replay {}; nothing written", replayId));
+        return kNoReplaysFolder;
+    }
+    return ReplaceWithRepaired(replaysFolder, replayPath, replayId, std::string_view(data, size));
 }

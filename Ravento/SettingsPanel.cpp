@@ -1,5 +1,5 @@
 // The settings window's contents: the rate-limit notice, or the replays-folder entry with its
-// "Check" button.
+// "Check" button; below them the repairs of this session.
 #include "Ravento.h"
 
 #include <imgui.h>
@@ -7,6 +7,7 @@
 
 #include "CallbackBoundary.h"
 #include "FileSystem.h"
+#include "RepairsSection.h"
 
 using namespace plugin;
 
@@ -41,18 +42,9 @@ bool CheckFolder(Ravento& plugin, const std::string& typed)
     return true;
 }
 
-} // namespace
-
-void Ravento::RenderWindow()
+// The entry, its warning and "Check", which checks the typed folder when pressed.
+void DrawFolderEntry(Ravento& plugin, std::string& folderInput, bool& folderInvalid)
 {
-    // Module-lifetime panel state: it survives closing the window and a new plugin object.
-    static std::string folderInput;
-    static bool folderInvalid = false;
-
-    if (rateLimitHit) {
-        ImGui::Text("Rate Limit Hit (10 every 30 minutes)");
-        return;
-    }
     ImGui::Text("Enter the path to your demos folder...");
     if (folderInvalid)
         ImGui::Text("Please input a VALID directory to your Replays Folder");
@@ -62,6 +54,22 @@ void Ravento::RenderWindow()
 
     // An error (access denied, text the code page cannot hold) counts as a failed check.
     bool passed = false;
-    ContainErrors("Check", [&] { passed = CheckFolder(*this, folderInput); });
+    ContainErrors("Check", [&] { passed = CheckFolder(plugin, folderInput); });
     folderInvalid = !passed;
+}
+
+} // namespace
+
+void Ravento::RenderWindow()
+{
+    // Module-lifetime panel state: it survives closing the window and a new plugin object.
+    static std::string folderInput;
+    static bool folderInvalid = false;
+
+    if (rateLimitHit)
+        ImGui::Text("Rate Limit Hit (10 every 30 minutes)");
+    else
+        DrawFolderEntry(*this, folderInput, folderInvalid);
+    // Also under the notice: it tells which replays the limit refused.
+    DrawRepairsSection(repairs, shownRepairs);
 }

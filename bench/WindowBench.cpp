@@ -3,7 +3,7 @@
 // frame shows what the host's frame itself costs.
 //
 // The two take turns in batches of frames. The states run in this order because the warning,
-// once raised, stays for the module's life.
+// once raised, stays for the module's life, and the repairs, once sent, for the plugin object's.
 #include <functional>
 #include <string>
 
@@ -21,8 +21,47 @@ constexpr int kFrames = 100;
 const char kEntryPrompt[] = "Enter the path to your demos folder...";
 const char kWarning[] = "Please input a VALID directory to your Replays Folder";
 const char kRateLimitNotice[] = "Rate Limit Hit (10 every 30 minutes)";
+const char kRepairsHeading[] = "Repairs this session";
 
-enum class Panel { Entry, Warning, RateLimit };
+enum class Panel { Entry, Warning, RateLimit, Repairs };
+
+// The warning stays once raised, so the list comes below it.
+bool Warns(Panel panel)
+{
+    return panel == Panel::Warning || panel == Panel::Repairs;
+}
+
+// A full list: ten uploads of 32-digit identifiers, in every state the section words.
+struct ListedRepair {
+    int status; // 0: still sending
+    const char* failure;
+    const char* stateLine; // as the section draws it
+};
+const ListedRepair kRepairs[] = {
+    {200, "", "  repaired: play %s_fixed; the original is in OV_Ravento_BackupReplays"},
+    {400, "", "  not repairable: kept as %s_fixed, unchanged"},
+    {429, "", "  refused: 10 uploads per 30 minutes; play it again later"},
+    {200, "the original could not be moved to the backup folder (183)",
+     "  failed: the original could not be moved to the backup folder (183)"},
+    {500, "", "  failed: status 500"},
+    {0, "", "  sending"},
+};
+constexpr int kListed = plugin::RepairHistory::kCapacity;
+
+std::string ListedId(int row)
+{
+    return std::string(31, "0123456789ABCDEF"[row]) + "F";
+}
+
+void ListRepairs(Ravento& plugin)
+{
+    for (int row = kListed - 1; row >= 0; --row) {
+        const ListedRepair& repair = kRepairs[row % std::size(kRepairs)];
+        auto upload = plugin.repairs.Sent(ListedId(row));
+        if (repair.status != 0)
+            plugin.repairs.Finish(upload, repair.status, repair.failure);
+    }
+}
 
 // Puts the plugin in that state; false if its window does not show it.
 bool EnterState(BenchHost& host, Panel panel)
@@ -31,12 +70,29 @@ bool EnterState(BenchHost& host, Panel panel)
     plugin.rateLimitHit = panel == Panel::RateLimit;
     host.SetReferenceWidgets(nullptr);
     host.SetPluginWindowOpen(true);
-    if (panel == Panel::Warning && host.PluginWindowText().find(kWarning) == std::string::npos)
+    if (Warns(panel) && host.PluginWindowText().find(kWarning) == std::string::npos)
         host.Click("Check"); // an empty entry is no folder
     std::string text = host.PluginWindowText();
     bool warned = text.find(kWarning) != std::string::npos;
     bool limited = text.find(kRateLimitNotice) != std::string::npos;
-    return limited == (panel == Panel::RateLimit) && warned == (panel == Panel::Warning);
+    if (panel == Panel::Repairs && text.find(kRepairsHeading) == std::string::npos) {
+        ListRepairs(plugin);
+        text = host.PluginWindowText();
+    }
+    bool listed = text.find(kRepairsHeading) != std::string::npos;
+    return limited == (panel == Panel::RateLimit) && warned == Warns(panel) && listed == (panel == Panel::Repairs);
+}
+
+// The section's rows drawn the plain way, with fixed texts.
+void DirectRepairs()
+{
+    ImGui::Spacing();
+    ImGui::Text(kRepairsHeading);
+    for (int row = 0; row < kListed; ++row) {
+        const std::string id = ListedId(row);
+        ImGui::Text("%s, %s", id.c_str(), "0 s ago");
+        ImGui::Text(kRepairs[row % std::size(kRepairs)].stateLine, id.c_str());
+    }
 }
 
 // The panel's widgets, drawn the plain way in a window of the same title.
@@ -48,11 +104,13 @@ std::function<void()> DirectWidgets(Panel panel)
                 ImGui::Text(kRateLimitNotice);
             } else {
                 ImGui::Text(kEntryPrompt);
-                if (panel == Panel::Warning)
+                if (Warns(panel))
                     ImGui::Text(kWarning);
                 ImGui::InputTextWithHint("##DemosFolderPath", "Replay Folder Path...", &typed);
                 ImGui::Button("Check");
             }
+            if (panel == Panel::Repairs)
+                DirectRepairs();
         }
         ImGui::End();
     };
@@ -95,7 +153,7 @@ void EmptyFrame(benchmark::State& state)
 void PanelStates(benchmark::internal::Benchmark* benchmark)
 {
     benchmark->ArgNames({"state"});
-    for (Panel panel : {Panel::Entry, Panel::Warning, Panel::RateLimit})
+    for (Panel panel : {Panel::Entry, Panel::Warning, Panel::RateLimit, Panel::Repairs})
         benchmark->Args({static_cast<int>(panel)});
     benchmark->UseManualTime()->Unit(benchmark::kMicrosecond);
 }

@@ -150,7 +150,7 @@ def counter(run, name, key, unit):
 
 ENTRIES = (100, 1000, 10000, 100000)
 MEGABYTES = (1, 10, 100)
-PANEL_STATES = ("entry", "warning", "rate-limit notice")
+PANEL_STATES = ("entry", "warning", "rate-limit notice", "warning and 10 repairs listed")
 
 
 def play_replay_targets(run):

@@ -112,11 +112,18 @@ MUTANTS = [
            "return platform::IsNameTaken(error) ? std::error_code() : error;", "return std::error_code();",
            [("pipeline_replay_files_test", "RepairFailures.*")]),
     Mutant("a 200 that does nothing", "Ravento/RepairReply.cpp",
-           "    ReplaceWithRepaired(replaysFolder, replayPath, replayId, std::string_view(data, size));", "",
+           "    return ReplaceWithRepaired(replaysFolder, replayPath, replayId, std::string_view(data, size));",
+           "    return {};",
            [("model_reliability_test", "*")]),
     Mutant("a backup folder in the wrong place", "Ravento/ReplayReplacement.cpp",
            "return folder.parent_path() / kBackupFolderName;", "return folder / kBackupFolderName;",
            [("model_reliability_test", "*")]),
+    Mutant("finish a pushed-out upload's row", "Ravento/RepairHistory.cpp",
+           "    if (record.upload != upload)\n        return;\n", "",
+           [("pipeline_repair_reply_test", "RepairReply.TheSettingsWindowLists*")]),
+    Mutant("draw the repairs heading before any upload", "Ravento/RepairsSection.cpp",
+           "    if (shown.rows.empty())\n        return;\n", "",
+           [("plugin_settings_panel_test", "*")]),
 ]
 
 

@@ -4,6 +4,7 @@
 #   settings-warning.png  the warning after "Check" on a folder that does not exist
 #   rate-limit.png        the notice after the repair service refused an upload (429)
 #   devhost-gui.png       the whole devhost --gui window: console, replays and requests panes
+#   repairs-list.png      the window after a repair and a refusal, with "Repairs this session"
 # devhost --gui draws them in a virtual X display (Xvfb) with Mesa's software renderer and saves
 # only the plugin's window. For the notice, the stand-in repair service runs with an upload
 # limit of 0, so it refuses every upload with 429.
@@ -92,5 +93,23 @@ screenshot \"$images/rate-limit.png\" window
 quit" "${service_options[@]}"
 grep -q "togglemenu: Ravento opened" "$sandbox/rate-limit.log" \
   || { cat "$sandbox/rate-limit.log"; echo "screenshots: the refusal did not open the window" >&2; exit 1; }
+kill "$service_pid" && wait "$service_pid" || true
+rm -rf "$sandbox/port" "$sandbox/tls"
+
+# --- The repairs of the session: one upload repaired, the next refused --------------------------
+# A replay of its own: the first one's backup copy is already taken.
+listed=5E8A2C4B6D0F1A3C
+printf 'PELLACOR-REPLAY %s\n' "$listed" > "$demos/$listed.replay"
+start_service --upload-limit 1
+
+shoot repairs-list "wait 1.2
+play $listed 2025-06-14
+settle
+play 3A5B7C9D1E2F4A6B 2025-06-14
+settle
+wait 0.3
+frame 3
+screenshot \"$images/repairs-list.png\" window
+quit" "${service_options[@]}"
 
 ls -l "$images"

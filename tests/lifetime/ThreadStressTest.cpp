@@ -81,6 +81,12 @@ TEST(ThreadStressTest, GameUiAndHttpThreadsWorkOnThePluginAtOnce)
     EXPECT_EQ(fixture.Recorder().Requests().size(), static_cast<std::size_t>(plays)) << "every play was sent once";
     EXPECT_EQ(replies, plays);
     EXPECT_GT(checks, 0);
+    // Every reply ended its upload's row, and the window lists the last ten.
+    if (!host.IsWindowOpen())
+        host.ExecuteCommand("togglemenu Ravento");
+    const std::string frame = host.CaptureFrameText();
+    EXPECT_NE(frame.find(fmt::format("S{}_{}, ", kRounds - 1, kPlaysPerRound - 1)), std::string::npos) << frame;
+    EXPECT_EQ(frame.find("sending"), std::string::npos) << frame;
     ReportReliability("tsan-stress",
                       fmt::format("rounds={} plays={} replies={} frames={}", kRounds, plays, replies, frames));
 }

@@ -3,8 +3,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <regex>
+
+#include <fmt/format.h>
 
 #include "FileSystem.h"
+#include "RepairsSection.h"
 #include "ReplayReplacement.h"
 #include "platform/Processes.h"
 #include "platform/ReplayFiles.h"
@@ -334,4 +338,46 @@ TEST(RepairReply, TheFirstReplySettlesWhatACrashLeftAndNothingElse)
     fixture.Play("R");
     fixture.Answer(500);
     EXPECT_EQ(Names(fixture.demos).size(), expected.size() + 1);
+}
+
+TEST(RepairReply, TheSettingsWindowListsTheNewestTenUploadsWithTheirOutcomes)
+{
+    Uploaded fixture;
+    for (const char* id : {"B", "C", "D", "E", "F"}) {
+        fixture.AddReplay(id);
+        fixture.Play(id);
+    }
+    fixture.dir.MakeFile(fixture.backups / "D_copy.replay", "earlier backup");
+    for (int status : {200, 400, 500, 200, 429})
+        fixture.Answer(status, "fixed");
+    // Ages run on while the test does; only their form is compared.
+    auto frame = [&] {
+        return std::regex_replace(fixture.Host().CaptureFrameText(), std::regex("\\d+ s ago"), "# s ago");
+    };
+    ASSERT_TRUE(fixture.Host().ExecuteCommand("togglemenu Ravento"));
+    EXPECT_EQ(frame(), "Ravento\nRate Limit Hit (10 every 30 minutes)\nRepairs this session\n"
+                       "F, # s ago\n  sending\n"
+                       "E, # s ago\n  refused: 10 uploads per 30 minutes; play it again later\n"
+                       "D, # s ago\n  failed: the original could not be moved to the backup folder (183)\n"
+                       "C, # s ago\n  failed: status 500\n"
+                       "B, # s ago\n  not repairable: kept as B_fixed, unchanged\n"
+                       "R, # s ago\n  repaired: play R_fixed; the original is in OV_Ravento_BackupReplays\n");
+
+    // Eleven more push F out: its late answer changes none of the ten rows left.
+    for (int play = 0; play < 11; ++play) {
+        fixture.AddReplay(fmt::format("N{}", play));
+        fixture.Play(fmt::format("N{}", play));
+    }
+    fixture.Answer(500);
+    const std::string newest = frame();
+    EXPECT_NE(newest.find("[ Check ]\nRepairs this session\nN10, # s ago\n  sending\nN9, "), std::string::npos) << newest;
+    EXPECT_EQ(std::count(newest.begin(), newest.end(), '\n'), 5 + 2 * 10) << newest;
+    EXPECT_EQ(newest.find("F, "), std::string::npos);
+    EXPECT_EQ(newest.find("failed"), std::string::npos);
+
+    char age[32];
+    for (auto [seconds, text] : {std::pair{59, "59 s ago"}, {185, "3 min ago"}, {7300, "2 h ago"}}) {
+        FormatAge(std::chrono::seconds(seconds), age, sizeof age);
+        EXPECT_STREQ(age, text);
+    }
 }
