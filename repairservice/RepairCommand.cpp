@@ -191,6 +191,9 @@ RepairResult RepairRunner::Repair(TemporaryFile& upload, TemporaryFile& output)
         return {Outcome::CannotRepair, {}};
     if (exitCode != 0)
         return {Outcome::Failed, fmt::format("repair command exited with {}", exitCode)};
+    // No bytes are no repaired replay: the plugin would otherwise be sent an empty one.
+    if (output.Size() == 0)
+        return {Outcome::Failed, "repair command exited with 0 but wrote nothing"};
     return {Outcome::Repaired, {}};
 }
 

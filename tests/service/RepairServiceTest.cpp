@@ -50,6 +50,7 @@ TEST(RepairService, RunsTheRepairCommandAndHonoursItsExitCode)
         {"cat >/dev/null; exit 3", 400, nullptr},
         {"exit 3", 400, nullptr},
         {"exit 1", 500, nullptr},
+        {"cat >/dev/null", 500, nullptr}, // success without a repaired byte
         {"/nonexistent/repairer", 500, nullptr},
         // Only the standard streams reach a command: no client socket, no file of the service.
         {"cat >/dev/null; ls /proc/$$/fd", 200, "0\n1\n2\n"},
