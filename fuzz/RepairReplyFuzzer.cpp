@@ -297,9 +297,9 @@ void CheckReplay(const ReplyCase& reply, const ReplayTree& tree, const Story& st
     const std::optional<std::string> fixedNow = ReadFile(tree.Demos() / reply.fixedName);
     const std::optional<std::string> copyNow = ReadFile(tree.Backups() / reply.copyName);
     if (reply.oldPresent) {
-        FUZZ_CHECK(oldNow || fixedNow, "the replay is no longer listed\n" + story());
-        FUZZ_CHECK(oldNow == kOriginalBytes || fixedNow == kOriginalBytes || copyNow == kOriginalBytes,
-                   "the original bytes are lost\n" + story());
+        const std::string broken = testing_support::BrokenGuarantee(
+            {{tree.Demos()}, tree.Backups(), reply.id, kOriginalBytes, {reply.Body(), kOlderRepair}});
+        FUZZ_CHECK(broken.empty(), broken + "\n" + story());
     }
     const bool renamable = reply.oldPresent && !reply.fixedPresent && reply.demosForm != 0
         && FitsOneEntry(reply.fixedName) && Convertible(reply.id);

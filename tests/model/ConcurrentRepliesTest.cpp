@@ -1,6 +1,7 @@
 // Replies that overlap: two 200 answers for one replay on two threads, and two processes whose
 // plugins share one replays folder. Each must leave the replay listed and its original kept, and
 // no process may settle a temporary file another live process is writing.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,6 +20,7 @@
 #include "ReplayReplacement.h"
 #include "pipeline/PipelineFixture.h"
 #include "platform/ReplayFiles.h"
+#include "support/ReplayGuarantee.h"
 
 namespace {
 
@@ -30,18 +32,14 @@ const std::string kOriginal = "the original replay";
 const std::string kFirstBody = "repaired by the first answer";
 const std::string kSecondBody = "repaired by the second answer, longer";
 
-// The replay is listed under one of its names, with repaired bytes a 200 sent, and its original
-// bytes are kept somewhere.
+// The replay guarantee, with the two bodies the answers sent, and no temporary file left.
 void ExpectListedAndKept(const PipelineFixture& fixture)
 {
-    const std::string old = ReadBytes(fixture.demos / "R.replay");
-    const std::string fixed = ReadBytes(fixture.demos / "R_fixed.replay");
-    const std::string copy = ReadBytes(fixture.backups / "R_copy.replay");
-    EXPECT_TRUE(old == kOriginal || fixed == kFirstBody || fixed == kSecondBody)
-        << "R is listed under neither name: " << testing::PrintToString(Names(fixture.demos));
-    EXPECT_TRUE(old == kOriginal || copy == kOriginal) << "the original bytes are lost";
-    for (const std::string& name : Names(fixture.demos))
-        EXPECT_FALSE(plugin::IsTemporaryName(name)) << name;
+    EXPECT_EQ(testing_support::BrokenGuarantee(
+                  {{fixture.demos}, fixture.backups, "R", kOriginal, {kFirstBody, kSecondBody}}),
+              "")
+        << testing::PrintToString(Names(fixture.demos));
+    EXPECT_THAT(testing_support::TemporaryFilesIn(fixture.demos), testing::IsEmpty());
 }
 
 // The platform's operations, except that the first time the repaired file is put in place, a

@@ -4,6 +4,7 @@
 // repaired file is exactly what the service sent, nothing outside the replays and backup
 // folders is touched, and no exception reaches the host.
 #include <fmt/format.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <imgui.h>
 
@@ -15,6 +16,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ReplayReplacement.h"
@@ -22,13 +24,16 @@
 #include "pipeline/PipelineFixture.h"
 #include "support/DocumentsSandbox.h"
 #include "support/ReliabilityLog.h"
+#include "support/ReplayGuarantee.h"
 
 using namespace plugin;
 
 namespace model_test {
 namespace {
 
+using testing_support::BrokenGuarantee;
 using testing_support::DocumentsSandbox;
+using testing_support::Holds;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;
 
@@ -73,11 +78,6 @@ std::string Utf8(const std::filesystem::path& path)
 {
     std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
-}
-
-bool IsTemporary(const std::filesystem::path& file)
-{
-    return IsTemporaryName(file.filename());
 }
 
 class Model {
@@ -270,12 +270,12 @@ private:
     // the folder set again, and the first answer of the load settles what the crash left.
     void RestartAfterCrash()
     {
-        CheckListed();
+        CheckReplaysKept();
         world.Reload();
         files.Restart();
         pending.clear();
         EXPECT_TRUE(panelKnowsFolder ? SetFolderThroughPanel(current) : SetFolderByVariable(current));
-        CheckOriginalsKept();
+        CheckReplaysKept();
 
         auto playable = std::find_if(replays.begin(), replays.end(), [&](const auto& replay) {
             return std::filesystem::exists(current / (replay.first + ".replay"));
@@ -284,9 +284,7 @@ private:
         ++totals.plays;
         world.Answer(500, "busy");
         ++totals.replies;
-        for (const std::filesystem::path& folder : TemporaryFileFolders())
-            for (const auto& entry : std::filesystem::directory_iterator(folder))
-                EXPECT_FALSE(IsTemporary(entry.path())) << "left after a reload: " << entry.path();
+        CheckNoTemporaryFiles("left after a reload");
     }
 
     void ChangeFolderThroughPanel()
@@ -350,11 +348,8 @@ private:
 
     void CheckInvariants()
     {
-        CheckOriginalsKept();
-        CheckListed();
-        for (const std::filesystem::path& folder : TemporaryFileFolders())
-            for (const auto& entry : std::filesystem::directory_iterator(folder))
-                EXPECT_FALSE(IsTemporary(entry.path())) << "left behind: " << entry.path();
+        CheckReplaysKept();
+        CheckNoTemporaryFiles("left behind");
         EXPECT_EQ(Outside(), outsideBefore) << "something outside the replays and backup folders changed";
         for (const std::string& line : world.HostLines())
             EXPECT_EQ(line.find(" threw"), std::string::npos) << line;
@@ -362,47 +357,20 @@ private:
             EXPECT_EQ(line.find(" failed: "), std::string::npos) << line;
     }
 
-    // Every replay is listed under one of its names, and a repaired file holds the replay or a
-    // body the service sent: at every step, and at the very moment of a crash.
-    void CheckListed()
+    // Every replay is listed under one of its names, a repaired file holds the replay or a body
+    // the service sent, and its own bytes are kept: at every step, and at the moment of a crash.
+    void CheckReplaysKept()
     {
         for (const auto& [id, replay] : replays) {
-            bool listed = false;
-            for (const std::filesystem::path& folder : replaysFolders) {
-                listed = listed || std::filesystem::exists(folder / (id + ".replay"));
-                std::filesystem::path fixed = folder / (id + "_fixed.replay");
-                if (!std::filesystem::exists(fixed))
-                    continue;
-                listed = true;
-                bool known = Holds(fixed, replay.original);
-                for (auto body = replay.sentBodies.begin(); !known && body != replay.sentBodies.end(); ++body)
-                    known = Holds(fixed, *body);
-                EXPECT_TRUE(known) << fixed << " holds neither the replay nor a body the service sent";
-            }
-            EXPECT_TRUE(listed) << id << " is listed under neither of its names";
+            const std::vector<std::string_view> bodies(replay.sentBodies.begin(), replay.sentBodies.end());
+            EXPECT_EQ(BrokenGuarantee({replaysFolders, world.backups, id, replay.original, bodies}), "");
         }
     }
 
-    // Every replay's own bytes are somewhere the player can find them.
-    void CheckOriginalsKept()
+    void CheckNoTemporaryFiles(const char* when)
     {
-        for (const auto& [id, replay] : replays) {
-            bool kept = Holds(world.backups / (id + "_copy.replay"), replay.original);
-            for (const std::filesystem::path& folder : replaysFolders) {
-                kept = kept || Holds(folder / (id + ".replay"), replay.original)
-                    || Holds(folder / (id + "_fixed.replay"), replay.original);
-            }
-            EXPECT_TRUE(kept) << "the bytes of " << id << " are lost";
-        }
-    }
-
-    // Whether file holds exactly bytes; the size is compared first, so large files are read
-    // only when they may match.
-    static bool Holds(const std::filesystem::path& file, const std::string& bytes)
-    {
-        std::error_code error;
-        std::uintmax_t size = std::filesystem::file_size(file, error);
-        return !error && size == bytes.size() && ReadBytes(file) == bytes;
+        for (const std::filesystem::path& folder : TemporaryFileFolders())
+            EXPECT_THAT(testing_support::TemporaryFilesIn(folder), testing::IsEmpty()) << when << " in " << folder;
     }
 
     // Every file and folder of the tree except the replays and backup folders, with contents.

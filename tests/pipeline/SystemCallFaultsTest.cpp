@@ -24,6 +24,7 @@
 #include "pipeline/SystemCallFaults.h"
 #include "platform/Directories.h"
 #include "platform/ReplayFiles.h"
+#include "support/ReplayGuarantee.h"
 
 using plugin::IsTemporaryName;
 using testing_support::Names;
@@ -34,6 +35,7 @@ namespace {
 
 const std::string kOriginal = "the original replay";
 const std::string kRepaired = "the repaired replay";
+const std::string kEarlierRepair = "an earlier repair";
 
 struct Scenario {
     const char* name;
@@ -59,7 +61,7 @@ system_call_faults::Counts AnswerWithFault(const Scenario& scenario, int failAt)
     }
     fixture.AddReplay("R", kOriginal);
     if (scenario.earlierRepair)
-        fixture.dir.MakeFile("TAGame/Demos/R_fixed.replay", "an earlier repair");
+        fixture.dir.MakeFile("TAGame/Demos/R_fixed.replay", kEarlierRepair);
     fixture.Play("R");
     system_call_faults::Arm(fixture.dir.Path(), failAt, scenario.noReplaceUnsupported);
     fixture.Answer(scenario.status, kRepaired);
@@ -68,14 +70,10 @@ system_call_faults::Counts AnswerWithFault(const Scenario& scenario, int failAt)
 
     // The replay is listed and its original bytes are kept.
     const auto fixed = fixture.demos / "R_fixed.replay";
-    const auto copy = fixture.backups / "R_copy.replay";
-    const bool listed = std::filesystem::exists(fixture.demos / "R.replay") || std::filesystem::exists(fixed);
-    EXPECT_TRUE(listed) << where;
-    const bool originalKept =
-        (std::filesystem::exists(fixture.demos / "R.replay") && ReadBytes(fixture.demos / "R.replay") == kOriginal)
-        || (std::filesystem::exists(copy) && ReadBytes(copy) == kOriginal)
-        || (scenario.status == 400 && ReadBytes(fixed) == kOriginal);
-    EXPECT_TRUE(originalKept) << where;
+    EXPECT_EQ(testing_support::BrokenGuarantee(
+                  {{fixture.demos}, fixture.backups, "R", kOriginal, {kRepaired, kEarlierRepair}}),
+              "")
+        << where;
     // Done, or said why not.
     const bool done =
         scenario.status == 400 ? !std::filesystem::exists(fixture.demos / "R.replay") : ReadBytes(fixed) == kRepaired;
