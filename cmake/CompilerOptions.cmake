@@ -56,6 +56,12 @@ endif()
 
 # The fuzzing build (clang only): every target gets libFuzzer's coverage instrumentation and the
 # sanitizers; the fuzz targets themselves link libFuzzer's main (fuzz/CMakeLists.txt).
+# __FILE__ relative to the source tree on every build, so that what a program prints of it (the
+# registration record's declaring file) names no folder of the machine that built it.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" OR CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=>")
+endif()
+
 if(RAVENTO_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
                         -fno-sanitize-recover=all)
@@ -82,7 +88,6 @@ endif()
 if(MINGW)
     # For paths inside both folders (a build folder in the checkout), the map given last wins.
     add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-fstack-protector-strong>"
-        "$<${RAVENTO_COMPILED_LANGUAGES}:-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=>"
         "$<${RAVENTO_COMPILED_LANGUAGES}:-fmacro-prefix-map=${CMAKE_BINARY_DIR}/=build/>"
         "$<${RAVENTO_COMPILED_LANGUAGES}:-fdebug-prefix-map=${CMAKE_SOURCE_DIR}=/ravento>"
         "$<${RAVENTO_COMPILED_LANGUAGES}:-fdebug-prefix-map=${CMAKE_BINARY_DIR}=/ravento/build>")

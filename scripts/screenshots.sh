@@ -21,6 +21,11 @@ home=/tmp/Player
 mkdir "$home" || { echo "screenshots: $home is in use; remove it or wait for the other run" >&2; exit 1; }
 trap 'finish_script; rm -rf "$home"' EXIT
 
+# devhost and the plugin run from a copy there too: the console names the module's path.
+host="$home/Orvane"
+mkdir -p "$host"
+cp "$bin/devhost" "$bin/Ravento.so" "$host/"
+
 demos="$home/Documents/My Games/Pellacor/TAGame/Demos"
 mkdir -p "$demos" "$images"
 replay=7C1F0E4A9B2D4E6F
@@ -34,7 +39,7 @@ shoot() {
   printf '%s\n' "$script" > "$sandbox/$name.txt"
   echo "screenshots: $name.png"
   HOME="$home" XDG_CONFIG_HOME="" LIBGL_ALWAYS_SOFTWARE=1 \
-    xvfb-run -a -s "-screen 0 1280x720x24" "$bin/devhost" --gui --script "$sandbox/$name.txt" "$@" \
+    xvfb-run -a -s "-screen 0 1280x720x24" "$host/devhost" --gui --script "$sandbox/$name.txt" "$@" \
     > "$sandbox/$name.log" 2>&1 || { cat "$sandbox/$name.log"; echo "screenshots: devhost failed for $name" >&2; exit 1; }
 }
 
