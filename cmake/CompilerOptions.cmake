@@ -46,7 +46,8 @@ if(RAVENTO_COVERAGE)
 endif()
 
 # Two clones of one commit must give byte-identical release archives: source and build paths
-# (both inside the checkout) are written relative to it, and the PE header's link time is zero.
+# (both inside the checkout) are written relative to it, and the linker writes no link time into
+# the PE header (the module's is a hash of its content, Ravento/CMakeLists.txt).
 if(RAVENTO_REPRODUCIBLE)
     add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.>")
     if(MINGW)
@@ -80,11 +81,12 @@ if(NOT WIN32 AND NOT RAVENTO_FUZZ)
     set(RAVENTO_NO_UNDEFINED "LINKER:--no-undefined")
 endif()
 
-# The mingw build: stack protector (libssp, linked statically like the rest of the runtime), no
-# link time stamp, a build id in a CodeView debug directory, and no checkout or build folder in
-# the output: __FILE__ is relative to the source tree (sourceFile reads "Ravento/Ravento.h") and
-# the debug information names the sources under /ravento (gdb: set substitute-path /ravento
-# <checkout>). So two builds of one commit give the same bytes from any folder at any time.
+# The mingw build: stack protector (libssp, linked statically like the rest of the runtime; the
+# module has its own, Ravento/mingw/StackProtector.cpp), no link time stamp from the linker, a
+# build id in a CodeView debug directory, and no checkout or build folder in the output:
+# __FILE__ is relative to the source tree (sourceFile reads "Ravento/Ravento.h") and the debug
+# information names the sources under /ravento (gdb: set substitute-path /ravento <checkout>).
+# So two builds of one commit give the same bytes from any folder at any time.
 if(MINGW)
     # For paths inside both folders (a build folder in the checkout), the map given last wins.
     add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-fstack-protector-strong>"

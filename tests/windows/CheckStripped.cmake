@@ -1,7 +1,7 @@
 # Checks that the release module carries no debug sections and no symbol table, that its debug
 # link names the file beside it that keeps them, and that what it keeps serves a maintainer:
 # file and line for the plugin's own code, a build id (CodeView debug directory), and the
-# stack protector compiled in.
+# stack protector compiled in, failing through __fastfail (int 0x29) rather than libssp's trap.
 #   cmake -DOBJDUMP=... -DNM=... -DADDR2LINE=... -DMODULE=.../Ravento.dll -P CheckStripped.cmake
 cmake_policy(VERSION 3.25)
 
@@ -34,8 +34,14 @@ if(NOT headers MATCHES "CodeView")
 endif()
 
 execute_process(COMMAND ${NM} ${MODULE}.debug OUTPUT_VARIABLE symbols ERROR_QUIET)
-if(NOT symbols MATCHES " T __stack_chk_fail\n")
+if(NOT symbols MATCHES "([0-9a-f]+) T __stack_chk_fail\n")
     message(FATAL_ERROR "${MODULE} was built without the stack protector")
+endif()
+math(EXPR stop "0x${CMAKE_MATCH_1} + 16" OUTPUT_FORMAT HEXADECIMAL)
+execute_process(COMMAND ${OBJDUMP} -d --start-address=0x${CMAKE_MATCH_1} --stop-address=${stop} ${MODULE}
+                OUTPUT_VARIABLE failing ERROR_QUIET)
+if(NOT failing MATCHES "int +\\$0x29")
+    message(FATAL_ERROR "The stack protector of ${MODULE} does not fail fast:\n${failing}")
 endif()
 # A function of the plugin's own: its address must give back its file and a line.
 if(NOT symbols MATCHES "([0-9a-f]+) T _ZN7Ravento13OnRepairReply")

@@ -1,5 +1,6 @@
 // A crashing test must fail at once: not hang in an error dialog, and not end with status 0
-// (which is what Wine's automatic debugger would leave behind).
+// (which is what Wine's automatic debugger would leave behind). A smashed stack must end the
+// process before any handler, the test main's included, can see it.
 #include <windows.h>
 
 #include <string>
@@ -42,6 +43,7 @@ TEST(CrashReport, CrashAndFailureEndTheTestProcessWithAFailureStatus)
 {
     EXPECT_EQ(RunProbe(L"Probe.Crashes"), kCrashExitCode);
     EXPECT_EQ(RunProbe(L"Probe.FailsAnExpectation"), 1);
+    EXPECT_EQ(RunProbe(L"Probe.SmashesItsStack"), static_cast<long>(STATUS_STACK_BUFFER_OVERRUN));
 }
 
 } // namespace

@@ -1,10 +1,16 @@
-// Ravento.dll as the host sees it: the registration record read through GetProcAddress, and
-// the module's export table read from the loaded image.
+// Ravento.dll as the host sees it: the registration record read through GetProcAddress, the
+// module's export table read from the loaded image, and its link time against its file.
 #include <windows.h>
 
+#include <bcrypt.h>
+
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -77,6 +83,19 @@ std::string SectionName(const IMAGE_SECTION_HEADER& section)
 {
     const auto* name = reinterpret_cast<const char*>(section.Name);
     return std::string(name, strnlen(name, IMAGE_SIZEOF_SHORT_NAME));
+}
+
+// The SHA-256 of bytes, through the system's own implementation; all zeros if it fails.
+std::array<unsigned char, 32> Sha256(const std::string& bytes)
+{
+    std::array<unsigned char, 32> digest{};
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0) {
+        BCryptHash(algorithm, nullptr, 0, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
+                   static_cast<ULONG>(bytes.size()), digest.data(), static_cast<ULONG>(digest.size()));
+        BCryptCloseAlgorithmProvider(algorithm, 0);
+    }
+    return digest;
 }
 
 // Reads the record byte by byte at the documented offsets, independent of any struct layout.
@@ -162,6 +181,24 @@ TEST_F(RaventoModule, EntryPointsFromTheRecordCreateAndReleaseThePlugin)
     deleteMe();
     EXPECT_EQ(holder->get(), nullptr);
     deleteMe(); // an empty holder: nothing happens
+}
+
+// Not zero, which tells no build from another, but the first four bytes of the SHA-256 of the
+// module's file with the stamp zeroed: distinct per build, the same for two builds of one commit.
+TEST_F(RaventoModule, LinkTimeIsAHashOfTheModulesContent)
+{
+    const DWORD stamp = Headers().FileHeader.TimeDateStamp;
+    EXPECT_NE(stamp, 0u);
+
+    std::ifstream file(BesideTest(L"Ravento.dll"), std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::size_t at = reinterpret_cast<const IMAGE_DOS_HEADER*>(module)->e_lfanew +
+                           offsetof(IMAGE_NT_HEADERS64, FileHeader.TimeDateStamp);
+    ASSERT_GT(bytes.size(), at + sizeof stamp);
+    std::memset(bytes.data() + at, 0, sizeof stamp);
+    DWORD hashed = 0;
+    std::memcpy(&hashed, Sha256(bytes).data(), sizeof hashed);
+    EXPECT_EQ(stamp, hashed);
 }
 
 TEST_F(RaventoModule, ExportsThePlainEntryPointsAndThePluginBaseAndNothingElse)
