@@ -16,8 +16,9 @@
 #
 # The version is the project's CMake version; the archive's CHANGELOG names it and the commit's
 # date in place of [Unreleased]. The build (preset "release": the windows preset, reproducible)
-# runs the whole Windows suite under Wine before anything is packaged, and any failed or skipped
-# test program stops the release. Only a checkout without uncommitted changes is packaged.
+# runs the whole Windows suite under Wine before anything is packaged, and any failed test program,
+# or one that skipped all its tests, stops the release (skipped cases are named). Only a checkout
+# without uncommitted changes is packaged.
 # Archive entries carry the commit's time and sorted names, so two clones of one commit give the
 # same bytes.
 set -euo pipefail
@@ -78,8 +79,8 @@ echo "release: Ravento $version for https://$service_host/api/ravento"
 jobs="${RAVENTO_BUILD_JOBS:-$(nproc)}"
 if $run_suite; then
   cmake --build --preset release --parallel "$jobs"
-  # Counted as the test command counts (scripts/reliability-report.py): a program that skipped
-  # tests is no pass.
+  # Counted as the test command counts (scripts/reliability-report.py): a failed program, or one
+  # that skipped all its tests, is no pass; every skipped case is named.
   reports=build/reports
   rm -rf "$reports/ctest/release.log" "$reports/gtest/release"
   mkdir -p "$reports/ctest" "$reports/gtest/release"
