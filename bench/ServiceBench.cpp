@@ -262,7 +262,7 @@ void ClientScaling(benchmark::State& state)
     const double rounds = static_cast<double>(ratios.size());
     state.counters["rate_4"] = fewTotal / rounds;
     state.counters["rate_16"] = manyTotal / rounds;
-    state.counters["ratio"] = Median(std::move(ratios));
+    SetRatioCounters(state, ratios);
 }
 BENCHMARK(ClientScaling)->Iterations(80)->UseManualTime()->Unit(benchmark::kMillisecond);
 

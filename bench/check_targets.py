@@ -71,9 +71,15 @@ class Run:
         side = lambda key: None if self.counter(name, key) is None else self.counter(name, key) * scale
         return Figure(side("figure_us"), unit), Figure(side("floor_us"), unit)
 
+    def spread(self, name):
+        """The lower and upper quartile of a benchmark's turns' ratios; None when not given."""
+        low, high = self.counter(name, "ratio_low"), self.counter(name, "ratio_high")
+        return None if low is None or high is None else (low, high)
+
     def paired_target(self, group, what, name, limit, floor_name, unit="µs"):
         figure, floor = self.paired(name, unit)
-        return Target(group, what, figure, floor, limit, floor_name=floor_name, ratio=self.counter(name, "ratio"))
+        return Target(group, what, figure, floor, limit, floor_name=floor_name, ratio=self.counter(name, "ratio"),
+                      spread=self.spread(name))
 
     def per_call_us(self, name):
         """Microseconds per call of a benchmark whose iteration is a batch of calls."""
@@ -107,8 +113,10 @@ class Target:
     # "bound": figure itself at most limit (there is no floor).
     kind: str = "ratio"
     floor_name: str = ""
-    # The benchmark's own ratio, when it timed figure and floor in turn (median of the turns).
+    # The benchmark's own ratio, when it timed figure and floor in turn (median of the turns), and
+    # its spread (the turns' lower and upper quartile).
     ratio: Optional[float] = None
+    spread: Optional[tuple] = None
 
     def measure(self):
         if self.kind == "bound":
@@ -123,7 +131,20 @@ class Target:
 
     def holds(self):
         measured = self.measure()
-        return measured is not None and measured <= self.limit
+        return measured is not None and measured <= self.limit and not self.unsteady()
+
+    def unsteady(self):
+        """Whether the median holds while a quarter of the turns or more miss the limit: a verdict
+        that depends on which turns land where is no pass."""
+        measured = self.measure()
+        return (self.kind == "ratio" and self.spread is not None and measured is not None
+                and measured <= self.limit < self.spread[1])
+
+    def verdict(self):
+        return "unsteady" if self.unsteady() else "yes" if self.holds() else "no"
+
+    def spread_text(self):
+        return "—" if self.spread is None else f"{self.spread[0]:.2f}–{self.spread[1]:.2f}×"
 
     def measured_text(self):
         measured = self.measure()
@@ -211,7 +232,7 @@ def service_targets(run):
     return [
         # The faster of the two is the floor: 16 clients must keep at least 0.9 of the 4-client rate.
         Target("5. Repair service", "4 clients against 16 clients (requests/s)", rate(4), rate(16), 1 / 0.9,
-               floor_name="16 clients", ratio=run.counter("ClientScaling", "ratio")),
+               floor_name="16 clients", ratio=run.counter("ClientScaling", "ratio"), spread=run.spread("ClientScaling")),
         Target("5. Repair service", "longest TCP connect, 16 clients", stall, Figure(None, ""), 100, kind="bound",
                floor_name="none"),
         Target("5. Repair service", "peak memory above idle, one 100 MB upload",
@@ -272,6 +293,10 @@ def context_figures(run):
 
 
 HOW_MEASURED = """
+- **Spread.** Where a figure and its floor take turns, the ratio judged is the median of the turns' own
+  ratios, and the spread beside it is their lower and upper quartile. A median within its limit whose
+  upper quartile is past it is reported as **unsteady**, not as a pass: a quarter of the turns or more
+  missed, so the verdict depends on which turns land where.
 - **1.** `plugin_bench` links the plugin in and loads it into the stand-in host, as the pipeline tests do.
   Batches of 200 `OnPlayReplay` calls run inside one game event on the host's game thread, taking turns
   with batches of 200 floors (or with the same calls in the 100-entry folder). The floor is what a call
@@ -333,12 +358,14 @@ def markdown(run, targets):
            "a noisy shared machine where the absolute times do not. Times are medians of the repetitions.", "",
            f"Machine: {model}, {cores} cores, {kernel}; run of {date}.", "",
            f"Verdict: {'every target holds' if missed == 0 else f'{missed} of {len(targets)} targets missed'}.", "",
-           "| Target | What | Figure | Floor | Ratio | Limit | Holds |",
-           "|---|---|---|---|---|---|---|"]
+           "| Target | What | Figure | Floor | Ratio | Spread of the turns | Limit | Holds |",
+           "|---|---|---|---|---|---|---|---|"]
     for target in targets:
         floor = "—" if target.kind == "bound" else f"{target.floor.text()} ({target.floor_name})"
+        verdict = target.verdict()
         out.append(f"| {target.group} | {target.what} | {target.figure.text()} | {floor} | "
-                   f"{target.measured_text()} | {target.limit_text()} | {'yes' if target.holds() else '**no**'} |")
+                   f"{target.measured_text()} | {target.spread_text()} | {target.limit_text()} | "
+                   f"{verdict if verdict == 'yes' else f'**{verdict}**'} |")
     out += ["", "## Beside the targets", ""]
     out += [f"- {line}" for line in context_figures(run)]
     out += ["", "## How the figures are taken", "", HOW_MEASURED.strip(), "",
@@ -355,9 +382,10 @@ def main():
     run = Run(arguments.results)
     targets = all_targets(run)
     for target in targets:
-        verdict = "ok  " if target.holds() else "MISS"
+        verdict = {"yes": "ok  ", "no": "MISS", "unsteady": "UNSTEADY"}[target.verdict()]
+        spread = f", turns {target.spread_text()}" if target.spread else ""
         print(f"{verdict} {target.group}: {target.what}: {target.figure.text()} against {target.floor.text()} "
-              f"-> {target.measured_text()} (limit {target.limit_text()})")
+              f"-> {target.measured_text()}{spread} (limit {target.limit_text()})")
     if arguments.markdown:
         with open(arguments.markdown, "w") as stream:
             stream.write(markdown(run, targets))

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The target checker on made-up runs: a run that meets every target passes, one figure over its
-limit or one benchmark missing from the run fails it, and the page says which row missed."""
+limit, a verdict its turns do not agree on, or one benchmark missing from the run fails it, and
+the page says which row missed."""
 
 import json
 import os
@@ -96,6 +97,19 @@ class CheckTargetsTest(unittest.TestCase):
                 missed = [line for line in page.splitlines() if "**no**" in line]
                 self.assertEqual(len(missed), 1, missed)
                 self.assertIn(row, missed[0])
+
+    def test_a_median_within_its_limit_is_no_pass_while_a_quarter_of_the_turns_miss_it(self):
+        for high, status in ((1.15, 0), (1.3, 1)):
+            with self.subTest(high=high):
+                run = passing_run()
+                for entry in run["plugin_bench"]:
+                    if entry["run_name"].startswith("RepairReply/MB:10/"):
+                        entry.update(ratio=1.1, ratio_low=1.0, ratio_high=high)
+                code, page = self.check(run)
+                self.assertEqual(code, status)
+                row = next(line for line in page.splitlines() if "10 MB reply written" in line)
+                self.assertIn(f"1.00–{high:.2f}×", row)
+                self.assertEqual("**unsteady**" in row, status == 1, row)
 
     def test_a_program_missing_from_the_run_counts_as_missed(self):
         run = passing_run()
