@@ -14,8 +14,9 @@ enum class EntryKind {
 };
 
 // What path names, following links. The not-found conditions give EntryKind::Missing and no
-// error: Windows errors 2, 3, 53, 64, 123 and 267; POSIX ENOENT and ENOTDIR. Any other failure
-// (access denied, for one) is returned.
+// error: Windows errors 2, 3, 53, 64, 123 and 267 (POSIX: ENOENT and ENOTDIR, which are 2 and 3).
+// Any other failure (access denied, for one) is returned as the seam's file errors are
+// (ReplayFiles.h).
 std::error_code QueryEntryKind(const std::filesystem::path& path, EntryKind& kind);
 
 } // namespace platform

@@ -1,10 +1,11 @@
 // File operations of the repair pipeline: finding a replay by its exact name, and the changes it
 // makes to the replays folder (moves that never replace, a file written whole or not at all).
 //
-// Errors of ReplayFileSystem carry Windows error numbers on every platform, because the log
-// shows "the platform's last-error code" and players and tests read the same numbers everywhere
-// (FileError names the ones the plugin tells apart). Windows returns GetLastError() as it is;
-// POSIX maps errno once, in posix/ReplayFiles.cpp (an errno without a Windows counterpart becomes
+// Every error the seam's file calls report (ReplayFileSystem, FindExactEntry, QueryEntryKind)
+// is a Windows error number in FileErrorCategory(), on every platform, because the log shows "the
+// platform's last-error code" and players and tests read the same numbers everywhere (FileError
+// names the ones the plugin tells apart). Windows takes GetLastError() as it is; POSIX maps errno
+// once, in posix/SystemError.cpp (an errno without a Windows counterpart becomes
 // 0x20000000 + errno).
 #pragma once
 
@@ -25,12 +26,20 @@ enum class FileError : int {
     FileExists = 80, // a new file's name is taken
     DiskFull = 112,
     AlreadyExists = 183, // a move's or a folder's name is taken
+    NameTooLong = 206, // a name or path longer than the file system takes
 };
 
-// Whether error is that FileError (as ReplayFileSystem reports it).
+// The category of the seam's file errors, named "windows": its values are Windows error numbers
+// and its messages the texts Windows gives them.
+const std::error_category& FileErrorCategory();
+// Whether error is that FileError: the number in FileErrorCategory(), never an errno or another
+// category's code that happens to carry the same number.
 bool Is(const std::error_code& error, FileError which);
 // Whether a move or a creation failed only because its target name is taken (80 or 183).
 bool IsNameTaken(const std::error_code& error);
+// The error the seam reports for this Windows error number (for test doubles).
+std::error_code ReplayFileError(int windowsCode);
+std::error_code ReplayFileError(FileError which);
 
 // True when name can only ever name one entry directly inside a folder: not empty, not "." or
 // "..", no "/" or "\\" and no NUL; on Windows also none of <>:"|?* and no control character.
@@ -43,7 +52,7 @@ bool IsSingleEntryName(const std::filesystem::path& name);
 // links; Windows: FindFirstFileW's attributes, and for a reparse point, a symbolic link or a
 // cloud placeholder, what it leads to). A name that fails IsSingleEntryName, or is too long for
 // the file system, is never found. Errors, with found left false: folder empty, missing, not a
-// folder, or not readable (errno or GetLastError, as a listing would fail).
+// folder, or not readable, as a listing would fail.
 std::error_code FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name, bool& found);
 
 // One open output file: a descriptor on POSIX, a HANDLE on Windows.
@@ -86,10 +95,6 @@ public:
     // Closes a handle from Hold, and so releases its lock.
     virtual void Release(FileHandle held);
 };
-
-// The error a ReplayFileSystem reports for this Windows error number (for test doubles).
-std::error_code ReplayFileError(int windowsCode);
-std::error_code ReplayFileError(FileError which);
 
 // The operations in use.
 ReplayFileSystem& ReplayFiles();

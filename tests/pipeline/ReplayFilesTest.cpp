@@ -150,6 +150,23 @@ TEST(ReplayFiles, TheSystemsOwnFailuresReachTheCallerAsWindowsErrors)
     EXPECT_EQ(ReadBytes(dir.Path() / "closed"), "");
 }
 
+// A FileError is its number in the seam's category only: errno 2 is ENOENT, 17 EEXIST (Windows'
+// 17 is NotSameDevice). The lookup reports in that category too.
+TEST(ReplayFiles, AFileErrorIsItsNumberInTheSeamsCategoryOnly)
+{
+    for (FileError which : {FileError::FileNotFound, FileError::NotSameDevice, FileError::AlreadyExists}) {
+        const int number = static_cast<int>(which);
+        EXPECT_TRUE(platform::Is(platform::ReplayFileError(number), which));
+        EXPECT_FALSE(platform::Is(std::error_code(number, std::generic_category()), which)) << number;
+        EXPECT_FALSE(platform::Is(std::error_code(number, std::system_category()), which)) << number;
+    }
+    EXPECT_FALSE(platform::IsNameTaken(std::error_code(183, std::system_category())));
+    TempDir dir;
+    bool found = true;
+    EXPECT_TRUE(platform::Is(platform::FindExactEntry(dir.Path() / "missing", "R.replay", found),
+                             FileError::FileNotFound));
+}
+
 #if !defined(_WIN32)
 // POSIX's own failures, and the messages the errors give: those Windows gives the same numbers.
 TEST(ReplayFiles, PosixFailuresGiveTheMessagesOfTheirWindowsNumbers)

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/ReplayFiles.h"
 #include "platform/SystemError.h"
 #include "platform/posix/FaultPoint.h"
 
@@ -10,9 +11,10 @@ namespace platform {
 
 namespace {
 
+// ENOENT and ENOTDIR.
 bool IsNotFound(const std::error_code& error)
 {
-    return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
+    return Is(error, FileError::FileNotFound) || Is(error, FileError::PathNotFound);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
-// POSIX: exact-name lookup with one stat, moves with renameat2(RENAME_NOREPLACE), and errno
-// turned into the Windows error numbers the log shows.
+// POSIX: exact-name lookup with one stat, moves with renameat2(RENAME_NOREPLACE). Failures
+// reach the caller as Windows error numbers through posix/SystemError.h.
 //
-// Index: [SECTION] Windows error numbers, [SECTION] Writing, copying and linking,
-//        [SECTION] Lookup, [SECTION] ReplayFileSystem, [SECTION] Held files
+// Index: [SECTION] Writing, copying and linking, [SECTION] Lookup, [SECTION] ReplayFileSystem,
+//        [SECTION] Held files
 #include "platform/ReplayFiles.h"
 
 #include <fcntl.h>
@@ -12,105 +12,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "platform/SystemError.h"
 #include "platform/posix/FaultPoint.h"
+#include "platform/posix/SystemError.h"
 
 namespace platform {
 
-// [SECTION] Windows error numbers
+// [SECTION] Writing, copying and linking
 
 namespace {
-
-// Windows error numbers for errno values, with the messages Windows gives them.
-struct WindowsError {
-    int errnoValue;
-    int code;
-    const char* message;
-};
-
-constexpr int kFileNotFound = static_cast<int>(FileError::FileNotFound);
-constexpr int kPathNotFound = static_cast<int>(FileError::PathNotFound);
-constexpr int kNotSameDevice = static_cast<int>(FileError::NotSameDevice);
-constexpr int kFileExists = static_cast<int>(FileError::FileExists);
-constexpr int kAlreadyExists = static_cast<int>(FileError::AlreadyExists);
-constexpr int kErrnoBit = 0x20000000; // Windows' customer bit: an errno without a counterpart
-
-constexpr WindowsError kWindowsErrors[] = {
-    {ENOENT, kFileNotFound, "The system cannot find the file specified."},
-    {ENOTDIR, kPathNotFound, "The system cannot find the path specified."},
-    {EACCES, static_cast<int>(FileError::AccessDenied), "Access is denied."},
-    {EPERM, static_cast<int>(FileError::AccessDenied), "Access is denied."},
-    {EROFS, 19, "The media is write protected."},
-    {EXDEV, kNotSameDevice, "The system cannot move the file to a different disk drive."},
-    {EBUSY, static_cast<int>(FileError::SharingViolation), "The process cannot access the file because it is being used by another process."},
-    {EINVAL, 87, "The parameter is incorrect."},
-    {ENOSPC, static_cast<int>(FileError::DiskFull), "There is not enough space on the disk."},
-    {EDQUOT, static_cast<int>(FileError::DiskFull), "There is not enough space on the disk."},
-    {ENAMETOOLONG, 206, "The filename or extension is too long."},
-    {EEXIST, kAlreadyExists, "Cannot create a file when that file already exists."},
-    {ENOTEMPTY, kAlreadyExists, "Cannot create a file when that file already exists."},
-};
-
-class WindowsErrorCategory : public std::error_category {
-public:
-    const char* name() const noexcept override { return "windows"; }
-
-    std::string message(int code) const override
-    {
-        if (code == kFileExists)
-            return "The file exists.";
-        if (code & kErrnoBit)
-            return std::strerror(code & ~kErrnoBit);
-        for (const WindowsError& error : kWindowsErrors) {
-            if (error.code == code)
-                return error.message;
-        }
-        return "Windows error " + std::to_string(code);
-    }
-};
-
-const std::error_category& WindowsCategory()
-{
-    static const WindowsErrorCategory category;
-    return category;
-}
-
-std::error_code WindowsCode(int code)
-{
-    return {code, WindowsCategory()};
-}
-
-// The one place where errno becomes a Windows number.
-std::error_code AsWindowsError(std::error_code error)
-{
-    for (const WindowsError& known : kWindowsErrors) {
-        if (known.errnoValue == error.value())
-            return WindowsCode(known.code);
-    }
-    return WindowsCode(kErrnoBit | error.value());
-}
-
-std::error_code LastWindowsError()
-{
-    return AsWindowsError(LastSystemError());
-}
-
-bool Exists(const std::filesystem::path& path)
-{
-    struct stat status;
-    return RAVENTO_FAULT("ravento/replay/lstat", ::lstat(path.c_str(), &status)) == 0;
-}
-
-// ENOENT from a move means the source is gone (2) or the target's folder is (3).
-std::error_code MissingSourceOrFolder(const std::filesystem::path& from)
-{
-    return WindowsCode(Exists(from) ? kPathNotFound : kFileNotFound);
-}
-
-// [SECTION] Writing, copying and linking
 
 std::error_code WriteAll(int fd, std::string_view bytes)
 {
@@ -119,7 +31,7 @@ std::error_code WriteAll(int fd, std::string_view bytes)
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
-            return LastWindowsError();
+            return LastSystemError();
         bytes.remove_prefix(static_cast<std::size_t>(count));
     }
     return {};
@@ -130,9 +42,9 @@ std::error_code FlushAndClose(int fd)
 {
     std::error_code error;
     if (::fsync(fd) != 0)
-        error = LastWindowsError();
+        error = LastSystemError();
     if (::close(fd) != 0 && !error)
-        error = LastWindowsError();
+        error = LastSystemError();
     return error;
 }
 
@@ -144,7 +56,7 @@ std::error_code CopyBytes(int from, int to)
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
-            return LastWindowsError();
+            return LastSystemError();
         if (count == 0)
             return {};
         if (std::error_code error = WriteAll(to, std::string_view(buffer, static_cast<std::size_t>(count))))
@@ -157,17 +69,15 @@ std::error_code CopyIntoNewFile(const std::filesystem::path& from, const std::fi
 {
     int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (source < 0)
-        return errno == ENOENT ? WindowsCode(kFileNotFound) : LastWindowsError();
+        return LastSystemError();
     struct stat status;
     if (RAVENTO_FAULT("ravento/replay/fstat", ::fstat(source, &status)) != 0 || !S_ISREG(status.st_mode)) {
         ::close(source);
-        return WindowsCode(kNotSameDevice); // only files can cross file systems
+        return ReplayFileError(FileError::NotSameDevice); // only files can cross file systems
     }
     int target = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, status.st_mode & 07777);
     if (target < 0) {
-        std::error_code error = errno == ENOENT ? WindowsCode(kPathNotFound)
-            : errno == EEXIST                   ? WindowsCode(kFileExists)
-                                                : LastWindowsError();
+        std::error_code error = LastSystemError(FailedCall::CreatingCopy);
         ::close(source);
         return error;
     }
@@ -185,10 +95,10 @@ std::error_code CopyIntoNewFile(const std::filesystem::path& from, const std::fi
 std::error_code MoveByLink(const std::filesystem::path& from, const std::filesystem::path& to)
 {
     if (RAVENTO_FAULT("ravento/replay/link", ::link(from.c_str(), to.c_str())) != 0)
-        return errno == ENOENT ? MissingSourceOrFolder(from) : LastWindowsError();
+        return LastMoveError(from);
     if (::unlink(from.c_str()) != 0) {
         // Listed under both names is not a move: take the new name away again and say why.
-        std::error_code error = LastWindowsError();
+        std::error_code error = LastSystemError();
         ::unlink(to.c_str());
         return error;
     }
@@ -227,7 +137,7 @@ std::error_code FindExactEntry(const std::filesystem::path& folder, const std::f
     found = false;
     // Joined to nothing, the name would be looked up in the host's working folder.
     if (folder.empty())
-        return std::make_error_code(std::errc::no_such_file_or_directory);
+        return ReplayFileError(FileError::PathNotFound);
     if (IsSingleEntryName(name)) {
         struct stat status;
         // Links are followed, so the type is that of what the name leads to. One call finds a
@@ -237,9 +147,10 @@ std::error_code FindExactEntry(const std::filesystem::path& folder, const std::f
             return {};
         }
         // A name too long for the file system is, like a missing one or a dangling link, no
-        // entry's name. ENOTDIR: the folder is not a folder.
-        if (errno != ENOENT && errno != ENAMETOOLONG)
-            return LastSystemError();
+        // entry's name. ENOTDIR (3): the folder is not a folder.
+        const std::error_code error = LastSystemError();
+        if (!Is(error, FileError::FileNotFound) && !Is(error, FileError::NameTooLong))
+            return error;
     }
     // Not found: the lookup still fails, as a listing would, when the folder is missing or
     // cannot be read.
@@ -250,11 +161,6 @@ std::error_code FindExactEntry(const std::filesystem::path& folder, const std::f
 
 // [SECTION] ReplayFileSystem
 
-std::error_code ReplayFileError(int windowsCode)
-{
-    return WindowsCode(windowsCode);
-}
-
 ReplayFileSystem::~ReplayFileSystem() = default;
 
 std::error_code ReplayFileSystem::MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to)
@@ -263,17 +169,9 @@ std::error_code ReplayFileSystem::MoveWithoutReplace(const std::filesystem::path
                       ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE))
         == 0)
         return {};
-    switch (errno) {
-    case EXDEV:
-        return WindowsCode(kNotSameDevice);
-    case EINVAL:
-    case ENOSYS:
+    if (errno == EINVAL || errno == ENOSYS)
         return MoveByLink(from, to);
-    case ENOENT:
-        return MissingSourceOrFolder(from);
-    default:
-        return LastWindowsError();
-    }
+    return LastMoveError(from);
 }
 
 std::error_code ReplayFileSystem::CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to)
@@ -284,7 +182,7 @@ std::error_code ReplayFileSystem::CopyToNewFile(const std::filesystem::path& fro
 std::error_code ReplayFileSystem::CreateFolder(const std::filesystem::path& folder)
 {
     if (RAVENTO_FAULT("ravento/replay/mkdir", ::mkdir(folder.c_str(), 0777)) != 0)
-        return errno == ENOENT ? WindowsCode(kPathNotFound) : LastWindowsError();
+        return LastSystemError(FailedCall::CreatingFolder);
     return {};
 }
 
@@ -292,7 +190,7 @@ std::error_code ReplayFileSystem::CreateNewFile(const std::filesystem::path& fil
 {
     int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
-        return errno == EEXIST ? WindowsCode(kFileExists) : LastWindowsError();
+        return LastSystemError(FailedCall::CreatingFile);
     handle = fd;
     return {};
 }
@@ -310,14 +208,14 @@ std::error_code ReplayFileSystem::Close(FileHandle handle)
 std::error_code ReplayFileSystem::RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to)
 {
     if (::rename(from.c_str(), to.c_str()) != 0)
-        return LastWindowsError();
+        return LastSystemError();
     return {};
 }
 
 std::error_code ReplayFileSystem::RemoveFile(const std::filesystem::path& file)
 {
     if (::unlink(file.c_str()) != 0)
-        return LastWindowsError();
+        return LastSystemError();
     return {};
 }
 
@@ -331,15 +229,15 @@ std::error_code ReplayFileSystem::Hold(const std::filesystem::path& file, bool c
     const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0);
     int fd = ::open(file.c_str(), flags, 0666);
     if (fd < 0)
-        return errno == ENOENT ? WindowsCode(kFileNotFound) : LastWindowsError();
+        return LastSystemError();
     struct stat status;
     std::error_code error;
     if (::fstat(fd, &status) != 0)
-        error = LastWindowsError();
+        error = LastSystemError();
     else if (!S_ISREG(status.st_mode))
-        error = WindowsCode(static_cast<int>(FileError::AccessDenied));
+        error = ReplayFileError(FileError::AccessDenied);
     else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        error = errno == EWOULDBLOCK ? WindowsCode(static_cast<int>(FileError::LockViolation)) : LastWindowsError();
+        error = LastSystemError(FailedCall::Locking);
     if (error) {
         ::close(fd);
         return error;

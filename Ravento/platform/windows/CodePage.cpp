@@ -6,6 +6,7 @@
 
 #include <climits>
 
+#include "platform/ReplayFiles.h"
 #include "platform/SystemError.h"
 
 namespace platform {
@@ -96,7 +97,7 @@ std::error_code ToNarrow(UINT codePage, std::wstring_view wide, std::string& tex
         return error;
     if (usedDefault) {
         text.clear();
-        return {ERROR_NO_UNICODE_TRANSLATION, std::system_category()};
+        return ReplayFileError(ERROR_NO_UNICODE_TRANSLATION);
     }
     return {};
 }

@@ -1,5 +1,5 @@
 // Windows: exact-name lookup with FindFirstFileW, moves with MoveFileExW. GetLastError values
-// are already the numbers the log shows.
+// are already the numbers the log shows (LastSystemError puts them in FileErrorCategory()).
 #include "platform/ReplayFiles.h"
 
 #include <windows.h>
@@ -23,7 +23,7 @@ constexpr DWORD kLongestLockRetryPauseMs = 250;
 
 std::error_code WindowsCode(DWORD code)
 {
-    return {static_cast<int>(code), std::system_category()};
+    return ReplayFileError(static_cast<int>(code));
 }
 
 HANDLE AsHandle(FileHandle handle)
@@ -130,18 +130,13 @@ std::error_code FindExactEntry(const std::filesystem::path& folder, const std::f
     if (search == INVALID_HANDLE_VALUE) {
         // A name too long for the file system is, like a missing one, no entry's name.
         std::error_code error = LastSystemError();
-        bool noSuchName = error.value() == ERROR_FILE_NOT_FOUND || error.value() == ERROR_FILENAME_EXCED_RANGE;
+        bool noSuchName = Is(error, FileError::FileNotFound) || Is(error, FileError::NameTooLong);
         return noSuchName ? std::error_code() : error;
     }
     ::FindClose(search);
     // The lookup ignores case (and may match a short 8.3 name); the stored name must be exact.
     found = name.native() == entry.cFileName && IsFileEntry(folder / name, entry.dwFileAttributes);
     return {};
-}
-
-std::error_code ReplayFileError(int windowsCode)
-{
-    return WindowsCode(static_cast<DWORD>(windowsCode));
 }
 
 ReplayFileSystem::~ReplayFileSystem() = default;

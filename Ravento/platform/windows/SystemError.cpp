@@ -3,11 +3,18 @@
 
 #include <windows.h>
 
+#include "platform/ReplayFiles.h"
+
 namespace platform {
 
 std::error_code LastSystemError()
 {
-    return {static_cast<int>(::GetLastError()), std::system_category()};
+    return ReplayFileError(static_cast<int>(::GetLastError()));
+}
+
+std::string SystemErrorMessage(int windowsCode)
+{
+    return std::system_category().message(windowsCode);
 }
 
 } // namespace platform
