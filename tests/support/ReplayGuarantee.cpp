@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 
 #include "ReplayReplacement.h"
 
@@ -13,8 +12,9 @@ bool Holds(const std::filesystem::path& file, std::string_view bytes)
     std::error_code error;
     if (std::filesystem::file_size(file, error) != bytes.size() || error)
         return false;
+    std::string content(bytes.size(), '\0');
     std::ifstream stream(file, std::ios::binary);
-    return std::equal(bytes.begin(), bytes.end(), std::istreambuf_iterator<char>(stream));
+    return stream.read(content.data(), static_cast<std::streamsize>(content.size())) && content == bytes;
 }
 
 std::string BrokenGuarantee(const ReplayGuarantee& replay)
