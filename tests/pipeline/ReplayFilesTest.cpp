@@ -354,6 +354,7 @@ struct FailedRepair {
     Lines demos;
     Lines backups;
     std::string oldFileBytes;
+    std::string backupCopyBytes;
 };
 
 enum class Layout { Plain, EarlierRepairedFile, NoBackupFolder };
@@ -377,7 +378,7 @@ FailedRepair RepairWith(Layout layout = Layout::Plain)
             line.replace(at, repaired.size(), "<repaired>");
     }
     Lines backups = std::filesystem::exists(fixture.backups) ? Names(fixture.backups) : Lines{};
-    return {log, Names(fixture.demos), backups, ReadBytes(oldFile)};
+    return {log, Names(fixture.demos), backups, ReadBytes(oldFile), ReadBytes(fixture.backups / "R_copy.replay")};
 }
 
 // The state the mend promises after any failure past the backup move: the replay back under
@@ -483,6 +484,22 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
         EXPECT_EQ(result.log[3], "Error moving old file back from backup folder: 5");
         EXPECT_EQ(result.demos, Lines{"R_fixed.replay"});
         EXPECT_EQ(result.backups, Lines{"R_copy.replay"});
+    }
+    {
+        // The weaker outcome the protocol states: a move back cannot cross volumes, so the
+        // original stays whole in the backup folder alone, the earlier repair listed.
+        SCOPED_TRACE("move back across volumes after a failed rename over an earlier repair");
+        FailingFiles files;
+        files.backupOnOtherVolume = true;
+        files.renameError = FileError::AccessDenied;
+        files.failMoveNumber = 4; // place (taken), to the backup folder (copied), name the copy, back
+        files.moveError = FileError::NotSameDevice;
+        FailedRepair result = RepairWith(Layout::EarlierRepairedFile);
+        ASSERT_EQ(result.log.size(), 4u);
+        EXPECT_EQ(result.log[3], "Error moving old file back from backup folder: 17");
+        EXPECT_EQ(result.demos, Lines{"R_fixed.replay"});
+        EXPECT_EQ(result.backups, Lines{"R_copy.replay"});
+        EXPECT_EQ(result.backupCopyBytes, kOldBytes);
     }
 }
 
