@@ -159,7 +159,16 @@ int main(int argc, char** argv)
         ->capture_default_str();
     app.add_option("--temp-dir", service.temporaryFolder,
                    "Folder for uploads while they are repaired (default: the system's temporary folder)");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& error) {
+        // Usage errors exit 2, as devhost's and the scripts' do, not with CLI11's own codes.
+        std::fprintf(stderr, "ravento-repair-service: %s\nravento-repair-service: see --help for the options\n",
+                     error.what());
+        return 2;
+    }
 
     // A client that hangs up mid-answer must not end the whole service.
     ::signal(SIGPIPE, SIG_IGN);

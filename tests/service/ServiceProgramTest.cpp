@@ -123,4 +123,9 @@ TEST(ServiceProgram, HelpShowsTheDefaultsTheServiceUses)
     EXPECT_EQ(shown("--max-upload-bytes"), std::to_string(defaults.maxUploadBytes));
     EXPECT_EQ(shown("--repair-timeout"), std::to_string(defaults.repairTimeout.count()));
     EXPECT_NE(help.find("malformed"), std::string::npos) << "--help does not say malformed uploads count";
+
+    // A usage error exits 2, as devhost's do, and points to --help.
+    const testing_support::CommandRun mistyped = testing_support::RunCommand(kProgram + " --prot 8443", dir.Path());
+    EXPECT_TRUE(WIFEXITED(mistyped.status) && WEXITSTATUS(mistyped.status) == 2) << mistyped.status;
+    EXPECT_NE(mistyped.err.find("see --help"), std::string::npos) << mistyped.err;
 }
