@@ -233,10 +233,13 @@ OVERLAPPED HeldByte()
     return overlapped;
 }
 
+// The same file id on the same volume. Wine reports a volume serial of 0 for a handle whose file
+// was renamed by path since it was opened, so an unknown serial does not tell volumes apart.
 bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
 {
-    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh
-        && a.nFileIndexLow == b.nFileIndexLow;
+    const bool sameVolume = a.dwVolumeSerialNumber == b.dwVolumeSerialNumber || a.dwVolumeSerialNumber == 0
+        || b.dwVolumeSerialNumber == 0;
+    return sameVolume && a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
 } // namespace
