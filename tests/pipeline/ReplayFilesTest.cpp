@@ -292,8 +292,10 @@ public:
             return platform::ReplayFileError(FileError::NotSameDevice);
         std::error_code error = ReplayFileSystem::MoveWithoutReplace(from, to);
         if (!error && repairedReplacedOnPlacing && to.filename() == "R_fixed.replay") {
-            std::filesystem::remove(to);
-            std::ofstream(to, std::ios::binary) << "another writer's repair";
+            // As a writer replaces a file on either system: its own file renamed over the name.
+            const std::filesystem::path other = to.parent_path() / "another writer's";
+            std::ofstream(other, std::ios::binary) << "another writer's repair";
+            ReplayFileSystem::RenameReplacing(other, to);
         }
         return error;
     }
@@ -454,6 +456,7 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
         EXPECT_EQ(result.log, (Lines{"Post result(200)", "Error moving old file to backup folder: 183"}));
         ExpectRestored(result);
     }
+#if !defined(_WIN32) // on Windows no writer can replace a file this reply holds open
     {
         SCOPED_TRACE("the roll-back removes only the repaired file this reply placed");
         FailingFiles files;
@@ -464,6 +467,7 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
         EXPECT_EQ(result.log, (Lines{"Post result(200)", "Error moving old file to backup folder: 32"}));
         EXPECT_EQ(result.demos, (Lines{"R.replay", "R_fixed.replay"}));
     }
+#endif
     {
         SCOPED_TRACE("a backup folder that cannot be made");
         FailingFiles files;
