@@ -29,6 +29,7 @@
 #include "platform/CodePage.h"
 #include "platform/Processes.h"
 #include "platform/ReplayFiles.h"
+#include "support/ReplayGuarantee.h"
 
 namespace {
 
