@@ -17,6 +17,17 @@ bool Holds(const std::filesystem::path& file, std::string_view bytes)
     return stream.read(content.data(), static_cast<std::streamsize>(content.size())) && content == bytes;
 }
 
+namespace {
+
+// A name too long for the file system is no file's, as for the plugin's own lookup.
+bool Exists(const std::filesystem::path& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
+} // namespace
+
 std::string BrokenGuarantee(const ReplayGuarantee& replay)
 {
     bool listed = false;
@@ -24,9 +35,9 @@ std::string BrokenGuarantee(const ReplayGuarantee& replay)
     for (const std::filesystem::path& folder : replay.replaysFolders) {
         const std::filesystem::path old = folder / (replay.id + ".replay");
         const std::filesystem::path fixed = folder / (replay.id + "_fixed.replay");
-        listed = listed || std::filesystem::exists(old) || std::filesystem::exists(fixed);
+        listed = listed || Exists(old) || Exists(fixed);
         kept = kept || Holds(old, replay.original) || Holds(fixed, replay.original);
-        if (!std::filesystem::exists(fixed) || Holds(fixed, replay.original))
+        if (!Exists(fixed) || Holds(fixed, replay.original))
             continue;
         const bool sent = std::any_of(replay.sentBodies.begin(), replay.sentBodies.end(),
                                       [&](std::string_view body) { return Holds(fixed, body); });
