@@ -343,6 +343,8 @@ ReplayTree::Snapshot Settleable(ReplayTree::Snapshot snapshot, const ReplyCase& 
         snapshot.erase(leftover);
         snapshot.erase("TAGame/Demos/" + reply.fixedName);
     }
+    // The replays folder's lock file stays, empty, when its removal is the call that failed.
+    snapshot.erase("TAGame/Demos/.ravento-replies.lock");
     return snapshot;
 }
 
