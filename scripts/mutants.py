@@ -84,7 +84,7 @@ MUTANTS = [
            "!platform::Is(error, FileError::FileNotFound) && ", "",
            [("pipeline_repair_reply_test", "RepairReply.Status200LeavesEverything*")]),
     Mutant("write an empty repair", "Ravento/RepairReply.cpp",
-           "    if (size == 0)\n", "    if (false)\n",
+           "    if (size == 0) {\n", "    if (false) {\n",
            [("pipeline_repair_reply_test", "RepairReply.Status200WithAnEmptyBody*")]),
     Mutant("answer 200 for a repair command that wrote nothing", "repairservice/RepairCommand.cpp",
            "    if (output.Size() == 0)\n", "    if (false)\n",
