@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "platform/CodePage.h"
-#include "platform/Directories.h"
+#include "platform/ReplayFiles.h"
 
 namespace plugin {
 
@@ -41,7 +41,7 @@ platform::EntryKind EntryKindOf(const std::filesystem::path& path)
     if (path.empty())
         return platform::EntryKind::Missing;
     platform::EntryKind kind = platform::EntryKind::Missing;
-    if (std::error_code error = platform::QueryEntryKind(path, kind))
+    if (std::error_code error = platform::ReplayFiles().QueryEntryKind(path, kind))
         throw std::filesystem::filesystem_error("exists", path, error);
     return kind;
 }

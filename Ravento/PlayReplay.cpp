@@ -31,7 +31,7 @@ std::optional<std::filesystem::path> FindReplayFile(const std::filesystem::path&
         name.clear();
 
     bool found = false;
-    if (std::error_code error = platform::FindExactEntry(folder, name, found))
+    if (std::error_code error = platform::ReplayFiles().FindExactEntry(folder, name, found))
         throw std::filesystem::filesystem_error("replay lookup", folder, error);
     if (!found)
         return std::nullopt;

@@ -1,8 +1,8 @@
 // File operations of the repair pipeline: finding a replay by its exact name, and the changes it
 // makes to the replays folder (moves that never replace, a file written whole or not at all).
 //
-// Every error the seam's file calls report (ReplayFileSystem, FindExactEntry, QueryEntryKind)
-// is a Windows error number in FileErrorCategory(), on every platform, because the log shows "the
+// Every error the seam's file calls report (ReplayFileSystem, the lookups included) is a
+// Windows error number in FileErrorCategory(), on every platform, because the log shows "the
 // platform's last-error code" and players and tests read the same numbers everywhere (FileError
 // names the ones the plugin tells apart). Windows takes GetLastError() as it is; POSIX maps errno
 // once, in posix/SystemError.cpp (an errno without a Windows counterpart becomes
@@ -45,24 +45,36 @@ std::error_code ReplayFileError(FileError which);
 // "..", no "/" or "\\" and no NUL; on Windows also none of <>:"|?* and no control character.
 bool IsSingleEntryName(const std::filesystem::path& name);
 
-// Looks for the entry of folder whose on-disk name is exactly name (same characters, same case),
-// with one query instead of a listing. Only a regular file, or a link to one, counts: a FIFO,
-// socket, device or directory of that name would block or mislead whoever opens it for the
-// upload. The type comes from the same query that finds the name (POSIX: stat, following
-// links; Windows: FindFirstFileW's attributes, and for a reparse point, a symbolic link or a
-// cloud placeholder, what it leads to). A name that fails IsSingleEntryName, or is too long for
-// the file system, is never found. Errors, with found left false: folder empty, missing, not a
-// folder, or not readable, as a listing would fail.
-std::error_code FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name, bool& found);
+enum class EntryKind {
+    Missing,
+    Directory,
+    Other, // a file, device or anything else that is not a directory
+};
 
 // One open output file: a descriptor on POSIX, a HANDLE on Windows.
 using FileHandle = std::intptr_t;
 
-// The operations that change the replays folder. The platform's implementation is the default;
-// tests install a subclass that makes a chosen call fail (a move with 183, a write part way).
+// Every file call the plugin makes: the lookups, and the operations that change the replays
+// folder. The platform's implementation is the default; tests install a subclass that makes a
+// chosen call fail (a move with 183, a write part way).
 class ReplayFileSystem {
 public:
     virtual ~ReplayFileSystem();
+
+    // Looks for the entry of folder whose on-disk name is exactly name (same characters, same case),
+    // with one query instead of a listing. Only a regular file, or a link to one, counts: a FIFO,
+    // socket, device or directory of that name would block or mislead whoever opens it for the
+    // upload. The type comes from the same query that finds the name (POSIX: stat, following
+    // links; Windows: FindFirstFileW's attributes, and for a reparse point, a symbolic link or a
+    // cloud placeholder, what it leads to). A name that fails IsSingleEntryName, or is too long for
+    // the file system, is never found. Errors, with found left false: folder empty, missing, not a
+    // folder, or not readable, as a listing would fail.
+    virtual std::error_code FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name,
+                                           bool& found);
+    // What path names, following links. The not-found conditions give EntryKind::Missing and no
+    // error: Windows errors 2, 3, 53, 64, 123 and 267 (POSIX: ENOENT and ENOTDIR, which are 2
+    // and 3). Any other failure (access denied, for one) is returned.
+    virtual std::error_code QueryEntryKind(const std::filesystem::path& path, EntryKind& kind);
 
     // Renames from to to, never replacing an existing to. Fails with NotSameDevice when the two
     // lie on different volumes: the caller copies instead, so that a crash never leaves a part.

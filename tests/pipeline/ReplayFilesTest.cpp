@@ -71,14 +71,14 @@ TEST(ReplayFiles, ExactEntryLookupFindsRegularFilesOnly)
     for (const Case& check : cases) {
         for (const std::filesystem::path& folder : {demos, typed}) {
             bool found = !check.found;
-            EXPECT_FALSE(platform::FindExactEntry(folder, check.name, found)) << folder << " " << check.name;
+            EXPECT_FALSE(platform::ReplayFiles().FindExactEntry(folder, check.name, found)) << folder << " " << check.name;
             EXPECT_EQ(found, check.found) << folder << " " << check.name;
         }
     }
 
     for (const std::filesystem::path& folder : {std::filesystem::path(), dir.Path() / "Missing", demos / "R.replay"}) {
         bool found = true;
-        EXPECT_TRUE(platform::FindExactEntry(folder, "R.replay", found)) << folder;
+        EXPECT_TRUE(platform::ReplayFiles().FindExactEntry(folder, "R.replay", found)) << folder;
         EXPECT_FALSE(found);
     }
 }
@@ -163,7 +163,7 @@ TEST(ReplayFiles, AFileErrorIsItsNumberInTheSeamsCategoryOnly)
     EXPECT_FALSE(platform::IsNameTaken(std::error_code(183, std::system_category())));
     TempDir dir;
     bool found = true;
-    EXPECT_TRUE(platform::Is(platform::FindExactEntry(dir.Path() / "missing", "R.replay", found),
+    EXPECT_TRUE(platform::Is(platform::ReplayFiles().FindExactEntry(dir.Path() / "missing", "R.replay", found),
                              FileError::FileNotFound));
 }
 

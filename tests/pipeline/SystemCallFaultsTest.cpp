@@ -22,7 +22,6 @@
 #include "ReplayReplacement.h"
 #include "pipeline/PipelineFixture.h"
 #include "pipeline/SystemCallFaults.h"
-#include "platform/Directories.h"
 #include "platform/ReplayFiles.h"
 #include "support/ReplayGuarantee.h"
 
@@ -231,13 +230,13 @@ TEST(SystemCallFaults, ALookupOrQueryThatFailsSaysSoOrAnswersRight)
     for (const char* name : {"R.replay", "S.replay"}) {
         bool expected = false;
         system_call_faults::Arm(dir.Path(), 0, false);
-        ASSERT_FALSE(platform::FindExactEntry(folder, name, expected));
+        ASSERT_FALSE(platform::ReplayFiles().FindExactEntry(folder, name, expected));
         const int calls = system_call_faults::Disarm().calls;
         ASSERT_GT(calls, 0) << name;
         for (int failAt = 1; failAt <= calls; ++failAt) {
             bool found = false;
             system_call_faults::Arm(dir.Path(), failAt, false);
-            const std::error_code error = platform::FindExactEntry(folder, name, found);
+            const std::error_code error = platform::ReplayFiles().FindExactEntry(folder, name, found);
             EXPECT_EQ(system_call_faults::Disarm().struck, 1) << name << ", call " << failAt;
             EXPECT_TRUE(error || found == expected) << name << ", call " << failAt << " failed unseen";
         }
@@ -245,7 +244,7 @@ TEST(SystemCallFaults, ALookupOrQueryThatFailsSaysSoOrAnswersRight)
     for (const std::filesystem::path& path : {folder, folder / "R.replay", folder / "missing"}) {
         platform::EntryKind kind{};
         system_call_faults::Arm(dir.Path(), 1, false);
-        const std::error_code error = platform::QueryEntryKind(path, kind);
+        const std::error_code error = platform::ReplayFiles().QueryEntryKind(path, kind);
         system_call_faults::Disarm();
         EXPECT_TRUE(error) << path << ": a failed query is no answer";
     }

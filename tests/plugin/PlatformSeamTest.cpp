@@ -11,7 +11,6 @@
 #endif
 
 #include "FileSystem.h"
-#include "platform/Directories.h"
 #include "platform/ReplayFiles.h"
 #include "support/TempDir.h"
 

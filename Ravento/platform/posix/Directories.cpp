@@ -1,9 +1,8 @@
 // POSIX: directory status with stat, which follows links.
-#include "platform/Directories.h"
+#include "platform/ReplayFiles.h"
 
 #include <sys/stat.h>
 
-#include "platform/ReplayFiles.h"
 #include "platform/SystemError.h"
 #include "platform/posix/FaultPoint.h"
 
@@ -19,7 +18,7 @@ bool IsNotFound(const std::error_code& error)
 
 } // namespace
 
-std::error_code QueryEntryKind(const std::filesystem::path& path, EntryKind& kind)
+std::error_code ReplayFileSystem::QueryEntryKind(const std::filesystem::path& path, EntryKind& kind)
 {
     struct stat info {};
     if (RAVENTO_FAULT("ravento/directories/stat", ::stat(path.c_str(), &info)) != 0) {

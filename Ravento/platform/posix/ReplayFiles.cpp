@@ -132,7 +132,8 @@ bool IsSingleEntryName(const std::filesystem::path& name)
         && text.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos;
 }
 
-std::error_code FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name, bool& found)
+std::error_code ReplayFileSystem::FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name,
+                                                 bool& found)
 {
     found = false;
     // Joined to nothing, the name would be looked up in the host's working folder.

@@ -1,6 +1,5 @@
-// Windows: directory status with the file attributes (links followed through a handle) and
-// one-level creation with CreateDirectoryW.
-#include "platform/Directories.h"
+// Windows: directory status with the file attributes (links followed through a handle).
+#include "platform/ReplayFiles.h"
 
 #include <windows.h>
 
@@ -42,7 +41,7 @@ std::error_code LinkTargetAttributes(const std::filesystem::path& path, DWORD& a
 
 } // namespace
 
-std::error_code QueryEntryKind(const std::filesystem::path& path, EntryKind& kind)
+std::error_code ReplayFileSystem::QueryEntryKind(const std::filesystem::path& path, EntryKind& kind)
 {
     DWORD attributes = ::GetFileAttributesW(path.c_str());
     std::error_code error = attributes == INVALID_FILE_ATTRIBUTES ? LastSystemError() : std::error_code();

@@ -117,7 +117,8 @@ bool IsSingleEntryName(const std::filesystem::path& name)
     return true;
 }
 
-std::error_code FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name, bool& found)
+std::error_code ReplayFileSystem::FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name,
+                                                 bool& found)
 {
     found = false;
     if (std::error_code error = CheckListableFolder(folder))
