@@ -29,6 +29,7 @@
 #include "platform/CodePage.h"
 #include "platform/Processes.h"
 #include "platform/ReplayFiles.h"
+#include "support/FaultyFiles.h"
 #include "support/ReplayGuarantee.h"
 
 namespace {
@@ -38,79 +39,18 @@ const std::string kOriginalBytes = std::string("original replay \0\r\n bytes", 2
 constexpr char kOlderRepair[] = "an earlier repaired replay";
 constexpr char kOlderCopy[] = "an earlier backup copy";
 
-// Fails the call numbered failAt (1 = the first call of the reply), once.
-class FailingReplayFiles : public platform::ReplayFileSystem {
-public:
-    void Arm(int callToFail, int windowsCode, std::size_t bytesBeforeFailing)
-    {
-        calls = 0;
-        failAt = callToFail;
-        code = windowsCode;
-        writtenBeforeFailing = bytesBeforeFailing;
-        failedCall.clear();
-    }
-    const std::string& FailedCall() const { return failedCall; }
-
-    std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
-    {
-        return Fails("move") ? Error() : ReplayFileSystem::MoveWithoutReplace(from, to);
-    }
-    std::error_code CreateNewFile(const std::filesystem::path& file, platform::FileHandle& handle) override
-    {
-        return Fails("create") ? Error() : ReplayFileSystem::CreateNewFile(file, handle);
-    }
-    std::error_code Write(platform::FileHandle handle, std::string_view bytes) override
-    {
-        if (!Fails("write"))
-            return ReplayFileSystem::Write(handle, bytes);
-        ReplayFileSystem::Write(handle, bytes.substr(0, std::min(writtenBeforeFailing, bytes.size())));
-        return Error();
-    }
-    std::error_code Close(platform::FileHandle handle) override
-    {
-        std::error_code closed = ReplayFileSystem::Close(handle); // released even when it "fails"
-        return Fails("close") ? Error() : closed;
-    }
-    std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
-    {
-        return Fails("rename") ? Error() : ReplayFileSystem::RenameReplacing(from, to);
-    }
-    std::error_code RemoveFile(const std::filesystem::path& file) override
-    {
-        return Fails("remove") ? Error() : ReplayFileSystem::RemoveFile(file);
-    }
-    std::error_code CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to) override
-    {
-        return Fails("copy") ? Error() : ReplayFileSystem::CopyToNewFile(from, to);
-    }
-    std::error_code CreateFolder(const std::filesystem::path& folder) override
-    {
-        return Fails("mkdir") ? Error() : ReplayFileSystem::CreateFolder(folder);
-    }
-
-private:
-    bool Fails(const char* call)
-    {
-        if (++calls != failAt)
-            return false;
-        failedCall = call;
-        return true;
-    }
-    std::error_code Error() const { return platform::ReplayFileError(code); }
-
-    int calls = 0;
-    int failAt = 0;
-    int code = 0;
-    std::size_t writtenBeforeFailing = 0;
-    std::string failedCall;
-};
-
 struct Fixture {
-    Fixture() { platform::InstallReplayFileSystem(&files); }
-
     FuzzedPlugin plugin;
-    FailingReplayFiles files;
+    testing_support::FaultyFiles files;
 };
+
+// Fails the change numbered failAt (1 = the reply's first), once; 0 fails nothing.
+void Arm(testing_support::FaultyFiles& files, int failAt, int windowsCode, std::size_t bytesBeforeFailing)
+{
+    files.Reset();
+    if (failAt > 0)
+        files.Fail(testing_support::FileCall::AnyChange, failAt, windowsCode, bytesBeforeFailing);
+}
 
 Fixture& TheFixture()
 {
@@ -370,7 +310,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform::FileHandle held = 0;
     const bool holding =
         IsRunningOwner(reply->leftover) && !leftover.empty() && !platform::ReplayFiles().Hold(tree.Root() / leftover, false, held);
-    fixture.files.Arm(reply->failAt, reply->code, reply->writtenBeforeFailing);
+    Arm(fixture.files, reply->failAt, reply->code, reply->writtenBeforeFailing);
     try {
         plugin.OnRepairReply(plugin.demosFolder.Get(), tree.Demos() / reply->oldName, reply->id, reply->status,
                              reply->Data(), reply->Size());
@@ -382,7 +322,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (holding)
         platform::ReplayFiles().Release(held);
     outcome.failedCall = fixture.files.FailedCall();
-    fixture.files.Arm(0, 0, 0);
+    Arm(fixture.files, 0, 0, 0);
     outcome.after = tree.Take();
     outcome.lines = fixture.plugin.TakePluginLines();
     const auto story = [&] {

@@ -21,6 +21,7 @@
 #include "pipeline/PipelineFixture.h"
 #include "platform/CodePage.h"
 #include "platform/ReplayFiles.h"
+#include "support/FaultyFiles.h"
 
 using namespace plugin;
 
@@ -260,93 +261,8 @@ TEST(ReplayFiles, LogTextReplacesOnlyWhatTheCodePageCannotHold)
 
 namespace {
 
-// The platform's operations, except the ones a test tells to fail.
-class FailingFiles : public platform::ReplayFileSystem {
-public:
-    FailingFiles() { platform::InstallReplayFileSystem(this); }
-    ~FailingFiles() override { platform::InstallReplayFileSystem(nullptr); }
-
-    // The n-th move (1-based) fails with moveError. Without an earlier repaired file the first
-    // move puts the repaired file in place and the second takes the old file to the backup
-    // folder; with one, the first move finds that name taken, then the old file moves, then
-    // (after a failed rename into place) it moves back.
-    int failMoveNumber = 0;
-    FileError moveError = FileError::AccessDenied;
-    std::optional<FileError> createError;
-    std::optional<FileError> closeError;
-    std::optional<FileError> renameError;
-    std::optional<FileError> createFolderError;
-    bool backupOnOtherVolume = false; // the old file's first move to the backup folder must copy
-    std::optional<FileError> copyError;
-    int failRemoveNumber = 0; // with removeError
-    FileError removeError = FileError::SharingViolation;
-    int failRenameNumber = 2; // the first rename marks the written file whole, the second puts it in place
-    std::optional<std::size_t> diskFullAfter; // a write stores this many bytes, then fails with 112
-    bool repairedReplacedOnPlacing = false; // another writer replaces R_fixed.replay once it is placed
-
-    std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
-    {
-        if (++moves == failMoveNumber)
-            return platform::ReplayFileError(moveError);
-        if (backupOnOtherVolume && moves == 2)
-            return platform::ReplayFileError(FileError::NotSameDevice);
-        std::error_code error = ReplayFileSystem::MoveWithoutReplace(from, to);
-        if (!error && repairedReplacedOnPlacing && to.filename() == "R_fixed.replay") {
-            // As a writer replaces a file on either system: its own file renamed over the name.
-            const std::filesystem::path other = to.parent_path() / "another writer's";
-            std::ofstream(other, std::ios::binary) << "another writer's repair";
-            ReplayFileSystem::RenameReplacing(other, to);
-        }
-        return error;
-    }
-    std::error_code CreateNewFile(const std::filesystem::path& file, platform::FileHandle& handle) override
-    {
-        if (createError)
-            return platform::ReplayFileError(*createError);
-        return ReplayFileSystem::CreateNewFile(file, handle);
-    }
-    std::error_code Write(platform::FileHandle handle, std::string_view bytes) override
-    {
-        if (!diskFullAfter)
-            return ReplayFileSystem::Write(handle, bytes);
-        ReplayFileSystem::Write(handle, bytes.substr(0, *diskFullAfter));
-        return platform::ReplayFileError(FileError::DiskFull);
-    }
-    std::error_code Close(platform::FileHandle handle) override
-    {
-        std::error_code error = ReplayFileSystem::Close(handle);
-        return closeError ? platform::ReplayFileError(*closeError) : error;
-    }
-    std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
-    {
-        if (renameError && ++renames == failRenameNumber)
-            return platform::ReplayFileError(*renameError);
-        return ReplayFileSystem::RenameReplacing(from, to);
-    }
-    std::error_code CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to) override
-    {
-        if (copyError)
-            return platform::ReplayFileError(*copyError);
-        return ReplayFileSystem::CopyToNewFile(from, to);
-    }
-    std::error_code RemoveFile(const std::filesystem::path& file) override
-    {
-        if (++removes == failRemoveNumber)
-            return platform::ReplayFileError(removeError);
-        return ReplayFileSystem::RemoveFile(file);
-    }
-    std::error_code CreateFolder(const std::filesystem::path& folder) override
-    {
-        if (createFolderError)
-            return platform::ReplayFileError(*createFolderError);
-        return ReplayFileSystem::CreateFolder(folder);
-    }
-
-private:
-    int moves = 0;
-    int renames = 0;
-    int removes = 0;
-};
+using testing_support::FaultyFiles;
+using testing_support::FileCall;
 
 const std::string kOldBytes = "old replay bytes";
 const std::string kRepairedBytes = "repaired replay bytes, more of them";
@@ -362,7 +278,7 @@ struct FailedRepair {
 enum class Layout { Plain, EarlierRepairedFile, NoBackupFolder };
 
 // Uploads Demos/R.replay (next to an earlier R_fixed.replay, or without a backup folder, when
-// asked), answers 200 while the installed FailingFiles misbehave, and reports what is left.
+// asked), answers 200 while the installed FaultyFiles misbehave, and reports what is left.
 FailedRepair RepairWith(Layout layout = Layout::Plain)
 {
     PipelineFixture fixture;
@@ -406,8 +322,8 @@ void ExpectLogged(const FailedRepair& result, const std::string& start, const st
 
 TEST(RepairFailures, AWriteThatFailsPartWayLeavesNoShortFile)
 {
-    FailingFiles files;
-    files.diskFullAfter = kRepairedBytes.size() / 2;
+    FaultyFiles files;
+    files.Fail(FileCall::Write, 1, FileError::DiskFull, kRepairedBytes.size() / 2);
     FailedRepair result = RepairWith();
     ExpectLogged(result, "Failed to write repaired file <repaired>: ", "(112)");
     ExpectRestored(result);
@@ -415,8 +331,8 @@ TEST(RepairFailures, AWriteThatFailsPartWayLeavesNoShortFile)
 
 TEST(RepairFailures, ARepairedFileThatCannotBeCreatedPutsTheOldFileBack)
 {
-    FailingFiles files;
-    files.createError = FileError::AccessDenied;
+    FaultyFiles files;
+    files.Fail(FileCall::Create, 1, FileError::AccessDenied);
     FailedRepair result = RepairWith();
     ASSERT_EQ(result.log.size(), 3u);
     EXPECT_EQ(result.log[1], "Failed to open output path at <repaired>");
@@ -425,8 +341,8 @@ TEST(RepairFailures, ARepairedFileThatCannotBeCreatedPutsTheOldFileBack)
 
 TEST(RepairFailures, AFailedCloseCountsAsAFailedWrite)
 {
-    FailingFiles files;
-    files.closeError = FileError::DiskFull;
+    FaultyFiles files;
+    files.Fail(FileCall::Close, 1, FileError::DiskFull);
     FailedRepair result = RepairWith();
     ExpectLogged(result, "Failed to write repaired file <repaired>: ", "(112)");
     ExpectRestored(result);
@@ -434,8 +350,8 @@ TEST(RepairFailures, AFailedCloseCountsAsAFailedWrite)
 
 TEST(RepairFailures, AFailedRenameKeepsTheEarlierRepairedFile)
 {
-    FailingFiles files;
-    files.renameError = FileError::AccessDenied;
+    FaultyFiles files;
+    files.Fail(FileCall::Rename, 2, FileError::AccessDenied); // the first marks the written file whole
     FailedRepair result = RepairWith(Layout::EarlierRepairedFile);
     EXPECT_EQ(result.log, (Lines{"Post result(200)", "Failed to open output path at <repaired>",
                                  "Repaired file refused: " + platform::ReplayFileError(FileError::AccessDenied).message()
@@ -449,9 +365,8 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
 {
     {
         SCOPED_TRACE("move to the backup folder");
-        FailingFiles files;
-        files.failMoveNumber = 2;
-        files.moveError = FileError::AlreadyExists;
+        FaultyFiles files;
+        files.Fail(FileCall::Move, 2, FileError::AlreadyExists); // the first places the repaired file
         FailedRepair result = RepairWith();
         EXPECT_EQ(result.log, (Lines{"Post result(200)", "Error moving old file to backup folder: 183"}));
         ExpectRestored(result);
@@ -459,10 +374,16 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
 #if !defined(_WIN32) // on Windows no writer can replace a file this reply holds open
     {
         SCOPED_TRACE("the roll-back removes only the repaired file this reply placed");
-        FailingFiles files;
-        files.failMoveNumber = 2;
-        files.moveError = FileError::SharingViolation;
-        files.repairedReplacedOnPlacing = true;
+        FaultyFiles files;
+        files.Fail(FileCall::Move, 2, FileError::SharingViolation);
+        files.after = [](const testing_support::FileCallSeen& seen) {
+            if (seen.call != FileCall::Move || seen.target.filename() != "R_fixed.replay")
+                return;
+            // Another writer replaces the placed file as writers do: its own file renamed over it.
+            const std::filesystem::path other = seen.target.parent_path() / "another writer's";
+            std::ofstream(other, std::ios::binary) << "another writer's repair";
+            std::filesystem::rename(other, seen.target);
+        };
         FailedRepair result = RepairWith();
         EXPECT_EQ(result.log, (Lines{"Post result(200)", "Error moving old file to backup folder: 32"}));
         EXPECT_EQ(result.demos, (Lines{"R.replay", "R_fixed.replay"}));
@@ -470,8 +391,8 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
 #endif
     {
         SCOPED_TRACE("a backup folder that cannot be made");
-        FailingFiles files;
-        files.createFolderError = FileError::AccessDenied;
+        FaultyFiles files;
+        files.Fail(FileCall::CreateFolder, 1, FileError::AccessDenied);
         FailedRepair result = RepairWith(Layout::NoBackupFolder);
         EXPECT_EQ(result.log, (Lines{"Post result(200)", "Error moving old file to backup folder: 5"}));
         ExpectRestored(result);
@@ -479,9 +400,9 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
     {
         SCOPED_TRACE("move back after a failed rename: the replay stays safe in the backup folder, and listed "
                      "under its earlier repaired file");
-        FailingFiles files;
-        files.renameError = FileError::AccessDenied;
-        files.failMoveNumber = 3;
+        FaultyFiles files;
+        files.Fail(FileCall::Rename, 2, FileError::AccessDenied);
+        files.Fail(FileCall::Move, 3, FileError::AccessDenied); // place (taken), to the backup folder, back
         FailedRepair result = RepairWith(Layout::EarlierRepairedFile);
         ASSERT_EQ(result.log.size(), 4u);
         EXPECT_EQ(result.log[1], "Failed to open output path at <repaired>");
@@ -493,11 +414,11 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
         // The weaker outcome the protocol states: a move back cannot cross volumes, so the
         // original stays whole in the backup folder alone, the earlier repair listed.
         SCOPED_TRACE("move back across volumes after a failed rename over an earlier repair");
-        FailingFiles files;
-        files.backupOnOtherVolume = true;
-        files.renameError = FileError::AccessDenied;
-        files.failMoveNumber = 4; // place (taken), to the backup folder (copied), name the copy, back
-        files.moveError = FileError::NotSameDevice;
+        FaultyFiles files;
+        files.Fail(FileCall::Move, 2, FileError::NotSameDevice); // the backup folder is on another volume
+        files.Fail(FileCall::Rename, 2, FileError::AccessDenied);
+        // Moves: place (taken), to the backup folder (copied), name the copy, back.
+        files.Fail(FileCall::Move, 4, FileError::NotSameDevice);
         FailedRepair result = RepairWith(Layout::EarlierRepairedFile);
         ASSERT_EQ(result.log.size(), 4u);
         EXPECT_EQ(result.log[3], "Error moving old file back from backup folder: 17");
@@ -523,20 +444,20 @@ TEST(RepairFailures, ACrossVolumeBackupThatFailsPartWayLeavesNoCopy)
     };
     for (const Case& check : cases) {
         SCOPED_TRACE(check.what);
-        FailingFiles files;
-        files.backupOnOtherVolume = true;
-        files.copyError = check.copyError;
-        files.failMoveNumber = check.failMoveNumber;
-        files.moveError = FileError::AlreadyExists;
-        files.failRemoveNumber = check.failRemoveNumber;
+        FaultyFiles files;
+        files.Fail(FileCall::Move, 2, FileError::NotSameDevice); // the backup folder is on another volume
+        if (check.copyError)
+            files.Fail(FileCall::Copy, 1, *check.copyError);
+        files.Fail(FileCall::Move, check.failMoveNumber, FileError::AlreadyExists);
+        files.Fail(FileCall::Remove, check.failRemoveNumber, FileError::SharingViolation);
         FailedRepair result = RepairWith();
         EXPECT_EQ(result.log, (Lines{"Post result(200)", check.expected}));
         ExpectRestored(result);
     }
     {
         SCOPED_TRACE("nothing fails");
-        FailingFiles files;
-        files.backupOnOtherVolume = true;
+        FaultyFiles files;
+        files.Fail(FileCall::Move, 2, FileError::NotSameDevice);
         FailedRepair result = RepairWith();
         EXPECT_EQ(result.log, Lines{"Post result(200)"});
         EXPECT_EQ(result.demos, Lines{"R_fixed.replay"});
@@ -546,15 +467,12 @@ TEST(RepairFailures, ACrossVolumeBackupThatFailsPartWayLeavesNoCopy)
 
 TEST(RepairFailures, AnErrorThrownAfterTheBackupMoveStillBringsTheOldFileBack)
 {
-    struct ThrowingRename : FailingFiles {
-        std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
-        {
-            if (++renames == 2)
-                throw std::runtime_error("thrown after the backup move");
-            return FailingFiles::RenameReplacing(from, to);
-        }
-        int renames = 0;
-    } files;
+    FaultyFiles files;
+    files.before = [](const testing_support::FileCallSeen& seen) -> std::error_code {
+        if (seen.call == FileCall::Rename && seen.number == 2)
+            throw std::runtime_error("thrown after the backup move");
+        return {};
+    };
     FailedRepair result = RepairWith(Layout::EarlierRepairedFile);
     EXPECT_EQ(result.log, (Lines{"Post result(200)", "OnRepairReply failed: thrown after the backup move"}));
     EXPECT_EQ(result.demos, (Lines{"R.replay", "R_fixed.replay"}));
