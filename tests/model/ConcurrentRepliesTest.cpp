@@ -20,10 +20,13 @@
 #include "ReplayReplacement.h"
 #include "pipeline/PipelineFixture.h"
 #include "platform/ReplayFiles.h"
+#include "support/FaultyFiles.h"
 #include "support/ReplayGuarantee.h"
 
 namespace {
 
+using testing_support::FileCall;
+using testing_support::FileCallSeen;
 using testing_support::Names;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;
@@ -42,41 +45,40 @@ void ExpectListedAndKept(const PipelineFixture& fixture)
     EXPECT_THAT(testing_support::TemporaryFilesIn(fixture.demos), testing::IsEmpty());
 }
 
-// The platform's operations, except that the first time the repaired file is put in place, a
-// second answer for the same replay is delivered on another thread, as a host may.
-class SecondAnswerDuringPlacement : public platform::ReplayFileSystem {
+// The platform's calls, except that the first time the repaired file is put in place, a second
+// answer for the same replay is delivered on another thread, as a host may.
+class SecondAnswerDuringPlacement {
 public:
     explicit SecondAnswerDuringPlacement(PipelineFixture& fixture) : fixture(fixture)
     {
-        platform::InstallReplayFileSystem(this);
+        files.after = [this](const FileCallSeen& seen) {
+            if (seen.call == FileCall::Move && seen.target.filename() == "R_fixed.replay" && !second.joinable())
+                AnswerAgain();
+        };
     }
-    ~SecondAnswerDuringPlacement() override
+    ~SecondAnswerDuringPlacement()
     {
         if (second.joinable())
             second.join();
-        platform::InstallReplayFileSystem(nullptr);
-    }
-
-    std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
-    {
-        std::error_code error = ReplayFileSystem::MoveWithoutReplace(from, to);
-        if (!error && to.filename() == "R_fixed.replay" && !second.joinable()) {
-            second = std::thread([this] {
-                fixture.Plugin().OnRepairReply(fixture.demos, fixture.demos / "R.replay", "R", 200, kSecondBody.data(),
-                                               kSecondBody.size());
-                std::lock_guard lock(mutex);
-                secondDone = true;
-                done.notify_all();
-            });
-            // Replies that do not wait for each other finish the second one now. A lock makes
-            // it wait for this one, which must then go on: the bound only ends that wait.
-            std::unique_lock lock(mutex);
-            done.wait_for(lock, std::chrono::milliseconds(300), [this] { return secondDone; });
-        }
-        return error;
     }
 
 private:
+    void AnswerAgain()
+    {
+        second = std::thread([this] {
+            fixture.Plugin().OnRepairReply(fixture.demos, fixture.demos / "R.replay", "R", 200, kSecondBody.data(),
+                                           kSecondBody.size());
+            std::lock_guard lock(mutex);
+            secondDone = true;
+            done.notify_all();
+        });
+        // Replies that do not wait for each other finish the second one now. A lock makes it wait
+        // for this one, which must then go on: the bound only ends that wait.
+        std::unique_lock lock(mutex);
+        done.wait_for(lock, std::chrono::milliseconds(300), [this] { return secondDone; });
+    }
+
+    testing_support::FaultyFiles files;
     PipelineFixture& fixture;
     std::thread second;
     std::mutex mutex;
@@ -138,36 +140,25 @@ namespace {
 // start (two processes answering at once), or at a step of the repair.
 enum class Pause { AtTheStart, WhileWriting, BeforeReplacingAnEarlierRepair, AfterPlacingTheRepair };
 
-// In the child: the platform's operations, except that at the pause it tells the parent and
-// waits for its word.
-class PausingFiles : public platform::ReplayFileSystem {
+// In the child: the platform's calls, except that at the pause it tells the parent and waits for
+// its word.
+class PausingFiles {
 public:
-    PausingFiles(Pause pause, int toParent, int fromParent) : pause(pause), toParent(toParent), fromParent(fromParent)
+    PausingFiles(Pause pause, int toParent, int fromParent) : toParent(toParent), fromParent(fromParent)
     {
-        platform::InstallReplayFileSystem(this);
-    }
-    ~PausingFiles() override { platform::InstallReplayFileSystem(nullptr); }
-
-    std::error_code Write(platform::FileHandle handle, std::string_view bytes) override
-    {
-        if (pause != Pause::WhileWriting)
-            return ReplayFileSystem::Write(handle, bytes);
-        std::error_code error = ReplayFileSystem::Write(handle, bytes.substr(0, bytes.size() / 2));
-        Wait();
-        return error ? error : ReplayFileSystem::Write(handle, bytes.substr(bytes.size() / 2));
-    }
-    std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
-    {
-        if (pause == Pause::BeforeReplacingAnEarlierRepair && to.filename() == "R_fixed.replay")
-            Wait();
-        return ReplayFileSystem::RenameReplacing(from, to);
-    }
-    std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
-    {
-        std::error_code error = ReplayFileSystem::MoveWithoutReplace(from, to);
-        if (pause == Pause::AfterPlacingTheRepair && to.filename() == "R_fixed.replay")
-            Wait();
-        return error;
+        files.before = [this, pause](const FileCallSeen& seen) {
+            if (pause == Pause::BeforeReplacingAnEarlierRepair && seen.call == FileCall::Rename
+                && seen.target.filename() == "R_fixed.replay")
+                Wait();
+            return std::error_code();
+        };
+        files.after = [this, pause](const FileCallSeen& seen) {
+            // Written but not yet marked whole, the file is still being written.
+            const bool placed = seen.call == FileCall::Move && seen.target.filename() == "R_fixed.replay";
+            if ((pause == Pause::WhileWriting && seen.call == FileCall::Write)
+                || (pause == Pause::AfterPlacingTheRepair && placed))
+                Wait();
+        };
     }
 
     void Wait()
@@ -180,7 +171,7 @@ public:
     }
 
 private:
-    Pause pause;
+    testing_support::FaultyFiles files;
     int toParent, fromParent;
 };
 

@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "ReplayReplacement.h"
-#include "model/FaultyReplayFiles.h"
 #include "pipeline/PipelineFixture.h"
 #include "support/DocumentsSandbox.h"
+#include "support/FaultyFiles.h"
 #include "support/ReliabilityLog.h"
 #include "support/ReplayGuarantee.h"
 
@@ -31,8 +31,11 @@ using namespace plugin;
 namespace model_test {
 namespace {
 
+using platform::FileError;
 using testing_support::BrokenGuarantee;
 using testing_support::DocumentsSandbox;
+using testing_support::FaultyFiles;
+using testing_support::FileCall;
 using testing_support::Holds;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;
@@ -49,6 +52,48 @@ constexpr std::size_t kHugeBody = std::size_t{2} << 20;
 #endif
 constexpr std::uint32_t kSeeds[20] = {1,     7,     42,    99,    1234,  2025,  31337, 4242,  65535, 8675309,
                                       11111, 22222, 33333, 44444, 55555, 66666, 77777, 88888, 99999, 123456};
+// The faults a reply may meet, each one call of the file layer that fails.
+enum class Fault {
+    None,
+    CreateDenied, // the temporary file cannot be created
+    DiskFullMidWrite, // half the bytes are written
+    FlushFails, // the close flushes and closes, then reports the failure
+    MoveDenied, // the first move of the reply is refused
+    FileLocked, // the first move of the reply finds the file in use
+    MarkWholeDenied, // the rename that marks the written file whole is refused
+    RenameDenied, // the rename into place is refused
+    OtherVolume, // the backup folder is on another volume: the old file's move must copy
+    BackupFolderDenied, // a missing backup folder cannot be made
+};
+constexpr int kFaultKinds = 10;
+
+struct FailingCall {
+    FileCall call;
+    int number;
+    FileError error;
+};
+// Indexed by Fault, None excepted. The second move of a 200 takes the old file to the backup
+// folder, whichever order.
+constexpr FailingCall kFailingCalls[kFaultKinds] = {
+    {FileCall::AnyChange, 0, FileError::AccessDenied}, {FileCall::Create, 1, FileError::AccessDenied},
+    {FileCall::Write, 1, FileError::DiskFull},         {FileCall::Close, 1, FileError::DiskFull},
+    {FileCall::Move, 1, FileError::AccessDenied},      {FileCall::Move, 1, FileError::SharingViolation},
+    {FileCall::Rename, 1, FileError::AccessDenied},    {FileCall::Rename, 2, FileError::AccessDenied},
+    {FileCall::Move, 2, FileError::NotSameDevice},     {FileCall::CreateFolder, 1, FileError::AccessDenied},
+};
+
+// Plans the next reply: a fault, or a crash after crashAfter changes (negative: none).
+void Plan(FaultyFiles& files, Fault fault, int crashAfter)
+{
+    files.Reset();
+    if (fault != Fault::None) {
+        const FailingCall& failing = kFailingCalls[static_cast<int>(fault)];
+        files.Fail(failing.call, failing.number, failing.error, FaultyFiles::kHalfTheBytes);
+    }
+    if (crashAfter >= 0)
+        files.CrashAfter(crashAfter);
+}
+
 // Steps of a 200 answer through the seam, at most: make the backup folder, create, write, flush
 // and close, mark whole, put in place, move the old file (refused: another volume), copy it,
 // name the copy, remove the old file.
@@ -174,7 +219,7 @@ private:
         std::filesystem::path vanished = crash || fault != Fault::None ? std::filesystem::path() : MaybeVanish();
         if (vanished == world.backups)
             fault = Fault::BackupFolderDenied; // else the plugin makes a new one, as it should
-        files.Plan(fault, crashAfter);
+        Plan(files, fault, crashAfter);
         const Expected expected =
             crash || !vanished.empty() ? Expected::Nothing : ExpectedOutcome(upload, status, body, fault);
 
@@ -182,7 +227,7 @@ private:
         ++totals.replies;
         if (!vanished.empty())
             std::filesystem::rename(world.dir.Path() / "vanished", vanished);
-        totals.faults += files.FaultFired() || !vanished.empty();
+        totals.faults += *files.FailedCall() != '\0' || !vanished.empty();
         CheckProgress(expected, upload.id, body);
         if (crash) {
             ++totals.crashes;
@@ -273,7 +318,7 @@ private:
     {
         CheckReplaysKept();
         world.Reload();
-        files.Restart();
+        files.Reset();
         pending.clear();
         EXPECT_TRUE(panelKnowsFolder ? SetFolderThroughPanel(current) : SetFolderByVariable(current));
         CheckReplaysKept();
@@ -420,7 +465,7 @@ private:
     Totals& totals;
     DocumentsSandbox documents; // discovery on a fresh load searches here, not the real home
     PipelineFixture world;
-    FaultyReplayFiles files;
+    FaultyFiles files;
     std::vector<std::filesystem::path> replaysFolders;
     std::filesystem::path current = world.demos;
     std::map<std::string, Replay> replays;

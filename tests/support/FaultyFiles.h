@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -53,6 +54,7 @@ public:
     // windowsCode and changes nothing, except that a failing write first stores its first
     // bytesBeforeFailing bytes and a failing close still closes. Plans add up.
     void Fail(FileCall call, int number, int windowsCode, std::size_t bytesBeforeFailing = 0);
+    static constexpr std::size_t kHalfTheBytes = std::size_t(-1); // as bytesBeforeFailing
     void Fail(FileCall call, int number, platform::FileError error, std::size_t bytesBeforeFailing = 0)
     {
         Fail(call, number, static_cast<int>(error), bytesBeforeFailing);
@@ -92,21 +94,23 @@ private:
         int windowsCode;
         std::size_t bytesBeforeFailing;
     };
-    // What becomes of this call: nothing (error empty, go on), or the error it fails with.
+    // What becomes of this call: it goes on, or fails with error.
     struct Verdict {
+        FileCallSeen seen;
         std::error_code error;
         std::size_t bytesBeforeFailing = 0;
         bool fails = false;
     };
     Verdict Start(FileCall call, const std::filesystem::path& file, const std::filesystem::path& target = {});
-    std::error_code Finish(std::error_code error);
+    Verdict Count(FileCall call, const std::filesystem::path& file, const std::filesystem::path& target);
+    std::error_code Finish(const Verdict& verdict, std::error_code error);
 
+    std::mutex mutex; // replies on several threads share the counts
     std::vector<Planned> plans;
     int counts[static_cast<int>(FileCall::Hold) + 1] = {};
     int crashAfter = -1;
     bool crashed = false;
     const char* failedCall = "";
-    FileCallSeen current{};
 };
 
 } // namespace testing_support

@@ -15,47 +15,38 @@
 #include "Ravento.h"
 #include "pipeline/PipelineFixture.h"
 #include "platform/ReplayFiles.h"
+#include "support/FaultyFiles.h"
 
 namespace {
 
 using plugin::CodePageText;
+using testing_support::FileCall;
+using testing_support::FileCallSeen;
 using testing_support::Names;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;
 using Lines = std::vector<std::string>;
 
-// The platform's own operations, with the path limit of a process without long-path awareness.
-class WithoutLongPathAwareness : public platform::ReplayFileSystem {
+// The platform's own calls, with the path limit of a process without long-path awareness.
+class WithoutLongPathAwareness {
 public:
-    WithoutLongPathAwareness() { platform::InstallReplayFileSystem(this); }
-    ~WithoutLongPathAwareness() override { platform::InstallReplayFileSystem(nullptr); }
+    WithoutLongPathAwareness()
+    {
+        files.before = [](const FileCallSeen& seen) {
+            const bool limited =
+                seen.call == FileCall::Move || seen.call == FileCall::Create || seen.call == FileCall::Rename;
+            const bool tooLong = TooLong(seen.file) || (!seen.target.empty() && TooLong(seen.target));
+            return limited && tooLong ? platform::ReplayFileError(ERROR_FILENAME_EXCED_RANGE) : std::error_code();
+        };
+    }
 
     static bool TooLong(const std::filesystem::path& path)
     {
         return std::filesystem::absolute(path).lexically_normal().native().size() >= MAX_PATH;
     }
 
-    std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override
-    {
-        if (TooLong(from) || TooLong(to))
-            return Refused();
-        return ReplayFileSystem::MoveWithoutReplace(from, to);
-    }
-    std::error_code CreateNewFile(const std::filesystem::path& file, platform::FileHandle& handle) override
-    {
-        if (TooLong(file))
-            return Refused();
-        return ReplayFileSystem::CreateNewFile(file, handle);
-    }
-    std::error_code RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) override
-    {
-        if (TooLong(from) || TooLong(to))
-            return Refused();
-        return ReplayFileSystem::RenameReplacing(from, to);
-    }
-
 private:
-    static std::error_code Refused() { return platform::ReplayFileError(ERROR_FILENAME_EXCED_RANGE); }
+    testing_support::FaultyFiles files;
 };
 
 const std::string kOldBytes = "old replay bytes";
