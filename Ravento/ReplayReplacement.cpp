@@ -448,30 +448,24 @@ namespace {
 
 bool IsMissing(const std::filesystem::path& path)
 {
-    std::error_code error;
-    std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
-    return status.type() == std::filesystem::file_type::not_found;
+    platform::EntryKind kind = platform::EntryKind::Other;
+    return !platform::ReplayFiles().QueryEntryKind(path, kind) && kind == platform::EntryKind::Missing;
 }
 
 // Whether file was written after whole was: an F newer than a leftover T.new is a later repair.
 bool IsNewer(const std::filesystem::path& file, const std::filesystem::path& whole)
 {
-    std::error_code error;
-    const auto fileTime = std::filesystem::last_write_time(file, error);
-    if (error)
-        return false;
-    const auto wholeTime = std::filesystem::last_write_time(whole, error);
-    return !error && fileTime > wholeTime;
+    std::int64_t fileTime = 0, wholeTime = 0;
+    return !platform::ReplayFiles().LastWriteTime(file, fileTime)
+        && !platform::ReplayFiles().LastWriteTime(whole, wholeTime) && fileTime > wholeTime;
 }
 
 // The temporary files in folder; error tells whether the listing failed.
 std::vector<std::filesystem::path> TemporaryFilesIn(const std::filesystem::path& folder, std::error_code& error)
 {
     std::vector<std::filesystem::path> names;
-    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
-        if (IsTemporaryName(entry->path().filename()))
-            names.push_back(entry->path().filename());
-    }
+    error = platform::ReplayFiles().ListFolder(folder, names);
+    std::erase_if(names, [](const std::filesystem::path& name) { return !IsTemporaryName(name); });
     return names;
 }
 
@@ -481,10 +475,10 @@ std::optional<NativeText> IdentifierOnlyInBackup(const std::filesystem::path& re
                                                  const std::filesystem::path& backupFolder, std::uint64_t hash)
 {
     const NativeText copySuffix = Native("_copy.replay");
-    std::error_code error; // without a backup folder no replay can be only there
-    for (std::filesystem::directory_iterator entry(backupFolder, error), end; !error && entry != end;
-         entry.increment(error)) {
-        const NativeText text = entry->path().filename().native();
+    std::vector<std::filesystem::path> names; // without a backup folder no replay can be only there
+    platform::ReplayFiles().ListFolder(backupFolder, names);
+    for (const std::filesystem::path& name : names) {
+        const NativeText& text = name.native();
         if (!EndsWith(text, copySuffix))
             continue;
         NativeText id = text.substr(0, text.size() - copySuffix.size());

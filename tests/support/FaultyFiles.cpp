@@ -15,8 +15,8 @@ bool IsChange(FileCall call)
 
 const char* CallName(FileCall call)
 {
-    static const char* const names[] = {"any change", "move",   "copy",   "mkdir", "create", "write",
-                                        "close",      "rename", "remove", "find",  "query",  "hold"};
+    static const char* const names[] = {"any change", "move",   "copy", "mkdir", "create", "write", "close",
+                                        "rename",     "remove", "find", "query", "list",   "time",  "hold"};
     return names[static_cast<int>(call)];
 }
 
@@ -111,6 +111,19 @@ std::error_code FaultyFiles::QueryEntryKind(const std::filesystem::path& path, p
 {
     const Verdict verdict = Start(FileCall::Query, path);
     return verdict.fails ? verdict.error : Finish(verdict, ReplayFileSystem::QueryEntryKind(path, kind));
+}
+
+std::error_code FaultyFiles::ListFolder(const std::filesystem::path& folder, std::vector<std::filesystem::path>& names)
+{
+    names.clear();
+    const Verdict verdict = Start(FileCall::List, folder);
+    return verdict.fails ? verdict.error : Finish(verdict, ReplayFileSystem::ListFolder(folder, names));
+}
+
+std::error_code FaultyFiles::LastWriteTime(const std::filesystem::path& file, std::int64_t& time)
+{
+    const Verdict verdict = Start(FileCall::Time, file);
+    return verdict.fails ? verdict.error : Finish(verdict, ReplayFileSystem::LastWriteTime(file, time));
 }
 
 std::error_code FaultyFiles::MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -29,6 +30,8 @@ enum class FileCall {
     Remove,
     Find, // FindExactEntry
     Query, // QueryEntryKind
+    List, // ListFolder
+    Time, // LastWriteTime
     Hold,
 };
 
@@ -77,6 +80,8 @@ public:
     std::error_code FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name,
                                    bool& found) override;
     std::error_code QueryEntryKind(const std::filesystem::path& path, platform::EntryKind& kind) override;
+    std::error_code ListFolder(const std::filesystem::path& folder, std::vector<std::filesystem::path>& names) override;
+    std::error_code LastWriteTime(const std::filesystem::path& file, std::int64_t& time) override;
     std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override;
     std::error_code CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to) override;
     std::error_code CreateFolder(const std::filesystem::path& folder) override;

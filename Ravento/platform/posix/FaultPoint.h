@@ -34,9 +34,11 @@ inline bool FaultPointFails(const char* name)
 } // namespace platform
 
 #define RAVENTO_FAULT(name, call) (::platform::FaultPointFails(name) ? -1 : (call))
+#define RAVENTO_FAULT_NULL(name, call) (::platform::FaultPointFails(name) ? nullptr : (call))
 
 #else
 
 #define RAVENTO_FAULT(name, call) (call)
+#define RAVENTO_FAULT_NULL(name, call) (call)
 
 #endif

@@ -5,6 +5,7 @@
 //        [SECTION] Held files
 #include "platform/ReplayFiles.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
@@ -157,6 +158,39 @@ std::error_code ReplayFileSystem::FindExactEntry(const std::filesystem::path& fo
     // cannot be read.
     if (RAVENTO_FAULT("ravento/replay/access", ::access(folder.c_str(), R_OK)) != 0)
         return LastSystemError();
+    return {};
+}
+
+std::error_code ReplayFileSystem::ListFolder(const std::filesystem::path& folder,
+                                             std::vector<std::filesystem::path>& names)
+{
+    names.clear();
+    DIR* listing = RAVENTO_FAULT_NULL("ravento/replay/opendir", ::opendir(folder.c_str()));
+    if (listing == nullptr)
+        return LastSystemError();
+    std::error_code error;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = RAVENTO_FAULT_NULL("ravento/replay/readdir", ::readdir(listing));
+        if (entry == nullptr) {
+            if (errno != 0)
+                error = LastSystemError();
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+    ::closedir(listing);
+    return error;
+}
+
+std::error_code ReplayFileSystem::LastWriteTime(const std::filesystem::path& file, std::int64_t& time)
+{
+    struct stat status;
+    if (::stat(file.c_str(), &status) != 0)
+        return LastSystemError();
+    time = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec;
     return {};
 }
 

@@ -117,6 +117,34 @@ bool IsSingleEntryName(const std::filesystem::path& name)
     return true;
 }
 
+std::error_code ReplayFileSystem::ListFolder(const std::filesystem::path& folder,
+                                             std::vector<std::filesystem::path>& names)
+{
+    names.clear();
+    WIN32_FIND_DATAW entry;
+    HANDLE search = ::FindFirstFileW((folder / L"*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE)
+        return LastSystemError();
+    do {
+        const std::wstring_view name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            names.emplace_back(name);
+    } while (::FindNextFileW(search, &entry));
+    std::error_code error = LastSystemError();
+    ::FindClose(search);
+    return error == ReplayFileError(ERROR_NO_MORE_FILES) ? std::error_code() : error;
+}
+
+std::error_code ReplayFileSystem::LastWriteTime(const std::filesystem::path& file, std::int64_t& time)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data))
+        return LastSystemError();
+    time = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32)
+                                     | data.ftLastWriteTime.dwLowDateTime);
+    return {};
+}
+
 std::error_code ReplayFileSystem::FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name,
                                                  bool& found)
 {
