@@ -31,8 +31,8 @@ class Mutant:
 # tests: (program, gtest filter) pairs, run in order until one fails.
 MUTANTS = [
     Mutant("skip the flush before the rename", "Ravento/platform/posix/ReplayFiles.cpp",
-           "if (::fsync(fd) != 0)", "if (false)",
-           [("pipeline_flush_test", "*")]),
+           "if (RAVENTO_FAULT(\"ravento/replay/fsync\", ::fsync(fd)) != 0)", "if (false)",
+           [("pipeline_system_call_faults_test", "SystemCallFaults.WrittenAndCopiedFilesAreFlushed*")]),
     Mutant("ignore a failed write or flush", "Ravento/ReplayReplacement.cpp",
            "    if (!error)\n        error = closeError;\n", "",
            [("pipeline_replay_files_test", "RepairFailures.*")]),

@@ -77,6 +77,15 @@ bool StrikesHandle(std::intptr_t handle)
     return plan.armed && plan.handles.count(handle) != 0 && StrikesLocked();
 }
 
+bool StrikesFlush(std::intptr_t handle)
+{
+    std::lock_guard lock(plan.mutex);
+    if (!plan.armed || plan.handles.count(handle) == 0)
+        return false;
+    ++plan.counts.flushes;
+    return StrikesLocked();
+}
+
 void Track(std::intptr_t handle, const NativeChar* path)
 {
     std::lock_guard lock(plan.mutex);

@@ -22,6 +22,7 @@ void Arm(const std::filesystem::path& root, int failAt, bool noReplaceUnsupporte
 struct Counts {
     int calls = 0;
     int struck = 0;
+    int flushes = 0; // of handles opened under the root
 };
 Counts Disarm();
 
@@ -30,6 +31,7 @@ bool UnderRoot(const NativeChar* path);
 bool NoReplaceUnsupported();
 bool StrikesPath(const NativeChar* path); // counts the call; true when it is the one to fail
 bool StrikesHandle(std::intptr_t handle);
+bool StrikesFlush(std::intptr_t handle); // StrikesHandle for a flush, which it also counts
 void Track(std::intptr_t handle, const NativeChar* path); // a handle opened under the root
 void Untrack(std::intptr_t handle);
 

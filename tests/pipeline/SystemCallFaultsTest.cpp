@@ -219,6 +219,23 @@ TEST(SystemCallFaults, CreationsNameATakenOrMissingPlace)
     EXPECT_EQ(ReadBytes(taken), "y");
 }
 
+// Bytes reach the disk before they are named: every file the seam writes or copies is flushed
+// before it is closed. A process kill cannot show a skipped flush, a power cut would; so the
+// flushes are counted.
+TEST(SystemCallFaults, WrittenAndCopiedFilesAreFlushedBeforeTheyAreClosed)
+{
+    testing_support::TempDir dir;
+    platform::ReplayFileSystem& files = platform::ReplayFiles();
+    system_call_faults::Arm(dir.Path(), 0, false);
+    platform::FileHandle handle = 0;
+    ASSERT_FALSE(files.CreateNewFile(dir.Path() / "written", handle));
+    ASSERT_FALSE(files.Write(handle, "bytes"));
+    ASSERT_FALSE(files.Close(handle));
+    ASSERT_FALSE(files.CopyToNewFile(dir.Path() / "written", dir.Path() / "copied"));
+    EXPECT_EQ(system_call_faults::Disarm().flushes, 2); // the written file's and the copy's
+    EXPECT_EQ(ReadBytes(dir.Path() / "copied"), "bytes");
+}
+
 // The replay lookup and the folder query: whichever call fails, they report an error or give
 // the answer they give without faults, never another.
 TEST(SystemCallFaults, ALookupOrQueryThatFailsSaysSoOrAnswersRight)

@@ -78,7 +78,7 @@ ssize_t write(int fd, const void* buffer, size_t size)
 int fsync(int fd)
 {
     static const auto real = Real<int (*)(int)>("fsync");
-    return StrikesHandle(fd) ? Failed(EIO) : real(fd);
+    return StrikesFlush(fd) ? Failed(EIO) : real(fd);
 }
 
 int fstat(int fd, struct stat* status)

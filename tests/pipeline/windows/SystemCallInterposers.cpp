@@ -94,7 +94,7 @@ BOOL WINAPI CountedWriteFile(HANDLE handle, LPCVOID bytes, DWORD size, LPDWORD w
 
 BOOL WINAPI CountedFlushFileBuffers(HANDLE handle)
 {
-    return StrikesHandle(Key(handle)) ? Failed(ERROR_WRITE_FAULT) : realFlushFileBuffers(handle);
+    return StrikesFlush(Key(handle)) ? Failed(ERROR_WRITE_FAULT) : realFlushFileBuffers(handle);
 }
 
 // A failed close still closes: the handle is not used again either way.
