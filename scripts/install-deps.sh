@@ -13,8 +13,8 @@ declare -A groups=(
   # the native test suite; git, python3 and unzip for the release archives and their test
   [tests]="git googletest libgtest-dev libgmock-dev libbenchmark-dev python3 unzip"
   # coverage of the plugin's code (gcovr reads gcc's counters; mingw-w64's gcov comes with its
-  # gcc) and the fault-injection run (libfiu's preload library and headers)
-  [proof]="gcovr fiu-utils libfiu-dev"
+  # gcc) and the fault-injection run (libfiu)
+  [proof]="gcovr libfiu-dev"
   # the GUI development host, its screenshots and the GUI test (real input through xdotool)
   [gui]="libglfw3-dev libgl-dev libgl1-mesa-dri xvfb xauth xdotool"
   # the Windows target: cross compiler, Wine, apt-get source for Dear ImGui, and the Japanese

@@ -1,9 +1,9 @@
 """What the fault-injection run fails: the plugin's file calls, how each fails, and the plans
 (one run each) that make up the table's rows.
 
-A point is one of libfiu's POSIX preload points (the call as the C library sees it) or one of
-the plugin's own points (Ravento/platform/posix/FaultPoint.h, "ravento/<file>/<call>").
-ravento_fault_scope (FaultScope.cpp) enables them for the plugin's calls only.
+A point is one of the plugin's fault points (Ravento/platform/posix/FaultPoint.h,
+"ravento/<file>/<call>"): every file call of its POSIX seam. ravento_fault_scope
+(FaultScope.cpp) sets them.
 """
 from __future__ import annotations
 
@@ -12,19 +12,16 @@ from dataclasses import dataclass
 from pathlib import Path
 
 E = errno
-# The calls libfiu's preload wraps that the plugin makes, and the errno values each can fail with.
-PRELOAD_POINTS = {
-    "posix/io/oc/open": [E.EACCES, E.ENOSPC, E.EMFILE, E.EROFS],
-    "posix/io/rw/write": [E.ENOSPC, E.EIO, E.EDQUOT],
-    "posix/io/sync/fsync": [E.EIO, E.ENOSPC],
-    "posix/io/oc/close": [E.EIO, E.EINTR],
-    "posix/io/dir/rename": [E.EACCES, E.EIO, E.EBUSY, E.EROFS, E.ENOSPC],
-    "posix/io/dir/unlink": [E.EACCES, E.EBUSY, E.EIO, E.EROFS],
-    "posix/io/dir/fdopendir": [E.ENOMEM],
-    "posix/io/dir/readdir": [E.EIO],
-}
-# The plugin's own points (Ravento/platform/posix/FaultPoint.h), for the calls the preload misses.
-SEAM_POINTS = {
+# The points, and the errno values each can fail with.
+ALL_POINTS = {
+    "ravento/replay/open": [E.EACCES, E.ENOSPC, E.EMFILE, E.EROFS],
+    "ravento/replay/write": [E.ENOSPC, E.EIO, E.EDQUOT],
+    "ravento/replay/fsync": [E.EIO, E.ENOSPC],
+    "ravento/replay/close": [E.EIO, E.EINTR],
+    "ravento/replay/rename": [E.EACCES, E.EIO, E.EBUSY, E.EROFS, E.ENOSPC],
+    "ravento/replay/unlink": [E.EACCES, E.EBUSY, E.EIO, E.EROFS],
+    "ravento/replay/opendir": [E.ENOMEM],
+    "ravento/replay/readdir": [E.EIO],
     "ravento/replay/renameat2": [E.EIO, E.EXDEV, E.EINVAL, E.ENOSPC, E.EACCES, E.EEXIST],
     "ravento/replay/link": [E.EPERM, E.EIO, E.EACCES],
     "ravento/replay/stat": [E.EIO, E.EACCES],
@@ -33,7 +30,6 @@ SEAM_POINTS = {
     "ravento/replay/mkdir": [E.EACCES, E.ENOSPC, E.EROFS],
     "ravento/directories/stat": [E.EIO, E.EACCES],
 }
-ALL_POINTS = {**PRELOAD_POINTS, **SEAM_POINTS}
 MOVE = "ravento/replay/renameat2"
 # Calls the plugin makes only after another call failed in one way: a move with EINVAL (no
 # RENAME_NOREPLACE) links, with ENOENT asks which side is missing; a failed write removes the
@@ -41,7 +37,7 @@ MOVE = "ravento/replay/renameat2"
 PREREQUISITES = {
     "ravento/replay/link": (MOVE, E.EINVAL),
     "ravento/replay/lstat": (MOVE, E.ENOENT),
-    "posix/io/dir/unlink": ("posix/io/rw/write", E.ENOSPC),
+    "ravento/replay/unlink": ("ravento/replay/write", E.ENOSPC),
 }
 # A folder that cannot be looked into ends the folder discovery or the replay lookup with an error,
 # as a failed listing would; the callback boundary logs it. Without a replays folder, every lookup
@@ -128,9 +124,9 @@ def plans(calls_per_run: int) -> list[Plan]:
     # A move between file systems whose source cannot be removed afterwards.
     every.append(
         Plan(
-            "posix/io/dir/unlink",
+            "ravento/replay/unlink",
             "always EACCES, renameat2 EXDEV",
-            {MOVE: Fault([E.EXDEV]), "posix/io/dir/unlink": Fault([E.EACCES])},
+            {MOVE: Fault([E.EXDEV]), "ravento/replay/unlink": Fault([E.EACCES])},
         )
     )
     # A repaired file that appears between the write and the first move: the old file goes to the
@@ -138,9 +134,9 @@ def plans(calls_per_run: int) -> list[Plan]:
     # rename, after the one that marks the temporary file whole) fails.
     every.append(
         Plan(
-            "posix/io/dir/rename",
+            "ravento/replay/rename",
             "from the 2nd EACCES, renameat2 EEXIST once",
-            {MOVE: Fault([E.EEXIST], limit=1), "posix/io/dir/rename": Fault([E.EACCES], passing=1)},
+            {MOVE: Fault([E.EEXIST], limit=1), "ravento/replay/rename": Fault([E.EACCES], passing=1)},
         )
     )
     every_mode = f"random 0.15, seeds {EVERY_POINT_SEEDS[0]}-{EVERY_POINT_SEEDS[-1]}"

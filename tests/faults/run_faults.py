@@ -2,11 +2,10 @@
 
 Each run loads the fault-injection build of the plugin into devhost twice, in a sandbox of its
 own. The first load plays three replays (a 200, a 200 over an earlier repair, a 400) and one
-whose file is missing, while chosen system calls of the plugin fail: libfiu's POSIX preload for
-open, read, write, fsync, close, rename, unlink and the directory readers, the plugin's own
-fault points (ravento_fault_scope and Ravento/platform/posix/FaultPoint.h) for renameat2, link,
-mkdir and the stat family. Only the plugin's calls fail: the host's console, upload and
-transport never do. The next load runs without faults and plays one more replay, whose reply
+whose file is missing, while chosen system calls of the plugin fail: every file call of the
+plugin's POSIX seam is a libfiu fault point (Ravento/platform/posix/FaultPoint.h), set by
+ravento_fault_scope. Only the plugin's calls fail: the host's console, upload and transport
+never do. The next load runs without faults and plays one more replay, whose reply
 settles what the first load left. After each load the invariant of replay_invariant.py holds,
 devhost exits 0 (or was killed by a planned crash), no error reached the host, and only the
 callbacks that may let a fault's error through log one at their boundary.
@@ -81,7 +80,7 @@ class Runner:
     def __init__(self, bin_dir: Path, service_options: list[str], work: Path):
         self.devhost = bin_dir / "devhost"
         self.plugin = bin_dir / "Ravento.so"
-        self.preload = f"{bin_dir / 'libravento_fault_scope.so'} /usr/lib/fiu/fiu_posix_preload.so"
+        self.preload = str(bin_dir / "libravento_fault_scope.so")
         self.service_options = service_options
         self.work = work
         self.first_script = work / "first-load.txt"
@@ -90,7 +89,7 @@ class Runner:
         self.next_script.write_text(NEXT_LOAD)
 
     def load(self, sandbox: Sandbox, script_file: Path, fault_environment: dict[str, str] | None) -> Load:
-        """One devhost run; with fault_environment, under libfiu and ravento_fault_scope."""
+        """One devhost run; with fault_environment, under ravento_fault_scope."""
         env = dict(os.environ, HOME=str(sandbox.home), XDG_CONFIG_HOME="")
         if fault_environment is not None:
             env.update(fault_environment, LD_PRELOAD=self.preload)

@@ -1,16 +1,16 @@
 // RAVENTO_FAULT(name, call): one system call of the POSIX seam that a fault-injection build can
 // make fail on demand, as if the kernel had refused it.
 //
-// libfiu's preload library fails the calls it wraps (open, write, fsync, close, rename, unlink,
-// the directory readers) from outside; the seam's other calls (renameat2, link, mkdir, the stat
-// family) are marked with this macro instead. Only a build configured with
+// Every call of the POSIX seam whose failure the plugin sees is marked with this macro (and
+// RAVENTO_FAULT_NULL for the calls that fail with a null pointer), so a fault can strike the
+// plugin's file calls and nothing else in the host. Only a build configured with
 // RAVENTO_FAULT_POINTS=ON (the "faults" preset) compiles the points in; everywhere else the
 // macro is the call itself, so the shipping module has none.
 //
 // A point that fails returns -1 with errno set from the failure's information (a plain errno
-// value), or EIO when the failure carries none. Names are "ravento/<file>/<call>", one a call
-// site: "ravento/replay/stat" is the replay lookup's stat, "ravento/directories/stat" the folder
-// queries' stat.
+// value), or EIO when the failure carries none. Names are "ravento/<file>/<call>", shared by
+// the sites of one call in one file: "ravento/replay/open" is every open of ReplayFiles.cpp,
+// "ravento/directories/stat" the folder queries' stat.
 #pragma once
 
 #ifdef RAVENTO_FAULT_POINTS

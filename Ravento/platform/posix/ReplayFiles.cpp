@@ -28,7 +28,7 @@ namespace {
 std::error_code WriteAll(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {
-        ssize_t count = ::write(fd, bytes.data(), bytes.size());
+        ssize_t count = RAVENTO_FAULT("ravento/replay/write", ::write(fd, bytes.data(), bytes.size()));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
@@ -42,9 +42,9 @@ std::error_code WriteAll(int fd, std::string_view bytes)
 std::error_code FlushAndClose(int fd)
 {
     std::error_code error;
-    if (::fsync(fd) != 0)
+    if (RAVENTO_FAULT("ravento/replay/fsync", ::fsync(fd)) != 0)
         error = LastSystemError();
-    if (::close(fd) != 0 && !error)
+    if (RAVENTO_FAULT("ravento/replay/close", ::close(fd)) != 0 && !error)
         error = LastSystemError();
     return error;
 }
@@ -53,7 +53,7 @@ std::error_code CopyBytes(int from, int to)
 {
     char buffer[1 << 16];
     for (;;) {
-        ssize_t count = ::read(from, buffer, sizeof buffer);
+        ssize_t count = RAVENTO_FAULT("ravento/replay/read", ::read(from, buffer, sizeof buffer));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
@@ -68,7 +68,7 @@ std::error_code CopyBytes(int from, int to)
 // A new file with the source's permissions and bytes, flushed; removed again when anything fails.
 std::error_code CopyIntoNewFile(const std::filesystem::path& from, const std::filesystem::path& to)
 {
-    int source = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    int source = RAVENTO_FAULT("ravento/replay/open", ::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (source < 0)
         return LastSystemError();
     struct stat status;
@@ -76,7 +76,8 @@ std::error_code CopyIntoNewFile(const std::filesystem::path& from, const std::fi
         ::close(source);
         return ReplayFileError(FileError::NotSameDevice); // only files can cross file systems
     }
-    int target = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, status.st_mode & 07777);
+    int target = RAVENTO_FAULT("ravento/replay/open",
+                               ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, status.st_mode & 07777));
     if (target < 0) {
         std::error_code error = LastSystemError(FailedCall::CreatingCopy);
         ::close(source);
@@ -97,7 +98,7 @@ std::error_code MoveByLink(const std::filesystem::path& from, const std::filesys
 {
     if (RAVENTO_FAULT("ravento/replay/link", ::link(from.c_str(), to.c_str())) != 0)
         return LastMoveError(from);
-    if (::unlink(from.c_str()) != 0) {
+    if (RAVENTO_FAULT("ravento/replay/unlink", ::unlink(from.c_str())) != 0) {
         // Listed under both names is not a move: take the new name away again and say why.
         std::error_code error = LastSystemError();
         ::unlink(to.c_str());
@@ -223,7 +224,7 @@ std::error_code ReplayFileSystem::CreateFolder(const std::filesystem::path& fold
 
 std::error_code ReplayFileSystem::CreateNewFile(const std::filesystem::path& file, FileHandle& handle)
 {
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = RAVENTO_FAULT("ravento/replay/open", ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (fd < 0)
         return LastSystemError(FailedCall::CreatingFile);
     handle = fd;
@@ -242,14 +243,14 @@ std::error_code ReplayFileSystem::Close(FileHandle handle)
 
 std::error_code ReplayFileSystem::RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to)
 {
-    if (::rename(from.c_str(), to.c_str()) != 0)
+    if (RAVENTO_FAULT("ravento/replay/rename", ::rename(from.c_str(), to.c_str())) != 0)
         return LastSystemError();
     return {};
 }
 
 std::error_code ReplayFileSystem::RemoveFile(const std::filesystem::path& file)
 {
-    if (::unlink(file.c_str()) != 0)
+    if (RAVENTO_FAULT("ravento/replay/unlink", ::unlink(file.c_str())) != 0)
         return LastSystemError();
     return {};
 }
@@ -262,7 +263,7 @@ std::error_code ReplayFileSystem::Hold(const std::filesystem::path& file, bool c
 {
     // Never through a link, and never blocking on a FIFO planted under a temporary name.
     const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0);
-    int fd = ::open(file.c_str(), flags, 0666);
+    int fd = RAVENTO_FAULT("ravento/replay/open", ::open(file.c_str(), flags, 0666));
     if (fd < 0)
         return LastSystemError();
     struct stat status;
