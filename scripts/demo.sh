@@ -16,7 +16,7 @@ build_programs RAVENTO_DEMO_BUILD demo demo
 make_sandbox demo
 
 # RAVENTO_DEMO_WINDOWS names a built Windows tree (build/windows): devhost.exe and Ravento.dll
-# then play the replays under Wine, through WinHTTP, against the same native service. Wine's
+# then play the replays under Wine, through Schannel, against the same native service. Wine's
 # Documents folder is the prefix's home (cmake/toolchains/wine-run.sh); the demo's game folder
 # there goes with the sandbox.
 if [ -n "${RAVENTO_DEMO_WINDOWS:-}" ]; then

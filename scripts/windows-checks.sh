@@ -4,7 +4,7 @@
 #   1. reproducible: Ravento.dll and Ravento.dll.debug built again from a copy of the sources in
 #      another folder are byte-identical to build/windows's;
 #   2. the demo (scripts/demo.sh) under Wine: devhost.exe and Ravento.dll against the native
-#      stand-in service through WinHTTP, --connect-to and --cacert;
+#      stand-in service through Schannel, --connect-to and --cacert;
 #   3. devhost.exe refuses a service whose certificate it does not trust or that names another host.
 # Every check runs even when an earlier one fails; exit status 1 if any failed.
 set -uo pipefail
@@ -43,7 +43,7 @@ echo "=== windows checks: a second build of the module in another folder"
 check_reproducible || failed+=("Ravento.dll is not reproducible")
 
 # --- 2. The demo through devhost.exe --------------------------------------------------------------
-echo "=== windows checks: the demo under Wine through devhost.exe and WinHTTP"
+echo "=== windows checks: the demo under Wine through devhost.exe and Schannel"
 RAVENTO_DEMO_BUILD=$dev RAVENTO_DEMO_WINDOWS=$windows bash scripts/demo.sh || failed+=("the demo under Wine")
 
 # --- 3. A service devhost.exe must not trust is refused ------------------------------------------

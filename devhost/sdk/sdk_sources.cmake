@@ -35,8 +35,9 @@ if(RAVENTO_NETWORK)
     target_sources(pluginsdk PRIVATE src/CurlTransport.cpp)
     target_link_libraries(pluginsdk PRIVATE CURL::libcurl)
 endif()
-# The WinHTTP transport: real HTTPS for devhost.exe, through system DLLs only.
+# The Schannel transport: real HTTPS for devhost.exe, through system DLLs only.
 if(WIN32)
-    target_sources(pluginsdk PRIVATE src/windows/WinHttpTransport.cpp src/windows/ServerCertificate.cpp)
-    target_link_libraries(pluginsdk PRIVATE winhttp crypt32)
+    target_sources(pluginsdk PRIVATE src/windows/SchannelTransport.cpp src/windows/TlsConnection.cpp
+                                     src/windows/HttpRequest.cpp src/windows/ServerCertificate.cpp src/HttpChunks.cpp)
+    target_link_libraries(pluginsdk PRIVATE ws2_32 secur32 crypt32)
 endif()

@@ -1,8 +1,9 @@
 // What a transport decides itself about a reply, whichever library carries its bytes: where the
 // body ends (the announced length against the bytes received; lengths that disagree or are no
 // number; interim 1xx heads skipped), how large the headers and the body may grow, and how slow
-// and how long an exchange may be. libcurl enforces much of this on its own too; WinHTTP under
-// Wine enforces none of it. Both transports use these, so both agree on what a good reply is.
+// and how long an exchange may be. libcurl enforces much of this on its own too; the Windows
+// transport reads HTTP/1.1 itself and has nothing else. Both transports use these, so both
+// agree on what a good reply is.
 #pragma once
 
 #include <chrono>
@@ -25,6 +26,7 @@ public:
     std::string Line(std::string_view line);
     // The final head has ended: not an interim (1xx) one.
     bool Complete() const { return complete; }
+    int Status() const { return status; }
     std::optional<std::uint64_t> ContentLength() const { return contentLength; }
     bool Chunked() const { return chunked; }
     // Once the body is in: empty when its end was announced (by a length it matches, by chunks,

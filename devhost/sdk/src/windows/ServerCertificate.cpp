@@ -40,10 +40,10 @@ int AddPemCertificates(const std::string& text, HCERTSTORE store)
 
 TrustedRoots::TrustedRoots(const std::filesystem::path& pemFile, std::string& error)
 {
-    // WinHTTP looks at the system's root store during every handshake, and Wine fills that
-    // store from the Unix certificates the first time a process opens it: half a second on an
-    // idle machine, more on a busy one, during which a service waits for the request (and cuts
-    // it after a few seconds). Opened here, that time is spent before any connection.
+    // Chain building looks at the system's root store, and Wine fills that store from the Unix
+    // certificates the first time a process opens it: half a second on an idle machine, more
+    // on a busy one, during which a service waits for the request (and cuts it after a few
+    // seconds). Opened here, that time is spent before any connection.
     if (HCERTSTORE system = CertOpenSystemStoreW(0, L"ROOT"))
         CertCloseStore(system, 0);
     if (pemFile.empty())

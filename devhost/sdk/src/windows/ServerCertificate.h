@@ -1,7 +1,6 @@
-// The server certificate check of the WinHTTP transport. WinHTTP's own check sees the address
-// it connected to (a --connect-to target) instead of the service's name, and Wine cannot give
-// it a root of our choosing, so the transport turns that check off and runs this one itself:
-// the chain must end in one of the trusted roots and the SSL policy must accept it for the
+// The server certificate check of the Schannel transport. Schannel is told to leave the
+// certificate to us (manual validation), since Wine cannot give it a root of our choosing: the
+// chain must end in one of the trusted roots and the SSL policy must accept it for the
 // service's real host name.
 #pragma once
 

@@ -1,4 +1,4 @@
-// What both network transports (libcurl on POSIX, WinHTTP on Windows) are told: where to
+// What both network transports (libcurl on POSIX, Schannel on Windows) are told: where to
 // connect, whom to trust, and the bounds no reply may pass.
 #pragma once
 
