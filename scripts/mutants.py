@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
 """Mutants the test suite must kill.
 
-Each mutant below breaks one critical line of the plugin the way a plausible mistake would. The
-script copies the working tree to build/mutants/src, builds the test programs once, checks that
+Each mutant below breaks one critical piece of one function the way a plausible mistake would: it
+names the function it breaks, and only that function's body is searched for the text it changes,
+so the rest of the file can change freely. The script copies the working tree to build/mutants/src, builds the test programs once, checks that
 they pass unchanged, then applies each mutant in turn, rebuilds incrementally and runs the tests
 named for it. A mutant is killed when one of them fails (or the code no longer builds, which is
-reported apart: such a mutant tests nothing). Prints a table; exit status 1 when any mutant
+reported apart: such a mutant tests nothing). One whose function, or whose text in it, is gone
+says so and fails the run. Prints a table; exit status 1 when any mutant
 survived or the unchanged tests failed.
 
 Usage: scripts/mutants.py [--only NAME]...
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -24,110 +27,142 @@ BUILD = os.path.join(SCRATCH, "build")
 
 
 class Mutant:
-    def __init__(self, name, path, find, replace, tests):
-        self.name, self.path, self.find, self.replace, self.tests = name, path, find, replace, tests
+    def __init__(self, name, path, where, find, replace, tests):
+        self.name, self.path, self.where, self.find, self.replace = name, path, where, find, replace
+        self.tests = tests
 
 
-# tests: (program, gtest filter) pairs, run in order until one fails.
+# A function's definition: its (qualified) name, its parameters, then its body's brace.
+DEFINITION = re.compile(r"\b(?P<name>[A-Za-z_][\w:~]*)\s*\((?:[^;{}()]|\([^;{}()]*\))*\)\s*"
+                        r"(?:const\s*)?(?:noexcept\s*)?(?:override\s*)?(?::[^;{]*)?\{")
+
+
+def function_body(text, where):
+    """(start, end) of the body of the function named where (or ending in ::where), else None."""
+    for match in DEFINITION.finditer(text):
+        name = match.group("name")
+        if name != where and not name.endswith("::" + where):
+            continue
+        depth = 0
+        for at in range(match.end() - 1, len(text)):
+            depth += {"{": 1, "}": -1}.get(text[at], 0)
+            if depth == 0:
+                return match.end() - 1, at + 1
+    return None
+
+
+def mutated(mutant, original):
+    """The file with the mutant applied, or why it cannot be."""
+    body = function_body(original, mutant.where)
+    if body is None:
+        return None, f"NOT APPLIED: no function {mutant.where} in {mutant.path}"
+    start, end = body
+    if original[start:end].count(mutant.find) != 1:
+        return None, f"NOT APPLIED: {mutant.where} no longer holds what it breaks"
+    return original[:start] + original[start:end].replace(mutant.find, mutant.replace) + original[end:], None
+
+
+# where: the function broken; find: the text in it to replace; tests: (program, gtest filter)
+# pairs, run in order until one fails.
 MUTANTS = [
-    Mutant("skip the flush before the rename", "Ravento/platform/posix/ReplayFiles.cpp",
+    Mutant("skip the flush before the rename", "Ravento/platform/posix/ReplayFiles.cpp", "FlushAndClose",
            "if (RAVENTO_FAULT(\"ravento/replay/fsync\", ::fsync(fd)) != 0)", "if (false)",
            [("pipeline_system_call_faults_test", "SystemCallFaults.WrittenAndCopiedFilesAreFlushed*")]),
-    Mutant("ignore a failed write or flush", "Ravento/ReplayReplacement.cpp",
+    Mutant("ignore a failed write or flush", "Ravento/ReplayReplacement.cpp", "WriteWhole",
            "    if (!error)\n        error = closeError;\n", "",
            [("pipeline_replay_files_test", "RepairFailures.*")]),
-    Mutant("swap the two moves", "Ravento/ReplayReplacement.cpp",
+    Mutant("swap the two moves", "Ravento/ReplayReplacement.cpp", "ReplaceWithRepaired",
            "    if (!placeError)\n        return BackUpBehindNewRepair(oldFile, names, written);\n"
            "    if (platform::IsNameTaken(placeError))\n        return BackUpThenReplaceEarlierRepair(oldFile, names);",
            "    if (!placeError)\n        return BackUpThenReplaceEarlierRepair(oldFile, names);\n"
            "    if (platform::IsNameTaken(placeError))\n        return BackUpBehindNewRepair(oldFile, names, written);",
            [("pipeline_repair_reply_test", "*"), ("pipeline_replay_files_test", "*")]),
-    Mutant("drop the move back", "Ravento/ReplayReplacement.cpp",
+    Mutant("drop the move back", "Ravento/ReplayReplacement.cpp", "BackUpThenReplaceEarlierRepair",
            "std::error_code moveBackError = guard.MoveBack();",
            "std::error_code moveBackError;\n    guard.Repaired();",
            [("pipeline_replay_files_test", "RepairFailures.*")]),
-    Mutant("keep the repaired file when the backup move fails", "Ravento/ReplayReplacement.cpp",
+    Mutant("keep the repaired file when the backup move fails", "Ravento/ReplayReplacement.cpp", "BackUpBehindNewRepair",
            "        platform::ReplayFiles().RemoveFile(names.repaired);\n", "",
            [("pipeline_replay_files_test", "RepairFailures.*")]),
-    Mutant("copy straight to the backup name across volumes", "Ravento/ReplayReplacement.cpp",
+    Mutant("copy straight to the backup name across volumes", "Ravento/ReplayReplacement.cpp", "MoveToBackup",
            "files.CopyToNewFile(oldFile, names.backupTemporary)", "files.CopyToNewFile(oldFile, names.backupCopy)",
            [("pipeline_replay_files_test", "ReplayFiles.*"), ("model_kill_test", "*CrossVolume*")]),
-    Mutant("accept a non-regular file", "Ravento/platform/posix/ReplayFiles.cpp",
+    Mutant("accept a non-regular file", "Ravento/platform/posix/ReplayFiles.cpp", "ReplayFileSystem::FindExactEntry",
            "found = S_ISREG(status.st_mode);", "found = true;",
            [("pipeline_replay_files_test", "ReplayFiles.ExactEntryLookupFindsRegularFilesOnly")]),
-    Mutant("drop the _fixed check", "Ravento/PlayReplay.cpp",
+    Mutant("drop the _fixed check", "Ravento/PlayReplay.cpp", "Ravento::OnPlayReplay",
            'replayId.find("_fixed") != std::string::npos || ', "",
            [("pipeline_play_replay_test", "*")]),
-    Mutant("shift the date window", "Ravento/ReplayDate.cpp",
+    Mutant("shift the date window", "Ravento/ReplayDate.cpp", "IsInRepairWindow",
            "if (date.year != 2025)", "if (date.year != 2025 && date.year != 2026)",
            [("plugin_replay_date_test", "*"), ("pipeline_play_replay_test", "*")]),
-    Mutant("clear the rate-limit flag on 429", "Ravento/RepairReply.cpp",
+    Mutant("clear the rate-limit flag on 429", "Ravento/RepairReply.cpp", "Ravento::ActOnRepairReply",
            "        rateLimitHit = true;", "        rateLimitHit = false;",
            [("pipeline_repair_reply_test", "RepairReply.Status429*")]),
-    Mutant("let an exception leave a callback", "Ravento/CallbackBoundary.h",
+    Mutant("let an exception leave a callback", "Ravento/CallbackBoundary.h", "ContainErrors",
            "        LogContainedError(callbackName, error.what());", "        throw;",
            [("pipeline_replay_files_test", "RepairFailures.*")]),
-    Mutant("take the folder lock without holding it", "Ravento/ReplayReplacement.cpp",
+    Mutant("take the folder lock without holding it", "Ravento/ReplayReplacement.cpp", "Take",
            "            if (!error && held.IsFile(file)) {", "            if (true) {",
            [("model_concurrent_replies_test", "ConcurrentReplies.TwoProcesses*")]),
-    Mutant("settle a file a live reply holds", "Ravento/ReplayReplacement.cpp",
+    Mutant("settle a file a live reply holds", "Ravento/ReplayReplacement.cpp", "SettleLeftovers",
            "        if (!leftover.Hold(replaysFolder / name, false))",
            "        if (leftover.Hold(replaysFolder / name, false), true)",
            [("pipeline_repair_reply_test", "RepairReply.TheFirstReplySettles*")]),
-    Mutant("install a leftover over a later repair", "Ravento/ReplayReplacement.cpp",
+    Mutant("install a leftover over a later repair", "Ravento/ReplayReplacement.cpp", "SettleReplaysFolderLeftover",
            "if (id && !IsNewer(repaired, file))", "if (id)",
            [("pipeline_repair_reply_test", "RepairReply.TheFirstReplySettles*")]),
-    Mutant("roll back a repaired file that is not ours", "Ravento/ReplayReplacement.cpp",
+    Mutant("roll back a repaired file that is not ours", "Ravento/ReplayReplacement.cpp", "BackUpBehindNewRepair",
            " && written.IsFile(names.repaired)", "",
            [("pipeline_replay_files_test", "RepairFailures.MoveFailures*")]),
-    Mutant("roll back when the original has left", "Ravento/ReplayReplacement.cpp",
+    Mutant("roll back when the original has left", "Ravento/ReplayReplacement.cpp", "BackUpBehindNewRepair",
            "!platform::Is(error, FileError::FileNotFound) && ", "",
            [("pipeline_repair_reply_test", "RepairReply.Status200LeavesEverything*")]),
-    Mutant("write an empty repair", "Ravento/RepairReply.cpp",
+    Mutant("write an empty repair", "Ravento/RepairReply.cpp", "Ravento::ActOnRepairReply",
            "    if (size == 0) {\n", "    if (false) {\n",
            [("pipeline_repair_reply_test", "RepairReply.Status200WithAnEmptyBody*")]),
-    Mutant("answer 200 for a repair command that wrote nothing", "repairservice/RepairCommand.cpp",
+    Mutant("answer 200 for a repair command that wrote nothing", "repairservice/RepairCommand.cpp", "RepairRunner::Repair",
            "    if (output.Size() == 0)\n", "    if (false)\n",
            [("service_repair_test", "RepairService.RunsTheRepairCommand*")]),
-    Mutant("act on the folder chosen later", "Ravento/PlayReplay.cpp",
+    Mutant("act on the folder chosen later", "Ravento/PlayReplay.cpp", "Ravento::OnPlayReplay",
            "plugin->OnRepairReply(*replaysFolder,", "plugin->OnRepairReply(plugin->demosFolder.Get(),",
            [("pipeline_repair_reply_test", "RepairReply.RepliesActOnTheFolder*")]),
-    Mutant("toggle the window on every refusal", "Ravento/RepairReply.cpp",
+    Mutant("toggle the window on every refusal", "Ravento/RepairReply.cpp", "Ravento::ActOnRepairReply",
            "        if (ClaimWindowOpening())\n", "        if (true)\n",
            [("pipeline_repair_reply_test", "RepairReply.Status429*")]),
-    Mutant("store a typed folder as typed", "Ravento/SettingsPanel.cpp",
+    Mutant("store a typed folder as typed", "Ravento/SettingsPanel.cpp", "CheckFolder",
            "    folder = std::filesystem::absolute(folder).lexically_normal();\n", "",
            [("plugin_settings_panel_test", "SettingsPanelTest.ARelativeFolder*")]),
-    Mutant("ask whether the backup folder exists first", "Ravento/DemosFolder.cpp",
+    Mutant("ask whether the backup folder exists first", "Ravento/DemosFolder.cpp", "MakeBackupFolder",
            "    if (std::error_code error = EnsureBackupFolder(backupFolder))",
            "    if (Exists(backupFolder))\n        return;\n    if (std::error_code error = EnsureBackupFolder(backupFolder))",
            [("plugin_demos_folder_test", "DemosFolderTest.ABackupFolderNameThatCannotBeQueried*")]),
-    Mutant("reach the backup folder through the link", "Ravento/ReplayReplacement.cpp",
+    Mutant("reach the backup folder through the link", "Ravento/ReplayReplacement.cpp", "BackupFolderBeside",
            "    std::filesystem::path folder = replaysFolder.lexically_normal();",
            "    return replaysFolder / \"..\" / kBackupFolderName;\n"
            "    std::filesystem::path folder = replaysFolder.lexically_normal();",
            [("pipeline_repair_reply_test", "RepairReply.Status200MakesTheBackupFolder*")]),
-    Mutant("never make a missing backup folder", "Ravento/ReplayReplacement.cpp",
+    Mutant("never make a missing backup folder", "Ravento/ReplayReplacement.cpp", "EnsureBackupFolder",
            "std::error_code error = platform::ReplayFiles().CreateFolder(backupFolder);",
            "std::error_code error = platform::ReplayFileError(FileError::AlreadyExists);",
            [("pipeline_repair_reply_test", "RepairReply.Status200MakesTheBackupFolder*")]),
-    Mutant("go on when the backup folder cannot be made", "Ravento/ReplayReplacement.cpp",
+    Mutant("go on when the backup folder cannot be made", "Ravento/ReplayReplacement.cpp", "EnsureBackupFolder",
            "return platform::IsNameTaken(error) ? std::error_code() : error;", "return std::error_code();",
            [("pipeline_replay_files_test", "RepairFailures.*")]),
-    Mutant("take any error of the right number for a FileError", "Ravento/platform/ReplayFileErrors.cpp",
+    Mutant("take any error of the right number for a FileError", "Ravento/platform/ReplayFileErrors.cpp", "Is",
            "return error == ReplayFileError(which);", "return error.value() == static_cast<int>(which);",
            [("pipeline_replay_files_test", "ReplayFiles.AFileErrorIsItsNumber*")]),
-    Mutant("a 200 that does nothing", "Ravento/RepairReply.cpp",
+    Mutant("a 200 that does nothing", "Ravento/RepairReply.cpp", "Ravento::ActOnRepairReply",
            "    return ReplaceWithRepaired(replaysFolder, replayPath, replayId, std::string_view(data, size));",
            "    return {};",
            [("model_reliability_test", "*")]),
-    Mutant("a backup folder in the wrong place", "Ravento/ReplayReplacement.cpp",
+    Mutant("a backup folder in the wrong place", "Ravento/ReplayReplacement.cpp", "BackupFolderBeside",
            "return folder.parent_path() / kBackupFolderName;", "return folder / kBackupFolderName;",
            [("model_reliability_test", "*")]),
-    Mutant("finish a pushed-out upload's row", "Ravento/RepairHistory.cpp",
+    Mutant("finish a pushed-out upload's row", "Ravento/RepairHistory.cpp", "RepairHistory::Finish",
            "    if (record.upload != upload)\n        return;\n", "",
            [("pipeline_repair_reply_test", "RepairReply.TheSettingsWindowLists*")]),
-    Mutant("draw the repairs heading before any upload", "Ravento/RepairsSection.cpp",
+    Mutant("draw the repairs heading before any upload", "Ravento/RepairsSection.cpp", "DrawRepairsSection",
            "    if (shown.rows.empty())\n        return;\n", "",
            [("plugin_settings_panel_test", "*")]),
 ]
@@ -211,12 +246,13 @@ def main():
     for mutant in mutants:
         path = os.path.join(SOURCE, mutant.path)
         original = open(path).read()
-        if original.count(mutant.find) != 1:
-            rows.append((mutant.name, "NOT APPLIED: its line is no longer in " + mutant.path))
+        text, why_not = mutated(mutant, original)
+        if why_not:
+            rows.append((mutant.name, why_not))
             survivors += 1
             continue
         with open(path, "w") as file:
-            file.write(original.replace(mutant.find, mutant.replace))
+            file.write(text)
         try:
             if not build(programs_of([mutant])):
                 verdict = "DOES NOT BUILD (tests nothing)"
