@@ -210,13 +210,22 @@ def build(programs):
 
 def first_failing(tests):
     """The first (program, filter) that fails, or None when all pass."""
-    for program, pattern in tests:
-        result = run([os.path.join(BUILD, "bin", program), "--gtest_filter=" + pattern],
-                     cwd=SCRATCH, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
-        # 77: every test that ran skipped itself, which kills nothing.
-        if result.returncode not in (0, 77):
-            return f"{program} {pattern}"
-    return None
+    # A mutant may crash a test before it cleans up: its temporary files go to a folder of the
+    # mutants' own, emptied after every program.
+    scratch_tmp = os.path.join(SCRATCH, "tmp")
+    try:
+        for program, pattern in tests:
+            os.makedirs(scratch_tmp, exist_ok=True)
+            result = run([os.path.join(BUILD, "bin", program), "--gtest_filter=" + pattern], cwd=SCRATCH,
+                         env=dict(os.environ, TMPDIR=scratch_tmp), stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL, timeout=600)
+            shutil.rmtree(scratch_tmp, ignore_errors=True)
+            # 77: every test that ran skipped itself, which kills nothing.
+            if result.returncode not in (0, 77):
+                return f"{program} {pattern}"
+        return None
+    finally:
+        shutil.rmtree(scratch_tmp, ignore_errors=True)
 
 
 def main():
