@@ -482,7 +482,12 @@ std::optional<NativeText> IdentifierOnlyInBackup(const std::filesystem::path& re
         if (!EndsWith(text, copySuffix))
             continue;
         NativeText id = text.substr(0, text.size() - copySuffix.size());
-        if (HashOf(id) == hash && IsMissing(replaysFolder / (id + Native(".replay"))))
+        if (HashOf(id) != hash)
+            continue;
+        // Appended, not id + ".replay": GCC 12 at -O3 takes that operator+ for an overlapping copy.
+        NativeText replayName = id;
+        replayName += Native(".replay");
+        if (IsMissing(replaysFolder / replayName))
             return id;
     }
     return std::nullopt;
