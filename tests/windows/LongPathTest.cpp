@@ -35,8 +35,8 @@ public:
         files.before = [](const FileCallSeen& seen) {
             const bool limited =
                 seen.call == FileCall::Move || seen.call == FileCall::Create || seen.call == FileCall::Rename;
-            const bool tooLong = TooLong(seen.file) || (!seen.target.empty() && TooLong(seen.target));
-            return limited && tooLong ? platform::ReplayFileError(ERROR_FILENAME_EXCED_RANGE) : std::error_code();
+            const bool tooLong = limited && (TooLong(seen.file) || (!seen.target.empty() && TooLong(seen.target)));
+            return tooLong ? platform::ReplayFileError(ERROR_FILENAME_EXCED_RANGE) : std::error_code();
         };
     }
 
