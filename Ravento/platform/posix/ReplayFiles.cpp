@@ -174,8 +174,7 @@ std::error_code ReplayFileSystem::ListFolder(const std::filesystem::path& folder
         errno = 0;
         const dirent* entry = RAVENTO_FAULT_NULL("ravento/replay/readdir", ::readdir(listing));
         if (entry == nullptr) {
-            if (errno != 0)
-                error = LastSystemError();
+            error = errno != 0 ? LastSystemError() : std::error_code(); // errno 0: the end of the listing
             break;
         }
         const std::string_view name = entry->d_name;
