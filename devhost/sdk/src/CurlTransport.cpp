@@ -59,6 +59,7 @@ struct Transfer {
 std::size_t ReceiveReply(char* data, std::size_t, std::size_t size, void* context)
 {
     auto* transfer = static_cast<Transfer*>(context);
+    transfer->reply.Announce(transfer->head.ContentLength());
     transfer->failure = transfer->reply.Append(data, size);
     return transfer->failure.empty() ? size : 0; // 0 makes curl fail the transfer
 }

@@ -122,7 +122,9 @@ std::string ReplyBody::Append(const char* data, std::size_t size)
         return fmt::format("reply larger than {} bytes", maxBytes);
     const std::size_t needed = bytes.size() + size;
     if (needed > bytes.capacity()) {
-        const std::size_t room = std::min(maxBytes, std::max({needed, 2 * bytes.capacity(), needed <= kSmallBody ? kFirstBodyRoom : kLargeBodyRoom}));
+        std::size_t room = std::min(maxBytes, std::max({needed, 2 * bytes.capacity(), needed <= kSmallBody ? kFirstBodyRoom : kLargeBodyRoom}));
+        if (announced && *announced >= needed && *announced <= maxBytes && needed >= *announced / 16)
+            room = static_cast<std::size_t>(*announced);
         try {
             bytes.reserve(room);
         } catch (const std::exception& error) {

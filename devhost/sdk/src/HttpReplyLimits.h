@@ -48,6 +48,10 @@ private:
 class ReplyBody {
 public:
     explicit ReplyBody(std::size_t maxBytes) : maxBytes(maxBytes) {}
+    // The length the head announced, if any. Room for all of it is made only once a sixteenth
+    // has arrived: a whole body then costs its own size, not the doubling growth's (up to twice
+    // as much), and a head that announces much and sends little costs nothing.
+    void Announce(std::optional<std::uint64_t> length) { announced = length; }
     // Empty when the bytes were added; otherwise why the reply fails (the cap, no memory).
     std::string Append(const char* data, std::size_t size);
     std::uint64_t Size() const { return bytes.size(); }
@@ -55,6 +59,7 @@ public:
 
 private:
     std::size_t maxBytes;
+    std::optional<std::uint64_t> announced;
     std::string bytes;
 };
 

@@ -191,6 +191,7 @@ private:
         if (head.ContentLength() > options.maxReplyBytes)
             return Failed(fmt::format("reply larger than {} bytes", options.maxReplyBytes));
         ReplyBody body(options.maxReplyBytes);
+        body.Announce(head.ContentLength());
         std::optional<ChunkedBody> chunks;
         if (head.Chunked())
             chunks.emplace();
