@@ -3,8 +3,7 @@
 // frame shows what the host's frame itself costs.
 //
 // The two take turns in batches of frames. The states run in this order because the warning,
-// once raised, stays for the module's life, and the repairs, once sent, for the plugin object's:
-// the frames get a host of their own, whose plugin the other benchmarks' plays never reach.
+// once raised, stays for the module's life, and the repairs, once sent, for the plugin object's.
 #include <functional>
 #include <string>
 
@@ -23,12 +22,6 @@ const char kEntryPrompt[] = "Enter the path to your demos folder...";
 const char kWarning[] = "Please input a VALID directory to your Replays Folder";
 const char kRateLimitNotice[] = "Rate Limit Hit (10 every 30 minutes)";
 const char kRepairsHeading[] = "Repairs this session";
-
-BenchHost& WindowHost()
-{
-    static BenchHost host;
-    return host;
-}
 
 enum class Panel { Entry, Warning, RateLimit, Repairs };
 
@@ -126,7 +119,7 @@ std::function<void()> DirectWidgets(Panel panel)
 // The plugin's window in that state against the direct widgets, in turn.
 void Frame(benchmark::State& state)
 {
-    BenchHost& host = WindowHost();
+    BenchHost& host = SharedBenchHost();
     auto panel = static_cast<Panel>(state.range(0));
     if (!EnterState(host, panel)) {
         state.SkipWithError("the plugin's window does not show the state");
@@ -149,7 +142,7 @@ void Frame(benchmark::State& state)
 
 void EmptyFrame(benchmark::State& state)
 {
-    BenchHost& host = WindowHost();
+    BenchHost& host = SharedBenchHost();
     host.SetPluginWindowOpen(false);
     host.SetReferenceWidgets(nullptr);
     for (auto _ : state)
