@@ -3,7 +3,8 @@
 // frame shows what the host's frame itself costs.
 //
 // The two take turns in batches of frames. The states run in this order because the warning,
-// once raised, stays for the module's life, and the repairs, once sent, for the plugin object's.
+// once raised, stays for the module's life, and the repairs, once sent, for the plugin object's;
+// for the same reason the frames run in a process that plays no replay (scripts/bench.sh).
 #include <functional>
 #include <string>
 
