@@ -6,12 +6,15 @@
 
 #include <curl/curl.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -64,6 +67,22 @@ public:
             if (line.rfind(field + ":", 0) == 0)
                 return std::stod(line.substr(field.size() + 1)) * 1024.0;
         throw std::runtime_error("no " + field + " in the service's status");
+    }
+
+    // The service's CPU time so far, user and system, all threads, in seconds.
+    double CpuSeconds() const
+    {
+        std::ifstream file(fmt::format("/proc/{}/stat", service.Pid()));
+        std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        // The fields after the command's name, which ends at the last ')': state is the first,
+        // utime the 12th and stime the 13th.
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        double ticks = 0.0;
+        for (int index = 1; index <= 13 && fields >> field; ++index)
+            if (index >= 12)
+                ticks += std::stod(field);
+        return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
     }
 
     // Makes the peak figure start again from the current size.
@@ -184,14 +203,50 @@ void SmallUploads(benchmark::State& state)
 }
 BENCHMARK(SmallUploads)->Threads(1)->Threads(4)->Threads(16)->UseRealTime()->MinTime(3.0);
 
-// Requests per second of the first count clients uploading together for about span; 0 when an
-// upload was not answered 200.
-double UploadRate(std::vector<std::unique_ptr<Client>>& clients, std::size_t count, std::chrono::duration<double> span)
+// This process's CPU time so far (the clients' threads), in seconds.
+double ClientCpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& time) { return static_cast<double>(time.tv_sec) + time.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// What rounds of uploads cost: their requests, their wall time, and the CPU time the service and
+// the clients spent on them.
+struct Rounds {
+    long answered = 0;
+    double seconds = 0.0, serviceCpu = 0.0, clientCpu = 0.0;
+
+    void Add(const Rounds& round)
+    {
+        answered += round.answered;
+        seconds += round.seconds;
+        serviceCpu += round.serviceCpu;
+        clientCpu += round.clientCpu;
+    }
+    double Rate() const { return static_cast<double>(answered) / seconds; }
+    // Microseconds of CPU per request, the service's and the clients'.
+    double ServiceCpuPerRequest() const { return serviceCpu * 1e6 / static_cast<double>(answered); }
+    double ClientCpuPerRequest() const { return clientCpu * 1e6 / static_cast<double>(answered); }
+    // The share of the machine's CPUs the service and the clients kept busy.
+    double BusyShare() const
+    {
+        return (serviceCpu + clientCpu) / (seconds * static_cast<double>(std::thread::hardware_concurrency()));
+    }
+};
+
+// The first count clients uploading together for about span; no requests answered when an upload
+// was not answered 200.
+Rounds UploadRound(const ServiceProcess& service, std::vector<std::unique_ptr<Client>>& clients, std::size_t count,
+                   std::chrono::duration<double> span)
 {
     std::atomic<bool> stop{false};
     std::atomic<bool> failed{false};
     std::atomic<long> answered{0};
     std::vector<std::thread> threads;
+    const double serviceCpu = service.CpuSeconds();
+    const double clientCpu = ClientCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     for (std::size_t index = 0; index < count; ++index) {
         threads.emplace_back([&, index] {
@@ -208,23 +263,27 @@ double UploadRate(std::vector<std::unique_ptr<Client>>& clients, std::size_t cou
     stop = true;
     for (std::thread& thread : threads)
         thread.join();
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return failed ? 0.0 : static_cast<double>(answered) / elapsed.count();
+    Rounds round;
+    round.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    round.answered = failed ? 0 : answered.load();
+    round.serviceCpu = service.CpuSeconds() - serviceCpu;
+    round.clientCpu = ClientCpuSeconds() - clientCpu;
+    return round;
 }
 
 // 4 clients against 16 in rounds of a quarter of a second each, the two in turn (and in
 // alternating order), so a change in the machine's load hits both alike. The same connections
-// serve every round. Counters: rate_4 and rate_16 (averaged over the rounds) and ratio, the
-// median of the rounds' own 4-to-16 ratios.
+// serve every round. Counters: rate_4 and rate_16 (over all the rounds), ratio, the median of
+// the rounds' own 4-to-16 ratios, and what each request cost in CPU time, in the service and in
+// the clients, with the share of the machine's CPUs the two kept busy.
 //
-// On a shared 2-core machine one round's ratio swings by about a quarter either way; the median
-// of ten half-second rounds moved by about 0.07 from run to run, enough for one run to read 1.14
-// against 1.11. Eighty quarter-second rounds (40 s) bring the median's own spread to about 0.02,
-// and the shorter rounds keep each pair closer in time, so less of the load's drift falls between
-// its two halves. What no statistic removes is the load itself: with other processes busy on both
-// cores the rate is bound by CPU, and sixteen connections cost about 8% more CPU per request
-// than four (service and clients alike), so the ratio rises (1.00 to 1.10 at load averages of
-// 15 to 26). Only a machine with CPU to spare judges the service's scaling truthfully.
+// On a 2-core machine the service and its clients keep both cores busy (99% in every run so
+// far) whatever the number of clients: the rate is bound by CPU, not by a client waiting on the
+// service, so the ratio is the CPU one request costs with 16 clients against 4. On a quiet
+// machine the two cost the same (255 and 245 µs in the service, 127 and 121 µs in the clients);
+// when other processes take CPU, sixteen connections cost a few percent more than four, and the
+// ratio rises with the load (1.00 to 1.10 at load averages of 15 to 26). Eighty quarter-second
+// rounds (40 s) bring the median's own spread to about 0.02.
 void ClientScaling(benchmark::State& state)
 {
     constexpr std::size_t kFew = 4;
@@ -237,31 +296,36 @@ void ClientScaling(benchmark::State& state)
         clients.push_back(std::make_unique<Client>(service));
         clients.back()->SetBytes(replay);
     }
-    UploadRate(clients, kMany, kRound); // connects every client
+    UploadRound(service, clients, kMany, kRound); // connects every client
 
-    double fewTotal = 0.0, manyTotal = 0.0;
+    Rounds few, many;
     std::vector<double> ratios;
     bool fewFirst = true;
     for (auto _ : state) {
-        double few = 0.0, many = 0.0;
+        Rounds fewRound, manyRound;
         if (fewFirst) {
-            few = UploadRate(clients, kFew, kRound);
-            many = UploadRate(clients, kMany, kRound);
+            fewRound = UploadRound(service, clients, kFew, kRound);
+            manyRound = UploadRound(service, clients, kMany, kRound);
         } else {
-            many = UploadRate(clients, kMany, kRound);
-            few = UploadRate(clients, kFew, kRound);
+            manyRound = UploadRound(service, clients, kMany, kRound);
+            fewRound = UploadRound(service, clients, kFew, kRound);
         }
         fewFirst = !fewFirst;
-        if (few <= 0.0 || many <= 0.0)
+        if (fewRound.answered == 0 || manyRound.answered == 0)
             return state.SkipWithError("an upload was not answered 200");
-        fewTotal += few;
-        manyTotal += many;
-        ratios.push_back(few / many);
+        few.Add(fewRound);
+        many.Add(manyRound);
+        ratios.push_back(fewRound.Rate() / manyRound.Rate());
         state.SetIterationTime(2 * std::chrono::duration<double>(kRound).count());
     }
-    const double rounds = static_cast<double>(ratios.size());
-    state.counters["rate_4"] = fewTotal / rounds;
-    state.counters["rate_16"] = manyTotal / rounds;
+    state.counters["rate_4"] = few.Rate();
+    state.counters["rate_16"] = many.Rate();
+    state.counters["service_cpu_us_4"] = few.ServiceCpuPerRequest();
+    state.counters["service_cpu_us_16"] = many.ServiceCpuPerRequest();
+    state.counters["client_cpu_us_4"] = few.ClientCpuPerRequest();
+    state.counters["client_cpu_us_16"] = many.ClientCpuPerRequest();
+    state.counters["busy_4"] = few.BusyShare();
+    state.counters["busy_16"] = many.BusyShare();
     SetRatioCounters(state, ratios);
 }
 BENCHMARK(ClientScaling)->Iterations(80)->UseManualTime()->Unit(benchmark::kMillisecond);

@@ -285,6 +285,13 @@ def context_figures(run):
         lines.append(f"Repair service, small uploads: {rates[0]:,.0f} / {rates[1]:,.0f} / {rates[2]:,.0f} "
                      f"requests/s with 1 / 4 / 16 clients; with 16, the longest wait for a usable (TLS) "
                      f"connection was {ready:.0f} ms.")
+    cpu = {key: run.counter("ClientScaling", key) for key in
+           ("service_cpu_us_4", "service_cpu_us_16", "client_cpu_us_4", "client_cpu_us_16", "busy_4", "busy_16")}
+    if None not in cpu.values():
+        lines.append(f"Repair service, 4 against 16 clients: CPU per request {cpu['service_cpu_us_4']:.0f} µs in the "
+                     f"service and {cpu['client_cpu_us_4']:.0f} µs in the clients with 4, "
+                     f"{cpu['service_cpu_us_16']:.0f} µs and {cpu['client_cpu_us_16']:.0f} µs with 16; the two kept "
+                     f"{cpu['busy_4']:.0%} and {cpu['busy_16']:.0%} of the machine's CPUs busy.")
     after = run.counter("LargeUploadMemory", "after_above_idle_MB")
     if after is not None:
         lines.append(f"Repair service memory 200 ms after the 100 MB upload: {after:.1f} MB above idle.")
@@ -318,8 +325,9 @@ HOW_MEASURED = """
   calls (the folder lock, the temporary file's name, three renames) costing a median 0.45 ms a
   turn, with an occasional 7–10 ms when a rename or unlink waited on the journal the flush had just
   committed: work the reply must do that the floor left out, 7% of a 10 MB floor of 6 ms. The flush
-  itself varied from 18 to 270 ms a turn on a busy disk, hence 40 turns at 10 MB. Each side starts
-  after a `sync` of its set-up, so neither flush commits the other's leftovers. devhost's peak memory is the peak
+  itself varied from 18 to 270 ms a turn on a busy disk, hence 40 turns at 10 MB; at 1 MB a turn
+  is five replies (and five floors), so that one slow journal commit does not decide it. Each reply
+  and each floor starts after a `sync` of its set-up, so neither flush commits the other's leftovers. devhost's peak memory is the peak
   resident size of the whole devhost process (`wait4`), playing a 1 KB replay against a stand-in
   service whose repair command answers with 100 MB, less the peak of the same run answered with 1 KB.
 - **3.** devhost plays a 100 MB replay against a service that answers with 1 KB; the time runs from
@@ -328,11 +336,15 @@ HOW_MEASURED = """
   repetition. The replay's copy is synced to disk before devhost starts.
 - **4.** Host UI frames (new frame, windows, render) in batches of 100: with the plugin's window
   open, taking turns with frames where the window is closed and the benchmark draws the same widgets
-  with Dear ImGui in the same host frame.
+  with Dear ImGui in the same host frame. They run in a `plugin_bench` process of their own: the
+  panel's states without the repairs list need a plugin that has sent no upload yet.
 - **5.** `service_bench`: 1, 4 and 16 concurrent clients (threads of libcurl) sending 4 KB uploads for
   3 s each and the longest TCP connect among them; then 4 against 16 clients in eighty rounds of a
-  quarter of a second each, in turn, the ratio being the median of the rounds' own ratios; and the
-  service's peak memory (VmHWM) for one 100 MB upload above its resident size before it.
+  quarter of a second each, in turn, the ratio being the median of the rounds' own ratios, with the
+  CPU time each request cost in the service (its `/proc` stat) and in the clients (`getrusage`); and
+  the service's peak memory (VmHWM) for one 100 MB upload above its resident size before it. Service
+  and clients share the machine and keep its cores busy, so the rate is bound by CPU: the ratio
+  is what a request costs with 16 connections against 4, and rises when other processes take CPU.
 - **6.** One devhost process runs a script of 50,000 plays (each a new replay of the host's, file
   absent) with a marker line after every 1,000; the first 10,000 plays are the floor of the last
   10,000, each figure the median of its ten chunks' cost per play. Wall time runs from marker to
