@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset (clang, libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer) and runs
 # every fuzz target for a bounded time, starting from a scratch copy of its seed corpus in
-# fuzz/corpus/<target>/ so the tree is never changed.
+# fuzz/corpus/<target>/ so the tree is never changed. Each target fuzzes on one core, so as many
+# run at once as the machine has cores.
 #
 #   bash scripts/fuzz.sh            20 seconds per target (what the test command runs)
 #   bash scripts/fuzz.sh SECONDS    that many seconds per target
@@ -37,19 +38,37 @@ mkdir -p "$run_dir" build/fuzz/logs build/fuzz/artifacts
 scratch=$(mktemp -d "$([[ -w /dev/shm ]] && echo /dev/shm || echo "${TMPDIR:-/tmp}")/ravento-fuzz.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
+# fuzz_target TARGET: fuzzes one target for $seconds s in a scratch folder of its own; its log
+# goes to build/fuzz/logs and its exit status to $run_dir/TARGET.status.
+fuzz_target() {
+    local target=$1 corpus="$run_dir/$1" status=0
+    cp -r "fuzz/corpus/$target" "$corpus"
+    mkdir -p "$scratch/$target"
+    # shellcheck disable=SC2086  # the options are separate words
+    TMPDIR="$scratch/$target" "build/fuzz/bin/fuzz_$target" -max_total_time="$seconds" -timeout=30 \
+        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="build/fuzz/artifacts/$target-" \
+        ${target_options[$target]:-} "$corpus" >"build/fuzz/logs/$target.log" 2>&1 || status=$?
+    echo "$status" >"$run_dir/$target.status"
+}
+
+running=0
+for target in "${targets[@]}"; do
+    if [[ $running -eq $(nproc) ]]; then
+        wait -n
+        running=$((running - 1))
+    fi
+    echo "=== fuzz: $target for $seconds s"
+    fuzz_target "$target" &
+    running=$((running + 1))
+done
+wait
+
 failed=()
 for target in "${targets[@]}"; do
-    corpus="$run_dir/$target"
-    cp -r "fuzz/corpus/$target" "$corpus"
     log="build/fuzz/logs/$target.log"
-    echo "=== fuzz: $target for $seconds s"
-    # shellcheck disable=SC2086  # the options are separate words
-    TMPDIR="$scratch" "build/fuzz/bin/fuzz_$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="build/fuzz/artifacts/$target-" ${target_options[$target]:-} \
-        "$corpus" >"$log" 2>&1
-    status=$?
     summary=$(grep -E '^Done [0-9]+ runs' "$log" | tail -n 1)
-    if [[ $status -ne 0 ]]; then
+    status=$(cat "$run_dir/$target.status" 2>/dev/null || echo "unknown")
+    if [[ $status != 0 ]]; then
         failed+=("$target")
         echo "FAILED: fuzz_$target (exit $status); the end of $log:"
         grep -E 'property broken|ERROR: |SUMMARY' "$log" | head -n 5
