@@ -246,7 +246,8 @@ def main():
     if configured.returncode != 0 or not build(programs):
         print("mutants: the unchanged tree does not build", file=sys.stderr)
         return 1
-    unchanged = first_failing([test for m in mutants for test in m.tests])
+    # Each program and filter once, though several mutants name it.
+    unchanged = first_failing(list(dict.fromkeys(test for m in mutants for test in m.tests)))
     if unchanged:
         print(f"mutants: the unchanged tree fails {unchanged}; no mutant can be judged", file=sys.stderr)
         return 1
