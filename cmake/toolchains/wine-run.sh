@@ -48,9 +48,6 @@ flock "$prefix.lock" sh -c '
         localedef -i "${LC_ALL%%.*}" -f UTF-8 "$LOCPATH/$LC_ALL"
     fi
     wineboot --init >"$WINEPREFIX.log" 2>&1
-    # wineboot returns while the services it started still settle. A test program started in that
-    # time ran as usual but often took a minute or two to exit; waiting here costs a few seconds.
-    wineserver -w
     # A crashing program must fail at once: with winedbg attached it would exit with status 0.
     wine reg add "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug" /v Debugger /t REG_SZ /d "" /f >/dev/null
     touch "$WINEPREFIX.ready"
