@@ -41,9 +41,7 @@ unset DISPLAY WAYLAND_DISPLAY
 export HOME="$prefix.home"
 mkdir -p "$HOME"
 
-# --close: the daemons wineboot starts (wineserver, services, the desktop) must not inherit the
-# lock, or the next test program waits on it until they exit, half a minute after the prefix is made.
-flock --close "$prefix.lock" sh -c '
+flock "$prefix.lock" sh -c '
     [ -f "$WINEPREFIX.ready" ] && exit 0
     if [ -n "${LOCPATH:-}" ]; then
         mkdir -p "$LOCPATH"
