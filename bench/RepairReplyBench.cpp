@@ -100,6 +100,15 @@ double TimeEach(int count, const std::function<void()>& setUp, const std::functi
     return seconds;
 }
 
+// Puts a side's folders back as a turn finds them: no repaired file, no backup, the old file.
+void StartTurn(const std::filesystem::path& placed, const std::filesystem::path& backedUp,
+               const std::filesystem::path& original)
+{
+    std::filesystem::remove(placed);
+    std::filesystem::remove(backedUp);
+    std::ofstream(original) << "the replay as uploaded";
+}
+
 // The reply handling against its floor, in turn, calls of each a turn. The floor writes and
 // flushes the bytes under a temporary name, renames them into place and moves an old file to the
 // backup folder: a reply must do all of it (the bytes whole or not at all, the original kept), and
@@ -125,22 +134,14 @@ void RepairReply(benchmark::State& state, int calls)
         [&](int count) {
             return TimeEach(
                 count,
-                [&] {
-                    std::filesystem::remove(repaired);
-                    std::filesystem::remove(backup);
-                    std::ofstream(oldFile) << "the replay as uploaded";
-                },
+                [&] { StartTurn(repaired, backup, oldFile); },
                 [&] { plugin.OnRepairReply(demos, oldFile, id, 200, reply.data(), reply.size()); },
                 [&] { written = written && std::filesystem::file_size(repaired) == reply.size(); });
         },
         [&](int count) {
             return TimeEach(
                 count,
-                [&] {
-                    std::filesystem::remove(floorFile);
-                    std::filesystem::remove(floorBackup);
-                    std::ofstream(floorOld) << "the replay as uploaded";
-                },
+                [&] { StartTurn(floorFile, floorBackup, floorOld); },
                 [&] {
                     WriteFile(floorTemporary, reply, true);
                     Rename(floorTemporary, floorFile);
