@@ -41,7 +41,9 @@ unset DISPLAY WAYLAND_DISPLAY
 export HOME="$prefix.home"
 mkdir -p "$HOME"
 
-flock "$prefix.lock" sh -c '
+# --close: the daemons wineboot starts (wineserver, services, the desktop) must not inherit the
+# lock, or the next test program waits on it until they exit, half a minute after the prefix is made.
+flock --close "$prefix.lock" sh -c '
     [ -f "$WINEPREFIX.ready" ] && exit 0
     if [ -n "${LOCPATH:-}" ]; then
         mkdir -p "$LOCPATH"
