@@ -228,7 +228,7 @@ void RepairService::HandleUpload(const httplib::Request& request, httplib::Respo
     if (DeclaresTooLarge(request))
         return Refuse(response, 413, TooLargeText());
 
-    auto upload = std::make_shared<TemporaryFile>(options.temporaryFolder);
+    auto upload = std::make_shared<TemporaryFile>(options.temporaryFolder, options.bytesInMemory);
     const UploadOutcome received = ReceiveUpload(request, reader, *upload, options.maxUploadBytes, progress);
     watch->BodyDone(connection);
     switch (received) {
@@ -248,7 +248,7 @@ void RepairService::HandleUpload(const httplib::Request& request, httplib::Respo
     if (options.repairCommand.empty())
         return AnswerWithFile(response, std::move(upload));
 
-    auto repaired = std::make_shared<TemporaryFile>(options.temporaryFolder);
+    auto repaired = std::make_shared<TemporaryFile>(options.temporaryFolder, options.bytesInMemory);
     RepairResult repair = repairRunner.Repair(*upload, *repaired);
     switch (repair.outcome) {
     case RepairResult::Outcome::Repaired:

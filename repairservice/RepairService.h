@@ -9,7 +9,8 @@
 //   other methods on the endpoint -> 405, other paths -> 404
 //
 // An upload goes to a temporary file as it arrives, the repair command reads it from there and
-// writes into another, and the answer is sent from that file: no upload is held in memory.
+// writes into another, and the answer is sent from that file: no upload is held in memory
+// beyond its first bytesInMemory.
 #pragma once
 
 #include <atomic>
@@ -47,6 +48,8 @@ struct ServiceOptions {
     std::chrono::seconds repairTimeout{120};
     std::size_t maxRepairedBytes = 0; // a repair command's output; 0: maxUploadBytes
     std::filesystem::path temporaryFolder; // for uploads and repairs; empty: the system's
+    // An upload or repaired replay is held in memory up to this size, in temporaryFolder beyond.
+    std::size_t bytesInMemory = std::size_t{256} << 10;
 
     // Connections. Each one holds a worker thread while it is open, so the limits below are what
     // keeps slow, idle or greedy clients from starving honest ones (see ConnectionWatch.h).

@@ -1,5 +1,9 @@
-// A scratch file that has no name: it is unlinked as soon as it is made, so nothing is left on
-// disk whichever way a request ends, even when the service is killed.
+// A scratch file that has no name, so nothing is left on disk whichever way a request ends, even
+// when the service is killed. Its first bytes are held in memory (a memfd, which a child can still
+// read as its standard input); past memoryBytes they move to an unlinked file in the folder.
+// Creating and deleting a disk file for every small upload cost more than the rest of the
+// request, and more the more clients sent at once: they queue on the folder's lock, and the
+// file system's search for a free inode slows as deleted ones pile up.
 #pragma once
 
 #include <cstddef>
@@ -10,9 +14,9 @@ namespace repairservice {
 
 class TemporaryFile {
 public:
-    // Makes the file in folder (the system's temporary folder when empty). Throws
-    // std::system_error when it cannot.
-    explicit TemporaryFile(const std::filesystem::path& folder);
+    // The file for folder (the system's temporary folder when empty); memoryBytes 0 puts it on
+    // disk from the start. Throws std::system_error when it cannot be made.
+    TemporaryFile(const std::filesystem::path& folder, std::size_t memoryBytes);
     ~TemporaryFile();
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -30,6 +34,11 @@ public:
     std::size_t Size() const;
 
 private:
+    bool MoveToDisk();
+
+    std::filesystem::path folder;
+    std::size_t memoryBytes;
+    bool inMemory = false;
     int fd = -1;
 };
 

@@ -158,7 +158,8 @@ int main(int argc, char** argv)
                    "Bytes per second a request body must average after a grace of 10 seconds; 0: no minimum")
         ->capture_default_str();
     app.add_option("--temp-dir", service.temporaryFolder,
-                   "Folder for uploads while they are repaired (default: the system's temporary folder)");
+                   "Folder for uploads over 256 KiB while they are repaired; smaller ones stay in memory "
+                   "(default: the system's temporary folder)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& help) {

@@ -309,6 +309,7 @@ TEST(HostileClients, NoUploadFileOutlivesItsRequestWhateverTheOutcome)
     TempDir scratch;
     ServiceOptions options;
     options.temporaryFolder = scratch.Path();
+    options.bytesInMemory = 0; // every upload on disk, where the checks can see it
     options.maxUploadBytes = 100000;
     options.uploadLimit = 100;
     options.repairTimeout = 1s;

@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include "ServiceFixture.h"
+#include "support/Files.h"
 
 using repairservice::RateLimiter;
 using repairservice::ServiceOptions;
@@ -81,6 +82,18 @@ TEST(RepairService, StreamsLargeUploadsThroughTheRepairCommand)
     httplib::Result result = service.Upload(replay);
     ASSERT_EQ(StatusOf(result), 200);
     EXPECT_TRUE(result->body == replay);
+
+    // A small upload stays in memory; a large one moves to the temporary folder part way.
+    testing_support::TempDir folder;
+    options.repairCommand = "cat >/dev/null; readlink /proc/$$/fd/0";
+    options.temporaryFolder = folder.Path();
+    RunningService where(options);
+    httplib::Result small = where.Upload("replay");
+    httplib::Result large = where.Upload(replay);
+    ASSERT_EQ(StatusOf(small), 200);
+    ASSERT_EQ(StatusOf(large), 200);
+    EXPECT_EQ(small->body, "/memfd:ravento-upload (deleted)\n");
+    EXPECT_EQ(large->body.rfind((folder.Path() / "ravento-upload-").string(), 0), 0u) << large->body;
 }
 
 TEST(RepairService, RefusesUploadsBeyondTheLimit)
