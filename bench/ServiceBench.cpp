@@ -271,11 +271,12 @@ Rounds UploadRound(const ServiceProcess& service, std::vector<std::unique_ptr<Cl
     return round;
 }
 
-// 4 clients against 16 in rounds of half a second each, the two in turn (and in
-// alternating order), so a change in the machine's load hits both alike. The same connections
-// serve every round. Counters: rate_4 and rate_16 (over all the rounds), ratio, the median of
-// the rounds' own 4-to-16 ratios, and what each request cost in CPU time, in the service and in
-// the clients, with the share of the machine's CPUs the two kept busy.
+// 4 clients against 16, in turns of four rounds of 0.6 s: 4, 16, 16, 4 clients. A load on the
+// machine that rises or falls steadily through a turn hits both sides alike, and each round
+// follows a round of either kind equally often. The same connections serve every round.
+// Counters: rate_4 and rate_16 (over all the rounds), ratio, the median of the turns' own
+// 4-to-16 ratios, and what each request cost in CPU time, in the service and in the clients,
+// with the share of the machine's CPUs the two kept busy.
 //
 // On a 2-core machine the service and its clients keep both cores busy (99% in every run so
 // far) whatever the number of clients: the rate is bound by CPU, not by a client waiting on the
@@ -283,16 +284,17 @@ Rounds UploadRound(const ServiceProcess& service, std::vector<std::unique_ptr<Cl
 // machine the two cost the same (255 and 245 µs in the service, 127 and 121 µs in the clients);
 // when other processes take CPU, sixteen connections cost a few percent more than four, and the
 // ratio rises with the load (1.00 to 1.10 at load averages of 15 to 26). The CPU a request costs
-// also moves from run to run on a shared machine (245 to 520 µs in the service on the same code):
-// quarter-second rounds swung by a seventh either way, so a quarter of them crossed the limit
-// while the median held. Eighty half-second rounds narrow that swing; longer rounds would leave
-// the clients a round does not use idle past the service's keep-alive (2 s), and a request sent
-// as the service closes its connection fails.
+// also moves from run to run on a shared machine (245 to 520 µs in the service on the same code).
+// Turns of one round a side, half a second each, swung by a tenth either way, so in some runs a
+// quarter of them crossed the limit while the median held; four rounds a turn give each side
+// 1.2 s and cancel a steady drift. Rounds stay short because the twelve clients a 4-client round
+// does not use sit idle through two of them (a turn's last and the next turn's first), and the
+// service closes a connection idle for 2 s: a request sent as it does so fails.
 void ClientScaling(benchmark::State& state)
 {
     constexpr std::size_t kFew = 4;
     constexpr std::size_t kMany = 16;
-    constexpr std::chrono::milliseconds kRound{500};
+    constexpr std::chrono::milliseconds kRound{600};
     const ServiceProcess& service = SharedService();
     const std::string replay(4096, 'r');
     std::vector<std::unique_ptr<Client>> clients;
@@ -304,23 +306,18 @@ void ClientScaling(benchmark::State& state)
 
     Rounds few, many;
     std::vector<double> ratios;
-    bool fewFirst = true;
     for (auto _ : state) {
-        Rounds fewRound, manyRound;
-        if (fewFirst) {
-            fewRound = UploadRound(service, clients, kFew, kRound);
-            manyRound = UploadRound(service, clients, kMany, kRound);
-        } else {
-            manyRound = UploadRound(service, clients, kMany, kRound);
-            fewRound = UploadRound(service, clients, kFew, kRound);
+        Rounds fewTurn, manyTurn;
+        for (std::size_t count : {kFew, kMany, kMany, kFew}) {
+            const Rounds round = UploadRound(service, clients, count, kRound);
+            if (round.answered == 0)
+                return state.SkipWithError("an upload was not answered 200");
+            (count == kFew ? fewTurn : manyTurn).Add(round);
         }
-        fewFirst = !fewFirst;
-        if (fewRound.answered == 0 || manyRound.answered == 0)
-            return state.SkipWithError("an upload was not answered 200");
-        few.Add(fewRound);
-        many.Add(manyRound);
-        ratios.push_back(fewRound.Rate() / manyRound.Rate());
-        state.SetIterationTime(2 * std::chrono::duration<double>(kRound).count());
+        few.Add(fewTurn);
+        many.Add(manyTurn);
+        ratios.push_back(fewTurn.Rate() / manyTurn.Rate());
+        state.SetIterationTime(fewTurn.seconds + manyTurn.seconds);
     }
     state.counters["rate_4"] = few.Rate();
     state.counters["rate_16"] = many.Rate();
@@ -332,7 +329,7 @@ void ClientScaling(benchmark::State& state)
     state.counters["busy_16"] = many.BusyShare();
     SetRatioCounters(state, ratios);
 }
-BENCHMARK(ClientScaling)->Iterations(80)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(ClientScaling)->Iterations(36)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // One 100 MB upload to a fresh service: its resident memory at the peak and afterwards, above
 // what it held when idle (after one small upload had warmed it up).

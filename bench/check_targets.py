@@ -339,8 +339,8 @@ HOW_MEASURED = """
   with Dear ImGui in the same host frame. They run in a `plugin_bench` process of their own: the
   panel's states without the repairs list need a plugin that has sent no upload yet.
 - **5.** `service_bench`: 1, 4 and 16 concurrent clients (threads of libcurl) sending 4 KB uploads for
-  3 s each and the longest TCP connect among them; then 4 against 16 clients in eighty rounds of
-  half a second each, in turn, the ratio being the median of the rounds' own ratios, with the
+  3 s each and the longest TCP connect among them; then 4 against 16 clients in 36 turns of four
+  rounds of 0.6 s (4, 16, 16, 4 clients), the ratio being the median of the turns' own ratios, with the
   CPU time each request cost in the service (its `/proc` stat) and in the clients (`getrusage`); and
   the service's peak memory (VmHWM) for one 100 MB upload above its resident size before it. Service
   and clients share the machine and keep its cores busy, so the rate is bound by CPU: the ratio
