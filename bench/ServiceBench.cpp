@@ -280,16 +280,13 @@ Rounds UploadRound(const ServiceProcess& service, std::vector<std::unique_ptr<Cl
 //
 // On a 2-core machine the service and its clients keep both cores busy (99% in every run so
 // far) whatever the number of clients: the rate is bound by CPU, not by a client waiting on the
-// service, so the ratio is the CPU one request costs with 16 clients against 4. On a quiet
-// machine the two cost the same (255 and 245 µs in the service, 127 and 121 µs in the clients);
-// when other processes take CPU, sixteen connections cost a few percent more than four, and the
-// ratio rises with the load (1.00 to 1.10 at load averages of 15 to 26). The CPU a request costs
-// also moves from run to run on a shared machine (245 to 520 µs in the service on the same code).
-// Turns of one round a side, half a second each, swung by a tenth either way, so in some runs a
-// quarter of them crossed the limit while the median held; four rounds a turn give each side
-// 1.2 s and cancel a steady drift. Rounds stay short because the twelve clients a 4-client round
-// does not use sit idle through two of them (a turn's last and the next turn's first), and the
-// service closes a connection idle for 2 s: a request sent as it does so fails.
+// service, so the ratio is the CPU one request costs with 16 clients against 4 (alike on a quiet
+// machine: about 170 µs in the service and 130 µs in the clients). Turns of one round a side,
+// half a second each, swung by a tenth either way when the machine's speed changed between the
+// two, so in some runs a quarter of them crossed the limit while the median held. Rounds stay
+// short because the twelve clients a 4-client round does not use sit idle through two of them
+// (a turn's last and the next turn's first), and the service closes a connection idle for 2 s:
+// a request sent as it does so fails.
 void ClientScaling(benchmark::State& state)
 {
     constexpr std::size_t kFew = 4;
