@@ -332,7 +332,7 @@ HOW_MEASURED = """
   service whose repair command answers with 100 MB, less the peak of the same run answered with 1 KB.
 - **3.** devhost plays a 100 MB replay against a service that answers with 1 KB; the time runs from
   the script line before the play to the line after `settle` (the reply handled), and takes turns with
-  `curl -F file=@...` (a whole process run) sending the same file to the same service, three turns per
+  `curl -F file=@...` (a whole process run) sending the same file to the same service, nine turns per
   repetition. The replay's copy is synced to disk before devhost starts.
 - **4.** Host UI frames (new frame, windows, render) in batches of 100: with the plugin's window
   open, taking turns with frames where the window is closed and the benchmark draws the same widgets
