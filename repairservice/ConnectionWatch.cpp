@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace repairservice {
 namespace {
@@ -26,6 +27,17 @@ std::string PeerAddress(int socket)
         ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_addr)
         : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&peer)->sin_addr);
     return ::inet_ntop(peer.ss_family, address, text, sizeof text) != nullptr ? text : "";
+}
+
+// At the body's average pace from its header on; one that has sent nothing never finishes.
+double SecondsToFinish(std::size_t bodyBytes, std::size_t received, ConnectionWatch::Clock::duration elapsed)
+{
+    if (received >= bodyBytes)
+        return 0;
+    if (received == 0)
+        return std::numeric_limits<double>::infinity();
+    return static_cast<double>(bodyBytes - received) * std::chrono::duration<double>(elapsed).count()
+        / static_cast<double>(received);
 }
 
 } // namespace
@@ -54,30 +66,38 @@ ConnectionWatch::~ConnectionWatch()
     SSL_CTX_set_ex_data(context, ContextSlot(), nullptr);
 }
 
-bool ConnectionWatch::RequestArrived(const SSL* connection)
+bool ConnectionWatch::RequestArrived(const SSL* connection, std::size_t bodyBytes)
 {
     std::lock_guard lock(mutex);
     auto entry = connections.find(connection);
-    if (entry == connections.end() || entry->second.cut)
+    if (entry == connections.end())
         return true; // the library's next read on it fails anyway
-    if (RequestsAreFull(entry->second.address))
+    if (entry->second.cut)
+        return false; // read from what was buffered before the cut: not to be served uncounted
+    const InProgress inProgress = RequestsInProgress(entry->second.address);
+    if (inProgress.fromAddress >= limits.requestsInProgressPerAddress)
+        return false;
+    if (inProgress.all >= limits.requestsInProgress && !CutSlowestBody(Clock::now()))
         return false;
     Begin(entry->second, Phase::Body);
+    entry->second.bodyBytes = bodyBytes;
+    entry->second.bodyReceived = 0;
     return true;
 }
 
 void ConnectionWatch::BodyProgress(const SSL* connection, std::size_t bytes)
 {
-    if (limits.minBodyBytesPerSecond == 0)
-        return;
     std::lock_guard lock(mutex);
     auto entry = connections.find(connection);
     if (entry == connections.end() || entry->second.phase != Phase::Body || entry->second.cut)
         return;
+    entry->second.bodyReceived = bytes;
+    if (limits.minBodyBytesPerSecond == 0)
+        return;
     // The body must average the rate after its grace: each byte buys its share of a second.
     const auto earned = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double>(static_cast<double>(bytes) / static_cast<double>(limits.minBodyBytesPerSecond)));
-    entry->second.deadline = entry->second.since + limits.requestTimeout + earned;
+    entry->second.deadline = entry->second.since + limits.bodyGrace + earned;
 }
 
 void ConnectionWatch::BodyDone(const SSL* connection)
@@ -96,6 +116,13 @@ void ConnectionWatch::Cut(const SSL* connection)
     auto entry = connections.find(connection);
     if (entry != connections.end())
         CutNow(entry->second);
+}
+
+bool ConnectionWatch::WasCut(const SSL* connection)
+{
+    std::lock_guard lock(mutex);
+    auto entry = connections.find(connection);
+    return entry != connections.end() && entry->second.cut;
 }
 
 void ConnectionWatch::CutAll()
@@ -180,8 +207,12 @@ void ConnectionWatch::Begin(Connection& connection, Phase phase) const
     const Clock::time_point now = Clock::now();
     connection.phase = phase;
     connection.since = now;
-    const bool timed = phase == Phase::Idle || (phase == Phase::Body && limits.minBodyBytesPerSecond != 0);
-    connection.deadline = timed ? now + limits.requestTimeout : Clock::time_point::max();
+    if (phase == Phase::Idle)
+        connection.deadline = now + limits.requestTimeout;
+    else if (phase == Phase::Body && limits.minBodyBytesPerSecond != 0)
+        connection.deadline = now + limits.bodyGrace;
+    else
+        connection.deadline = Clock::time_point::max();
 }
 
 // Counts the connection just added, so the limit is reached when the count passes it.
@@ -194,17 +225,37 @@ bool ConnectionWatch::AddressIsFull(const std::string& address) const
 }
 
 // Counts the requests in progress before this one is added.
-bool ConnectionWatch::RequestsAreFull(const std::string& address) const
+ConnectionWatch::InProgress ConnectionWatch::RequestsInProgress(const std::string& address) const
 {
-    std::size_t inProgress = 0;
-    std::size_t fromAddress = 0;
+    InProgress inProgress;
     for (const auto& [tls, connection] : connections) {
         if (connection.cut || connection.phase == Phase::Idle)
             continue;
-        ++inProgress;
-        fromAddress += connection.address == address ? 1 : 0;
+        ++inProgress.all;
+        inProgress.fromAddress += connection.address == address ? 1 : 0;
     }
-    return inProgress >= limits.requestsInProgress || fromAddress >= limits.requestsInProgressPerAddress;
+    return inProgress;
+}
+
+// Makes room for a new request: cuts the body past its grace that would finish last, if that is
+// more than limits.slowBody away. False when no body is that slow.
+bool ConnectionWatch::CutSlowestBody(Clock::time_point now)
+{
+    Connection* slowest = nullptr;
+    double slowestSeconds = std::chrono::duration<double>(limits.slowBody).count();
+    for (auto& [tls, connection] : connections) {
+        if (connection.cut || connection.phase != Phase::Body || now - connection.since < limits.bodyGrace)
+            continue;
+        const double seconds = SecondsToFinish(connection.bodyBytes, connection.bodyReceived, now - connection.since);
+        if (seconds > slowestSeconds) {
+            slowest = &connection;
+            slowestSeconds = seconds;
+        }
+    }
+    if (slowest == nullptr)
+        return false;
+    CutNow(*slowest);
+    return true;
 }
 
 void ConnectionWatch::CutOverdue()

@@ -119,8 +119,9 @@ int RepairService::Start(int port)
                                              options.tls.certificate.string(), options.tls.privateKey.string()));
     watch = std::make_unique<ConnectionWatch>(
         server->ssl_context(),
-        ConnectionLimits{options.requestTimeout, options.minBodyBytesPerSecond, options.connectionsPerAddress,
-                         options.requestsInProgress, options.requestsInProgressPerAddress,
+        ConnectionLimits{options.requestTimeout, options.bodyGrace, options.minBodyBytesPerSecond,
+                         options.connectionsPerAddress, options.requestsInProgress,
+                         options.requestsInProgressPerAddress, options.slowBody,
                          [this] { return waitingConnections > 0; }});
     LimitConnections();
     AddRoutes();
@@ -169,7 +170,7 @@ void RepairService::LimitConnections()
 void RepairService::AddRoutes()
 {
     server->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-        if (watch->RequestArrived(request.ssl))
+        if (watch->RequestArrived(request.ssl, BodyBytesToExpect(request)))
             return httplib::Server::HandlerResponse::Unhandled;
         Refuse(response, 503, "too many uploads in progress; try again in a minute");
         return httplib::Server::HandlerResponse::Handled;
@@ -202,13 +203,15 @@ void RepairService::AddHooks()
     });
     server->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
         const SSL* connection = ConnectionOf(request);
+        // On a cut connection the library still goes through its remaining keep-alive turns,
+        // finding no request or taking what it had buffered of a refused body for one it cannot
+        // read (request.ssl unset); none of those is answered, so none is worth a line.
+        const bool leftOver = request.method.empty() || (request.ssl == nullptr && watch->WasCut(connection));
         if (EndsConnection(response))
             watch->Cut(connection);
         else
             watch->AnswerSent(connection);
-        // On a cut connection the library still goes through its remaining keep-alive turns,
-        // each finding no request; those are not worth a line.
-        if (options.requestLog && !request.method.empty())
+        if (options.requestLog && !leftOver)
             LogRequest(request, response);
     });
 }
@@ -216,18 +219,16 @@ void RepairService::AddHooks()
 void RepairService::HandleUpload(const httplib::Request& request, httplib::Response& response,
                                  const httplib::ContentReader& reader)
 {
-    const SSL* connection = ConnectionOf(request);
-    auto progress = [this, connection](std::size_t bytes) { watch->BodyProgress(connection, bytes); };
-    if (!rateLimiter.Admit(request.remote_addr, RateLimiter::Clock::now())) {
-        DropUpload(request, reader, progress);
-        watch->BodyDone(connection);
+    // Refusals leave the body unread: reading it would hold a worker for nothing.
+    if (!rateLimiter.Admit(request.remote_addr, RateLimiter::Clock::now()))
         return Refuse(
             response, 429,
             fmt::format("rate limit: {} uploads every {} seconds", options.uploadLimit, options.uploadWindow.count()));
-    }
     if (DeclaresTooLarge(request))
         return Refuse(response, 413, TooLargeText());
 
+    const SSL* connection = ConnectionOf(request);
+    auto progress = [this, connection](std::size_t bytes) { watch->BodyProgress(connection, bytes); };
     auto upload = std::make_shared<TemporaryFile>(options.temporaryFolder, options.bytesInMemory);
     const UploadOutcome received = ReceiveUpload(request, reader, *upload, options.maxUploadBytes, progress);
     watch->BodyDone(connection);
@@ -260,10 +261,16 @@ void RepairService::HandleUpload(const httplib::Request& request, httplib::Respo
     }
 }
 
-// A declared length a little over the cap is left to the receiver, which reads and drops it.
 bool RepairService::DeclaresTooLarge(const httplib::Request& request) const
 {
-    return request.get_header_value<std::uint64_t>("Content-Length") > options.maxUploadBytes + kDrainedPastCap;
+    return request.get_header_value<std::uint64_t>("Content-Length") > options.maxUploadBytes;
+}
+
+// What a request's body may bring: its announced length, or up to the cap when it comes in chunks.
+std::size_t RepairService::BodyBytesToExpect(const httplib::Request& request) const
+{
+    return request.has_header("Content-Length") ? request.get_header_value<std::uint64_t>("Content-Length")
+                                                : options.maxUploadBytes;
 }
 
 std::string RepairService::TooLargeText() const

@@ -3,8 +3,10 @@
 //   POST /api/ravento, multipart part "file"  -> 200 with the repaired bytes
 //   part missing or empty, or unrepairable   -> 400
 //   more than uploadLimit uploads from one client address within uploadWindow -> 429
-//   more than maxUploadBytes received, however the body is framed -> 413
+//   more than maxUploadBytes announced or received, however the body is framed -> 413
 //   too many requests in progress, in all or from the client's address -> 503
+//
+// A 429 or 413 is answered without reading the rest of the body, and the connection is closed.
 //   repair command failed, outlived repairTimeout or wrote more than maxRepairedBytes -> 500
 //   other methods on the endpoint -> 405, other paths -> 404
 //
@@ -55,16 +57,20 @@ struct ServiceOptions {
     // keeps slow, idle or greedy clients from starving honest ones (see ConnectionWatch.h).
     std::size_t workerThreads = 64;
     std::chrono::seconds readTimeout{5}; // for each read or write, and for the TLS handshake
-    // From connecting, or from the last answer, to a whole request header; also the grace a body
-    // gets before its rate counts.
+    // From connecting, or from the last answer, to a whole request header.
     std::chrono::seconds requestTimeout{10};
+    // From a request's header to when its body's rate counts and its pace is judged.
+    std::chrono::milliseconds bodyGrace{1000};
     std::size_t minBodyBytesPerSecond = 8 * 1024; // a body's average after the grace; 0: none
     std::size_t connectionsPerAddress = 32; // half the workers: one client cannot take them all
     // Requests from their header to their answer: bodies that keep just above the minimum rate
-    // take minutes, and a few addresses must not take every worker with them. Beyond either
-    // bound a request is answered 503 at once.
+    // take minutes, and a few addresses must not take every worker with them. Beyond the
+    // address's bound a request is answered 503 at once; beyond the overall one it takes the slot
+    // of a body that at its pace so far would need more than slowBody to finish, or is answered
+    // 503 when there is none.
     std::size_t requestsInProgress = 56; // 8 workers stay for handshakes and new clients
     std::size_t requestsInProgressPerAddress = 16;
+    std::chrono::seconds slowBody{30};
     std::size_t requestsPerConnection = 100;
     std::chrono::seconds keepAliveTimeout{2};
 
@@ -95,6 +101,7 @@ private:
     void HandleUpload(const httplib::Request& request, httplib::Response& response,
                       const httplib::ContentReader& reader);
     bool DeclaresTooLarge(const httplib::Request& request) const;
+    std::size_t BodyBytesToExpect(const httplib::Request& request) const;
     std::string TooLargeText() const;
     void LogRequest(const httplib::Request& request, const httplib::Response& response) const;
 

@@ -11,8 +11,7 @@ constexpr const char* kFilePart = "file";
 
 class Receiver {
 public:
-    // Without a file nothing is kept.
-    Receiver(TemporaryFile* file, std::size_t maxBytes, const UploadProgress& progress)
+    Receiver(TemporaryFile& file, std::size_t maxBytes, const UploadProgress& progress)
         : file(file), maxBytes(maxBytes), progress(progress)
     {
     }
@@ -30,9 +29,9 @@ public:
         progress(received);
         if (received > maxBytes) {
             outcome = UploadOutcome::TooLarge;
-            return received - maxBytes <= kDrainedPastCap;
+            return false;
         }
-        if (keep && !file->Append(data, size)) {
+        if (keep && !file.Append(data, size)) {
             outcome = UploadOutcome::StoreFailed;
             return false;
         }
@@ -42,9 +41,8 @@ public:
     UploadOutcome Read(const httplib::Request& request, const httplib::ContentReader& reader)
     {
         bool complete = request.is_multipart_form_data()
-            ? reader(
-                [this](const httplib::MultipartFormData& part) { return PartStarts(part); },
-                [this](const char* data, std::size_t size) { return Bytes(data, size, inFilePart && file != nullptr); })
+            ? reader([this](const httplib::MultipartFormData& part) { return PartStarts(part); },
+                     [this](const char* data, std::size_t size) { return Bytes(data, size, inFilePart); })
             : reader([this](const char* data, std::size_t size) { return Bytes(data, size, false); });
         if (outcome != UploadOutcome::Received)
             return outcome;
@@ -54,7 +52,7 @@ public:
     }
 
 private:
-    TemporaryFile* file;
+    TemporaryFile& file;
     const std::size_t maxBytes;
     const UploadProgress& progress;
     std::size_t received = 0;
@@ -65,16 +63,10 @@ private:
 
 } // namespace
 
-void DropUpload(const httplib::Request& request, const httplib::ContentReader& reader,
-                const UploadProgress& progress)
-{
-    Receiver(nullptr, 0, progress).Read(request, reader);
-}
-
 UploadOutcome ReceiveUpload(const httplib::Request& request, const httplib::ContentReader& reader, TemporaryFile& file,
                             std::size_t maxBytes, const UploadProgress& progress)
 {
-    return Receiver(&file, maxBytes, progress).Read(request, reader);
+    return Receiver(file, maxBytes, progress).Read(request, reader);
 }
 
 } // namespace repairservice

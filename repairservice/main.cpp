@@ -41,13 +41,20 @@ const std::string kHelpFooter =
                 "--max-upload-bytes too; only uploads refused for the limit (429) do not.\n"
                 "\n"
                 "Each connection holds one of 64 workers. A request header must arrive within 10 seconds, a\n"
-                "body must average --min-body-rate after a grace of 10 seconds, connections idle between\n"
+                "body must average --min-body-rate after a grace of {:g} s, connections idle between\n"
                 "requests are closed while another client waits for a worker, and one client address holds\n"
                 "at most --connections-per-address connections. At most {} requests are in progress at once,\n"
-                "{} from one address, so that some workers are always free for new clients; a request\n"
-                "beyond that is answered 503 at once.",
-                repairservice::kCannotRepairExitCode, repairservice::ServiceOptions{}.requestsInProgress,
-                repairservice::ServiceOptions{}.requestsInProgressPerAddress);
+                "{} from one address, so that some workers are always free for new clients. A request beyond\n"
+                "the address's share is answered 503 at once; one beyond the whole takes the place of the\n"
+                "body that would finish last at its pace so far, if that is more than {} seconds away, and\n"
+                "is answered 503 only when no body is that slow. An upload refused for the limit (429) or\n"
+                "for its size (413) is answered without reading the rest of its body, and its connection is\n"
+                "closed.",
+                repairservice::kCannotRepairExitCode,
+                std::chrono::duration<double>(repairservice::ServiceOptions{}.bodyGrace).count(),
+                repairservice::ServiceOptions{}.requestsInProgress,
+                repairservice::ServiceOptions{}.requestsInProgressPerAddress,
+                repairservice::ServiceOptions{}.slowBody.count());
 
 void Print(const std::string& line)
 {
@@ -155,7 +162,7 @@ int main(int argc, char** argv)
         ->capture_default_str()
         ->check(CLI::PositiveNumber);
     app.add_option("--min-body-rate", service.minBodyBytesPerSecond,
-                   "Bytes per second a request body must average after a grace of 10 seconds; 0: no minimum")
+                   "Bytes per second a request body must average after its grace; 0: no minimum")
         ->capture_default_str();
     app.add_option("--temp-dir", service.temporaryFolder,
                    "Folder for uploads over 256 KiB while they are repaired; smaller ones stay in memory "

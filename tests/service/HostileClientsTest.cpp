@@ -1,5 +1,7 @@
 // The service against clients and repair commands that break the rules: bodies over the cap in
 // any framing, clients that trickle or vanish, and commands that never end.
+#include <arpa/inet.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -30,12 +32,17 @@ int StatusOf(const httplib::Result& result)
     return result ? result->status : -1;
 }
 
+int TimesLogged(RunningService& service, const std::string& text)
+{
+    int times = 0;
+    for (const std::string& line : service.Log())
+        times += line.find(text) != std::string::npos ? 1 : 0;
+    return times;
+}
+
 bool Logged(RunningService& service, const std::string& text)
 {
-    for (const std::string& line : service.Log())
-        if (line.find(text) != std::string::npos)
-            return true;
-    return false;
+    return TimesLogged(service, text) > 0;
 }
 
 // Sends body chunked, so that no length announces its size; reports how much went out.
@@ -57,14 +64,26 @@ httplib::Result PostChunked(RunningService& service, const std::string& body, st
         kFormType);
 }
 
-// How a trickling client talks: over TLS or plain TCP, from which loopback address, what it sends
-// at once, and what it then sends a byte every 250 ms (and "a" after that).
+// How a trickling client talks: over TLS or plain TCP, from which loopback addresses (source and
+// the ones after it, in turn), what it sends at once, and what it then sends a byte every 250 ms
+// (and "a" after that).
 struct Trickle {
     bool tls = true;
     std::string source = "127.0.0.1";
     std::string sentAtOnce;
     std::string trickled;
+    int addresses = 1;
 };
+
+// The address count places after first: 127.0.0.2 and 3 give 127.0.0.5.
+std::string AddressAfter(const std::string& first, int count)
+{
+    in_addr address{};
+    ::inet_pton(AF_INET, first.c_str(), &address);
+    address.s_addr = htonl(ntohl(address.s_addr) + static_cast<std::uint32_t>(count));
+    char text[INET_ADDRSTRLEN] = {};
+    return ::inet_ntop(AF_INET, &address, text, sizeof text);
+}
 
 // Connections that each trickle as they are told until the service ends them or the object goes.
 class Tricklers {
@@ -72,7 +91,8 @@ public:
     Tricklers(int port, int count, Trickle trickle)
     {
         for (int at = 0; at < count; ++at) {
-            connections.push_back(std::make_unique<RawConnection>(port, trickle.tls, trickle.source));
+            connections.push_back(std::make_unique<RawConnection>(
+                port, trickle.tls, AddressAfter(trickle.source, at % trickle.addresses)));
             if (connections.back()->Connected()
                 && (trickle.sentAtOnce.empty() || connections.back()->Send(trickle.sentAtOnce)))
                 ++connected;
@@ -137,20 +157,25 @@ std::string UploadHeader(std::size_t bodyLength)
                        kFormType, bodyLength);
 }
 
+// The start of an upload whose body is to be bodyLength bytes: its header and the first bytes of
+// its form.
+std::string UploadStart(std::size_t bodyLength)
+{
+    return UploadHeader(bodyLength) + FormBody(std::string(4096, 'x')).substr(0, 200);
+}
+
 } // namespace
 
 TEST(HostileClients, TricklingBodiesNeitherLockOutAnHonestUploadNorStayOpen)
 {
-    ServiceOptions options;
-    options.requestTimeout = 1s; // also the grace before a body's rate counts
-    RunningService service(options);
+    RunningService service;
     // As many as there are workers, from one address: each sends its header and 4 KiB of its
     // file at once, so its rate counts from the start, and then a byte every 250 ms.
     const std::string form = FormBody(std::string(4096, 'x'));
     Tricklers tricklers(service.Port(), 64,
                         {true, "127.0.0.2", UploadHeader(100000) + form.substr(0, form.rfind("\r\n--")), ""});
     ExpectHonestUploadServedPromptly(service);
-    // Every trickling body is cut soon after its grace, however steadily its bytes come.
+    // Every trickling body is cut soon after its first second, however steadily its bytes come.
     EXPECT_TRUE(WaitUntil([&] { return tricklers.Ended() == 64; }, 10s)) << tricklers.Ended() << " of 64 ended";
     // And the address is served again once its connections are gone.
     RawConnection again(service.Port(), true, "127.0.0.2");
@@ -174,6 +199,65 @@ TEST(HostileClients, SteadyBodiesFromThreeAddressesLeaveWorkersForAnHonestUpload
             Trickle{true, fmt::format("127.0.0.{}", address), UploadHeader(100000) + form.substr(0, 4096), ""}));
     ExpectHonestUploadServedPromptly(service);
     EXPECT_TRUE(Logged(service, "-> 503 (")) << "no body beyond the bound was turned away";
+}
+
+TEST(HostileClients, BodiesThatTakeEverySlotGiveOneUpToAnHonestUpload)
+{
+    ServiceOptions options;
+    options.minBodyBytesPerSecond = 0; // no floor: only giving a slot up can make room
+    options.bodyGrace = 0ms; // judged from their header on, so the test need not wait
+    options.workerThreads = 16;
+    options.requestsInProgress = 8;
+    options.requestsInProgressPerAddress = 2;
+    RunningService service(options);
+    // Three bodies from each of four addresses, each announcing 100 MiB and sending a byte every
+    // 250 ms: two from each take the eight slots, the third from each is turned away.
+    Tricklers flood(service.Port(), 12, {true, "127.0.0.2", UploadStart(std::size_t{100} << 20), "", 4});
+    ASSERT_TRUE(WaitUntil([&] { return TimesLogged(service, "-> 503 (") == 4; }))
+        << TimesLogged(service, "-> 503 (") << " of 4 turned away";
+
+    ExpectHonestUploadServedPromptly(service);
+    // Besides the four turned away, one body gave its slot up, and only one.
+    EXPECT_TRUE(WaitUntil([&] { return flood.Ended() == 5; })) << flood.Ended() << " of 5 ended";
+}
+
+TEST(HostileClients, BodiesFarBelowTheFloorFromManyAddressesLeaveAfterTheirFirstSecond)
+{
+    ServiceOptions options;
+    options.workerThreads = 16;
+    options.requestsInProgress = 8;
+    RunningService service(options);
+    // Each from an address of its own, so no per-address bound ends them: eight take every slot.
+    Tricklers flood(service.Port(), 12, {true, "127.0.0.2", UploadStart(100000), "", 12});
+    EXPECT_TRUE(WaitUntil([&] { return flood.Ended() == 12; }, 5s)) << flood.Ended() << " of 12 ended";
+    ExpectHonestUploadServedPromptly(service);
+}
+
+TEST(HostileClients, RefusedUploadsAreAnsweredAndClosedWithoutReadingTheirBodies)
+{
+    ServiceOptions options;
+    options.maxUploadBytes = 1000;
+    options.uploadLimit = 2; // the two over the cap count
+    RunningService service(options);
+    const struct {
+        const char* what;
+        std::string sent; // a part of the body only: the rest never comes
+        const char* answer;
+    } refusals[] = {
+        {"announced over the cap", UploadStart(5000), "HTTP/1.1 413 "},
+        {"chunked past the cap",
+         fmt::format("POST /api/ravento HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: {}\r\n"
+                     "Transfer-Encoding: chunked\r\n\r\n1000\r\n{}",
+                     kFormType, FormBody(std::string(4096, 'x')).substr(0, 2000)),
+         "HTTP/1.1 413 "},
+        {"beyond the upload limit", UploadStart(5000), "HTTP/1.1 429 "},
+    };
+    for (const auto& refusal : refusals) {
+        RawConnection client(service.Port(), true, "127.0.0.2");
+        EXPECT_TRUE(client.Send(refusal.sent)) << refusal.what;
+        EXPECT_TRUE(client.EndedByService(5s)) << refusal.what << ": still open after 5 s";
+        EXPECT_EQ(client.Received().rfind(refusal.answer, 0), 0u) << refusal.what << ": " << client.Received();
+    }
 }
 
 TEST(HostileClients, ThousandsOfIdleConnectionsDoNotLockOutAnHonestUpload)
@@ -221,10 +305,12 @@ TEST(HostileClients, TheCapHoldsForChunkedUploadsAndReadingStopsThere)
     httplib::Result small = PostChunked(service, FormBody(std::string(1000, 's')));
     ASSERT_EQ(StatusOf(small), 200);
     EXPECT_EQ(small->body, std::string(1000, 's'));
-    EXPECT_EQ(StatusOf(PostChunked(service, FormBody(std::string(500000, 'x')))), 413);
+    // The service reads no further than the cap and closes the connection with its answer; a
+    // client like this one, which reads the answer only after its whole body, sees it when the
+    // rest of its body fits into the connection's buffers.
+    EXPECT_EQ(StatusOf(PostChunked(service, FormBody(std::string(1500, 'x')))), 413);
 
-    // A body far beyond what the service drains: it answers 413 and cuts the connection, so the
-    // client cannot push the rest.
+    // A body far beyond the cap: the client cannot push the rest.
     const std::string endless = FormBody(std::string(std::size_t{256} << 20, 'x'));
     std::size_t sent = 0;
     PostChunked(service, endless, &sent);
@@ -327,7 +413,8 @@ TEST(HostileClients, NoUploadFileOutlivesItsRequestWhateverTheOutcome)
         {"command failed", [&] { return StatusOf(service.Upload("fail\n")); }, 500},
         {"command timed out", [&] { return StatusOf(service.Upload("hang\n")); }, 500},
         {"no file part", [&] { return StatusOf(service.Upload("ok\n", "other")); }, 400},
-        {"over the cap", [&] { return StatusOf(PostChunked(service, FormBody(std::string(200000, 'x')))); }, 413},
+        // A little over, so that the client has sent it all before it reads the answer.
+        {"over the cap", [&] { return StatusOf(PostChunked(service, FormBody(std::string(110000, 'x')))); }, 413},
         {"client vanished mid-body",
          [&] {
              RawConnection client(service.Port(), true);

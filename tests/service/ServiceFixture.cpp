@@ -103,18 +103,24 @@ bool RawConnection::EndedByService(std::chrono::milliseconds wait)
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd readable{socket, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) < 0)
+        if (left.count() <= 0)
+            return false;
+        if (::poll(&readable, 1, static_cast<int>(left.count())) < 0 && errno != EINTR)
             return false;
         if (tls == nullptr) {
             ssize_t count = ::recv(socket, buffer, sizeof buffer, 0);
-            if (count == 0 || (count < 0 && errno != EAGAIN))
+            if (count == 0 || (count < 0 && errno != EAGAIN && errno != EINTR))
                 return true;
+            if (count > 0)
+                received.append(buffer, static_cast<std::size_t>(count));
             continue;
         }
         int count = SSL_read(tls, buffer, sizeof buffer);
         int error = SSL_get_error(tls, count);
         if (count <= 0 && error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
             return true;
+        if (count > 0)
+            received.append(buffer, static_cast<std::size_t>(count));
     }
 }
 

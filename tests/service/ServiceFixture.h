@@ -61,14 +61,17 @@ public:
     bool Connected() const { return connected; }
     // Sends all of bytes; false once the service has ended the connection.
     bool Send(std::string_view bytes);
-    // True when the service ends the connection within wait (what it says before is skipped).
+    // True when the service ends the connection within wait; what it says before is kept.
     bool EndedByService(std::chrono::milliseconds wait);
+    // What the service said while EndedByService waited.
+    const std::string& Received() const { return received; }
 
 private:
     int socket = -1;
     SSL_CTX* context = nullptr;
     SSL* tls = nullptr;
     bool connected = false;
+    std::string received;
 };
 
 // Processes of the group that have not ended (zombies do not count).
