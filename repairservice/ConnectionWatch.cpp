@@ -105,6 +105,11 @@ void ConnectionWatch::BodyDone(const SSL* connection)
     Enter(connection, Phase::Working);
 }
 
+void ConnectionWatch::Refused(const SSL* connection)
+{
+    Enter(connection, Phase::Refused);
+}
+
 void ConnectionWatch::AnswerSent(const SSL* connection)
 {
     Enter(connection, Phase::Idle);
@@ -209,7 +214,7 @@ void ConnectionWatch::Begin(Connection& connection, Phase phase) const
     connection.since = now;
     if (phase == Phase::Idle)
         connection.deadline = now + limits.requestTimeout;
-    else if (phase == Phase::Body && limits.minBodyBytesPerSecond != 0)
+    else if (phase == Phase::Refused || (phase == Phase::Body && limits.minBodyBytesPerSecond != 0))
         connection.deadline = now + limits.bodyGrace;
     else
         connection.deadline = Clock::time_point::max();
@@ -229,7 +234,7 @@ ConnectionWatch::InProgress ConnectionWatch::RequestsInProgress(const std::strin
 {
     InProgress inProgress;
     for (const auto& [tls, connection] : connections) {
-        if (connection.cut || connection.phase == Phase::Idle)
+        if (connection.cut || connection.phase == Phase::Idle || connection.phase == Phase::Refused)
             continue;
         ++inProgress.all;
         inProgress.fromAddress += connection.address == address ? 1 : 0;

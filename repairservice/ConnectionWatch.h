@@ -13,7 +13,8 @@
 //     the overall bound takes the slot of the body that would finish last at its pace so far,
 //     if that is further away than a limit (past its grace, a body that has sent nothing yet
 //     never finishes); only when no body is that slow is it turned away. Bodies kept just above
-//     the rate but announcing far more than they send therefore give way to honest uploads.
+//     the rate but announcing far more than they send therefore give way to honest uploads;
+//   - a refused request's body is read and dropped only for the grace, and holds no slot.
 //
 // Stopping the service cuts them all instead of waiting for them. A cut shuts the socket down;
 // the library's next read or write on it fails and it ends the connection itself.
@@ -68,6 +69,9 @@ public:
     void BodyProgress(const SSL* connection, std::size_t bytes);
     // The body is read; the work and the answer may take their time.
     void BodyDone(const SSL* connection);
+    // The request is refused: the rest of its body may be read and dropped within the body
+    // grace, and the request holds no slot meanwhile.
+    void Refused(const SSL* connection);
     // The answer on connection is sent; the next request must arrive within the timeout.
     void AnswerSent(const SSL* connection);
     // Cuts the connection now: the library's next read or write on it fails, though it may
@@ -81,7 +85,7 @@ public:
     static const SSL* ServedOnThisThread();
 
 private:
-    enum class Phase { Idle, Body, Working };
+    enum class Phase { Idle, Body, Working, Refused };
     struct Connection {
         int socket;
         std::string address; // the client's

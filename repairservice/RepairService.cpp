@@ -219,15 +219,18 @@ void RepairService::AddHooks()
 void RepairService::HandleUpload(const httplib::Request& request, httplib::Response& response,
                                  const httplib::ContentReader& reader)
 {
-    // Refusals leave the body unread: reading it would hold a worker for nothing.
-    if (!rateLimiter.Admit(request.remote_addr, RateLimiter::Clock::now()))
+    const SSL* connection = ConnectionOf(request);
+    if (!rateLimiter.Admit(request.remote_addr, RateLimiter::Clock::now())) {
+        watch->Refused(connection);
+        DropUpload(request, reader);
         return Refuse(
             response, 429,
             fmt::format("rate limit: {} uploads every {} seconds", options.uploadLimit, options.uploadWindow.count()));
+    }
+    // Answered unread: a body over the cap is not worth reading, even to drop it.
     if (DeclaresTooLarge(request))
         return Refuse(response, 413, TooLargeText());
 
-    const SSL* connection = ConnectionOf(request);
     auto progress = [this, connection](std::size_t bytes) { watch->BodyProgress(connection, bytes); };
     auto upload = std::make_shared<TemporaryFile>(options.temporaryFolder, options.bytesInMemory);
     const UploadOutcome received = ReceiveUpload(request, reader, *upload, options.maxUploadBytes, progress);

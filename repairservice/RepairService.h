@@ -6,7 +6,9 @@
 //   more than maxUploadBytes announced or received, however the body is framed -> 413
 //   too many requests in progress, in all or from the client's address -> 503
 //
-// A 429 or 413 is answered without reading the rest of the body, and the connection is closed.
+// A 429 is answered once what of the body arrives within the body grace (at most 4 MiB) is read
+// and dropped, a 413 without reading further; either closes the connection, and neither holds a
+// slot for requests in progress.
 //   repair command failed, outlived repairTimeout or wrote more than maxRepairedBytes -> 500
 //   other methods on the endpoint -> 405, other paths -> 404
 //

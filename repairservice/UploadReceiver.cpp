@@ -63,6 +63,20 @@ private:
 
 } // namespace
 
+void DropUpload(const httplib::Request& request, const httplib::ContentReader& reader)
+{
+    std::size_t dropped = 0;
+    auto drop = [&dropped](const char*, std::size_t size) {
+        dropped += size;
+        return dropped <= kDroppedAtMost;
+    };
+    // The library hands a form's body over only part by part.
+    if (request.is_multipart_form_data())
+        reader([](const httplib::MultipartFormData&) { return true; }, drop);
+    else
+        reader(drop);
+}
+
 UploadOutcome ReceiveUpload(const httplib::Request& request, const httplib::ContentReader& reader, TemporaryFile& file,
                             std::size_t maxBytes, const UploadProgress& progress)
 {

@@ -23,6 +23,14 @@ enum class UploadOutcome {
     StoreFailed, // the temporary file refused the bytes
 };
 
+// curl, and clients like it, give up on a refusal they have received when the connection is
+// reset while they still send: a refused body up to this size is read and dropped to spare them
+// that (for no longer than the watch allows, see ConnectionWatch::Refused).
+inline constexpr std::size_t kDroppedAtMost = std::size_t{4} << 20;
+
+// Reads and drops the body of an upload refused before it was read, up to kDroppedAtMost.
+void DropUpload(const httplib::Request& request, const httplib::ContentReader& reader);
+
 // Told the count of body bytes received so far, as they arrive.
 using UploadProgress = std::function<void(std::size_t bytes)>;
 

@@ -47,9 +47,9 @@ const std::string kHelpFooter =
                 "{} from one address, so that some workers are always free for new clients. A request beyond\n"
                 "the address's share is answered 503 at once; one beyond the whole takes the place of the\n"
                 "body that would finish last at its pace so far, if that is more than {} seconds away, and\n"
-                "is answered 503 only when no body is that slow. An upload refused for the limit (429) or\n"
-                "for its size (413) is answered without reading the rest of its body, and its connection is\n"
-                "closed.",
+                "is answered 503 only when no body is that slow. An upload refused for the limit (429) is\n"
+                "answered once what of its body arrives within that grace (at most 4 MiB) is dropped, one\n"
+                "refused for its size (413) without reading further; either closes its connection.",
                 repairservice::kCannotRepairExitCode,
                 std::chrono::duration<double>(repairservice::ServiceOptions{}.bodyGrace).count(),
                 repairservice::ServiceOptions{}.requestsInProgress,
