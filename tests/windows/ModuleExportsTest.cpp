@@ -1,8 +1,9 @@
 // Ravento.dll as the host sees it: the registration record read through GetProcAddress, the
-// module's export table read from the loaded image, and its link time against its file.
+// module's export table read from the loaded image, and its link time and checksum against its file.
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <imagehlp.h>
 
 #include <array>
 #include <cstddef>
@@ -184,21 +185,30 @@ TEST_F(RaventoModule, EntryPointsFromTheRecordCreateAndReleaseThePlugin)
 }
 
 // Not zero, which tells no build from another, but the first four bytes of the SHA-256 of the
-// module's file with the stamp zeroed: distinct per build, the same for two builds of one commit.
-TEST_F(RaventoModule, LinkTimeIsAHashOfTheModulesContent)
+// module's file with the stamp and the checksum zeroed: distinct per build, the same for two
+// builds of one commit. The checksum, which covers the stamp, is Windows' own for the file.
+TEST_F(RaventoModule, LinkTimeIsAHashOfTheModulesContentAndTheChecksumCoversIt)
 {
     const DWORD stamp = Headers().FileHeader.TimeDateStamp;
     EXPECT_NE(stamp, 0u);
 
     std::ifstream file(BesideTest(L"Ravento.dll"), std::ios::binary);
     std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    const std::size_t at = reinterpret_cast<const IMAGE_DOS_HEADER*>(module)->e_lfanew +
-                           offsetof(IMAGE_NT_HEADERS64, FileHeader.TimeDateStamp);
-    ASSERT_GT(bytes.size(), at + sizeof stamp);
-    std::memset(bytes.data() + at, 0, sizeof stamp);
+    const std::size_t headers = reinterpret_cast<const IMAGE_DOS_HEADER*>(module)->e_lfanew;
+    for (const std::size_t field : {offsetof(IMAGE_NT_HEADERS64, FileHeader.TimeDateStamp),
+                                    offsetof(IMAGE_NT_HEADERS64, OptionalHeader.CheckSum)}) {
+        ASSERT_GT(bytes.size(), headers + field + sizeof(DWORD));
+        std::memset(bytes.data() + headers + field, 0, sizeof(DWORD));
+    }
     DWORD hashed = 0;
     std::memcpy(&hashed, Sha256(bytes).data(), sizeof hashed);
     EXPECT_EQ(stamp, hashed);
+
+    DWORD inHeader = 0;
+    DWORD computed = 0;
+    ASSERT_EQ(MapFileAndCheckSumW(BesideTest(L"Ravento.dll").c_str(), &inHeader, &computed), CHECKSUM_SUCCESS);
+    EXPECT_NE(inHeader, 0u);
+    EXPECT_EQ(inHeader, computed) << std::hex << "header 0x" << inHeader << ", computed 0x" << computed;
 }
 
 TEST_F(RaventoModule, ExportsThePlainEntryPointsAndThePluginBaseAndNothingElse)
