@@ -4,10 +4,12 @@
 // upload is answered as promised: its bytes back unchanged (no repair command), 400 for an empty
 // or missing part "file", 413 past the size limit.
 #include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
-#include <unistd.h>
-
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -32,7 +34,7 @@ constexpr std::size_t kMaxUploadBytes = 4096;
 constexpr char kBoundary[] = "----ravento-fuzz-7d1c3b";
 
 struct Service {
-    Service() : service(Options(dir)) { port = service.Start(0); }
+    Service() : service(Options(dir)) { port = StartWithoutTimerSignal(); }
 
     static repairservice::ServiceOptions Options(const testing_support::TempDir& dir)
     {
@@ -41,6 +43,21 @@ struct Service {
         options.uploadLimit = SIZE_MAX; // the rate limit would answer every later input with 429
         options.maxUploadBytes = kMaxUploadBytes;
         return options;
+    }
+
+    // libFuzzer's timer (-timeout) raises SIGALRM in the process. The service's threads inherit
+    // the signal mask of the thread that starts them, so with the signal blocked here they never
+    // see it, as the real program's threads never do; it lands on the fuzzing thread alone.
+    int StartWithoutTimerSignal()
+    {
+        sigset_t timer;
+        sigset_t previous;
+        sigemptyset(&timer);
+        sigaddset(&timer, SIGALRM);
+        pthread_sigmask(SIG_BLOCK, &timer, &previous);
+        const int started = service.Start(0);
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        return started;
     }
 
     testing_support::TempDir dir;
@@ -52,6 +69,42 @@ Service& TheService()
 {
     static Service service;
     return service;
+}
+
+// The timer's SIGALRM interrupts the fuzzing thread's blocking calls. The client below retries
+// every interrupted call, so a broken property is the service's doing, never the client's.
+
+// Connects to the service; an interrupted connect goes on in the background and is waited for.
+bool Connect(int socket, const sockaddr_in& address)
+{
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return true;
+    if (errno != EINTR)
+        return false;
+    pollfd writable{socket, POLLOUT, 0};
+    int ready = 0;
+    while ((ready = ::poll(&writable, 1, 20'000)) < 0 && errno == EINTR) {
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    return ready == 1 && ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+}
+
+// Runs one blocking OpenSSL call (SSL_connect, SSL_read, SSL_write) until no signal cuts it short.
+template <typename Call>
+int Uninterrupted(SSL* tls, Call call)
+{
+    for (;;) {
+        errno = 0;
+        const int result = call();
+        if (result > 0)
+            return result;
+        const int error = SSL_get_error(tls, result);
+        const bool interrupted = errno == EINTR
+            && (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE || error == SSL_ERROR_SYSCALL);
+        if (!interrupted)
+            return result;
+    }
 }
 
 // Sends request over one TLS connection, ends the sending side and returns everything the
@@ -73,31 +126,32 @@ std::string Exchange(const std::string& request)
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(TheService().port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    FUZZ_CHECK(::connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0,
-               "the service no longer accepts connections");
+    FUZZ_CHECK(Connect(socket, address), fmt::format("the service no longer accepts connections (errno {})", errno));
 
     SSL* tls = SSL_new(context);
     SSL_set_fd(tls, socket);
-    int handshake = SSL_connect(tls);
+    const int handshake = Uninterrupted(tls, [&] { return SSL_connect(tls); });
     FUZZ_CHECK(handshake == 1,
                fmt::format("the TLS handshake with the service failed: {} (SSL error {}, errno {})",
                            ERR_error_string(ERR_get_error(), nullptr), SSL_get_error(tls, handshake), errno));
     // The service may answer and close before it has read everything; what it did not read is
     // of no interest, so a failed write simply ends the sending.
     for (std::size_t sent = 0; sent < request.size();) {
-        int written = SSL_write(tls, request.data() + sent,
-                                static_cast<int>(std::min<std::size_t>(request.size() - sent, 1 << 16)));
+        const int chunk = static_cast<int>(std::min<std::size_t>(request.size() - sent, 1 << 16));
+        const int written = Uninterrupted(tls, [&] { return SSL_write(tls, request.data() + sent, chunk); });
         if (written <= 0)
             break;
         sent += static_cast<std::size_t>(written);
     }
-    SSL_shutdown(tls);
+    errno = 0;
+    while (SSL_shutdown(tls) < 0 && errno == EINTR)
+        errno = 0;
     ::shutdown(socket, SHUT_WR);
 
     std::string answer;
     char buffer[1 << 14];
     for (;;) {
-        int read = SSL_read(tls, buffer, sizeof buffer);
+        const int read = Uninterrupted(tls, [&] { return SSL_read(tls, buffer, sizeof buffer); });
         if (read <= 0) {
             FUZZ_CHECK(errno != EAGAIN && errno != EWOULDBLOCK, "no answer within 20 seconds");
             break;

@@ -5,10 +5,20 @@
 # already a repaired file) and check that exactly the qualifying one was repaired and backed up.
 #
 # The stand-in service does not really repair anything: it returns each upload unchanged, so the
-# repaired file has the old file's bytes. Exit status 0 when the files are as expected.
+# repaired file has the old file's bytes. Exit status 0 when the files are as expected. The demo
+# ends by naming the repaired replay and the backup copy.
+#   bash scripts/demo.sh          the sandbox (replays, backups, logs) goes when the demo ends
+#   bash scripts/demo.sh --keep   the sandbox stays, to look at the files; the demo says where
 set -euo pipefail
 
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --keep) keep_sandbox=true; shift ;;
+    -h|--help) awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"; exit 0 ;;
+    *) echo "demo: unknown option $1 (see --help)" >&2; exit 2 ;;
+  esac
+done
 time_this_script
 # RAVENTO_DEMO_BUILD names a tree that is already built (the test suite runs the demo so);
 # without it the demo installs what it needs (the "demo" group) and builds the demo preset.
@@ -22,7 +32,7 @@ make_sandbox demo
 if [ -n "${RAVENTO_DEMO_WINDOWS:-}" ]; then
   documents="$RAVENTO_DEMO_WINDOWS/wineprefix.home"
   rm -rf "$documents/My Games"
-  trap 'finish_script; rm -rf "$documents/My Games"' EXIT
+  trap 'finish_script; $keep_sandbox || rm -rf "$documents/My Games"' EXIT
   run_devhost() {
     "$root/cmake/toolchains/wine-run.sh" "$RAVENTO_DEMO_WINDOWS/wineprefix" "$RAVENTO_DEMO_WINDOWS/bin/devhost.exe" "$@"
   }
@@ -85,5 +95,8 @@ expect "the replay outside the date window is untouched" \
 expect "the already repaired replay is untouched" \
   '[ -f "$demos/$already_fixed.replay" ] && [ ! -e "$backups/${already_fixed}_copy.replay" ]'
 expect "exactly one backup copy" '[ "$(ls "$backups" | wc -l)" -eq 1 ]'
+echo "demo: the repaired replay: $demos/${qualifying}_fixed.replay"
+echo "demo: the old file's backup: $backups/${qualifying}_copy.replay"
+$keep_sandbox || echo "demo: both go with the sandbox now; bash scripts/demo.sh --keep keeps them"
 [ "$failures" -eq 0 ] || { echo "demo: $failures check(s) failed" >&2; exit 1; }
 echo "demo: the qualifying replay was repaired and its backup kept"

@@ -20,7 +20,8 @@
 # or one that skipped all its tests, stops the release (skipped cases are named). Only a checkout
 # without uncommitted changes is packaged.
 # Archive entries carry the commit's time and sorted names, so two clones of one commit give the
-# same bytes.
+# same bytes. The script ends by saying how long it took, and stops the Wine server it started,
+# whether it packaged or failed.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -35,12 +36,25 @@ while [ $# -gt 0 ]; do
     --service-host) service_host="${2:?--service-host needs a host name}"; shift 2 ;;
     --test-release) test_release=true; shift ;;
     --no-suite) run_suite=false; shift ;;
-    -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"; exit 0 ;;
     *) echo "release: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
 done
 
 fail() { echo "release: $*" >&2; exit 1; }
+
+build=build/release
+finish() {
+  local status=$?
+  # The suite's Wine programs leave a server behind for a few seconds; a release leaves nothing.
+  WINEPREFIX="$root/$build/wineprefix" wineserver -k 2>/dev/null || true
+  if [ "$status" -eq 0 ]; then
+    echo "release: done in $((SECONDS - started)) s"
+  else
+    echo "release: failed after $((SECONDS - started)) s" >&2
+  fi
+}
+trap finish EXIT
 
 $run_suite || $test_release || fail "--no-suite is only for a --test-release"
 
@@ -68,7 +82,6 @@ kind=test-build
 $test_release && kind=test-build-no-service
 
 bash scripts/install-deps.sh demo tests windows
-build=build/release
 mkdir -p "$build"
 cmake --preset release "-DRAVENTO_SERVICE_HOST=$service_host" > "$build/configure.log" 2>&1 \
   || { cat "$build/configure.log"; fail "configuring the release build failed"; }
@@ -94,9 +107,15 @@ fi
 # --- Package -------------------------------------------------------------------------------------
 docs="$build/release-docs"
 rm -rf "$docs" && mkdir -p "$docs"
+# The README's lines marked @NO-SERVICE@ say that a build without a service sends nothing; only
+# such a build keeps them.
+if $test_release; then no_service='s/^@NO-SERVICE@//'; else no_service='/^@NO-SERVICE@/d'; fi
+sed -e "$no_service" -e "s/@VERSION@/$version/g" -e "s/@SERVICE_HOST@/$service_host/g" \
+  docs/player/README.txt > "$docs/README.txt"
+cp LICENSE "$docs/LICENSE.txt"
+cp THIRD-PARTY-NOTICES "$docs/THIRD-PARTY-NOTICES.txt"
 cp CHANGELOG.md "$docs/CHANGELOG.md"
 # The commit's time, the same in every clone of it: the entries' time and the changelog's date.
 SOURCE_DATE_EPOCH="$(git log -1 --format=%ct 2>/dev/null || echo 315532800)" \
   python3 scripts/lib/package_release.py --version "$version" --kind "$kind" \
     --dll "$build/bin/Ravento.dll" --debug "$build/bin/Ravento.dll.debug" --docs "$docs" --out dist
-echo "release: done in $((SECONDS - started)) s"

@@ -220,7 +220,9 @@ def report():
            "What the test command (`bash scripts/test.sh`) tried on one run, with counts and outcomes.",
            "Written by `scripts/reliability-report.py` from that run's logs (`build/reports/reliability.md`); "
            "`bash scripts/test.sh --update-docs` copies it here. Not edited by hand.", "",
-           f"Run: {now}, commit {commit()}, on {machine()}.", ""]
+           f"Run: {now}, commit {commit()}, on {machine()}.",
+           "Every figure below is of that commit: a later commit may hold more tests, and its own run's "
+           "report is `build/reports/reliability.md`.", ""]
     out += steps_section() + suites_section() + coverage_section() + fuzz_section() + counts_section()
     return "\n".join(out)
 

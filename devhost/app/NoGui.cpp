@@ -3,6 +3,7 @@
 
 devhost::UiBackendFactory MakeGuiBackendFactory(GuiSession&, const std::filesystem::path&, std::string& error)
 {
-    error = "--gui: this build of devhost has no desktop window; build with RAVENTO_DEVHOST_GUI on Linux";
+    error = "--gui: this build of devhost has no desktop window; the dev preset's has one (cmake --preset dev, "
+            "then build/dev/bin/devhost --gui; Linux only)";
     return {};
 }

@@ -32,14 +32,18 @@ forget_foreign_build() {
 }
 
 
-# Every script that sources this ends through finish_script: the sandbox and the service go, and
-# a script that asked (time_this_script) says how long it took, whether it passed or failed.
+# Every script that sources this ends through finish_script: the service goes, the sandbox too
+# unless the script keeps it (keep_sandbox=true), and a script that asked (time_this_script) says
+# how long it took, whether it passed or failed.
 sandbox=""
+keep_sandbox=false
 service_pid=""
 timed=false
 finish_script() {
   [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
-  [ -n "$sandbox" ] && rm -rf "$sandbox"
+  if [ -n "$sandbox" ]; then
+    if $keep_sandbox; then echo "$(basename "$0"): the sandbox is kept: $sandbox"; else rm -rf "$sandbox"; fi
+  fi
   if $timed; then echo "$(basename "$0"): took $((SECONDS / 60)) min $((SECONDS % 60)) s"; fi
   return 0
 }

@@ -1,9 +1,7 @@
 // Scripts run as devhost runs them (real-time clock, replies from another thread), in process
 // and against the built Ravento module: a script means the same thing every run.
 #include <chrono>
-#include <cstdint>
 #include <deque>
-#include <iostream>
 #include <mutex>
 #include <random>
 #include <regex>
@@ -22,16 +20,11 @@ using testing_support::TempDir;
 
 namespace {
 
-// Answers each request from a thread of its own after a few random milliseconds, as a network
-// does, with the next status of its list. Each run draws new delays; its seed is printed, so a
-// failing run's timing can be told again.
+// Answers each request from a thread of its own after a few milliseconds drawn from a fixed
+// seed, as a network does, with the next status of its list: every run draws the same delays.
 class LateAnswers : public devhost::HttpTransport {
 public:
-    explicit LateAnswers(std::deque<int> statuses) : statuses(std::move(statuses)), seed(std::random_device{}())
-    {
-        std::cout << fmt::format("[seed] reply delays: {}\n", seed);
-        random.seed(seed);
-    }
+    explicit LateAnswers(std::deque<int> statuses) : statuses(std::move(statuses)) {}
 
     ~LateAnswers() override
     {
@@ -55,8 +48,7 @@ public:
 private:
     std::mutex mutex;
     std::deque<int> statuses;
-    const std::uint32_t seed;
-    std::mt19937 random;
+    std::mt19937 random{20251207};
     std::vector<std::thread> answers;
 };
 

@@ -69,6 +69,29 @@ def stamp(seconds_from_now):
     return time.strftime("%Y%m%d%H%M%SZ", time.gmtime(time.time() + seconds_from_now))
 
 
+def der_element(data, at):
+    """(content start, content end) of the DER element at offset at."""
+    length, at = data[at + 1], at + 2
+    if length & 0x80:
+        count = length & 0x7F
+        length, at = int.from_bytes(data[at:at + count], "big"), at + count
+    return at, at + length
+
+
+def has_full_length_signature(pem_file):
+    """Whether r and s of the certificate's ECDSA signature both take 32 bytes."""
+    with open(pem_file) as pem:
+        certificate = ssl.PEM_cert_to_DER_cert(pem.read())
+    start, _ = der_element(certificate, 0)
+    _, algorithm = der_element(certificate, start)     # past the signed part
+    _, bits = der_element(certificate, algorithm)      # past the signature's algorithm
+    value, _ = der_element(certificate, bits)          # the BIT STRING; its first byte counts unused bits
+    r_start, _ = der_element(certificate, value + 1)   # the SEQUENCE of r and s
+    r_start, r_end = der_element(certificate, r_start)
+    s_start, s_end = der_element(certificate, r_end)
+    return all(len(certificate[first:last].lstrip(b"\0")) == 32 for first, last in ((r_start, r_end), (s_start, s_end)))
+
+
 class Certificates:
     def __init__(self, folder):
         self.folder = folder
@@ -87,10 +110,15 @@ class Certificates:
                 "-keyout", name + ".key", "-out", name + ".csr", "-subj", "/CN=" + name.replace("_", "-"), cwd=self.folder)
         signer = ["-selfsign", "-keyfile", name + ".key"] if issuer is None else \
             ["-cert", issuer + ".pem", "-keyfile", issuer + ".key"]
-        openssl("ca", "-batch", "-config", "ca.cnf", "-notext", "-in", name + ".csr", "-out", name + ".pem",
-                "-extensions", extensions, "-startdate", stamp(start), "-enddate", stamp(end), *signer,
-                cwd=self.folder)
-        return self.path(name + ".pem")
+        # Wine refuses a P-256 signature whose r or s is shorter than 32 bytes (about one in 128):
+        # signed again until both are full length, a certificate is refused only for what it says.
+        for _ in range(64):
+            openssl("ca", "-batch", "-config", "ca.cnf", "-notext", "-in", name + ".csr", "-out", name + ".pem",
+                    "-extensions", extensions, "-startdate", stamp(start), "-enddate", stamp(end), *signer,
+                    cwd=self.folder)
+            if has_full_length_signature(self.path(name + ".pem")):
+                return self.path(name + ".pem")
+        raise RuntimeError(f"no full-length signature for {name} in 64 tries")
 
     def chain(self, name, *pems):
         with open(self.path(name), "w") as out:
