@@ -23,9 +23,9 @@ endif()
 # The file prefix map keeps the shared folder's path out of the archive.
 set(curl_shared_dir ${RAVENTO_SHARED_DEPS_DIR}/curl-mingw-${RAVENTO_CURL_DEBIAN_VERSION})
 set(curl_prefix ${curl_shared_dir}/install)
+set(curl_toolchain ${CMAKE_CURRENT_LIST_DIR}/toolchains/mingw-w64-x86_64.cmake)
 set(curl_options
     -G Ninja
-    -DCMAKE_TOOLCHAIN_FILE=${CMAKE_CURRENT_LIST_DIR}/toolchains/mingw-w64-x86_64.cmake
     -DCMAKE_BUILD_TYPE=Release
     -DCMAKE_INSTALL_PREFIX=${curl_prefix}
     "-DCMAKE_C_FLAGS=-ffile-prefix-map=${curl_shared_dir}=curl"
@@ -34,7 +34,10 @@ set(curl_options
     -DCURL_USE_LIBPSL=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBSSH=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF
     -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DENABLE_UNIX_SOCKETS=OFF
     -DCURL_ZLIB=ON -DZLIB_LIBRARY=${RAVENTO_MINGW_ZLIB} -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include)
-string(SHA256 curl_options_hash "${curl_options}")
+# What the build is made of, not where the checkout lies: a copy of the checkout that shares
+# this folder (scripts/windows-checks.sh) takes the same build.
+file(SHA256 ${curl_toolchain} curl_toolchain_hash)
+string(SHA256 curl_options_hash "${curl_options};${curl_toolchain_hash}")
 
 function(_ravento_build_mingw_curl)
     file(MAKE_DIRECTORY ${curl_shared_dir})
@@ -51,7 +54,8 @@ function(_ravento_build_mingw_curl)
     file(REMOVE_RECURSE ${curl_build_dir} ${curl_prefix})
     string(TIMESTAMP started "%s")
     message(STATUS "Building libcurl ${RAVENTO_CURL_DEBIAN_VERSION} for mingw-w64 in ${curl_shared_dir}")
-    execute_process(COMMAND ${CMAKE_COMMAND} -S ${curl_source_dir} -B ${curl_build_dir} ${curl_options}
+    execute_process(COMMAND ${CMAKE_COMMAND} -S ${curl_source_dir} -B ${curl_build_dir}
+                            -DCMAKE_TOOLCHAIN_FILE=${curl_toolchain} ${curl_options}
                     RESULT_VARIABLE failed OUTPUT_VARIABLE log ERROR_VARIABLE log)
     string(TIMESTAMP configured "%s")
     if(NOT failed)
