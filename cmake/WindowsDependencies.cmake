@@ -1,6 +1,6 @@
 # Third-party libraries of the Windows build, all from Debian and all kept in the build tree:
-# Dear ImGui built from Debian's source package, GoogleTest from Debian's googletest sources,
-# fmt and CLI11 header-only. The repair service, libcurl, cpp-httplib and GLFW are Linux-only.
+# Dear ImGui and libcurl built from Debian's source packages, GoogleTest from Debian's googletest
+# sources, fmt and CLI11 header-only. The repair service, cpp-httplib and GLFW are Linux-only.
 set(RAVENTO_DEPS_DIR ${CMAKE_BINARY_DIR}/_deps)
 
 find_package(Threads REQUIRED)
@@ -49,6 +49,10 @@ target_include_directories(imgui SYSTEM PUBLIC ${IMGUI_SOURCE_DIR} ${IMGUI_SOURC
 target_compile_options(imgui PRIVATE -w)   # third-party code: its warnings are not ours to fix
 # Dear ImGui's default Windows clipboard functions live in user32.
 target_link_libraries(imgui PUBLIC user32)
+
+# --- libcurl -----------------------------------------------------------------------------------
+# devhost.exe's transport, as the native devhost's: built once per checkout (cmake/MingwCurl.cmake).
+include(${CMAKE_CURRENT_LIST_DIR}/MingwCurl.cmake)
 
 # --- GoogleTest --------------------------------------------------------------------------------
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

@@ -17,9 +17,10 @@ declare -A groups=(
   [proof]="gcovr libfiu-dev"
   # the GUI development host, its screenshots and the GUI test (real input through xdotool)
   [gui]="libglfw3-dev libgl-dev libgl1-mesa-dri xvfb xauth xdotool"
-  # the Windows target: cross compiler, Wine, apt-get source for Dear ImGui, and the Japanese
-  # locale source for the run under code page 932
-  [windows]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 dpkg-dev locales libgnutls30"
+  # the Windows target: cross compiler, Wine, apt-get source for Dear ImGui and curl, zlib for
+  # that curl, and the Japanese locale source for the run under code page 932
+  [windows]="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 dpkg-dev
+             locales libgnutls30"
   # the fuzz targets (clang's libFuzzer and sanitizer runtimes) and the reliability report
   [fuzz]="clang libclang-rt-14-dev python3"
   # the benchmarks: curl's command line is the upload floor; python3 runs the target checker

@@ -4,7 +4,7 @@
 #   1. reproducible: Ravento.dll and Ravento.dll.debug built again from a copy of the sources in
 #      another folder are byte-identical to build/windows's;
 #   2. the demo (scripts/demo.sh) under Wine: devhost.exe and Ravento.dll against the native
-#      stand-in service through Schannel, --connect-to and --cacert;
+#      stand-in service through libcurl and Schannel, --connect-to and --cacert;
 #   3. devhost.exe refuses a service whose certificate it does not trust or that names another host.
 # Every check runs even when an earlier one fails; exit status 1 if any failed.
 set -uo pipefail
@@ -23,7 +23,10 @@ check_reproducible() {
   local copy=$root/build/windows-reproduced
   rm -rf "$copy" && mkdir -p "$copy/source"
   git ls-files -z | xargs -0 cp --parents -t "$copy/source" || return 1
-  (cd "$copy/source" && cmake --preset windows -B "$copy/build" -DBUILD_TESTING=OFF >"$copy/configure.log" 2>&1 &&
+  # The copy takes this checkout's libcurl build (the module does not link it) instead of
+  # building its own.
+  (cd "$copy/source" && cmake --preset windows -B "$copy/build" -DBUILD_TESTING=OFF \
+      "-DRAVENTO_SHARED_DEPS_DIR=$root/build/_shared" >"$copy/configure.log" 2>&1 &&
     cmake --build "$copy/build" --target Ravento -j "${RAVENTO_BUILD_JOBS:-2}" >"$copy/build.log" 2>&1) || {
     tail -n 30 "$copy/configure.log" "$copy/build.log"
     return 1
@@ -43,7 +46,7 @@ echo "=== windows checks: a second build of the module in another folder"
 check_reproducible || failed+=("Ravento.dll is not reproducible")
 
 # --- 2. The demo through devhost.exe --------------------------------------------------------------
-echo "=== windows checks: the demo under Wine through devhost.exe and Schannel"
+echo "=== windows checks: the demo under Wine through devhost.exe (libcurl, Schannel)"
 RAVENTO_DEMO_BUILD=$dev RAVENTO_DEMO_WINDOWS=$windows bash scripts/demo.sh || failed+=("the demo under Wine")
 
 # --- 3. A service devhost.exe must not trust is refused ------------------------------------------

@@ -1,7 +1,7 @@
 // How devhost reaches the repair service. With the network: libcurl, always, against the URL the plugin
 // names; --connect-to and --cacert point that URL at a local stand-in service. Without them
 // the default service name never resolves, so each upload fails with status 0 and nothing
-// leaves the machine. Windows: HTTP/1.1 over Winsock and Schannel, with the same options. A POSIX build without libcurl
+// leaves the machine. Windows too (libcurl with Schannel). A POSIX build without libcurl
 // (RAVENTO_NETWORK=OFF): requests stay unanswered.
 #pragma once
 

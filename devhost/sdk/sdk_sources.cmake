@@ -30,14 +30,8 @@ target_sources(pluginsdk PRIVATE
     plugin_base/OrvanePlugin.cpp
 )
 target_link_libraries(pluginsdk PRIVATE ${CMAKE_DL_LIBS})
-# The libcurl transport: real HTTPS for devhost and the end-to-end tests.
-if(RAVENTO_NETWORK)
+# The libcurl transport: real HTTPS for devhost and the end-to-end tests, on both halves.
+if(RAVENTO_CURL_TRANSPORT)
     target_sources(pluginsdk PRIVATE src/CurlTransport.cpp)
     target_link_libraries(pluginsdk PRIVATE CURL::libcurl)
-endif()
-# The Schannel transport: real HTTPS for devhost.exe, through system DLLs only.
-if(WIN32)
-    target_sources(pluginsdk PRIVATE src/windows/SchannelTransport.cpp src/windows/TlsConnection.cpp
-                                     src/windows/HttpRequest.cpp src/windows/ServerCertificate.cpp src/HttpChunks.cpp)
-    target_link_libraries(pluginsdk PRIVATE ws2_32 secur32 crypt32)
 endif()

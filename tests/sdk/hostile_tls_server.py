@@ -7,10 +7,12 @@ Makes a certificate authority and server certificates with openssl, listens on t
 interface with one server per certificate (for the name hostile.test), runs COMMAND with HOSTILE_TLS_CA (the authority's
 PEM file) and HOSTILE_TLS_PORTS ("name=port,...") in its environment, and exits with its status.
 
-Every server answers by path (see ANSWERS); "/received" on any of them tells how many request
-bodies the servers read in full, so a test can prove that nothing was uploaded to a server
-whose certificate should have been refused.
+Every server answers by path (see ANSWERS, and ANSWERS_BEFORE_THE_BODY for answers given before
+the request's body is read); "/received" on any of them tells how many request bodies the
+servers read in full, so a test can prove that nothing was uploaded to a server whose
+certificate should have been refused. "tls13_only" is the good server allowing TLS 1.3 alone.
 """
+import gzip
 import os
 import socket
 import ssl
@@ -156,8 +158,8 @@ received_bodies = 0
 received_lock = threading.Lock()
 
 
-def read_request(connection):
-    """The request's path; reads its body in full and counts it. None when the client left."""
+def read_head(connection):
+    """(path, body length, the body's bytes read with the head); None when the client left."""
     data = b""
     while b"\r\n\r\n" not in data:
         more = connection.recv(4096)
@@ -171,16 +173,21 @@ def read_request(connection):
         name, _, value = line.partition(":")
         if name.strip().lower() == "content-length":
             length = int(value.strip())
+    return lines[0].split(" ")[1], length, body
+
+
+def read_body(connection, length, body):
+    """Reads the rest of the body and counts it; False when the client left first."""
     while len(body) < length:
         more = connection.recv(65536)
         if not more:
-            return None
+            return False
         body += more
     if length > 0:
         global received_bodies
         with received_lock:
             received_bodies += 1
-    return lines[0].split(" ")[1]
+    return True
 
 
 def head(*fields, status="HTTP/1.1 200 OK"):
@@ -191,6 +198,25 @@ def trickle(connection, pieces, pause):
     for piece in pieces:
         connection.sendall(piece)
         time.sleep(pause)
+
+
+def records_every_50_ms(connection):
+    """About 20 bytes a second, each byte a TLS record of its own, until the client leaves."""
+    connection.sendall(head("Content-Length: 100000"))
+    while True:
+        connection.sendall(b"r")
+        time.sleep(0.05)
+
+
+def answer_and_keep_open(connection, answer):
+    """Answers before reading the upload, then keeps the connection until the client leaves."""
+    connection.sendall(answer)
+    while connection.recv(65536):
+        pass
+
+
+def chunked(data, *fields):
+    return head("Transfer-Encoding: chunked", *fields) + b"%x\r\n%s\r\n0\r\n\r\n" % (len(data), data)
 
 
 def endless_headers(connection):
@@ -217,6 +243,26 @@ ANSWERS = {
     "/slow-header-lines": lambda c: trickle(c, [b"HTTP/1.1 200 OK\r\n"] + [b"X-Line: l\r\n"] * 100, 1),
     "/slow-header-bytes": lambda c: trickle(c, [bytes([b]) for b in head("Content-Length: 0")], 20),
     "/endless-headers": endless_headers,
+    "/records-every-50-ms": records_every_50_ms,
+    # Framing and heads a client must refuse.
+    "/chunked-then-identity": lambda c: c.sendall(
+        chunked(b"REPAIRED", "Transfer-Encoding: identity", "Content-Length: 5")),
+    "/status-2000": lambda c: c.sendall(head("Content-Length: 0", status="HTTP/1.1 2000 OK")),
+    "/status-0200": lambda c: c.sendall(head("Content-Length: 0", status="HTTP/1.1 0200 OK")),
+    "/header-without-colon": lambda c: c.sendall(head("Content-Length: 0", "X-No-Colon")),
+    "/nul-in-header": lambda c: c.sendall(head("Content-Length: 0", "X-Nul: a\0b")),
+    "/long-header-line": lambda c: c.sendall(head("Content-Length: 0", "X-Long: " + "l" * 150 * 1024)),
+    # A transfer coding the client decodes.
+    "/gzip-chunked": lambda c: c.sendall(chunked(gzip.compress(GOOD_BODY, mtime=0)).replace(
+        b"Transfer-Encoding: chunked", b"Transfer-Encoding: gzip, chunked")),
+}
+
+# Answered before the request's body is read, as a server that refuses or finishes early does.
+ANSWERS_BEFORE_THE_BODY = {
+    "/too-many-then-close": lambda c: c.sendall(head("Content-Length: 16", status="HTTP/1.1 429 Too Many Requests")
+                                                + b"too many uploads"),
+    "/good-and-keep-open": lambda c: answer_and_keep_open(c, head("Content-Length: %d" % len(GOOD_BODY),
+                                                               status="HTTP/1.1 200 OK") + GOOD_BODY),
 }
 
 
@@ -224,8 +270,13 @@ def serve(connection):
     with connection:
         try:
             connection.settimeout(120)
-            path = read_request(connection)
-            if path in ANSWERS:
+            request = read_head(connection)
+            if request is None:
+                return
+            path, length, body = request
+            if path in ANSWERS_BEFORE_THE_BODY:
+                ANSWERS_BEFORE_THE_BODY[path](connection)
+            elif read_body(connection, length, body) and path in ANSWERS:
                 ANSWERS[path](connection)
         except (OSError, ssl.SSLError):
             pass  # the client left, as it should from most of these
@@ -268,10 +319,15 @@ def main():
     with tempfile.TemporaryDirectory(prefix="hostile-tls-") as folder:
         certs = Certificates(folder)
         ports = []
-        for name, (chain, key) in make_servers_certificates(certs).items():
+        servers = make_servers_certificates(certs)
+        for name, (chain, key) in servers.items():
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             context.load_cert_chain(chain, key)
             ports.append("%s=%d" % (name, listen(context)))
+        tls13_only = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls13_only.minimum_version = ssl.TLSVersion.TLSv1_3
+        tls13_only.load_cert_chain(*servers["good"])
+        ports.append("tls13_only=%d" % listen(tls13_only))
         ports.append("closed=%d" % closed_port())
         environment = dict(os.environ, HOSTILE_TLS_CA=certs.path("authority.pem"), HOSTILE_TLS_PORTS=",".join(ports))
         sys.exit(subprocess.run(sys.argv[1:], env=environment).returncode)

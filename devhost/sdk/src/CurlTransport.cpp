@@ -104,7 +104,8 @@ std::string AddFilePart(Transfer& transfer, curl_mimepart* part, const std::stri
         return error;
     curl_mime_data_cb(part, static_cast<curl_off_t>(upload->file->Size()), ReadUpload, SeekUpload, nullptr,
                       upload.get());
-    curl_mime_filename(part, std::filesystem::path(path).filename().string().c_str());
+    // Cut from the form's own narrow text: no conversion that a code page's name could fail.
+    curl_mime_filename(part, path.substr(path.find_last_of(kPathSeparators) + 1).c_str());
     curl_mime_type(part, "application/octet-stream");
     transfer.uploads.push_back(std::move(upload));
     return {};
@@ -144,7 +145,7 @@ void AddSecurity(Transfer& transfer, const HttpTransportOptions& options)
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!options.caFile.empty())
-        curl_easy_setopt(easy, CURLOPT_CAINFO, options.caFile.c_str());
+        curl_easy_setopt(easy, CURLOPT_CAINFO, options.caFile.string().c_str()); // narrow on Windows too
     for (const std::string& entry : options.connectTo)
         transfer.connectTo = curl_slist_append(transfer.connectTo, entry.c_str());
     if (transfer.connectTo)
@@ -218,9 +219,10 @@ void Finish(Transfer& transfer, CURLcode result)
             return Complete(transfer.done, 0, {}, std::move(doubt));
         return Complete(transfer.done, static_cast<int>(status), transfer.reply.Take(), {});
     }
+    // One wording whichever TLS library is beneath: curl's words for the code, then the detail.
     std::string reason = !transfer.failure.empty() ? transfer.failure
-        : transfer.errorText[0] != '\0'           ? transfer.errorText
-                                                  : curl_easy_strerror(result);
+        : transfer.errorText[0] != '\0' ? fmt::format("{} ({})", curl_easy_strerror(result), transfer.errorText)
+                                        : curl_easy_strerror(result);
     Complete(transfer.done, 0, {}, std::move(reason));
 }
 

@@ -135,34 +135,4 @@ std::string ReplyBody::Append(const char* data, std::size_t size)
     return {};
 }
 
-// [SECTION] ProgressWatch
-
-ProgressWatch::ProgressWatch(const HttpTransportOptions& options)
-    : floorBytesPerSecond(options.lowSpeedBytesPerSecond), stallTime(options.lowSpeedTime),
-      timeLimit(options.timeLimit)
-{
-}
-
-void ProgressWatch::Moved(std::uint64_t bytes)
-{
-    std::lock_guard lock(mutex);
-    moved += bytes;
-}
-
-std::string ProgressWatch::Check()
-{
-    std::lock_guard lock(mutex);
-    const Clock::time_point now = Clock::now();
-    if (now - started >= timeLimit)
-        return fmt::format("timed out: not done within {} ms", timeLimit.count());
-    if (now - windowStart < stallTime)
-        return {};
-    const auto floor = static_cast<std::uint64_t>(floorBytesPerSecond) * static_cast<std::uint64_t>(stallTime.count());
-    if (moved - windowBytes < floor)
-        return fmt::format("too slow: fewer than {} bytes/s for {} s", floorBytesPerSecond, stallTime.count());
-    windowStart = now;
-    windowBytes = moved;
-    return {};
-}
-
 } // namespace devhost

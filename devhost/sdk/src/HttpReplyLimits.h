@@ -1,15 +1,12 @@
-// What a transport decides itself about a reply, whichever library carries its bytes: where the
-// body ends (the announced length against the bytes received; lengths that disagree or are no
-// number; interim 1xx heads skipped), how large the headers and the body may grow, and how slow
-// and how long an exchange may be. libcurl enforces much of this on its own too; the Windows
-// transport reads HTTP/1.1 itself and has nothing else. Both transports use these, so both
-// agree on what a good reply is.
+// What the transport decides about a reply beyond what libcurl 7.88 checks itself: where the
+// body ends (libcurl takes a body cut short by a closed connection when no length was
+// announced, and the last of two Content-Length headers that disagree), how large all the heads
+// together may grow (libcurl bounds one header line, not their sum) and how the body's memory
+// grows up to its cap (libcurl's own size cap trusts only an announced length).
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,28 +58,6 @@ private:
     std::size_t maxBytes;
     std::optional<std::uint64_t> announced;
     std::string bytes;
-};
-
-// The speed floor and the time limit, as libcurl applies them: fewer bytes than the floor's
-// over the whole stall time, or the time limit passed, ends the exchange. A watchdog may ask
-// while a call on the exchange blocks, so every member is safe from any thread.
-class ProgressWatch {
-public:
-    explicit ProgressWatch(const HttpTransportOptions& options);
-    void Moved(std::uint64_t bytes);
-    // Empty while the exchange may go on; otherwise why it must end.
-    std::string Check();
-
-private:
-    using Clock = std::chrono::steady_clock;
-    const long floorBytesPerSecond;
-    const std::chrono::seconds stallTime;
-    const std::chrono::milliseconds timeLimit;
-    const Clock::time_point started = Clock::now();
-    std::mutex mutex;
-    Clock::time_point windowStart = started; // guarded by mutex
-    std::uint64_t windowBytes = 0; // guarded by mutex
-    std::uint64_t moved = 0; // guarded by mutex
 };
 
 } // namespace devhost

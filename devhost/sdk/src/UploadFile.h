@@ -11,6 +11,13 @@
 
 namespace devhost {
 
+// What ends a folder's name in a form's path.
+#ifdef _WIN32
+inline constexpr const char* kPathSeparators = "/\\";
+#else
+inline constexpr const char* kPathSeparators = "/";
+#endif
+
 class UploadFile {
 public:
     // path in the form's narrow encoding: UTF-8 on POSIX, the ANSI code page on Windows.

@@ -3,7 +3,8 @@
 // on that thread. Form parts of kind FormField::kFile stream from disk while they upload; only
 // regular files are sent. A reply counts only when its end is announced (a length, chunks or
 // HTTP/2 framing): a body that ends where the connection happens to close may be cut short.
-// Built on POSIX only (the Windows build has no libcurl).
+// The same code on both halves: Debian's libcurl (OpenSSL) natively, Debian's curl source built
+// for mingw-w64 (Schannel) on Windows.
 #pragma once
 
 #include <memory>

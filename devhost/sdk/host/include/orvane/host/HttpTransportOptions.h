@@ -1,5 +1,5 @@
-// What both network transports (libcurl on POSIX, Schannel on Windows) are told: where to
-// connect, whom to trust, and the bounds no reply may pass.
+// What the libcurl transport is told: where to connect, whom to trust, and the bounds no reply
+// may pass.
 #pragma once
 
 #include <chrono>
@@ -16,7 +16,7 @@ namespace devhost {
 inline constexpr long kLowSpeedBytesPerSecond = 1024;
 inline constexpr std::chrono::seconds kLowSpeedTime{30};
 inline constexpr std::chrono::milliseconds kRequestTimeLimit = std::chrono::minutes(15);
-// The reply's headers in all, interim replies included; libcurl's own bound.
+// The reply's headers in all, interim replies included (libcurl 7.88 bounds each line alone).
 inline constexpr std::size_t kMaxHeaderBytes = 300 * 1024;
 
 struct HttpTransportOptions {
