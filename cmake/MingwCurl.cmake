@@ -5,7 +5,14 @@
 # two build folders configuring at once from building it twice. Defines CURL::libcurl.
 include(${CMAKE_CURRENT_LIST_DIR}/FetchDebianSource.cmake)
 
-set(RAVENTO_SHARED_DEPS_DIR ${PROJECT_SOURCE_DIR}/build/_shared CACHE PATH
+# A copy of the checkout made for a test (the release test's clone) names the original's folder in
+# the environment, so the copy does not build curl again.
+if(DEFINED ENV{RAVENTO_SHARED_DEPS_DIR})
+    set(shared_deps_default $ENV{RAVENTO_SHARED_DEPS_DIR})
+else()
+    set(shared_deps_default ${PROJECT_SOURCE_DIR}/build/_shared)
+endif()
+set(RAVENTO_SHARED_DEPS_DIR ${shared_deps_default} CACHE PATH
     "Where third-party builds shared by every Windows build folder of the checkout live")
 
 execute_process(COMMAND dpkg-query -W -f=\${source:Version} libcurl4-openssl-dev

@@ -30,6 +30,9 @@ git -C "$clone" init -q
 git -C "$clone" add -A
 git -C "$clone" -c user.name="Release test" -c user.email=release-test@ravento.invalid commit -q -m "Sources under test"
 
+# The clone takes the checkout's mingw-w64 libcurl build instead of building its own.
+export RAVENTO_SHARED_DEPS_DIR="$source_dir/build/_shared"
+
 # release COPY: runs the README's command in the clone and keeps the archives in $work/COPY.
 release() {
   local log="$work/$1.log" status=0
