@@ -7,36 +7,7 @@
 #include <fmt/format.h>
 #include <imgui.h>
 
-#include "Ravento.h"
-
 namespace plugin {
-
-namespace {
-
-// The row's second line: what became of the upload, and what the player can do about it.
-void DrawState(const RepairRecord& record)
-{
-    const char* id = record.replayId.c_str();
-    switch (record.state) {
-    case RepairState::Sending:
-        ImGui::Text("  sending");
-        break;
-    case RepairState::Repaired:
-        ImGui::Text("  repaired: play %s_fixed; the original is in %s", id, kBackupFolderName);
-        break;
-    case RepairState::NotRepairable:
-        ImGui::Text("  not repairable: kept as %s_fixed, unchanged", id);
-        break;
-    case RepairState::RateLimited:
-        ImGui::Text("  refused: 10 uploads per 30 minutes; play it again later");
-        break;
-    case RepairState::Failed:
-        ImGui::Text("  failed: %s", record.failure.c_str());
-        break;
-    }
-}
-
-} // namespace
 
 void FormatAge(std::chrono::steady_clock::duration age, char* buffer, std::size_t size)
 {
@@ -59,7 +30,8 @@ void DrawRepairsSection(const RepairHistory& history, RepairSnapshot& shown)
         char age[32];
         FormatAge(now - record.sentAt, age, sizeof age);
         ImGui::Text("%s, %s", record.replayId.c_str(), age);
-        DrawState(record);
+        // What became of the upload, and what the player can do about it.
+        ImGui::Text("  %s", record.outcome.empty() ? "sending" : record.outcome.c_str());
     }
 }
 

@@ -17,7 +17,6 @@
 
 #include "FileSystem.h"
 #include "ModuleConsole.h"
-#include "Ravento.h"
 #include "platform/Processes.h"
 #include "platform/ReplayFiles.h"
 
@@ -229,43 +228,14 @@ std::uint32_t ErrorNumber(std::error_code error)
     return static_cast<std::uint32_t>(error.value());
 }
 
-std::string Reason(std::error_code error)
-{
-    return fmt::format("{} ({})", error.message(), ErrorNumber(error));
-}
-
-std::string LogFolderNotLocked(const std::string& replayId, std::error_code error)
-{
-    std::string failure = platform::Is(error, FileError::LockViolation)
-        ? "another game process kept the replays folder busy"
-        : fmt::format("the replays folder could not be locked: {}", Reason(error));
-    Log(fmt::format("Replay {} left as it was: {}", replayId, failure));
-    return failure;
-}
-
-std::string LogBackupFailure(std::error_code error)
-{
-    Log(fmt::format("Error moving old file to backup folder: {}", ErrorNumber(error)));
-    return fmt::format("the original could not be moved to the backup folder ({})", ErrorNumber(error));
-}
-
-// The repaired file cannot be created, whichever step finds out; the reason goes on a line of
-// its own.
-std::string LogRefusedRepairedFile(const std::filesystem::path& repaired, std::error_code error)
-{
-    Log(fmt::format("Failed to open output path at {}", LogText(repaired)));
-    Log(fmt::format("Repaired file refused: {}", Reason(error)));
-    return fmt::format("the repaired file could not be written: {}", Reason(error));
-}
-
 // Writes bytes to T.tmp, flushes and closes it, then renames it to T.new, holding it all the while
-// and after (in written). On failure nothing is left, and the failure is logged and returned.
-std::string WriteWhole(const ReplacementNames& names, std::string_view bytes, HeldFile& written)
+// and after (in written). On failure nothing is left.
+ReplyResult WriteWhole(const ReplacementNames& names, std::string_view bytes, HeldFile& written)
 {
     platform::ReplayFileSystem& files = platform::ReplayFiles();
     platform::FileHandle handle = 0;
     if (std::error_code error = files.CreateNewFile(names.temporary.writing, handle))
-        return LogRefusedRepairedFile(names.repaired, error);
+        return Failure(ReplyStep::CreateRepaired, error, names.repaired);
     std::error_code error = written.Hold(names.temporary.writing, false);
     if (!error)
         error = files.Write(handle, bytes);
@@ -276,8 +246,7 @@ std::string WriteWhole(const ReplacementNames& names, std::string_view bytes, He
         error = files.RenameReplacing(names.temporary.writing, names.temporary.whole);
     if (error) {
         files.RemoveFile(names.temporary.writing);
-        Log(fmt::format("Failed to write repaired file {}: {}", LogText(names.repaired), Reason(error)));
-        return fmt::format("the repaired file could not be written: {}", Reason(error));
+        return Failure(ReplyStep::WriteRepaired, error, names.repaired);
     }
     return {};
 }
@@ -337,27 +306,33 @@ private:
 };
 
 // No earlier repaired file: the new one is already in place (step 3), so the replay was listed
-// under both names for a moment, never under neither. Now the old file moves (step 4).
-std::string BackUpBehindNewRepair(const std::filesystem::path& oldFile, const ReplacementNames& names,
+// under both names for a moment, never under neither. Now the old file moves (step 4). An old
+// file that has left the replays folder since the upload leaves the new repair as the replay.
+ReplyResult BackUpBehindNewRepair(const std::filesystem::path& oldFile, const ReplacementNames& names,
                                   const HeldFile& written)
 {
     std::error_code error = MoveToBackup(oldFile, names);
     if (!error)
         return {};
-    // Only this reply's own file goes, and only while the old file still lists the replay.
-    if (!platform::Is(error, FileError::FileNotFound) && written.IsFile(names.repaired))
+    if (platform::Is(error, FileError::FileNotFound))
+        return {ReplyStep::RepairedWithoutBackup, error, oldFile};
+    // Only this reply's own file goes.
+    if (written.IsFile(names.repaired))
         platform::ReplayFiles().RemoveFile(names.repaired);
-    return LogBackupFailure(error);
+    return Failure(ReplyStep::MoveToBackup, error, oldFile);
 }
 
 // An earlier repaired file is listed: it stays listed while the old file moves, and is replaced
-// after.
-std::string BackUpThenReplaceEarlierRepair(const std::filesystem::path& oldFile, const ReplacementNames& names)
+// after. An old file that has left the replays folder since the upload (another game's reply
+// backed it up, or the player moved it) leaves the earlier repair as the replay.
+ReplyResult BackUpThenReplaceEarlierRepair(const std::filesystem::path& oldFile, const ReplacementNames& names)
 {
     platform::ReplayFileSystem& files = platform::ReplayFiles();
     if (std::error_code error = MoveToBackup(oldFile, names)) {
         files.RemoveFile(names.temporary.whole);
-        return LogBackupFailure(error);
+        if (platform::Is(error, FileError::FileNotFound))
+            return {ReplyStep::AlreadyRepaired, error, oldFile};
+        return Failure(ReplyStep::MoveToBackup, error, oldFile);
     }
     MoveBackUnlessRepaired guard(oldFile, names);
     std::error_code renameError = files.RenameReplacing(names.temporary.whole, names.repaired);
@@ -366,10 +341,9 @@ std::string BackUpThenReplaceEarlierRepair(const std::filesystem::path& oldFile,
         return {};
     }
     std::error_code moveBackError = guard.MoveBack();
-    std::string failure = LogRefusedRepairedFile(names.repaired, renameError);
     if (moveBackError)
         Log(fmt::format("Error moving old file back from backup folder: {}", ErrorNumber(moveBackError)));
-    return failure;
+    return Failure(ReplyStep::PlaceRepaired, renameError, names.repaired);
 }
 
 } // namespace
@@ -378,7 +352,9 @@ std::string BackUpThenReplaceEarlierRepair(const std::filesystem::path& oldFile,
 
 std::filesystem::path BackupFolderBeside(const std::filesystem::path& replaysFolder)
 {
-    std::filesystem::path folder = replaysFolder.lexically_normal();
+    // A relative folder (stored as typed by an earlier version, or edited by hand) names its
+    // parent only once it is absolute: "." would put the backup folder inside the replays folder.
+    std::filesystem::path folder = std::filesystem::absolute(replaysFolder).lexically_normal();
     if (folder.filename().empty()) // a trailing separator
         folder = folder.parent_path();
     return folder.parent_path() / kBackupFolderName;
@@ -392,19 +368,19 @@ std::error_code EnsureBackupFolder(const std::filesystem::path& backupFolder)
     return platform::IsNameTaken(error) ? std::error_code() : error;
 }
 
-std::string ReplaceWithRepaired(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
+ReplyResult ReplaceWithRepaired(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
                                 const std::string& replayId, std::string_view repairedBytes)
 {
     const ReplacementNames names = NamesFor(replaysFolder, replayId);
     std::lock_guard lock(replyFilesMutex);
     FolderLock folderLock(replaysFolder);
     if (std::error_code error = folderLock.Take())
-        return LogFolderNotLocked(replayId, error);
+        return Failure(ReplyStep::FolderLock, error);
     if (std::error_code error = EnsureBackupFolder(names.backupFolder))
-        return LogBackupFailure(error);
+        return Failure(ReplyStep::BackupFolder, error, names.backupFolder);
     HeldFile written;
-    if (std::string failure = WriteWhole(names, repairedBytes, written); !failure.empty())
-        return failure;
+    if (ReplyResult result = WriteWhole(names, repairedBytes, written); result.Failed())
+        return result;
     const std::error_code placeError =
         platform::ReplayFiles().MoveWithoutReplace(names.temporary.whole, names.repaired);
     if (!placeError)
@@ -413,10 +389,10 @@ std::string ReplaceWithRepaired(const std::filesystem::path& replaysFolder, cons
         return BackUpThenReplaceEarlierRepair(oldFile, names);
     // The name itself was refused (too long, say): nothing has moved, and nothing will.
     platform::ReplayFiles().RemoveFile(names.temporary.whole);
-    return LogRefusedRepairedFile(names.repaired, placeError);
+    return Failure(ReplyStep::PlaceRepaired, placeError, names.repaired);
 }
 
-std::string GiveRepairedName(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
+ReplyResult GiveRepairedName(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
                              const std::string& replayId)
 {
     std::filesystem::path target =
@@ -424,9 +400,9 @@ std::string GiveRepairedName(const std::filesystem::path& replaysFolder, const s
     std::lock_guard lock(replyFilesMutex);
     FolderLock folderLock(replaysFolder);
     if (std::error_code error = folderLock.Take())
-        return LogFolderNotLocked(replayId, error);
+        return Failure(ReplyStep::FolderLock, error);
     if (std::error_code error = platform::ReplayFiles().MoveWithoutReplace(oldFile, target))
-        return fmt::format("it could not be renamed: {}", Reason(error));
+        return Failure(ReplyStep::GiveRepairedName, error, oldFile);
     return {};
 }
 
@@ -512,14 +488,14 @@ void SettleReplaysFolderLeftover(const std::filesystem::path& replaysFolder, con
 
 } // namespace
 
-bool SettleLeftovers(const std::filesystem::path& replaysFolder)
+std::error_code SettleLeftovers(const std::filesystem::path& replaysFolder)
 {
     const std::filesystem::path backupFolder = BackupFolderBeside(replaysFolder);
     std::lock_guard lock(replyFilesMutex);
     // Settling can wait for a later reply: it never waits for another process.
     FolderLock folderLock(replaysFolder);
-    if (folderLock.Take(std::chrono::milliseconds(0)))
-        return false;
+    if (std::error_code error = folderLock.Take(std::chrono::milliseconds(0)))
+        return error;
 
     // A file someone holds is being written by a live reply, of this process or another (one
     // with a sibling replays folder shares the backup folder); only the others are leftovers.
@@ -535,7 +511,7 @@ bool SettleLeftovers(const std::filesystem::path& replaysFolder)
         if (!leftover.Hold(replaysFolder / name, false))
             SettleReplaysFolderLeftover(replaysFolder, backupFolder, name);
     }
-    return !listingError;
+    return listingError;
 }
 
 } // namespace plugin

@@ -38,6 +38,18 @@ struct Uploaded : PipelineFixture {
     std::filesystem::path oldFile;
 };
 
+// The second line of the settings window's newest finished row, as the player reads it.
+std::string NewestOutcome(PipelineFixture& fixture)
+{
+    RepairSnapshot rows;
+    fixture.Plugin().repairs.Refresh(rows);
+    for (const RepairRecord& row : rows.rows) {
+        if (!row.outcome.empty())
+            return row.outcome;
+    }
+    return "sending";
+}
+
 } // namespace
 
 TEST(RepairReply, Status200KeepsTheOldFileAsBackupAndWritesTheRepairedBytesExactly)
@@ -61,7 +73,8 @@ TEST(RepairReply, Status200WithAnEmptyBodyLeavesTheOriginalInPlace)
     EXPECT_EQ(ReadBytes(fixture.oldFile), kOldBytes);
     EXPECT_TRUE(Names(fixture.backups).empty());
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
-    EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Repair reply for R was empty; nothing written"}));
+    EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Repair reply for R: the answer was empty; nothing written"}));
+    EXPECT_EQ(NewestOutcome(fixture), "failed: the answer was empty");
 }
 
 TEST(RepairReply, Status200OverwritesAnEarlierRepairedFile)
@@ -81,18 +94,34 @@ TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
         fixture.dir.MakeFile(fixture.backups / "R_copy.replay", "earlier backup");
         fixture.Answer(200, "new");
         EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 183"}));
+        EXPECT_EQ(NewestOutcome(fixture), "failed: the original could not be moved to the backup folder (183)");
         EXPECT_EQ(ReadBytes(fixture.oldFile), kOldBytes);
         EXPECT_EQ(ReadBytes(fixture.BackupCopy()), "earlier backup");
         EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     }
     {
-        SCOPED_TRACE("old file gone since the upload");
+        SCOPED_TRACE("old file moved away since the upload");
         Uploaded fixture;
         std::filesystem::remove(fixture.oldFile);
         fixture.Answer(200, "new");
-        EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 2"}));
+        EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Repaired R: its original had left the replays folder "
+                                                            "before its backup"}));
+        EXPECT_EQ(NewestOutcome(fixture), "repaired: play R_fixed; the original had left the replays folder, so "
+                                          "OV_Ravento_BackupReplays has no copy");
         // The repaired file is all that lists the replay now: it stays.
         EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
+    }
+    {
+        SCOPED_TRACE("another game repaired it first");
+        Uploaded fixture;
+        std::filesystem::rename(fixture.oldFile, fixture.BackupCopy());
+        fixture.dir.MakeFile("TAGame/Demos/R_fixed.replay", "the other game's repair");
+        fixture.Answer(200, "new");
+        EXPECT_EQ(fixture.Log().back(), "Replay R is already repaired: its original had left the replays folder "
+                                        "and R_fixed.replay is in place; this answer was not written");
+        EXPECT_EQ(NewestOutcome(fixture), "already repaired: play R_fixed; the original had left the replays folder");
+        EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
+        EXPECT_EQ(ReadBytes(fixture.Repaired()), "the other game's repair");
     }
 }
 
@@ -127,10 +156,13 @@ TEST(RepairReply, Status200MakesTheBackupFolderBesideTheReplaysFolderAsNamed)
         EXPECT_FALSE(std::filesystem::exists(fixture.dir.Path() / "Elsewhere" / kBackupFolderName));
     }
 #endif
-    // Worked out as text, the way Windows resolves "..".
-    const std::filesystem::path games = std::filesystem::path("games");
-    for (const std::filesystem::path& demos : {games / "Demos", games / "Demos" / "", games / "x" / ".." / "Demos"})
+    // Worked out as text, the way Windows resolves "..", from the absolute path: a relative folder
+    // stored by an earlier version ("." the replays folder itself) has its parent too.
+    const std::filesystem::path games = std::filesystem::current_path() / "games";
+    for (const std::filesystem::path& demos :
+         {std::filesystem::path("games") / "Demos", games / "Demos" / "", games / "x" / ".." / "Demos"})
         EXPECT_EQ(BackupFolderBeside(demos), games / kBackupFolderName) << demos;
+    EXPECT_EQ(BackupFolderBeside("."), std::filesystem::current_path().parent_path() / kBackupFolderName);
 }
 
 TEST(RepairReply, Status429RaisesTheFlagAndOpensTheWindowWithoutEverClosingIt)
@@ -204,12 +236,19 @@ TEST(RepairReply, OtherStatusesAreOnlyLogged)
     Uploaded fixture;
     fixture.Play("R");
     fixture.Play("R");
+    fixture.Play("R");
     fixture.Plugin().rateLimitHit = true;
-    for (int status : {500, 404, 0}) {
+    // The host passes 0 alone for an answer it could not get whole: unreachable, cut short,
+    // over its size cap or without a stated length.
+    for (auto [status, words] : {std::pair{500, "the service failed (500)"},
+                                 {404, "the service answered 404"},
+                                 {503, "the service is busy (503)"},
+                                 {0, "the repair service could not be reached or its answer was cut short"}}) {
         fixture.Answer(status, "body");
         EXPECT_FALSE(fixture.Plugin().rateLimitHit) << status;
+        EXPECT_EQ(NewestOutcome(fixture), std::string("failed: ") + words);
     }
-    EXPECT_EQ(fixture.Log(), (Lines{"Post result(500)", "Post result(404)", "Post result(0)"}));
+    EXPECT_EQ(fixture.Log(), (Lines{"Post result(500)", "Post result(404)", "Post result(503)", "Post result(0)"}));
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     EXPECT_TRUE(Names(fixture.backups).empty());
     EXPECT_TRUE(fixture.Commands().empty());
@@ -225,16 +264,17 @@ TEST(RepairReply, A200WithoutDataOrFolderWritesNothing)
     Lines log = fixture.Log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "Post result(200)");
-    EXPECT_NE(log[1].find("42 bytes"), std::string::npos) << log[1];
+    EXPECT_EQ(log[1], "Repair reply for R: the answer announced bytes but carried none; nothing written");
 
     // No replays folder (the panel never set one): neither answer touches a file.
     fixture.Plugin().OnRepairReply({}, oldFile, "R", 400, nullptr, 0);
     fixture.Plugin().OnRepairReply({}, oldFile, "R", 200, "fixed", 5);
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     log = fixture.Log();
-    ASSERT_EQ(log.size(), 5u);
+    ASSERT_EQ(log.size(), 6u);
     EXPECT_EQ(log[2], "DataSize 0");
-    EXPECT_NE(log[4].find("No replays folder"), std::string::npos) << log[4];
+    EXPECT_EQ(log[3], "Repair reply for R: no replays folder is set; nothing written");
+    EXPECT_EQ(log[5], log[3]);
 
     // A folder that cannot be listed settles nothing, so the next reply that can list one still
     // settles it.
@@ -246,7 +286,7 @@ TEST(RepairReply, A200WithoutDataOrFolderWritesNothing)
     fixture.Plugin().OnRepairReply(fixture.demos, oldFile, "R", 200, nullptr, 0);
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     EXPECT_TRUE(Names(fixture.backups).empty());
-    EXPECT_EQ(fixture.Log().back(), "Repair reply for R was empty; nothing written");
+    EXPECT_EQ(fixture.Log().back(), "Repair reply for R: the answer was empty; nothing written");
     EXPECT_TRUE(fixture.Plugin().leftoversSettled.load());
 }
 
@@ -359,7 +399,7 @@ TEST(RepairReply, TheSettingsWindowListsTheNewestTenUploadsWithTheirOutcomes)
                        "F, # s ago\n  sending\n"
                        "E, # s ago\n  refused: 10 uploads per 30 minutes; play it again later\n"
                        "D, # s ago\n  failed: the original could not be moved to the backup folder (183)\n"
-                       "C, # s ago\n  failed: status 500\n"
+                       "C, # s ago\n  failed: the service failed (500)\n"
                        "B, # s ago\n  not repairable: kept as B_fixed, unchanged\n"
                        "R, # s ago\n  repaired: play R_fixed; the original is in OV_Ravento_BackupReplays\n");
 
