@@ -162,6 +162,30 @@ std::error_code ReplayFileSystem::FindExactEntry(const std::filesystem::path& fo
     return {};
 }
 
+namespace {
+
+// ENOENT and ENOTDIR: the not-found conditions of a status query.
+bool IsNotFound(const std::error_code& error)
+{
+    return Is(error, FileError::FileNotFound) || Is(error, FileError::PathNotFound);
+}
+
+} // namespace
+
+std::error_code ReplayFileSystem::QueryEntryKind(const std::filesystem::path& path, EntryKind& kind)
+{
+    struct stat info {};
+    if (RAVENTO_FAULT("ravento/directories/stat", ::stat(path.c_str(), &info)) != 0) {
+        const std::error_code error = LastSystemError();
+        if (!IsNotFound(error))
+            return error;
+        kind = EntryKind::Missing;
+        return {};
+    }
+    kind = S_ISDIR(info.st_mode) ? EntryKind::Directory : EntryKind::Other;
+    return {};
+}
+
 std::error_code ReplayFileSystem::ListFolder(const std::filesystem::path& folder,
                                              std::vector<std::filesystem::path>& names)
 {
