@@ -1,13 +1,28 @@
-// "Repairs this session": one row of two lines per upload, newest first. Each frame formats its
+// "Repairs this session": one row of two lines per upload, newest first, the newest kept in view. Each frame formats its
 // texts straight into Dear ImGui's own buffer, so a frame allocates nothing of its own.
 #include "RepairsSection.h"
 
+#include <iterator>
 #include <utility>
 
 #include <fmt/format.h>
 #include <imgui.h>
 
 namespace plugin {
+
+namespace {
+
+// The identifier and age, then what became of the upload, wrapped at the window's edge so that a
+// long outcome is read whole.
+void DrawRow(const RepairRecord& record, std::chrono::steady_clock::time_point now)
+{
+    char age[32];
+    FormatAge(now - record.sentAt, age, sizeof age);
+    ImGui::Text("%s, %s", record.replayId.c_str(), age);
+    ImGui::TextWrapped("  %s", record.outcome.empty() ? "sending" : record.outcome.c_str());
+}
+
+} // namespace
 
 void FormatAge(std::chrono::steady_clock::duration age, char* buffer, std::size_t size)
 {
@@ -20,19 +35,19 @@ void FormatAge(std::chrono::steady_clock::duration age, char* buffer, std::size_
 
 void DrawRepairsSection(const RepairHistory& history, RepairSnapshot& shown)
 {
+    const RepairHistory::Upload newestShown = shown.rows.empty() ? RepairHistory::kUntracked : shown.rows.front().upload;
     history.Refresh(shown);
     if (shown.rows.empty())
         return;
     ImGui::Spacing();
     ImGui::Text("Repairs this session");
     const auto now = std::chrono::steady_clock::now();
-    for (const RepairRecord& record : shown.rows) {
-        char age[32];
-        FormatAge(now - record.sentAt, age, sizeof age);
-        ImGui::Text("%s, %s", record.replayId.c_str(), age);
-        // What became of the upload, and what the player can do about it.
-        ImGui::Text("  %s", record.outcome.empty() ? "sending" : record.outcome.c_str());
-    }
+    DrawRow(shown.rows.front(), now);
+    // A new upload's row comes into view, however the window was sized or scrolled.
+    if (shown.rows.front().upload != newestShown && !ImGui::IsItemVisible())
+        ImGui::SetScrollHereY(1.0f);
+    for (auto older = std::next(shown.rows.begin()); older != shown.rows.end(); ++older)
+        DrawRow(*older, now);
 }
 
 } // namespace plugin

@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <imgui.h>
+#include <imgui_internal.h>
 
 #include "FileSystem.h"
 #include "ReplayReplacement.h"
@@ -265,3 +266,25 @@ TEST_F(SettingsPanelTest, AFailingExistenceQueryWarnsAndIsLoggedWithoutLeavingTh
 }
 
 } // namespace
+
+// A window the player made small: a long outcome wraps at its edge, and a new upload's row is
+// scrolled into view.
+TEST_F(SettingsPanelTest, RepairRowsWrapAndANewRowIsScrolledIntoView)
+{
+    RepairHistory& repairs = host.Plugin().repairs;
+    repairs.Finish(repairs.Sent("LONG"), std::string(20, 'w') + " " + std::string(200, 'x'));
+    host.Host().RunFrames(2);
+    ImGui::SetCurrentContext(host.Host().UiContext());
+    ImGuiWindow* window = ImGui::FindWindowByName("Ravento");
+    ASSERT_NE(window, nullptr);
+    ImGui::SetWindowSize(window, ImVec2(260, 90));
+    ImGui::SetScrollY(window, 0);
+    host.Host().RunFrames(2);
+    EXPECT_LT(window->ContentSize.x, 2 * window->Size.x); // unwrapped, the x's alone are five times as wide
+    EXPECT_EQ(window->Scroll.y, 0); // an old row stays where the player scrolled
+
+    repairs.Sent("NEW");
+    host.Host().RunFrames(3);
+    EXPECT_GT(window->Scroll.y, 0); // the row sits below the panel, which fills the small window
+    EXPECT_THAT(Frame(), HasSubstr("NEW, 0 s ago\n  sending\n"));
+}
