@@ -167,19 +167,21 @@ public:
     {
         return held && platform::ReplayFiles().IsHeldFile(handle, file);
     }
+    bool IsOwnFile() const { return held && platform::ReplayFiles().IsOwnFile(handle); }
 
 private:
     platform::FileHandle handle = 0;
     bool held = false;
 };
 
-// Long enough for another process's reply to write a large repair; short enough that a player
-// who plays replays in two game processes does not wait on a stuck one.
-constexpr std::chrono::seconds kFolderLockWait{5};
+// Long enough for another process's reply to write a large repair on a slow disk (a few seconds a
+// file call); the wait ends at once when the holder does.
+constexpr std::chrono::seconds kFolderLockWait{30};
 constexpr std::chrono::milliseconds kFolderLockPause{20};
 
 // The replays folder's lock: its lock file, held, and removed again before it is released, so
-// that the player's folder keeps no file of ours between replies.
+// that the player's folder keeps no file of ours between replies. A lock file this user does not
+// own is held but never removed.
 class FolderLock {
 public:
     explicit FolderLock(const std::filesystem::path& replaysFolder)
@@ -188,28 +190,27 @@ public:
     }
     ~FolderLock()
     {
-        if (locked)
+        if (removeOnRelease)
             platform::ReplayFiles().RemoveFile(file);
     }
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    // Takes the lock, waiting up to patience while another process holds it. A holder may have
-    // removed the file just after this one opened it: only a lock on the file that still has the
-    // name counts. On Windows a file whose removal is pending cannot be opened (5) until it is gone.
+    // Takes the lock, waiting up to patience while another live open holds it (LockViolation
+    // then). A holder may have removed the file just after this one opened it: only a lock on the
+    // file that still has the name counts. Any other error is final: the lock cannot be had.
     std::error_code Take(std::chrono::milliseconds patience = kFolderLockWait)
     {
         const auto giveUpAt = std::chrono::steady_clock::now() + patience;
         for (;;) {
             std::error_code error = held.Hold(file, true);
             if (!error && held.IsFile(file)) {
-                locked = true;
+                removeOnRelease = held.IsOwnFile();
                 return {};
             }
-            const bool busy = !error || platform::Is(error, FileError::LockViolation)
-                || platform::Is(error, FileError::AccessDenied);
+            const bool busy = !error || platform::IsHeldElsewhere(error, file);
             if (!busy || std::chrono::steady_clock::now() >= giveUpAt)
-                return error ? error : platform::ReplayFileError(FileError::LockViolation);
+                return busy ? platform::ReplayFileError(FileError::LockViolation) : error;
             held = HeldFile();
             std::this_thread::sleep_for(kFolderLockPause);
         }
@@ -218,8 +219,22 @@ public:
 private:
     std::filesystem::path file;
     HeldFile held; // released after the destructor's body has removed the file
-    bool locked = false;
+    bool removeOnRelease = false;
 };
+
+// Takes the folder lock for a reply. Only another game's live reply is waited for; a lock that
+// cannot be had for any other reason (a folder or FIFO of that name, another user's file, a
+// read-only folder, a file system without locks) leaves the reply to go on without it, as it
+// would in a single game, its roll-back still checking what it removes.
+std::error_code TakeForReply(FolderLock& lock)
+{
+    std::error_code error = lock.Take();
+    if (!error || platform::Is(error, FileError::LockViolation))
+        return error;
+    Log(fmt::format("Replays folder not locked against other games ({} ({})); this reply goes on", error.message(),
+                    static_cast<std::uint32_t>(error.value())));
+    return {};
+}
 
 // [SECTION] Steps
 
@@ -374,7 +389,7 @@ ReplyResult ReplaceWithRepaired(const std::filesystem::path& replaysFolder, cons
     const ReplacementNames names = NamesFor(replaysFolder, replayId);
     std::lock_guard lock(replyFilesMutex);
     FolderLock folderLock(replaysFolder);
-    if (std::error_code error = folderLock.Take())
+    if (std::error_code error = TakeForReply(folderLock))
         return Failure(ReplyStep::FolderLock, error);
     if (std::error_code error = EnsureBackupFolder(names.backupFolder))
         return Failure(ReplyStep::BackupFolder, error, names.backupFolder);
@@ -399,7 +414,7 @@ ReplyResult GiveRepairedName(const std::filesystem::path& replaysFolder, const s
         PathFromCodePage(fmt::format("{}/{}_fixed.replay", CodePageText(replaysFolder), replayId));
     std::lock_guard lock(replyFilesMutex);
     FolderLock folderLock(replaysFolder);
-    if (std::error_code error = folderLock.Take())
+    if (std::error_code error = TakeForReply(folderLock))
         return Failure(ReplyStep::FolderLock, error);
     if (std::error_code error = platform::ReplayFiles().MoveWithoutReplace(oldFile, target))
         return Failure(ReplyStep::GiveRepairedName, error, oldFile);

@@ -1,4 +1,5 @@
 // What each answer of the repair service does to the files, the log and the rate-limit flag.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -123,6 +124,24 @@ TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
         EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
         EXPECT_EQ(ReadBytes(fixture.Repaired()), "the other game's repair");
     }
+}
+
+// A lock file that can never be locked (a folder of that name, a FIFO, another user's file, a
+// file system without locks) is no other game's live reply: the reply goes on at once without
+// it, says why, and leaves what stands there.
+TEST(RepairReply, Status200GoesOnWithoutAFolderLockThatCannotBeHad)
+{
+    Uploaded fixture;
+    fixture.dir.MakeFolder("TAGame/Demos/.ravento-replies.lock");
+    fixture.Answer(200, "new");
+    EXPECT_EQ(ReadBytes(fixture.Repaired()), "new");
+    EXPECT_EQ(ReadBytes(fixture.BackupCopy()), kOldBytes);
+    const Lines log = fixture.Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_THAT(log[1], testing::AllOf(testing::StartsWith("Replays folder not locked against other games ("),
+                                       testing::EndsWith(")); this reply goes on")));
+    EXPECT_EQ(Names(fixture.demos), (Lines{".ravento-replies.lock", "R_fixed.replay"}));
+    EXPECT_EQ(NewestOutcome(fixture), "repaired: play R_fixed; the original is in OV_Ravento_BackupReplays");
 }
 
 TEST(RepairReply, Status200MakesTheBackupFolderBesideTheReplaysFolderAsNamed)

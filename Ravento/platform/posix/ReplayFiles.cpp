@@ -294,7 +294,7 @@ std::error_code ReplayFileSystem::Hold(const std::filesystem::path& file, bool c
     if (::fstat(fd, &status) != 0)
         error = LastSystemError();
     else if (!S_ISREG(status.st_mode))
-        error = ReplayFileError(FileError::AccessDenied);
+        error = ReplayFileError(FileError::NotRegularFile);
     else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         error = LastSystemError(FailedCall::Locking);
     if (error) {
@@ -312,9 +312,21 @@ bool ReplayFileSystem::IsHeldFile(FileHandle held, const std::filesystem::path& 
         && heldStatus.st_dev == named.st_dev && heldStatus.st_ino == named.st_ino;
 }
 
+bool ReplayFileSystem::IsOwnFile(FileHandle held)
+{
+    struct stat status;
+    return ::fstat(static_cast<int>(held), &status) == 0 && status.st_uid == ::geteuid();
+}
+
 void ReplayFileSystem::Release(FileHandle held)
 {
     ::close(static_cast<int>(held));
+}
+
+// flock's EWOULDBLOCK alone: EACCES, EROFS, ENOLCK or a FIFO never clear by waiting.
+bool IsHeldElsewhere(const std::error_code& holdError, const std::filesystem::path&)
+{
+    return Is(holdError, FileError::LockViolation);
 }
 
 } // namespace platform
