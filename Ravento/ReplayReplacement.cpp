@@ -443,14 +443,6 @@ bool IsMissing(const std::filesystem::path& path)
     return !platform::ReplayFiles().QueryEntryKind(path, kind) && kind == platform::EntryKind::Missing;
 }
 
-// Whether file was written after whole was: an F newer than a leftover T.new is a later repair.
-bool IsNewer(const std::filesystem::path& file, const std::filesystem::path& whole)
-{
-    std::int64_t fileTime = 0, wholeTime = 0;
-    return !platform::ReplayFiles().LastWriteTime(file, fileTime)
-        && !platform::ReplayFiles().LastWriteTime(whole, wholeTime) && fileTime > wholeTime;
-}
-
 // The temporary files in folder; error tells whether the listing failed.
 std::vector<std::filesystem::path> TemporaryFilesIn(const std::filesystem::path& folder, std::error_code& error)
 {
@@ -484,21 +476,28 @@ std::optional<NativeText> IdentifierOnlyInBackup(const std::filesystem::path& re
     return std::nullopt;
 }
 
-// A finished T.new whose replay is only in the backup folder becomes its F, unless F is a later
-// repair; any other leftover in the replays folder goes.
+void RemoveLeftover(const std::filesystem::path& file)
+{
+    if (!platform::ReplayFiles().RemoveFile(file))
+        Log(fmt::format("Removed leftover file {}", LogText(file)));
+}
+
+// A finished T.new whose replay is only in the backup folder, and listed under no name, becomes
+// its F: the crash fell between the backup move and the rename. Beside a listed F (an earlier or
+// later repair, or a file planted or synced under a temporary name) it never replaces F; it goes,
+// as every other leftover in the replays folder does.
 void SettleReplaysFolderLeftover(const std::filesystem::path& replaysFolder, const std::filesystem::path& backupFolder,
                                  const std::filesystem::path& name)
 {
-    platform::ReplayFileSystem& files = platform::ReplayFiles();
     const std::filesystem::path file = replaysFolder / name;
     std::optional<NativeText> id;
     if (IsWhole(name.native()))
         id = IdentifierOnlyInBackup(replaysFolder, backupFolder, HexIn(name.native(), kHashAt, 16));
     const std::filesystem::path repaired = id ? replaysFolder / (*id + Native("_fixed.replay")) : file;
-    if (id && !IsNewer(repaired, file))
-        files.RenameReplacing(file, repaired);
+    if (id && IsMissing(repaired) && !platform::ReplayFiles().MoveWithoutReplace(file, repaired))
+        Log(fmt::format("Installed leftover repair {} as {}", LogText(file), LogText(repaired)));
     else
-        files.RemoveFile(file);
+        RemoveLeftover(file);
 }
 
 } // namespace
@@ -507,18 +506,22 @@ std::error_code SettleLeftovers(const std::filesystem::path& replaysFolder)
 {
     const std::filesystem::path backupFolder = BackupFolderBeside(replaysFolder);
     std::lock_guard lock(replyFilesMutex);
-    // Settling can wait for a later reply: it never waits for another process.
+    // Settling can wait for a later reply: it never waits for another process, and goes on
+    // without a lock that no process holds but that cannot be had (what a live reply writes, it
+    // holds, and that is left alone below).
     FolderLock folderLock(replaysFolder);
-    if (std::error_code error = folderLock.Take(std::chrono::milliseconds(0)))
+    if (std::error_code error = folderLock.Take(std::chrono::milliseconds(0));
+        platform::Is(error, FileError::LockViolation))
         return error;
 
     // A file someone holds is being written by a live reply, of this process or another (one
-    // with a sibling replays folder shares the backup folder); only the others are leftovers.
+    // with a sibling replays folder shares the backup folder); only the others are leftovers. In
+    // the backup folder a reply only ever leaves a copy on its way in (".tmp").
     std::error_code ignored; // a missing backup folder holds nothing to settle
     for (const std::filesystem::path& name : TemporaryFilesIn(backupFolder, ignored)) {
         HeldFile leftover;
-        if (!leftover.Hold(backupFolder / name, false))
-            platform::ReplayFiles().RemoveFile(backupFolder / name);
+        if (!IsWhole(name.native()) && !leftover.Hold(backupFolder / name, false))
+            RemoveLeftover(backupFolder / name);
     }
     std::error_code listingError;
     for (const std::filesystem::path& name : TemporaryFilesIn(replaysFolder, listingError)) {

@@ -37,8 +37,9 @@
 //                                               | again on its next play           |
 //   4. move R to C (never replacing)            | new F, C: done                   | -
 //   with F:                                     |                                  |
-//   3. move R to C (never replacing)            | F, C, T.new                      | T.new becomes F
-//                                               |                                  | unless F is newer
+//   3. move R to C (never replacing)            | F, C, T.new                      | remove T.new: F,
+//                                               |                                  | the earlier repair,
+//                                               |                                  | stays listed
 //   4. rename T.new over F                      | new F, C: done                   | -
 //
 // Moving R to C across volumes is itself three steps: copy R to C.tmp in the backup folder and
@@ -49,6 +50,9 @@
 // reply placed, and only while R is still listed; with F it removes T.new. A failed rename over F
 // moves R back from the backup folder (also when something throws); across volumes that move
 // fails too, and R's bytes then stay in C alone, with the earlier F still listed.
+//
+// Settling logs each file it installs or removes; in the backup folder it only ever removes a
+// ".tmp" copy, and a ".new" never replaces a listed F.
 //
 // An empty body is no repair: nothing is written or moved.
 #pragma once

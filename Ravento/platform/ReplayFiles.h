@@ -79,8 +79,6 @@ public:
     virtual std::error_code QueryEntryKind(const std::filesystem::path& path, EntryKind& kind);
     // The names of folder's entries, "." and ".." left out, in the order the system lists them.
     virtual std::error_code ListFolder(const std::filesystem::path& folder, std::vector<std::filesystem::path>& names);
-    // When file was last written, as a number that only compares with another of this call.
-    virtual std::error_code LastWriteTime(const std::filesystem::path& file, std::int64_t& time);
 
     // Renames from to to, never replacing an existing to. Fails with NotSameDevice when the two
     // lie on different volumes: the caller copies instead, so that a crash never leaves a part.

@@ -357,12 +357,16 @@ TEST(RepairReply, TheFirstReplySettlesWhatACrashLeftAndNothingElse)
     fixture.dir.MakeFile(backupFile("P_copy.replay"), "old P");
     fixture.dir.MakeFile(demosFile(NewTemporaryNames("P", self).writing), "repai");
     fixture.dir.MakeFile(backupFile(NewTemporaryNames("P", self).writing), "old");
-    // V's leftover is older than the repaired file a later reply wrote: the later repair stays.
+    // V is listed as a repair: a finished temporary file beside it, whatever its time (a later
+    // reply's repair, or one planted or synced from another machine), never replaces it. Nor is
+    // a backup-folder file of the finished form a reply's: a reply never leaves one there.
     fixture.dir.MakeFile(backupFile("V_copy.replay"), "old V");
-    const std::filesystem::path staleV =
-        fixture.dir.MakeFile(demosFile(NewTemporaryNames("V", self).whole), "an older repair of V");
-    std::filesystem::last_write_time(staleV, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
     fixture.dir.MakeFile(demosFile("V_fixed.replay"), "the later repair of V");
+    const std::filesystem::path planted =
+        fixture.dir.MakeFile(demosFile(NewTemporaryNames("V", self).whole), "planted");
+    std::filesystem::last_write_time(planted, std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
+    const std::filesystem::path backupWhole = NewTemporaryNames("V", self).whole;
+    fixture.dir.MakeFile(backupFile(backupWhole), "the player's");
     // A process id says nothing: this one runs, and an earlier version's name has none.
     const std::uint32_t running = 1;
     fixture.dir.MakeFile(demosFile(NewTemporaryNames("S", running).writing), "x");
@@ -388,9 +392,19 @@ TEST(RepairReply, TheFirstReplySettlesWhatACrashLeftAndNothingElse)
     EXPECT_EQ(ReadBytes(fixture.demos / "Q_fixed.replay"), "repaired Q");
     EXPECT_EQ(ReadBytes(fixture.demos / "V_fixed.replay"), "the later repair of V");
     Lines backups{"P_copy.replay", "Q_copy.replay", "T_copy.replay", "V_copy.replay", "a", "notes.txt",
-                  copying.string()};
+                  copying.string(), backupWhole.string()};
     std::sort(backups.begin(), backups.end());
     EXPECT_EQ(Names(fixture.backups), backups);
+    // Each file installed or removed has its line: five in the replays folder, one in the backup folder.
+    const Lines log = fixture.Log();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& line) { return line.starts_with("Removed leftover file "); }),
+              6);
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& line) {
+                                return line.starts_with("Installed leftover repair ") && line.ends_with("Q_fixed.replay");
+                            }),
+              1);
 
     // Once per load: a temporary file that turns up later is left to the next load.
     fixture.dir.MakeFile(demosFile(NewTemporaryNames("P", self).writing), "later");

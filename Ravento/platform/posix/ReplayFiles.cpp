@@ -209,15 +209,6 @@ std::error_code ReplayFileSystem::ListFolder(const std::filesystem::path& folder
     return error;
 }
 
-std::error_code ReplayFileSystem::LastWriteTime(const std::filesystem::path& file, std::int64_t& time)
-{
-    struct stat status;
-    if (::stat(file.c_str(), &status) != 0)
-        return LastSystemError();
-    time = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec;
-    return {};
-}
-
 // [SECTION] ReplayFileSystem
 
 ReplayFileSystem::~ReplayFileSystem() = default;

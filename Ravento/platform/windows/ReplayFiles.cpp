@@ -135,16 +135,6 @@ std::error_code ReplayFileSystem::ListFolder(const std::filesystem::path& folder
     return error == ReplayFileError(ERROR_NO_MORE_FILES) ? std::error_code() : error;
 }
 
-std::error_code ReplayFileSystem::LastWriteTime(const std::filesystem::path& file, std::int64_t& time)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data))
-        return LastSystemError();
-    time = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32)
-                                     | data.ftLastWriteTime.dwLowDateTime);
-    return {};
-}
-
 std::error_code ReplayFileSystem::FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name,
                                                  bool& found)
 {
