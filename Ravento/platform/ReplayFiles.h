@@ -81,7 +81,8 @@ public:
     virtual std::error_code ListFolder(const std::filesystem::path& folder, std::vector<std::filesystem::path>& names);
 
     // Renames from to to, never replacing an existing to. Fails with NotSameDevice when the two
-    // lie on different volumes: the caller copies instead, so that a crash never leaves a part.
+    // lie on different volumes, or (POSIX) from is a symbolic link and to is in another folder:
+    // the caller copies instead, so that a crash never leaves a part and a backup is never a link.
     // On Windows this and RenameReplacing wait up to about 1.5 s for a file another process
     // holds.
     virtual std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to);

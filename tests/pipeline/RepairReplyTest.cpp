@@ -87,6 +87,23 @@ TEST(RepairReply, Status200OverwritesAnEarlierRepairedFile)
     EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
 }
 
+#if !defined(_WIN32)
+// A replay that is a relative link: moved as a link, it would lead nowhere from the backup folder.
+// The backup holds what it leads to; the file it leads to stays where it is.
+TEST(RepairReply, Status200BacksUpWhatARelativeLinkLeadsTo)
+{
+    PipelineFixture fixture;
+    const std::filesystem::path target = fixture.dir.MakeFile("TAGame/Kept/R.bytes", kOldBytes);
+    std::filesystem::create_symlink("../Kept/R.bytes", fixture.demos / "R.replay");
+    fixture.Play("R");
+    fixture.Answer(200, "new");
+    EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
+    EXPECT_FALSE(std::filesystem::is_symlink(fixture.backups / "R_copy.replay"));
+    EXPECT_EQ(ReadBytes(fixture.backups / "R_copy.replay"), kOldBytes);
+    EXPECT_EQ(ReadBytes(target), kOldBytes);
+}
+#endif
+
 TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
 {
     {

@@ -213,8 +213,23 @@ std::error_code ReplayFileSystem::ListFolder(const std::filesystem::path& folder
 
 ReplayFileSystem::~ReplayFileSystem() = default;
 
+namespace {
+
+// A link moved to another folder would point elsewhere, or nowhere when its target is relative:
+// such a move is reported as crossing volumes, so the caller copies what the link leads to.
+bool IsLinkLeavingItsFolder(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    struct stat status;
+    return RAVENTO_FAULT("ravento/replay/lstat", ::lstat(from.c_str(), &status)) == 0 && S_ISLNK(status.st_mode)
+        && from.parent_path() != to.parent_path();
+}
+
+} // namespace
+
 std::error_code ReplayFileSystem::MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to)
 {
+    if (IsLinkLeavingItsFolder(from, to))
+        return ReplayFileError(FileError::NotSameDevice);
     if (RAVENTO_FAULT("ravento/replay/renameat2",
                       ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE))
         == 0)

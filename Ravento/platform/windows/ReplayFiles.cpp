@@ -89,13 +89,17 @@ bool HeldByAnotherProcess(DWORD error)
 // A move that fails only because a file is held is tried again, with a doubling pause, for
 // about 1.5 s in all; the last error stands after that. The moves run on the reply thread,
 // never the game's, so the wait stalls no frame.
+// A file being replaced that another process holds open refuses with ERROR_ACCESS_DENIED, even
+// when its holder shares deletion; that hold passes within moments too.
 std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to, DWORD flags)
 {
     const ULONGLONG start = ::GetTickCount64();
     DWORD pause = kFirstLockRetryPauseMs;
     while (!::MoveFileExW(from.c_str(), to.c_str(), flags)) {
         const DWORD error = ::GetLastError();
-        if (!HeldByAnotherProcess(error) || ::GetTickCount64() - start + pause > kLockRetryBudgetMs)
+        const bool held = HeldByAnotherProcess(error)
+            || ((flags & MOVEFILE_REPLACE_EXISTING) && error == ERROR_ACCESS_DENIED);
+        if (!held || ::GetTickCount64() - start + pause > kLockRetryBudgetMs)
             return WindowsCode(error);
         ::Sleep(pause);
         pause = std::min(pause * 2, kLongestLockRetryPauseMs);
