@@ -1,5 +1,6 @@
-// "Repairs this session": one row of two lines per upload, newest first, the newest kept in view. Each frame formats its
-// texts straight into Dear ImGui's own buffer, so a frame allocates nothing of its own.
+// "Repairs this session": one row of two lines per upload, newest first, the newest kept in view.
+// Each frame formats its texts straight into Dear ImGui's own buffer, so a frame allocates nothing
+// of its own.
 #include "RepairsSection.h"
 
 #include <iterator>
@@ -35,7 +36,8 @@ void FormatAge(std::chrono::steady_clock::duration age, char* buffer, std::size_
 
 void DrawRepairsSection(const RepairHistory& history, RepairSnapshot& shown)
 {
-    const RepairHistory::Upload newestShown = shown.rows.empty() ? RepairHistory::kUntracked : shown.rows.front().upload;
+    const RepairHistory::Upload newestShown =
+        shown.rows.empty() ? RepairHistory::kUntracked : shown.rows.front().upload;
     history.Refresh(shown);
     if (shown.rows.empty())
         return;
