@@ -54,8 +54,9 @@ private:
     void Load();
     void SettleLeftoversOnce(const std::filesystem::path& replaysFolder);
     // OnRepairReply's work: what the reply came to.
-    plugin::ReplyResult ActOnRepairReply(const std::filesystem::path& replaysFolder, const std::filesystem::path& replayPath,
-                                 const std::string& replayId, int status, const char* data, std::size_t size);
+    plugin::ReplyResult ActOnRepairReply(const std::filesystem::path& replaysFolder,
+                                         const std::filesystem::path& replayPath, const std::string& replayId,
+                                         int status, const char* data, std::size_t size);
 
     // The settings window's copy of repairs (UI thread only).
     plugin::RepairSnapshot shownRepairs;

@@ -116,8 +116,8 @@ void LogReplyResult(const std::string& replayId, const ReplyResult& result)
         return Log(fmt::format("Replay {} left as it was: {}", replayId, FailureWords(result)));
     case ReplyStep::BackupFolder:
     case ReplyStep::MoveToBackup:
-        return Log(fmt::format("Error moving old file to backup folder: {}",
-                               static_cast<std::uint32_t>(result.code.value())));
+        return Log(
+            fmt::format("Error moving old file to backup folder: {}", static_cast<std::uint32_t>(result.code.value())));
     case ReplyStep::CreateRepaired:
     case ReplyStep::PlaceRepaired:
         Log(fmt::format("Failed to open output path at {}", LogText(result.file)));

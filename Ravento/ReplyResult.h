@@ -68,4 +68,5 @@ std::string OutcomeWords(const std::string& replayId, int status, const ReplyRes
 } // namespace plugin
 
 template <>
-struct std::is_error_code_enum<plugin::AnswerError> : std::true_type {};
+struct std::is_error_code_enum<plugin::AnswerError> : std::true_type {
+};

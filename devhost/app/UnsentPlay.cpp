@@ -20,7 +20,8 @@ std::string Reason(const devhost::Host& host, const std::string& id, const std::
     // The plugin looks up one entry of the folder by its exact name: a separator of either
     // platform names none.
     if (id.find_first_of("/\\") != std::string::npos)
-        return fmt::format("the identifier holds a path separator, so {} names no file in the replays folder", fileName);
+        return fmt::format("the identifier holds a path separator, so {} names no file in the replays folder",
+                           fileName);
     const std::filesystem::path file = std::filesystem::path(folder->value) / fileName;
     std::error_code error;
     if (!std::filesystem::exists(file, error))
