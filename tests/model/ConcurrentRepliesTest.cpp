@@ -25,6 +25,7 @@
 
 namespace {
 
+using plugin::kBackupFolderName;
 using testing_support::FileCall;
 using testing_support::FileCallSeen;
 using testing_support::Names;
@@ -201,7 +202,7 @@ private:
 struct SharedGameFolder {
     SharedGameFolder()
     {
-        dir.MakeFolder(std::filesystem::path("TAGame") / plugin::kBackupFolderName);
+        dir.MakeFolder(std::filesystem::path("TAGame") / kBackupFolderName);
         dir.MakeFile("TAGame/Demos/R.replay", kOriginal);
     }
     testing_support::TempDir dir;
@@ -266,7 +267,7 @@ TEST(ConcurrentReplies, AnotherProcessNeverSettlesATemporaryFileThatIsBeingWritt
         ASSERT_EQ(::write(pipes.fromParent[1], "g", 1), 1);
         EXPECT_TRUE(EndedWell(child)) << "the other process's repair failed";
         EXPECT_EQ(ReadBytes(game.demos / "R_fixed.replay"), kFirstBody);
-        EXPECT_EQ(ReadBytes(game.demos.parent_path() / plugin::kBackupFolderName / "R_copy.replay"), kOriginal);
+        EXPECT_EQ(ReadBytes(game.demos.parent_path() / kBackupFolderName / "R_copy.replay"), kOriginal);
     }
 }
 
@@ -301,7 +302,7 @@ TEST(ConcurrentReplies, TwoProcessesAnsweringForOneReplayNeverUnlistIt)
         }
         EXPECT_TRUE(EndedWell(child)) << "the paused repair failed";
         EXPECT_EQ(ReadBytes(game.demos / "R_fixed.replay"), kFirstBody);
-        EXPECT_EQ(ReadBytes(game.demos.parent_path() / plugin::kBackupFolderName / "R_copy.replay"), kOriginal);
+        EXPECT_EQ(ReadBytes(game.demos.parent_path() / kBackupFolderName / "R_copy.replay"), kOriginal);
     }
     for (int round = 0; round < 20 && !HasFailure(); ++round) {
         SCOPED_TRACE("both at once, round " + std::to_string(round));
@@ -316,7 +317,7 @@ TEST(ConcurrentReplies, TwoProcessesAnsweringForOneReplayNeverUnlistIt)
         EXPECT_TRUE(EndedWell(first) && EndedWell(second));
         const std::string fixed = ReadBytes(game.demos / "R_fixed.replay");
         EXPECT_TRUE(fixed == kFirstBody || fixed == kSecondBody) << fixed;
-        EXPECT_EQ(ReadBytes(game.demos.parent_path() / plugin::kBackupFolderName / "R_copy.replay"), kOriginal);
+        EXPECT_EQ(ReadBytes(game.demos.parent_path() / kBackupFolderName / "R_copy.replay"), kOriginal);
         EXPECT_EQ(Names(game.demos), std::vector<std::string>{"R_fixed.replay"});
     }
 }
