@@ -55,10 +55,8 @@ std::string Reason(std::error_code error)
 std::string FailureWords(const ReplyResult& result)
 {
     switch (result.step) {
-    case ReplyStep::FolderLock:
-        return platform::Is(result.code, platform::FileError::LockViolation)
-            ? "another game process kept the replays folder busy"
-            : fmt::format("the replays folder could not be locked: {}", Reason(result.code));
+    case ReplyStep::FolderLock: // only another game's live hold stops a reply
+        return "another game process kept the replays folder busy";
     case ReplyStep::BackupFolder:
     case ReplyStep::MoveToBackup:
         return fmt::format("the original could not be moved to the backup folder ({})",

@@ -13,6 +13,7 @@
 #include "platform/Processes.h"
 #include "platform/ReplayFiles.h"
 #include "pipeline/PipelineFixture.h"
+#include "support/FaultyFiles.h"
 
 using namespace plugin;
 
@@ -143,15 +144,28 @@ TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
 // it, says why, and leaves what stands there.
 TEST(RepairReply, Status200GoesOnWithoutAFolderLockThatCannotBeHad)
 {
-    Uploaded fixture;
-    fixture.dir.MakeFolder("TAGame/Demos/.ravento-replies.lock");
-    fixture.Answer(200, "new");
-    EXPECT_EQ(ReadBytes(fixture.Repaired()), "new");
-    EXPECT_EQ(ReadBytes(fixture.BackupCopy()), kOldBytes);
-    ASSERT_EQ(fixture.Log().size(), 2u);
-    EXPECT_EQ(fixture.Log()[1].rfind("Replays folder not locked against other games (", 0), 0u);
-    EXPECT_EQ(Names(fixture.demos), (Lines{".ravento-replies.lock", "R_fixed.replay"}));
-    EXPECT_EQ(NewestOutcome(fixture), "repaired: play R_fixed; the original is in OV_Ravento_BackupReplays");
+    {
+        Uploaded fixture;
+        fixture.dir.MakeFolder("TAGame/Demos/.ravento-replies.lock");
+        fixture.Answer(200, "new");
+        EXPECT_EQ(ReadBytes(fixture.Repaired()), "new");
+        EXPECT_EQ(ReadBytes(fixture.BackupCopy()), kOldBytes);
+        ASSERT_EQ(fixture.Log().size(), 2u);
+        EXPECT_EQ(fixture.Log()[1].rfind("Replays folder not locked against other games (", 0), 0u);
+        EXPECT_EQ(Names(fixture.demos), (Lines{".ravento-replies.lock", "R_fixed.replay"}));
+        EXPECT_EQ(NewestOutcome(fixture), "repaired: play R_fixed; the original is in OV_Ravento_BackupReplays");
+    }
+    // Another game's live hold is waited for, 30 s at most; one that lasts changes nothing.
+    testing_support::FaultyFiles files;
+    files.before = [](const testing_support::FileCallSeen& seen) {
+        const bool lock = seen.call == testing_support::FileCall::Hold && seen.file.extension() == ".lock";
+        return lock ? platform::ReplayFileError(platform::FileError::LockViolation) : std::error_code();
+    };
+    Uploaded held;
+    ASSERT_TRUE(held.Recorder().AnswerNext(200, "new"));
+    ASSERT_TRUE(held.Host().Settle(std::chrono::seconds(60)));
+    EXPECT_EQ(held.Log().back(), "Replay R left as it was: another game process kept the replays folder busy");
+    EXPECT_EQ(NewestOutcome(held), "failed: another game process kept the replays folder busy");
 }
 
 TEST(RepairReply, Status200MakesTheBackupFolderBesideTheReplaysFolderAsNamed)
