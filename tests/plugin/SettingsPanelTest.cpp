@@ -272,7 +272,9 @@ TEST_F(SettingsPanelTest, AFailingExistenceQueryWarnsAndIsLoggedWithoutLeavingTh
 TEST_F(SettingsPanelTest, RepairRowsWrapAndANewRowIsScrolledIntoView)
 {
     RepairHistory& repairs = host.Plugin().repairs;
-    repairs.Finish(repairs.Sent("LONG"), std::string(20, 'w') + " " + std::string(200, 'x'));
+    std::string outcome(221, 'x'); // a word, then one longer than the window is wide
+    outcome[20] = ' ';
+    repairs.Finish(repairs.Sent("LONG"), outcome);
     host.Host().RunFrames(2);
     ImGui::SetCurrentContext(host.Host().UiContext());
     ImGuiWindow* window = ImGui::FindWindowByName("Ravento");
