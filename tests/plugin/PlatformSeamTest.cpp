@@ -162,6 +162,7 @@ TEST(ReplayFiles, AHeldFileIsHeldOnceAndKnownByItsIdentity)
     EXPECT_TRUE(platform::Is(notAFile, platform::FileError::AccessDenied));
 #else
     EXPECT_TRUE(platform::Is(notAFile, platform::FileError::NotRegularFile));
+    EXPECT_EQ(notAFile.message(), "The file cannot be accessed by the system.");
 #endif
     EXPECT_FALSE(platform::IsHeldElsewhere(notAFile, folder));
 }
