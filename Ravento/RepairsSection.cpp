@@ -1,9 +1,8 @@
-// "Repairs this session": one row of two lines per upload, newest first, the newest kept in view.
+// "Repairs this session": one row of two lines per upload, newest first; the window grows with it.
 // Each frame formats its texts straight into Dear ImGui's own buffer, so a frame allocates nothing
 // of its own.
 #include "RepairsSection.h"
 
-#include <iterator>
 #include <utility>
 
 #include <fmt/format.h>
@@ -41,15 +40,15 @@ void DrawRepairsSection(const RepairHistory& history, RepairSnapshot& shown)
     history.Refresh(shown);
     if (shown.rows.empty())
         return;
+    // A new upload makes the window as tall as its rows (0: fit), at the width the player chose:
+    // the list grows while the window is open, and the newest row, first, shows below the entry.
+    if (shown.rows.front().upload != newestShown)
+        ImGui::SetWindowSize(ImVec2(ImGui::GetWindowWidth(), 0.0f));
     ImGui::Spacing();
     ImGui::Text("Repairs this session");
     const auto now = std::chrono::steady_clock::now();
-    DrawRow(shown.rows.front(), now);
-    // A new upload's row comes into view, however the window was sized or scrolled.
-    if (shown.rows.front().upload != newestShown && !ImGui::IsItemVisible())
-        ImGui::SetScrollHereY(1.0f);
-    for (auto older = std::next(shown.rows.begin()); older != shown.rows.end(); ++older)
-        DrawRow(*older, now);
+    for (const RepairRecord& record : shown.rows)
+        DrawRow(record, now);
 }
 
 } // namespace plugin

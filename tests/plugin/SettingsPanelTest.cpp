@@ -267,9 +267,9 @@ TEST_F(SettingsPanelTest, AFailingExistenceQueryWarnsAndIsLoggedWithoutLeavingTh
 
 } // namespace
 
-// A window the player made small: a long outcome wraps at its edge, and a new upload's row is
-// scrolled into view.
-TEST_F(SettingsPanelTest, RepairRowsWrapAndANewRowIsScrolledIntoView)
+// A window the player made small: a long outcome wraps at its edge, and a new upload's row makes
+// the window tall enough to show it, the entry staying where it was.
+TEST_F(SettingsPanelTest, RepairRowsWrapAndANewRowGrowsTheWindow)
 {
     RepairHistory& repairs = host.Plugin().repairs;
     std::string outcome(221, 'x'); // a word, then one longer than the window is wide
@@ -280,12 +280,14 @@ TEST_F(SettingsPanelTest, RepairRowsWrapAndANewRowIsScrolledIntoView)
     ImGuiWindow* window = ImGui::FindWindowByName("Ravento");
     ASSERT_NE(window, nullptr);
     ImGui::SetWindowSize(window, ImVec2(260, 90));
-    ImGui::SetScrollY(window, 0);
     host.Host().RunFrames(2);
     EXPECT_LT(window->ContentSize.x, 2 * window->Size.x); // unwrapped, the x's alone are five times as wide
+    EXPECT_EQ(window->Size.y, 90);
 
     repairs.Sent("NEW");
     host.Host().RunFrames(3);
-    EXPECT_GT(window->Scroll.y, 0); // the row sits below the panel, which fills the small window
-    EXPECT_THAT(Frame(), HasSubstr("NEW, 0 s ago\n  sending\n"));
+    EXPECT_EQ(window->Size.x, 260);
+    EXPECT_GE(window->Size.y, window->ContentSize.y); // every row shows, the newest first
+    EXPECT_EQ(window->Scroll.y, 0);
+    EXPECT_THAT(Frame(), HasSubstr("[ Check ]\nRepairs this session\nNEW, 0 s ago\n  sending\n"));
 }
