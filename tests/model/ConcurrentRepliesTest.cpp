@@ -285,12 +285,14 @@ TEST(ConcurrentReplies, TwoProcessesAnsweringForOneReplayNeverUnlistIt)
         char word = 0;
         ASSERT_EQ(::read(pipes.toParent[0], &word, 1), 1) << "the child did not reach its pause";
         {
-            // The second game waits for the first, whichever reaches the lock first, then tells the
-            // truth: its replay is already repaired.
+            // The second game waits for the first, then tells the truth: its replay is already
+            // repaired.
             PipelineFixture other;
             other.Plugin().demosFolder.Set(game.demos);
             other.Play("R");
             ASSERT_TRUE(other.Recorder().AnswerNext(200, kSecondBody));
+            // While the first holds the replays folder, the second's reply cannot end.
+            EXPECT_FALSE(other.Host().Settle(std::chrono::seconds(2))) << "the second game did not wait";
             ASSERT_EQ(::write(pipes.fromParent[1], "g", 1), 1);
             ASSERT_TRUE(other.Host().Settle(std::chrono::seconds(60)));
             EXPECT_EQ(other.Log().back(), "Replay R is already repaired: its original had left the replays folder "
