@@ -236,6 +236,18 @@ std::error_code TakeForReply(FolderLock& lock)
     return {};
 }
 
+// Runs change with the replays folder locked against the process's other replies and, through
+// TakeForReply, against other games' live ones.
+template <typename Change>
+ReplyResult WithFolderLocked(const std::filesystem::path& replaysFolder, Change change)
+{
+    std::lock_guard lock(replyFilesMutex);
+    FolderLock folderLock(replaysFolder);
+    if (std::error_code error = TakeForReply(folderLock))
+        return Failure(ReplyStep::FolderLock, error);
+    return change();
+}
+
 // [SECTION] Steps
 
 std::uint32_t ErrorNumber(std::error_code error)
@@ -387,24 +399,22 @@ ReplyResult ReplaceWithRepaired(const std::filesystem::path& replaysFolder, cons
                                 const std::string& replayId, std::string_view repairedBytes)
 {
     const ReplacementNames names = NamesFor(replaysFolder, replayId);
-    std::lock_guard lock(replyFilesMutex);
-    FolderLock folderLock(replaysFolder);
-    if (std::error_code error = TakeForReply(folderLock))
-        return Failure(ReplyStep::FolderLock, error);
-    if (std::error_code error = EnsureBackupFolder(names.backupFolder))
-        return Failure(ReplyStep::BackupFolder, error, names.backupFolder);
-    HeldFile written;
-    if (ReplyResult result = WriteWhole(names, repairedBytes, written); result.Failed())
-        return result;
-    const std::error_code placeError =
-        platform::ReplayFiles().MoveWithoutReplace(names.temporary.whole, names.repaired);
-    if (!placeError)
-        return BackUpBehindNewRepair(oldFile, names, written);
-    if (platform::IsNameTaken(placeError))
-        return BackUpThenReplaceEarlierRepair(oldFile, names);
-    // The name itself was refused (too long, say): nothing has moved, and nothing will.
-    platform::ReplayFiles().RemoveFile(names.temporary.whole);
-    return Failure(ReplyStep::PlaceRepaired, placeError, names.repaired);
+    return WithFolderLocked(replaysFolder, [&]() -> ReplyResult {
+        if (std::error_code error = EnsureBackupFolder(names.backupFolder))
+            return Failure(ReplyStep::BackupFolder, error, names.backupFolder);
+        HeldFile written;
+        if (ReplyResult result = WriteWhole(names, repairedBytes, written); result.Failed())
+            return result;
+        const std::error_code placeError =
+            platform::ReplayFiles().MoveWithoutReplace(names.temporary.whole, names.repaired);
+        if (!placeError)
+            return BackUpBehindNewRepair(oldFile, names, written);
+        if (platform::IsNameTaken(placeError))
+            return BackUpThenReplaceEarlierRepair(oldFile, names);
+        // The name itself was refused (too long, say): nothing has moved, and nothing will.
+        platform::ReplayFiles().RemoveFile(names.temporary.whole);
+        return Failure(ReplyStep::PlaceRepaired, placeError, names.repaired);
+    });
 }
 
 ReplyResult GiveRepairedName(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
@@ -412,13 +422,11 @@ ReplyResult GiveRepairedName(const std::filesystem::path& replaysFolder, const s
 {
     std::filesystem::path target =
         PathFromCodePage(fmt::format("{}/{}_fixed.replay", CodePageText(replaysFolder), replayId));
-    std::lock_guard lock(replyFilesMutex);
-    FolderLock folderLock(replaysFolder);
-    if (std::error_code error = TakeForReply(folderLock))
-        return Failure(ReplyStep::FolderLock, error);
-    if (std::error_code error = platform::ReplayFiles().MoveWithoutReplace(oldFile, target))
-        return Failure(ReplyStep::GiveRepairedName, error, oldFile);
-    return {};
+    return WithFolderLocked(replaysFolder, [&]() -> ReplyResult {
+        if (std::error_code error = platform::ReplayFiles().MoveWithoutReplace(oldFile, target))
+            return Failure(ReplyStep::GiveRepairedName, error, oldFile);
+        return {};
+    });
 }
 
 TemporaryNames NewTemporaryNames(const std::filesystem::path& replayId, std::uint32_t processId)

@@ -72,10 +72,10 @@ MUTANTS = [
            "    if (!error)\n        error = closeError;\n", "",
            [("pipeline_replay_files_test", "RepairFailures.*")]),
     Mutant("swap the two moves", "Ravento/ReplayReplacement.cpp", "ReplaceWithRepaired",
-           "    if (!placeError)\n        return BackUpBehindNewRepair(oldFile, names, written);\n"
-           "    if (platform::IsNameTaken(placeError))\n        return BackUpThenReplaceEarlierRepair(oldFile, names);",
-           "    if (!placeError)\n        return BackUpThenReplaceEarlierRepair(oldFile, names);\n"
-           "    if (platform::IsNameTaken(placeError))\n        return BackUpBehindNewRepair(oldFile, names, written);",
+           "        if (!placeError)\n            return BackUpBehindNewRepair(oldFile, names, written);\n"
+           "        if (platform::IsNameTaken(placeError))\n            return BackUpThenReplaceEarlierRepair(oldFile, names);",
+           "        if (!placeError)\n            return BackUpThenReplaceEarlierRepair(oldFile, names);\n"
+           "        if (platform::IsNameTaken(placeError))\n            return BackUpBehindNewRepair(oldFile, names, written);",
            [("pipeline_repair_reply_test", "*"), ("pipeline_replay_files_test", "*")]),
     Mutant("drop the move back", "Ravento/ReplayReplacement.cpp", "BackUpThenReplaceEarlierRepair",
            "std::error_code moveBackError = guard.MoveBack();",

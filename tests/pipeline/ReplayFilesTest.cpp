@@ -162,6 +162,7 @@ TEST(ReplayFiles, AFileErrorIsItsNumberInTheSeamsCategoryOnly)
         EXPECT_FALSE(platform::Is(std::error_code(number, std::system_category()), which)) << number;
     }
     EXPECT_FALSE(platform::IsNameTaken(std::error_code(183, std::system_category())));
+    EXPECT_TRUE(platform::IsNameTaken(platform::ReplayFileError(FileError::FileExists)));
     // Whatever the platform, the numbers compare to the portable conditions.
     EXPECT_EQ(platform::ReplayFileError(FileError::PathNotFound), std::errc::no_such_file_or_directory);
     EXPECT_EQ(platform::ReplayFileError(FileError::AlreadyExists), std::errc::file_exists);
