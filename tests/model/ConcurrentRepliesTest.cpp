@@ -285,8 +285,7 @@ TEST(ConcurrentReplies, TwoProcessesAnsweringForOneReplayNeverUnlistIt)
         char word = 0;
         ASSERT_EQ(::read(pipes.toParent[0], &word, 1), 1) << "the child did not reach its pause";
         {
-            // The second game waits for the first, then tells the truth: its replay is already
-            // repaired.
+            // The second game waits for the first, then says its replay is already repaired.
             PipelineFixture other;
             other.Plugin().demosFolder.Set(game.demos);
             other.Play("R");

@@ -156,7 +156,6 @@ TEST(LockedReplay, AHeldRepairedFileIsNotReplacedAndTheReplayComesBack)
         fixture.Answer(200, kRepairedBytes);
         EXPECT_EQ(fixture.Log(), Lines{"Post result(200)"});
         EXPECT_EQ(ReadBytes(earlier), kRepairedBytes);
-        EXPECT_EQ(ReadBytes(fixture.backups / "BRIEF_copy.replay"), kOldBytes);
     }
 
     PipelineFixture fixture;
