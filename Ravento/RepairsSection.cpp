@@ -1,4 +1,4 @@
-// "Repairs this session": one row of two lines per upload, newest first; the window grows with it.
+// "Repairs this session": one row of two lines per upload, newest first, outcomes wrapped.
 // Each frame formats its texts straight into Dear ImGui's own buffer, so a frame allocates nothing
 // of its own.
 #include "RepairsSection.h"
@@ -35,15 +35,9 @@ void FormatAge(std::chrono::steady_clock::duration age, char* buffer, std::size_
 
 void DrawRepairsSection(const RepairHistory& history, RepairSnapshot& shown)
 {
-    const RepairHistory::Upload newestShown =
-        shown.rows.empty() ? RepairHistory::kUntracked : shown.rows.front().upload;
     history.Refresh(shown);
     if (shown.rows.empty())
         return;
-    // A new upload makes the window as tall as its rows (0: fit), at the width the player chose:
-    // the list grows while the window is open, and the newest row, first, shows below the entry.
-    if (shown.rows.front().upload != newestShown)
-        ImGui::SetWindowSize(ImVec2(ImGui::GetWindowWidth(), 0.0f));
     ImGui::Spacing();
     ImGui::Text("Repairs this session");
     const auto now = std::chrono::steady_clock::now();

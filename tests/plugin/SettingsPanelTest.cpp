@@ -267,8 +267,8 @@ TEST_F(SettingsPanelTest, AFailingExistenceQueryWarnsAndIsLoggedWithoutLeavingTh
 
 } // namespace
 
-// In a small window a long outcome wraps, and a new upload's row makes the window tall enough.
-TEST_F(SettingsPanelTest, RepairRowsWrapAndANewRowGrowsTheWindow)
+// In a small window a long outcome wraps at the edge instead of running past it.
+TEST_F(SettingsPanelTest, RepairRowsWrapAtTheWindowsEdge)
 {
     RepairHistory& repairs = host.Plugin().repairs;
     std::string outcome(221, 'x'); // a word, then one longer than the window is wide
@@ -281,10 +281,4 @@ TEST_F(SettingsPanelTest, RepairRowsWrapAndANewRowGrowsTheWindow)
     ImGui::SetWindowSize(window, ImVec2(260, 90));
     host.Host().RunFrames(2);
     EXPECT_LT(window->ContentSize.x, 2 * window->Size.x); // unwrapped, the x's alone are five times as wide
-
-    repairs.Sent("NEW");
-    host.Host().RunFrames(3);
-    EXPECT_EQ(window->Size.x, 260);
-    EXPECT_GE(window->Size.y, window->ContentSize.y); // every row shows, the newest first
-    EXPECT_THAT(Frame(), HasSubstr("[ Check ]\nRepairs this session\nNEW, 0 s ago\n  sending\n"));
 }
