@@ -59,7 +59,7 @@ void Ravento::InitDemosFolder()
     }
 
     std::filesystem::path documents;
-    if (platform::DocumentsFolder(documents)) {
+    if (std::error_code documentsError = platform::DocumentsFolder(documents)) {
         AskUserForFolder(*this);
         return;
     }

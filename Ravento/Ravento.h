@@ -9,6 +9,7 @@
 
 #include "PluginName.h"
 #include "RepairHistory.h"
+#include "ReplyResult.h"
 #include "SharedPath.h"
 #include "orvane/ActorWrapper.h"
 #include "orvane/OrvanePlugin.h"
@@ -21,8 +22,6 @@ inline constexpr char kDeclaringFile[] = __FILE__;
 
 // The console variable that keeps the replays folder across runs.
 inline constexpr char kDemosFolderVariable[] = "Ravento_DemosFolder";
-// The backup folder for replaced replays, a sibling of the replays folder.
-inline constexpr char kBackupFolderName[] = "OV_Ravento_BackupReplays";
 // The game event after which a replay starts playing.
 inline constexpr char kPlayReplayEvent[] = "Function TAGame.ReplayManager_TA.PlayReplay";
 
@@ -54,9 +53,10 @@ public:
 private:
     void Load();
     void SettleLeftoversOnce(const std::filesystem::path& replaysFolder);
-    // OnRepairReply's work; returns why the reply did not do what its status asks, or "".
-    std::string ActOnRepairReply(const std::filesystem::path& replaysFolder, const std::filesystem::path& replayPath,
-                                 const std::string& replayId, int status, const char* data, std::size_t size);
+    // OnRepairReply's work: what the reply came to.
+    plugin::ReplyResult ActOnRepairReply(const std::filesystem::path& replaysFolder,
+                                         const std::filesystem::path& replayPath, const std::string& replayId,
+                                         int status, const char* data, std::size_t size);
 
     // The settings window's copy of repairs (UI thread only).
     plugin::RepairSnapshot shownRepairs;

@@ -3,28 +3,7 @@
 
 #include <algorithm>
 
-#include <fmt/format.h>
-
 namespace plugin {
-
-namespace {
-
-// What a reply that did what its status asks leaves for the player.
-RepairState StateOf(int status)
-{
-    switch (status) {
-    case 200:
-        return RepairState::Repaired;
-    case 400:
-        return RepairState::NotRepairable;
-    case 429:
-        return RepairState::RateLimited;
-    default:
-        return RepairState::Failed;
-    }
-}
-
-} // namespace
 
 RepairHistory::Upload RepairHistory::Sent(std::string replayId)
 {
@@ -34,26 +13,20 @@ RepairHistory::Upload RepairHistory::Sent(std::string replayId)
     record.upload = lastUpload;
     record.replayId.swap(replayId); // the old text is freed after the lock, with replayId
     record.sentAt = now;
-    record.state = RepairState::Sending;
-    record.failure.clear();
+    record.outcome.clear();
     ++version;
     return lastUpload;
 }
 
-void RepairHistory::Finish(Upload upload, int status, std::string failure)
+void RepairHistory::Finish(Upload upload, std::string outcome)
 {
-    RepairState state = failure.empty() ? StateOf(status) : RepairState::Failed;
-    // Any other status is a failure in itself: the service answered it, or nothing answered (0).
-    if (state == RepairState::Failed && failure.empty())
-        failure = fmt::format("status {}", status);
     std::lock_guard lock(mutex);
     if (upload == kUntracked)
         return;
     RepairRecord& record = SlotOf(upload);
     if (record.upload != upload)
         return;
-    record.state = state;
-    record.failure.swap(failure);
+    record.outcome.swap(outcome); // the old text is freed after the lock, with outcome
     ++version;
 }
 
@@ -73,7 +46,7 @@ bool RepairHistory::Refresh(RepairSnapshot& snapshot) const
 RepairOutcome::~RepairOutcome()
 {
     try {
-        history.Finish(upload, status, std::move(failure));
+        history.Finish(upload, OutcomeWords(replayId, status, result));
     } catch (...) {
         // No memory for the record: the row keeps saying "sending"; the console has the reply's lines.
     }

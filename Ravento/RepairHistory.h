@@ -12,16 +12,15 @@
 #include <string>
 #include <vector>
 
-namespace plugin {
+#include "ReplyResult.h"
 
-enum class RepairState { Sending, Repaired, NotRepairable, RateLimited, Failed };
+namespace plugin {
 
 struct RepairRecord {
     std::uint64_t upload = 0; // 0: an empty slot
     std::string replayId;
     std::chrono::steady_clock::time_point sentAt;
-    RepairState state = RepairState::Sending;
-    std::string failure; // the reason, when Failed
+    std::string outcome; // OutcomeWords; empty while the upload waits for its answer
 };
 
 // The UI thread's copy: newest first, and the history's version it was taken at.
@@ -39,9 +38,8 @@ public:
 
     // Records a send; the number it returns names the upload's outcome later.
     Upload Sent(std::string replayId);
-    // The reply's outcome: failure is empty when the reply did what its status asks, else why it
-    // did not. An upload already pushed out of the ring is forgotten.
-    void Finish(Upload upload, int status, std::string failure);
+    // The reply's outcome, in OutcomeWords. An upload already pushed out of the ring is forgotten.
+    void Finish(Upload upload, std::string outcome);
     // Brings snapshot up to date; false (and no copy) when nothing changed since it was taken.
     bool Refresh(RepairSnapshot& snapshot) const;
 
@@ -54,24 +52,25 @@ private:
     std::uint64_t version = 0;
 };
 
-// Ends the upload's record when it leaves scope: with what the handling set, or as a failure
-// when an error ended the handling first.
+// Ends the upload's record when it leaves scope: with what the handling set, or as stopped when
+// an error ended the handling first.
 class RepairOutcome {
 public:
-    RepairOutcome(RepairHistory& history, RepairHistory::Upload upload, int status)
-        : history(history), upload(upload), status(status)
+    RepairOutcome(RepairHistory& history, RepairHistory::Upload upload, int status, const std::string& replayId)
+        : history(history), upload(upload), status(status), replayId(replayId)
     {
     }
     ~RepairOutcome();
     RepairOutcome(const RepairOutcome&) = delete;
     RepairOutcome& operator=(const RepairOutcome&) = delete;
 
-    std::string failure = "stopped by an error (see the console)";
+    ReplyResult result{ReplyStep::Stopped, {}, {}};
 
 private:
     RepairHistory& history;
     RepairHistory::Upload upload;
     int status;
+    const std::string& replayId;
 };
 
 } // namespace plugin

@@ -15,11 +15,15 @@ namespace {
 constexpr int kRepaired = 200;
 constexpr int kCannotRepair = 400;
 constexpr int kRateLimited = 429;
-const char kNoReplaysFolder[] = "no replays folder is set";
 
 void Log(std::string line)
 {
     moduleConsole->log(std::move(line));
+}
+
+ReplyResult NoReplaysFolder()
+{
+    return Failure(ReplyStep::ReplaysFolder, AnswerError::NoReplaysFolder);
 }
 
 } // namespace
@@ -28,7 +32,7 @@ void Log(std::string line)
 // off the game thread.
 void Ravento::SettleLeftoversOnce(const std::filesystem::path& replaysFolder)
 {
-    if (!leftoversSettled.load() && !replaysFolder.empty() && SettleLeftovers(replaysFolder))
+    if (!leftoversSettled.load() && !replaysFolder.empty() && !SettleLeftovers(replaysFolder))
         leftoversSettled.store(true);
 }
 
@@ -37,13 +41,14 @@ void Ravento::OnRepairReply(const std::filesystem::path& replaysFolder, const st
                             RepairHistory::Upload upload)
 {
     // The settings window's row for this upload ends here, whatever happens below.
-    RepairOutcome outcome(repairs, upload, status);
-    outcome.failure = ActOnRepairReply(replaysFolder, replayPath, replayId, status, data, size);
+    RepairOutcome outcome(repairs, upload, status, replayId);
+    outcome.result = ActOnRepairReply(replaysFolder, replayPath, replayId, status, data, size);
+    LogReplyResult(replayId, outcome.result);
 }
 
 // replaysFolder is the folder the replay was found in when it was sent: a folder the player
 // chose since then holds neither this replay nor its backup folder.
-std::string Ravento::ActOnRepairReply(const std::filesystem::path& replaysFolder,
+ReplyResult Ravento::ActOnRepairReply(const std::filesystem::path& replaysFolder,
                                       const std::filesystem::path& replayPath, const std::string& replayId, int status,
                                       const char* data, std::size_t size)
 {
@@ -60,27 +65,23 @@ std::string Ravento::ActOnRepairReply(const std::filesystem::path& replaysFolder
 
     if (status == kCannotRepair) {
         // Without a folder the repaired name would point at the root of the file system.
-        std::string failure =
-            replaysFolder.empty() ? kNoReplaysFolder : GiveRepairedName(replaysFolder, replayPath, replayId);
+        ReplyResult result =
+            replaysFolder.empty() ? NoReplaysFolder() : GiveRepairedName(replaysFolder, replayPath, replayId);
         Log(fmt::format("DataSize {}", size));
-        return failure;
+        return result;
     }
     Log(fmt::format("Post result({})", status));
+    // Any other status is a failure in itself: the service answered it, or nothing did (0).
     if (status != kRepaired)
-        return {};
-    if (data == nullptr && size != 0) {
-        Log(fmt::format("Repair reply for {} announced {} bytes but carried none; nothing written", replayId, size));
-        return fmt::format("the answer announced {} bytes but carried none", size);
-    }
+        return Failure(ReplyStep::Transfer, {status, ServiceErrorCategory()});
+    if (data == nullptr && size != 0)
+        return Failure(ReplyStep::Answer, AnswerError::BytesMissing);
     // An empty body repairs nothing: kept, the original would make way for an empty replay.
     if (size == 0) {
-        Log(fmt::format("Repair reply for {} was empty; nothing written", replayId));
-        return "the answer was empty";
+        return Failure(ReplyStep::Answer, AnswerError::Empty);
     }
     // Relative to nothing, the names below would land in the host's working folder.
-    if (replaysFolder.empty()) {
-        Log(fmt::format("No replays folder for the repaired replay {}; nothing written", replayId));
-        return kNoReplaysFolder;
-    }
+    if (replaysFolder.empty())
+        return NoReplaysFolder();
     return ReplaceWithRepaired(replaysFolder, replayPath, replayId, std::string_view(data, size));
 }

@@ -1,5 +1,6 @@
-// "Repairs this session": one row of two lines per upload, newest first. Each frame formats its
-// texts straight into Dear ImGui's own buffer, so a frame allocates nothing of its own.
+// "Repairs this session": one row of two lines per upload, newest first, outcomes wrapped.
+// Each frame formats its texts straight into Dear ImGui's own buffer, so a frame allocates nothing
+// of its own.
 #include "RepairsSection.h"
 
 #include <utility>
@@ -7,33 +8,18 @@
 #include <fmt/format.h>
 #include <imgui.h>
 
-#include "Ravento.h"
-
 namespace plugin {
 
 namespace {
 
-// The row's second line: what became of the upload, and what the player can do about it.
-void DrawState(const RepairRecord& record)
+// The identifier and age, then what became of the upload, wrapped at the window's edge so that a
+// long outcome is read whole.
+void DrawRow(const RepairRecord& record, std::chrono::steady_clock::time_point now)
 {
-    const char* id = record.replayId.c_str();
-    switch (record.state) {
-    case RepairState::Sending:
-        ImGui::Text("  sending");
-        break;
-    case RepairState::Repaired:
-        ImGui::Text("  repaired: play %s_fixed; the original is in %s", id, kBackupFolderName);
-        break;
-    case RepairState::NotRepairable:
-        ImGui::Text("  not repairable: kept as %s_fixed, unchanged", id);
-        break;
-    case RepairState::RateLimited:
-        ImGui::Text("  refused: 10 uploads per 30 minutes; play it again later");
-        break;
-    case RepairState::Failed:
-        ImGui::Text("  failed: %s", record.failure.c_str());
-        break;
-    }
+    char age[32];
+    FormatAge(now - record.sentAt, age, sizeof age);
+    ImGui::Text("%s, %s", record.replayId.c_str(), age);
+    ImGui::TextWrapped("  %s", record.outcome.empty() ? "sending" : record.outcome.c_str());
 }
 
 } // namespace
@@ -55,12 +41,8 @@ void DrawRepairsSection(const RepairHistory& history, RepairSnapshot& shown)
     ImGui::Spacing();
     ImGui::Text("Repairs this session");
     const auto now = std::chrono::steady_clock::now();
-    for (const RepairRecord& record : shown.rows) {
-        char age[32];
-        FormatAge(now - record.sentAt, age, sizeof age);
-        ImGui::Text("%s, %s", record.replayId.c_str(), age);
-        DrawState(record);
-    }
+    for (const RepairRecord& record : shown.rows)
+        DrawRow(record, now);
 }
 
 } // namespace plugin

@@ -17,7 +17,6 @@
 
 #include "FileSystem.h"
 #include "ModuleConsole.h"
-#include "Ravento.h"
 #include "platform/Processes.h"
 #include "platform/ReplayFiles.h"
 
@@ -168,19 +167,21 @@ public:
     {
         return held && platform::ReplayFiles().IsHeldFile(handle, file);
     }
+    bool IsOwnFile() const { return held && platform::ReplayFiles().IsOwnFile(handle); }
 
 private:
     platform::FileHandle handle = 0;
     bool held = false;
 };
 
-// Long enough for another process's reply to write a large repair; short enough that a player
-// who plays replays in two game processes does not wait on a stuck one.
-constexpr std::chrono::seconds kFolderLockWait{5};
+// Long enough for another process's reply to write a large repair on a slow disk (a few seconds a
+// file call); the wait ends at once when the holder does.
+constexpr std::chrono::seconds kFolderLockWait{30};
 constexpr std::chrono::milliseconds kFolderLockPause{20};
 
 // The replays folder's lock: its lock file, held, and removed again before it is released, so
-// that the player's folder keeps no file of ours between replies.
+// that the player's folder keeps no file of ours between replies. A lock file this user does not
+// own is held but never removed.
 class FolderLock {
 public:
     explicit FolderLock(const std::filesystem::path& replaysFolder)
@@ -189,28 +190,27 @@ public:
     }
     ~FolderLock()
     {
-        if (locked)
+        if (removeOnRelease)
             platform::ReplayFiles().RemoveFile(file);
     }
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
 
-    // Takes the lock, waiting up to patience while another process holds it. A holder may have
-    // removed the file just after this one opened it: only a lock on the file that still has the
-    // name counts. On Windows a file whose removal is pending cannot be opened (5) until it is gone.
+    // Takes the lock, waiting up to patience while another live open holds it (LockViolation
+    // then). A holder may have removed the file just after this one opened it: only a lock on the
+    // file that still has the name counts. Any other error is final: the lock cannot be had.
     std::error_code Take(std::chrono::milliseconds patience = kFolderLockWait)
     {
         const auto giveUpAt = std::chrono::steady_clock::now() + patience;
         for (;;) {
             std::error_code error = held.Hold(file, true);
             if (!error && held.IsFile(file)) {
-                locked = true;
+                removeOnRelease = held.IsOwnFile();
                 return {};
             }
-            const bool busy = !error || platform::Is(error, FileError::LockViolation)
-                || platform::Is(error, FileError::AccessDenied);
+            const bool busy = !error || platform::IsHeldElsewhere(error, file);
             if (!busy || std::chrono::steady_clock::now() >= giveUpAt)
-                return error ? error : platform::ReplayFileError(FileError::LockViolation);
+                return busy ? platform::ReplayFileError(FileError::LockViolation) : error;
             held = HeldFile();
             std::this_thread::sleep_for(kFolderLockPause);
         }
@@ -219,8 +219,34 @@ public:
 private:
     std::filesystem::path file;
     HeldFile held; // released after the destructor's body has removed the file
-    bool locked = false;
+    bool removeOnRelease = false;
 };
+
+// Takes the folder lock for a reply. Only another game's live reply is waited for; a lock that
+// cannot be had for any other reason (a folder or FIFO of that name, another user's file, a
+// read-only folder, a file system without locks) leaves the reply to go on without it, as it
+// would in a single game, its roll-back still checking what it removes.
+std::error_code TakeForReply(FolderLock& lock)
+{
+    std::error_code error = lock.Take();
+    if (!error || platform::Is(error, FileError::LockViolation))
+        return error;
+    Log(fmt::format("Replays folder not locked against other games ({} ({})); this reply goes on", error.message(),
+                    static_cast<std::uint32_t>(error.value())));
+    return {};
+}
+
+// Runs change with the replays folder locked against the process's other replies and, through
+// TakeForReply, against other games' live ones.
+template <typename Change>
+ReplyResult WithFolderLocked(const std::filesystem::path& replaysFolder, Change change)
+{
+    std::lock_guard lock(replyFilesMutex);
+    FolderLock folderLock(replaysFolder);
+    if (std::error_code error = TakeForReply(folderLock))
+        return Failure(ReplyStep::FolderLock, error);
+    return change();
+}
 
 // [SECTION] Steps
 
@@ -229,43 +255,14 @@ std::uint32_t ErrorNumber(std::error_code error)
     return static_cast<std::uint32_t>(error.value());
 }
 
-std::string Reason(std::error_code error)
-{
-    return fmt::format("{} ({})", error.message(), ErrorNumber(error));
-}
-
-std::string LogFolderNotLocked(const std::string& replayId, std::error_code error)
-{
-    std::string failure = platform::Is(error, FileError::LockViolation)
-        ? "another game process kept the replays folder busy"
-        : fmt::format("the replays folder could not be locked: {}", Reason(error));
-    Log(fmt::format("Replay {} left as it was: {}", replayId, failure));
-    return failure;
-}
-
-std::string LogBackupFailure(std::error_code error)
-{
-    Log(fmt::format("Error moving old file to backup folder: {}", ErrorNumber(error)));
-    return fmt::format("the original could not be moved to the backup folder ({})", ErrorNumber(error));
-}
-
-// The repaired file cannot be created, whichever step finds out; the reason goes on a line of
-// its own.
-std::string LogRefusedRepairedFile(const std::filesystem::path& repaired, std::error_code error)
-{
-    Log(fmt::format("Failed to open output path at {}", LogText(repaired)));
-    Log(fmt::format("Repaired file refused: {}", Reason(error)));
-    return fmt::format("the repaired file could not be written: {}", Reason(error));
-}
-
 // Writes bytes to T.tmp, flushes and closes it, then renames it to T.new, holding it all the while
-// and after (in written). On failure nothing is left, and the failure is logged and returned.
-std::string WriteWhole(const ReplacementNames& names, std::string_view bytes, HeldFile& written)
+// and after (in written). On failure nothing is left.
+ReplyResult WriteWhole(const ReplacementNames& names, std::string_view bytes, HeldFile& written)
 {
     platform::ReplayFileSystem& files = platform::ReplayFiles();
     platform::FileHandle handle = 0;
     if (std::error_code error = files.CreateNewFile(names.temporary.writing, handle))
-        return LogRefusedRepairedFile(names.repaired, error);
+        return Failure(ReplyStep::CreateRepaired, error, names.repaired);
     std::error_code error = written.Hold(names.temporary.writing, false);
     if (!error)
         error = files.Write(handle, bytes);
@@ -276,8 +273,7 @@ std::string WriteWhole(const ReplacementNames& names, std::string_view bytes, He
         error = files.RenameReplacing(names.temporary.writing, names.temporary.whole);
     if (error) {
         files.RemoveFile(names.temporary.writing);
-        Log(fmt::format("Failed to write repaired file {}: {}", LogText(names.repaired), Reason(error)));
-        return fmt::format("the repaired file could not be written: {}", Reason(error));
+        return Failure(ReplyStep::WriteRepaired, error, names.repaired);
     }
     return {};
 }
@@ -337,27 +333,33 @@ private:
 };
 
 // No earlier repaired file: the new one is already in place (step 3), so the replay was listed
-// under both names for a moment, never under neither. Now the old file moves (step 4).
-std::string BackUpBehindNewRepair(const std::filesystem::path& oldFile, const ReplacementNames& names,
+// under both names for a moment, never under neither. Now the old file moves (step 4). An old
+// file that has left the replays folder since the upload leaves the new repair as the replay.
+ReplyResult BackUpBehindNewRepair(const std::filesystem::path& oldFile, const ReplacementNames& names,
                                   const HeldFile& written)
 {
     std::error_code error = MoveToBackup(oldFile, names);
     if (!error)
         return {};
-    // Only this reply's own file goes, and only while the old file still lists the replay.
-    if (!platform::Is(error, FileError::FileNotFound) && written.IsFile(names.repaired))
+    if (platform::Is(error, FileError::FileNotFound))
+        return {ReplyStep::RepairedWithoutBackup, error, oldFile};
+    // Only this reply's own file goes.
+    if (written.IsFile(names.repaired))
         platform::ReplayFiles().RemoveFile(names.repaired);
-    return LogBackupFailure(error);
+    return Failure(ReplyStep::MoveToBackup, error, oldFile);
 }
 
 // An earlier repaired file is listed: it stays listed while the old file moves, and is replaced
-// after.
-std::string BackUpThenReplaceEarlierRepair(const std::filesystem::path& oldFile, const ReplacementNames& names)
+// after. An old file that has left the replays folder since the upload (another game's reply
+// backed it up, or the player moved it) leaves the earlier repair as the replay.
+ReplyResult BackUpThenReplaceEarlierRepair(const std::filesystem::path& oldFile, const ReplacementNames& names)
 {
     platform::ReplayFileSystem& files = platform::ReplayFiles();
     if (std::error_code error = MoveToBackup(oldFile, names)) {
         files.RemoveFile(names.temporary.whole);
-        return LogBackupFailure(error);
+        if (platform::Is(error, FileError::FileNotFound))
+            return {ReplyStep::AlreadyRepaired, error, oldFile};
+        return Failure(ReplyStep::MoveToBackup, error, oldFile);
     }
     MoveBackUnlessRepaired guard(oldFile, names);
     std::error_code renameError = files.RenameReplacing(names.temporary.whole, names.repaired);
@@ -366,10 +368,9 @@ std::string BackUpThenReplaceEarlierRepair(const std::filesystem::path& oldFile,
         return {};
     }
     std::error_code moveBackError = guard.MoveBack();
-    std::string failure = LogRefusedRepairedFile(names.repaired, renameError);
     if (moveBackError)
         Log(fmt::format("Error moving old file back from backup folder: {}", ErrorNumber(moveBackError)));
-    return failure;
+    return Failure(ReplyStep::PlaceRepaired, renameError, names.repaired);
 }
 
 } // namespace
@@ -378,7 +379,9 @@ std::string BackUpThenReplaceEarlierRepair(const std::filesystem::path& oldFile,
 
 std::filesystem::path BackupFolderBeside(const std::filesystem::path& replaysFolder)
 {
-    std::filesystem::path folder = replaysFolder.lexically_normal();
+    // A relative folder (stored as typed by an earlier version, or edited by hand) names its
+    // parent only once it is absolute: "." would put the backup folder inside the replays folder.
+    std::filesystem::path folder = std::filesystem::absolute(replaysFolder).lexically_normal();
     if (folder.filename().empty()) // a trailing separator
         folder = folder.parent_path();
     return folder.parent_path() / kBackupFolderName;
@@ -392,42 +395,38 @@ std::error_code EnsureBackupFolder(const std::filesystem::path& backupFolder)
     return platform::IsNameTaken(error) ? std::error_code() : error;
 }
 
-std::string ReplaceWithRepaired(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
+ReplyResult ReplaceWithRepaired(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
                                 const std::string& replayId, std::string_view repairedBytes)
 {
     const ReplacementNames names = NamesFor(replaysFolder, replayId);
-    std::lock_guard lock(replyFilesMutex);
-    FolderLock folderLock(replaysFolder);
-    if (std::error_code error = folderLock.Take())
-        return LogFolderNotLocked(replayId, error);
-    if (std::error_code error = EnsureBackupFolder(names.backupFolder))
-        return LogBackupFailure(error);
-    HeldFile written;
-    if (std::string failure = WriteWhole(names, repairedBytes, written); !failure.empty())
-        return failure;
-    const std::error_code placeError =
-        platform::ReplayFiles().MoveWithoutReplace(names.temporary.whole, names.repaired);
-    if (!placeError)
-        return BackUpBehindNewRepair(oldFile, names, written);
-    if (platform::IsNameTaken(placeError))
-        return BackUpThenReplaceEarlierRepair(oldFile, names);
-    // The name itself was refused (too long, say): nothing has moved, and nothing will.
-    platform::ReplayFiles().RemoveFile(names.temporary.whole);
-    return LogRefusedRepairedFile(names.repaired, placeError);
+    return WithFolderLocked(replaysFolder, [&]() -> ReplyResult {
+        if (std::error_code error = EnsureBackupFolder(names.backupFolder))
+            return Failure(ReplyStep::BackupFolder, error, names.backupFolder);
+        HeldFile written;
+        if (ReplyResult result = WriteWhole(names, repairedBytes, written); result.Failed())
+            return result;
+        const std::error_code placeError =
+            platform::ReplayFiles().MoveWithoutReplace(names.temporary.whole, names.repaired);
+        if (!placeError)
+            return BackUpBehindNewRepair(oldFile, names, written);
+        if (platform::IsNameTaken(placeError))
+            return BackUpThenReplaceEarlierRepair(oldFile, names);
+        // The name itself was refused (too long, say): nothing has moved, and nothing will.
+        platform::ReplayFiles().RemoveFile(names.temporary.whole);
+        return Failure(ReplyStep::PlaceRepaired, placeError, names.repaired);
+    });
 }
 
-std::string GiveRepairedName(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
+ReplyResult GiveRepairedName(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
                              const std::string& replayId)
 {
     std::filesystem::path target =
         PathFromCodePage(fmt::format("{}/{}_fixed.replay", CodePageText(replaysFolder), replayId));
-    std::lock_guard lock(replyFilesMutex);
-    FolderLock folderLock(replaysFolder);
-    if (std::error_code error = folderLock.Take())
-        return LogFolderNotLocked(replayId, error);
-    if (std::error_code error = platform::ReplayFiles().MoveWithoutReplace(oldFile, target))
-        return fmt::format("it could not be renamed: {}", Reason(error));
-    return {};
+    return WithFolderLocked(replaysFolder, [&]() -> ReplyResult {
+        if (std::error_code error = platform::ReplayFiles().MoveWithoutReplace(oldFile, target))
+            return Failure(ReplyStep::GiveRepairedName, error, oldFile);
+        return {};
+    });
 }
 
 TemporaryNames NewTemporaryNames(const std::filesystem::path& replayId, std::uint32_t processId)
@@ -450,14 +449,6 @@ bool IsMissing(const std::filesystem::path& path)
 {
     platform::EntryKind kind = platform::EntryKind::Other;
     return !platform::ReplayFiles().QueryEntryKind(path, kind) && kind == platform::EntryKind::Missing;
-}
-
-// Whether file was written after whole was: an F newer than a leftover T.new is a later repair.
-bool IsNewer(const std::filesystem::path& file, const std::filesystem::path& whole)
-{
-    std::int64_t fileTime = 0, wholeTime = 0;
-    return !platform::ReplayFiles().LastWriteTime(file, fileTime)
-        && !platform::ReplayFiles().LastWriteTime(whole, wholeTime) && fileTime > wholeTime;
 }
 
 // The temporary files in folder; error tells whether the listing failed.
@@ -493,41 +484,52 @@ std::optional<NativeText> IdentifierOnlyInBackup(const std::filesystem::path& re
     return std::nullopt;
 }
 
-// A finished T.new whose replay is only in the backup folder becomes its F, unless F is a later
-// repair; any other leftover in the replays folder goes.
+void RemoveLeftover(const std::filesystem::path& file)
+{
+    if (!platform::ReplayFiles().RemoveFile(file))
+        Log(fmt::format("Removed leftover file {}", LogText(file)));
+}
+
+// A finished T.new whose replay is only in the backup folder, and listed under no name, becomes
+// its F: the crash fell between the backup move and the rename. Beside a listed F (an earlier or
+// later repair, or a file planted or synced under a temporary name) it never replaces F; it goes,
+// as every other leftover in the replays folder does.
 void SettleReplaysFolderLeftover(const std::filesystem::path& replaysFolder, const std::filesystem::path& backupFolder,
                                  const std::filesystem::path& name)
 {
-    platform::ReplayFileSystem& files = platform::ReplayFiles();
     const std::filesystem::path file = replaysFolder / name;
     std::optional<NativeText> id;
     if (IsWhole(name.native()))
         id = IdentifierOnlyInBackup(replaysFolder, backupFolder, HexIn(name.native(), kHashAt, 16));
     const std::filesystem::path repaired = id ? replaysFolder / (*id + Native("_fixed.replay")) : file;
-    if (id && !IsNewer(repaired, file))
-        files.RenameReplacing(file, repaired);
+    if (id && IsMissing(repaired) && !platform::ReplayFiles().MoveWithoutReplace(file, repaired))
+        Log(fmt::format("Installed leftover repair {} as {}", LogText(file), LogText(repaired)));
     else
-        files.RemoveFile(file);
+        RemoveLeftover(file);
 }
 
 } // namespace
 
-bool SettleLeftovers(const std::filesystem::path& replaysFolder)
+std::error_code SettleLeftovers(const std::filesystem::path& replaysFolder)
 {
     const std::filesystem::path backupFolder = BackupFolderBeside(replaysFolder);
     std::lock_guard lock(replyFilesMutex);
-    // Settling can wait for a later reply: it never waits for another process.
+    // Settling can wait for a later reply: it never waits for another process, and goes on
+    // without a lock that no process holds but that cannot be had (what a live reply writes, it
+    // holds, and that is left alone below).
     FolderLock folderLock(replaysFolder);
-    if (folderLock.Take(std::chrono::milliseconds(0)))
-        return false;
+    if (std::error_code error = folderLock.Take(std::chrono::milliseconds(0));
+        platform::Is(error, FileError::LockViolation))
+        return error;
 
     // A file someone holds is being written by a live reply, of this process or another (one
-    // with a sibling replays folder shares the backup folder); only the others are leftovers.
+    // with a sibling replays folder shares the backup folder); only the others are leftovers. In
+    // the backup folder a reply only ever leaves a copy on its way in (".tmp").
     std::error_code ignored; // a missing backup folder holds nothing to settle
     for (const std::filesystem::path& name : TemporaryFilesIn(backupFolder, ignored)) {
         HeldFile leftover;
-        if (!leftover.Hold(backupFolder / name, false))
-            platform::ReplayFiles().RemoveFile(backupFolder / name);
+        if (!IsWhole(name.native()) && !leftover.Hold(backupFolder / name, false))
+            RemoveLeftover(backupFolder / name);
     }
     std::error_code listingError;
     for (const std::filesystem::path& name : TemporaryFilesIn(replaysFolder, listingError)) {
@@ -535,7 +537,7 @@ bool SettleLeftovers(const std::filesystem::path& replaysFolder)
         if (!leftover.Hold(replaysFolder / name, false))
             SettleReplaysFolderLeftover(replaysFolder, backupFolder, name);
     }
-    return !listingError;
+    return listingError;
 }
 
 } // namespace plugin

@@ -37,8 +37,9 @@
 //                                               | again on its next play           |
 //   4. move R to C (never replacing)            | new F, C: done                   | -
 //   with F:                                     |                                  |
-//   3. move R to C (never replacing)            | F, C, T.new                      | T.new becomes F
-//                                               |                                  | unless F is newer
+//   3. move R to C (never replacing)            | F, C, T.new                      | remove T.new: F,
+//                                               |                                  | the earlier repair,
+//                                               |                                  | stays listed
 //   4. rename T.new over F                      | new F, C: done                   | -
 //
 // Moving R to C across volumes is itself three steps: copy R to C.tmp in the backup folder and
@@ -50,6 +51,9 @@
 // moves R back from the backup folder (also when something throws); across volumes that move
 // fails too, and R's bytes then stay in C alone, with the earlier F still listed.
 //
+// Settling logs each file it installs or removes; in the backup folder it only ever removes a
+// ".tmp" copy, and a ".new" never replaces a listed F.
+//
 // An empty body is no repair: nothing is written or moved.
 #pragma once
 
@@ -59,9 +63,15 @@
 #include <string_view>
 #include <system_error>
 
+#include "ReplyResult.h"
+
 namespace plugin {
 
-// The backup folder beside replaysFolder (see above).
+// The backup folder for replaced replays, a sibling of the replays folder.
+inline constexpr char kBackupFolderName[] = "OV_Ravento_BackupReplays";
+
+// The backup folder beside replaysFolder (see above), made absolute against the working folder
+// first. Throws std::filesystem::filesystem_error when a relative folder meets no working folder.
 std::filesystem::path BackupFolderBeside(const std::filesystem::path& replaysFolder);
 
 // Makes backupFolder when it is missing, logging "Created Backup Directory". A name already taken
@@ -69,22 +79,22 @@ std::filesystem::path BackupFolderBeside(const std::filesystem::path& replaysFol
 std::error_code EnsureBackupFolder(const std::filesystem::path& backupFolder);
 
 // The answer 200: replaces oldFile, the replay identified by replayId in replaysFolder, with
-// repairedBytes, and keeps oldFile as "{id}_copy.replay" in the backup folder. Logs what went
-// wrong, if anything, and returns it in a few words for the player (empty when the repaired
-// replay is in place). Throws only for an identifier or folder the code page cannot hold, and then
-// before anything has changed.
-std::string ReplaceWithRepaired(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
+// repairedBytes, and keeps oldFile as "{id}_copy.replay" in the backup folder. Returns what came
+// of it (ReplyResult.h); a failed step has changed nothing that it leaves listed. Throws only for
+// an identifier or folder the code page cannot hold, and then before anything has changed.
+ReplyResult ReplaceWithRepaired(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
                                 const std::string& replayId, std::string_view repairedBytes);
 
 // The answer 400: oldFile keeps its bytes under the repaired name, so it is not sent again. An
-// existing file of that name is not replaced. Returns what went wrong, as above.
-std::string GiveRepairedName(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
+// existing file of that name is not replaced. Returns what came of it, as above.
+ReplyResult GiveRepairedName(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
                              const std::string& replayId);
 
-// Settles what a crash left in replaysFolder and its backup folder (see above). Never throws a
-// file-system error; what cannot be settled stays for the next load. False when replaysFolder
-// could not be listed, or another process held it at that moment (settling never waits).
-bool SettleLeftovers(const std::filesystem::path& replaysFolder);
+// Settles what a crash left in replaysFolder and its backup folder (see above). Throws only as
+// BackupFolderBeside does; what cannot be settled stays for the next load. Fails when replaysFolder
+// could not be listed, or another process held it at that moment (LockViolation: settling never
+// waits).
+std::error_code SettleLeftovers(const std::filesystem::path& replaysFolder);
 
 // The temporary names of one 200 for replayId in the process with this id; each call gives new
 // ones (for tests that lay out what a crash left).

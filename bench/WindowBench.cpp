@@ -14,6 +14,8 @@
 
 #include "BenchHost.h"
 #include "Paired.h"
+#include "ReplyResult.h"
+#include "platform/ReplayFiles.h"
 
 namespace {
 
@@ -35,17 +37,18 @@ bool Warns(Panel panel)
 // A full list: ten uploads of 32-digit identifiers, in every state the section words.
 struct ListedRepair {
     int status; // 0: still sending
-    const char* failure;
+    plugin::ReplyResult result;
     const char* stateLine; // as the section draws it
 };
 const ListedRepair kRepairs[] = {
-    {200, "", "  repaired: play %s_fixed; the original is in OV_Ravento_BackupReplays"},
-    {400, "", "  not repairable: kept as %s_fixed, unchanged"},
-    {429, "", "  refused: 10 uploads per 30 minutes; play it again later"},
-    {200, "the original could not be moved to the backup folder (183)",
+    {200, {}, "  repaired: play %s_fixed; the original is in OV_Ravento_BackupReplays"},
+    {400, {}, "  not repairable: kept as %s_fixed, unchanged"},
+    {429, {}, "  refused: 10 uploads per 30 minutes; play it again later"},
+    {200, plugin::Failure(plugin::ReplyStep::MoveToBackup, platform::ReplayFileError(183)),
      "  failed: the original could not be moved to the backup folder (183)"},
-    {500, "", "  failed: status 500"},
-    {0, "", "  sending"},
+    {500, plugin::Failure(plugin::ReplyStep::Transfer, {500, plugin::ServiceErrorCategory()}),
+     "  failed: the service failed (500)"},
+    {0, {}, "  sending"},
 };
 constexpr int kListed = plugin::RepairHistory::kCapacity;
 
@@ -60,7 +63,7 @@ void ListRepairs(Ravento& plugin)
         const ListedRepair& repair = kRepairs[row % std::size(kRepairs)];
         auto upload = plugin.repairs.Sent(ListedId(row));
         if (repair.status != 0)
-            plugin.repairs.Finish(upload, repair.status, repair.failure);
+            plugin.repairs.Finish(upload, ::plugin::OutcomeWords(ListedId(row), repair.status, repair.result));
     }
 }
 

@@ -28,6 +28,7 @@ enum class FileError : int {
     DiskFull = 112,
     AlreadyExists = 183, // a move's or a folder's name is taken
     NameTooLong = 206, // a name or path longer than the file system takes
+    NotRegularFile = 1920, // ERROR_CANT_ACCESS_FILE: a directory, FIFO or device where a file is held
 };
 
 // The category of the seam's file errors, named "windows": its values are Windows error numbers
@@ -78,11 +79,10 @@ public:
     virtual std::error_code QueryEntryKind(const std::filesystem::path& path, EntryKind& kind);
     // The names of folder's entries, "." and ".." left out, in the order the system lists them.
     virtual std::error_code ListFolder(const std::filesystem::path& folder, std::vector<std::filesystem::path>& names);
-    // When file was last written, as a number that only compares with another of this call.
-    virtual std::error_code LastWriteTime(const std::filesystem::path& file, std::int64_t& time);
 
     // Renames from to to, never replacing an existing to. Fails with NotSameDevice when the two
-    // lie on different volumes: the caller copies instead, so that a crash never leaves a part.
+    // lie on different volumes, or (POSIX) from is a symbolic link and to is in another folder:
+    // the caller copies instead, so that a crash never leaves a part and a backup is never a link.
     // On Windows this and RenameReplacing wait up to about 1.5 s for a file another process
     // holds.
     virtual std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to);
@@ -105,13 +105,21 @@ public:
     // Opens file and locks it for this open alone, without waiting: LockViolation while another
     // open of it, in this process or another, holds the lock. With create a missing file is made
     // (a lock file); without it a missing file is FileNotFound and anything but a regular file
-    // AccessDenied. The lock goes with Release, or with the process however it ends.
+    // NotRegularFile. The lock goes with Release, or with the process however it ends.
     virtual std::error_code Hold(const std::filesystem::path& file, bool create, FileHandle& held);
     // Whether file names the very file that held has open, not merely one of the same name.
     virtual bool IsHeldFile(FileHandle held, const std::filesystem::path& file);
+    // Whether the file that held has open is this user's own: one another account made is never
+    // removed (POSIX: its owner; Windows: every file this process can hold counts).
+    virtual bool IsOwnFile(FileHandle held);
     // Closes a handle from Hold, and so releases its lock.
     virtual void Release(FileHandle held);
 };
+
+// Whether Hold's error for file means that another live open holds it, so that waiting can help:
+// LockViolation; on Windows also AccessDenied for a file whose removal is pending. Anything else
+// (no permission, a read-only folder, not a regular file, no lock support) never passes.
+bool IsHeldElsewhere(const std::error_code& holdError, const std::filesystem::path& file);
 
 // The operations in use.
 ReplayFileSystem& ReplayFiles();

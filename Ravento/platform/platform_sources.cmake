@@ -8,7 +8,6 @@ endif()
 target_sources(ravento_objects PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/SystemError.cpp
     ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/CodePage.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/Directories.cpp
     ${CMAKE_CURRENT_LIST_DIR}/${RAVENTO_PLATFORM_DIR}/DocumentsFolder.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ReplayFilesInUse.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ReplayFileErrors.cpp

@@ -25,6 +25,7 @@
 
 namespace {
 
+using plugin::kBackupFolderName;
 using testing_support::FileCall;
 using testing_support::FileCallSeen;
 using testing_support::Names;
@@ -284,13 +285,22 @@ TEST(ConcurrentReplies, TwoProcessesAnsweringForOneReplayNeverUnlistIt)
         char word = 0;
         ASSERT_EQ(::read(pipes.toParent[0], &word, 1), 1) << "the child did not reach its pause";
         {
+            // The second game waits for the first, then says its replay is already repaired.
             PipelineFixture other;
             other.Plugin().demosFolder.Set(game.demos);
             other.Play("R");
-            other.Answer(200, kSecondBody);
-            EXPECT_EQ(other.Log().back(), "Replay R left as it was: another game process kept the replays folder busy");
+            ASSERT_TRUE(other.Recorder().AnswerNext(200, kSecondBody));
+            // While the first holds the replays folder, the second's reply cannot end.
+            EXPECT_FALSE(other.Host().Settle(std::chrono::seconds(2))) << "the second game did not wait";
+            ASSERT_EQ(::write(pipes.fromParent[1], "g", 1), 1);
+            ASSERT_TRUE(other.Host().Settle(std::chrono::seconds(60)));
+            EXPECT_EQ(other.Log().back(), "Replay R is already repaired: its original had left the replays folder "
+                                          "and R_fixed.replay is in place; this answer was not written");
+            plugin::RepairSnapshot rows;
+            other.Plugin().repairs.Refresh(rows);
+            EXPECT_EQ(rows.rows.at(0).outcome,
+                      "already repaired: play R_fixed; the original had left the replays folder");
         }
-        ASSERT_EQ(::write(pipes.fromParent[1], "g", 1), 1);
         EXPECT_TRUE(EndedWell(child)) << "the paused repair failed";
         EXPECT_EQ(ReadBytes(game.demos / "R_fixed.replay"), kFirstBody);
         EXPECT_EQ(ReadBytes(game.demos.parent_path() / kBackupFolderName / "R_copy.replay"), kOriginal);

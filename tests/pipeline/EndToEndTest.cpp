@@ -114,6 +114,11 @@ TEST(EndToEnd, AnUntrustedCertificateFailsTheTransferAndTouchesNoFile)
     fixture.Play("R");
     ASSERT_TRUE(fixture.Host().Settle(std::chrono::seconds(30)));
     EXPECT_EQ(fixture.Log(), Lines{"Post result(0)"});
+    // The plugin sees status 0 alone, so its row names both causes the host folds into it.
+    plugin::RepairSnapshot rows;
+    fixture.Plugin().repairs.Refresh(rows);
+    ASSERT_EQ(rows.rows.size(), 1u);
+    EXPECT_EQ(rows.rows[0].outcome, "failed: the repair service could not be reached or its answer was cut short");
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     EXPECT_EQ(ReadBytes(fixture.demos / "R.replay"), "original");
     EXPECT_TRUE(Names(fixture.backups).empty());

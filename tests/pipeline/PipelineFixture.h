@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ReplayReplacement.h"
 #include "orvane/host/RecordingTransport.h"
 #include "support/PluginHost.h"
 #include "support/TempDir.h"
@@ -42,7 +43,7 @@ public:
 
     TempDir dir;
     const std::filesystem::path demos = dir.MakeFolder("TAGame/Demos");
-    const std::filesystem::path backups = dir.MakeFolder(std::filesystem::path("TAGame") / kBackupFolderName);
+    const std::filesystem::path backups = dir.MakeFolder(std::filesystem::path("TAGame") / plugin::kBackupFolderName);
 
 private:
     struct HostLineSink {

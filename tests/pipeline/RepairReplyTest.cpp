@@ -13,6 +13,7 @@
 #include "platform/Processes.h"
 #include "platform/ReplayFiles.h"
 #include "pipeline/PipelineFixture.h"
+#include "support/FaultyFiles.h"
 
 using namespace plugin;
 
@@ -38,6 +39,15 @@ struct Uploaded : PipelineFixture {
     std::filesystem::path oldFile;
 };
 
+// The second line of the settings window's newest finished row, as the player reads it.
+std::string NewestOutcome(PipelineFixture& fixture)
+{
+    RepairSnapshot shown;
+    fixture.Plugin().repairs.Refresh(shown);
+    auto row = std::find_if(shown.rows.begin(), shown.rows.end(), [](auto& row) { return !row.outcome.empty(); });
+    return row == shown.rows.end() ? "sending" : row->outcome;
+}
+
 } // namespace
 
 TEST(RepairReply, Status200KeepsTheOldFileAsBackupAndWritesTheRepairedBytesExactly)
@@ -61,7 +71,8 @@ TEST(RepairReply, Status200WithAnEmptyBodyLeavesTheOriginalInPlace)
     EXPECT_EQ(ReadBytes(fixture.oldFile), kOldBytes);
     EXPECT_TRUE(Names(fixture.backups).empty());
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
-    EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Repair reply for R was empty; nothing written"}));
+    EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Repair reply for R: the answer was empty; nothing written"}));
+    EXPECT_EQ(NewestOutcome(fixture), "failed: the answer was empty");
 }
 
 TEST(RepairReply, Status200OverwritesAnEarlierRepairedFile)
@@ -73,6 +84,21 @@ TEST(RepairReply, Status200OverwritesAnEarlierRepairedFile)
     EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
 }
 
+#if !defined(_WIN32)
+// A relative link moved into the backup folder would lead nowhere: the backup holds its bytes.
+TEST(RepairReply, Status200BacksUpWhatARelativeLinkLeadsTo)
+{
+    PipelineFixture fixture;
+    const std::filesystem::path target = fixture.dir.MakeFile("TAGame/Kept/R.bytes", kOldBytes);
+    std::filesystem::create_symlink("../Kept/R.bytes", fixture.demos / "R.replay");
+    fixture.Play("R");
+    fixture.Answer(200, "new");
+    EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
+    EXPECT_EQ(ReadBytes(fixture.backups / "R_copy.replay"), kOldBytes);
+    EXPECT_EQ(ReadBytes(target), kOldBytes);
+}
+#endif
+
 TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
 {
     {
@@ -81,19 +107,61 @@ TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
         fixture.dir.MakeFile(fixture.backups / "R_copy.replay", "earlier backup");
         fixture.Answer(200, "new");
         EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 183"}));
+        EXPECT_EQ(NewestOutcome(fixture), "failed: the original could not be moved to the backup folder (183)");
         EXPECT_EQ(ReadBytes(fixture.oldFile), kOldBytes);
         EXPECT_EQ(ReadBytes(fixture.BackupCopy()), "earlier backup");
         EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     }
     {
-        SCOPED_TRACE("old file gone since the upload");
+        SCOPED_TRACE("old file moved away since the upload");
         Uploaded fixture;
         std::filesystem::remove(fixture.oldFile);
         fixture.Answer(200, "new");
-        EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 2"}));
+        EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Repaired R: its original had left the replays folder "
+                                                            "before its backup"}));
+        EXPECT_EQ(NewestOutcome(fixture), "repaired: play R_fixed; the original had left the replays folder, so "
+                                          "OV_Ravento_BackupReplays has no copy");
         // The repaired file is all that lists the replay now: it stays.
         EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
     }
+    {
+        SCOPED_TRACE("another game repaired it first");
+        Uploaded fixture;
+        std::filesystem::rename(fixture.oldFile, fixture.BackupCopy());
+        fixture.dir.MakeFile("TAGame/Demos/R_fixed.replay", "the other game's repair");
+        fixture.Answer(200, "new");
+        EXPECT_EQ(fixture.Log().back(), "Replay R is already repaired: its original had left the replays folder "
+                                        "and R_fixed.replay is in place; this answer was not written");
+        EXPECT_EQ(NewestOutcome(fixture), "already repaired: play R_fixed; the original had left the replays folder");
+        EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
+        EXPECT_EQ(ReadBytes(fixture.Repaired()), "the other game's repair");
+    }
+}
+
+// A lock file that can never be locked is no live reply: the reply goes on at once, says why.
+TEST(RepairReply, Status200GoesOnWithoutAFolderLockThatCannotBeHad)
+{
+    {
+        Uploaded fixture;
+        fixture.dir.MakeFolder("TAGame/Demos/.ravento-replies.lock");
+        fixture.Answer(200, "new");
+        EXPECT_EQ(ReadBytes(fixture.Repaired()), "new");
+        ASSERT_EQ(fixture.Log().size(), 2u);
+        EXPECT_EQ(fixture.Log()[1].rfind("Replays folder not locked against other games (", 0), 0u);
+        EXPECT_EQ(Names(fixture.demos), (Lines{".ravento-replies.lock", "R_fixed.replay"}));
+        EXPECT_EQ(NewestOutcome(fixture), "repaired: play R_fixed; the original is in OV_Ravento_BackupReplays");
+    }
+    // Another game's live hold is waited for, 30 s at most; one that lasts changes nothing.
+    testing_support::FaultyFiles files;
+    files.before = [](const testing_support::FileCallSeen& seen) {
+        const bool lock = seen.call == testing_support::FileCall::Hold && seen.file.extension() == ".lock";
+        return lock ? platform::ReplayFileError(platform::FileError::LockViolation) : std::error_code();
+    };
+    Uploaded held;
+    ASSERT_TRUE(held.Recorder().AnswerNext(200, "new"));
+    ASSERT_TRUE(held.Host().Settle(std::chrono::seconds(60)));
+    EXPECT_EQ(held.Log().back(), "Replay R left as it was: another game process kept the replays folder busy");
+    EXPECT_EQ(NewestOutcome(held), "failed: another game process kept the replays folder busy");
 }
 
 TEST(RepairReply, Status200MakesTheBackupFolderBesideTheReplaysFolderAsNamed)
@@ -127,10 +195,13 @@ TEST(RepairReply, Status200MakesTheBackupFolderBesideTheReplaysFolderAsNamed)
         EXPECT_FALSE(std::filesystem::exists(fixture.dir.Path() / "Elsewhere" / kBackupFolderName));
     }
 #endif
-    // Worked out as text, the way Windows resolves "..".
-    const std::filesystem::path games = std::filesystem::path("games");
-    for (const std::filesystem::path& demos : {games / "Demos", games / "Demos" / "", games / "x" / ".." / "Demos"})
+    // Worked out as text, the way Windows resolves "..", from the absolute path: a relative folder
+    // stored by an earlier version ("." the replays folder itself) has its parent too.
+    const std::filesystem::path games = std::filesystem::current_path() / "games";
+    for (const std::filesystem::path& demos :
+         {std::filesystem::path("games") / "Demos", games / "Demos" / "", games / "x" / ".." / "Demos"})
         EXPECT_EQ(BackupFolderBeside(demos), games / kBackupFolderName) << demos;
+    EXPECT_EQ(BackupFolderBeside("."), std::filesystem::current_path().parent_path() / kBackupFolderName);
 }
 
 TEST(RepairReply, Status429RaisesTheFlagAndOpensTheWindowWithoutEverClosingIt)
@@ -204,12 +275,18 @@ TEST(RepairReply, OtherStatusesAreOnlyLogged)
     Uploaded fixture;
     fixture.Play("R");
     fixture.Play("R");
+    fixture.Play("R");
     fixture.Plugin().rateLimitHit = true;
-    for (int status : {500, 404, 0}) {
+    // The host passes 0 alone for any answer it could not get whole.
+    for (auto [status, words] : {std::pair{500, "the service failed (500)"},
+                                 {404, "the service answered 404"},
+                                 {503, "the service is busy (503)"},
+                                 {0, "the repair service could not be reached or its answer was cut short"}}) {
         fixture.Answer(status, "body");
         EXPECT_FALSE(fixture.Plugin().rateLimitHit) << status;
+        EXPECT_EQ(NewestOutcome(fixture), std::string("failed: ") + words);
     }
-    EXPECT_EQ(fixture.Log(), (Lines{"Post result(500)", "Post result(404)", "Post result(0)"}));
+    EXPECT_EQ(fixture.Log(), (Lines{"Post result(500)", "Post result(404)", "Post result(503)", "Post result(0)"}));
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     EXPECT_TRUE(Names(fixture.backups).empty());
     EXPECT_TRUE(fixture.Commands().empty());
@@ -225,16 +302,17 @@ TEST(RepairReply, A200WithoutDataOrFolderWritesNothing)
     Lines log = fixture.Log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0], "Post result(200)");
-    EXPECT_NE(log[1].find("42 bytes"), std::string::npos) << log[1];
+    EXPECT_EQ(log[1], "Repair reply for R: the answer announced bytes but carried none; nothing written");
 
     // No replays folder (the panel never set one): neither answer touches a file.
     fixture.Plugin().OnRepairReply({}, oldFile, "R", 400, nullptr, 0);
     fixture.Plugin().OnRepairReply({}, oldFile, "R", 200, "fixed", 5);
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     log = fixture.Log();
-    ASSERT_EQ(log.size(), 5u);
+    ASSERT_EQ(log.size(), 6u);
     EXPECT_EQ(log[2], "DataSize 0");
-    EXPECT_NE(log[4].find("No replays folder"), std::string::npos) << log[4];
+    EXPECT_EQ(log[3], "Repair reply for R: no replays folder is set; nothing written");
+    EXPECT_EQ(log[5], log[3]);
 
     // A folder that cannot be listed settles nothing, so the next reply that can list one still
     // settles it.
@@ -246,7 +324,7 @@ TEST(RepairReply, A200WithoutDataOrFolderWritesNothing)
     fixture.Plugin().OnRepairReply(fixture.demos, oldFile, "R", 200, nullptr, 0);
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     EXPECT_TRUE(Names(fixture.backups).empty());
-    EXPECT_EQ(fixture.Log().back(), "Repair reply for R was empty; nothing written");
+    EXPECT_EQ(fixture.Log().back(), "Repair reply for R: the answer was empty; nothing written");
     EXPECT_TRUE(fixture.Plugin().leftoversSettled.load());
 }
 
@@ -298,12 +376,16 @@ TEST(RepairReply, TheFirstReplySettlesWhatACrashLeftAndNothingElse)
     fixture.dir.MakeFile(backupFile("P_copy.replay"), "old P");
     fixture.dir.MakeFile(demosFile(NewTemporaryNames("P", self).writing), "repai");
     fixture.dir.MakeFile(backupFile(NewTemporaryNames("P", self).writing), "old");
-    // V's leftover is older than the repaired file a later reply wrote: the later repair stays.
+    // V is listed as a repair: a finished temporary file beside it, whatever its time (a later
+    // reply's repair, or one planted or synced from another machine), never replaces it. Nor is
+    // a backup-folder file of the finished form a reply's: a reply never leaves one there.
     fixture.dir.MakeFile(backupFile("V_copy.replay"), "old V");
-    const std::filesystem::path staleV =
-        fixture.dir.MakeFile(demosFile(NewTemporaryNames("V", self).whole), "an older repair of V");
-    std::filesystem::last_write_time(staleV, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
     fixture.dir.MakeFile(demosFile("V_fixed.replay"), "the later repair of V");
+    const std::filesystem::path planted =
+        fixture.dir.MakeFile(demosFile(NewTemporaryNames("V", self).whole), "planted");
+    std::filesystem::last_write_time(planted, std::filesystem::file_time_type::clock::now() + std::chrono::hours(1));
+    const std::filesystem::path backupWhole = NewTemporaryNames("V", self).whole;
+    fixture.dir.MakeFile(backupFile(backupWhole), "the player's");
     // A process id says nothing: this one runs, and an earlier version's name has none.
     const std::uint32_t running = 1;
     fixture.dir.MakeFile(demosFile(NewTemporaryNames("S", running).writing), "x");
@@ -329,9 +411,16 @@ TEST(RepairReply, TheFirstReplySettlesWhatACrashLeftAndNothingElse)
     EXPECT_EQ(ReadBytes(fixture.demos / "Q_fixed.replay"), "repaired Q");
     EXPECT_EQ(ReadBytes(fixture.demos / "V_fixed.replay"), "the later repair of V");
     Lines backups{"P_copy.replay", "Q_copy.replay", "T_copy.replay", "V_copy.replay", "a", "notes.txt",
-                  copying.string()};
+                  copying.string(), backupWhole.string()};
     std::sort(backups.begin(), backups.end());
     EXPECT_EQ(Names(fixture.backups), backups);
+    // Each file installed or removed has its line: five in the replays folder, one in the backup.
+    const Lines log = fixture.Log();
+    auto count = [&log](const char* start) {
+        return std::count_if(log.begin(), log.end(), [&](auto& line) { return line.starts_with(start); });
+    };
+    EXPECT_EQ(count("Removed leftover file "), 6);
+    EXPECT_EQ(count("Installed leftover repair "), 1);
 
     // Once per load: a temporary file that turns up later is left to the next load.
     fixture.dir.MakeFile(demosFile(NewTemporaryNames("P", self).writing), "later");
@@ -359,7 +448,7 @@ TEST(RepairReply, TheSettingsWindowListsTheNewestTenUploadsWithTheirOutcomes)
                        "F, # s ago\n  sending\n"
                        "E, # s ago\n  refused: 10 uploads per 30 minutes; play it again later\n"
                        "D, # s ago\n  failed: the original could not be moved to the backup folder (183)\n"
-                       "C, # s ago\n  failed: status 500\n"
+                       "C, # s ago\n  failed: the service failed (500)\n"
                        "B, # s ago\n  not repairable: kept as B_fixed, unchanged\n"
                        "R, # s ago\n  repaired: play R_fixed; the original is in OV_Ravento_BackupReplays\n");
 

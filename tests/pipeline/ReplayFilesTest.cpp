@@ -162,6 +162,12 @@ TEST(ReplayFiles, AFileErrorIsItsNumberInTheSeamsCategoryOnly)
         EXPECT_FALSE(platform::Is(std::error_code(number, std::system_category()), which)) << number;
     }
     EXPECT_FALSE(platform::IsNameTaken(std::error_code(183, std::system_category())));
+    EXPECT_TRUE(platform::IsNameTaken(platform::ReplayFileError(FileError::FileExists)));
+    // Whatever the platform, the numbers compare to the portable conditions.
+    EXPECT_EQ(platform::ReplayFileError(FileError::PathNotFound), std::errc::no_such_file_or_directory);
+    EXPECT_EQ(platform::ReplayFileError(FileError::AlreadyExists), std::errc::file_exists);
+    EXPECT_EQ(platform::ReplayFileError(FileError::LockViolation), std::errc::resource_unavailable_try_again);
+    EXPECT_NE(platform::ReplayFileError(87), std::errc::invalid_argument); // no condition of its own
     TempDir dir;
     bool found = true;
     EXPECT_TRUE(platform::Is(platform::ReplayFiles().FindExactEntry(dir.Path() / "missing", "R.replay", found),
@@ -405,8 +411,8 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
         files.Fail(FileCall::Move, 3, FileError::AccessDenied); // place (taken), to the backup folder, back
         FailedRepair result = RepairWith(Layout::EarlierRepairedFile);
         ASSERT_EQ(result.log.size(), 4u);
-        EXPECT_EQ(result.log[1], "Failed to open output path at <repaired>");
-        EXPECT_EQ(result.log[3], "Error moving old file back from backup folder: 5");
+        EXPECT_EQ(result.log[1], "Error moving old file back from backup folder: 5");
+        EXPECT_EQ(result.log[2], "Failed to open output path at <repaired>");
         EXPECT_EQ(result.demos, Lines{"R_fixed.replay"});
         EXPECT_EQ(result.backups, Lines{"R_copy.replay"});
     }
@@ -421,7 +427,7 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
         files.Fail(FileCall::Move, 4, FileError::NotSameDevice);
         FailedRepair result = RepairWith(Layout::EarlierRepairedFile);
         ASSERT_EQ(result.log.size(), 4u);
-        EXPECT_EQ(result.log[3], "Error moving old file back from backup folder: 17");
+        EXPECT_EQ(result.log[1], "Error moving old file back from backup folder: 17");
         EXPECT_EQ(result.demos, Lines{"R_fixed.replay"});
         EXPECT_EQ(result.backups, Lines{"R_copy.replay"});
         EXPECT_EQ(result.backupCopyBytes, kOldBytes);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "FileSystem.h"
+#include "ReplayReplacement.h"
 #include "support/DocumentsSandbox.h"
 #include "support/Files.h"
 #include "support/PluginHost.h"

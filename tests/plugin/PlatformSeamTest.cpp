@@ -140,8 +140,11 @@ TEST(ReplayFiles, AHeldFileIsHeldOnceAndKnownByItsIdentity)
     platform::FileHandle first = 0, second = 0;
     EXPECT_TRUE(platform::Is(files.Hold(lock, false, first), platform::FileError::FileNotFound));
     ASSERT_FALSE(files.Hold(lock, true, first)) << "created when asked";
-    EXPECT_TRUE(platform::Is(files.Hold(lock, true, second), platform::FileError::LockViolation));
+    const std::error_code busy = files.Hold(lock, true, second);
+    EXPECT_TRUE(platform::Is(busy, platform::FileError::LockViolation));
+    EXPECT_TRUE(platform::IsHeldElsewhere(busy, lock));
     EXPECT_TRUE(files.IsHeldFile(first, lock));
+    EXPECT_TRUE(files.IsOwnFile(first));
 
     const std::filesystem::path renamed = dir.Path() / "renamed";
     ASSERT_FALSE(files.RenameReplacing(lock, renamed)) << "the holder may still rename what it holds";
@@ -152,7 +155,16 @@ TEST(ReplayFiles, AHeldFileIsHeldOnceAndKnownByItsIdentity)
     files.Release(first);
     ASSERT_FALSE(files.Hold(renamed, false, second)) << "released with its handle";
     files.Release(second);
-    EXPECT_TRUE(platform::Is(files.Hold(dir.MakeFolder("folder"), false, first), platform::FileError::AccessDenied));
+    // A folder is never held, and never waited for.
+    const std::filesystem::path folder = dir.MakeFolder("folder");
+    const std::error_code notAFile = files.Hold(folder, false, first);
+#if defined(_WIN32)
+    EXPECT_TRUE(platform::Is(notAFile, platform::FileError::AccessDenied));
+#else
+    EXPECT_TRUE(platform::Is(notAFile, platform::FileError::NotRegularFile));
+    EXPECT_EQ(notAFile.message(), "The file cannot be accessed by the system.");
+#endif
+    EXPECT_FALSE(platform::IsHeldElsewhere(notAFile, folder));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <imgui.h>
+#include <imgui_internal.h>
 
 #include "FileSystem.h"
 #include "ReplayReplacement.h"
@@ -265,3 +266,19 @@ TEST_F(SettingsPanelTest, AFailingExistenceQueryWarnsAndIsLoggedWithoutLeavingTh
 }
 
 } // namespace
+
+// In a small window a long outcome wraps at the edge instead of running past it.
+TEST_F(SettingsPanelTest, RepairRowsWrapAtTheWindowsEdge)
+{
+    RepairHistory& repairs = host.Plugin().repairs;
+    std::string outcome(221, 'x'); // a word, then one longer than the window is wide
+    outcome[20] = ' ';
+    repairs.Finish(repairs.Sent("LONG"), outcome);
+    host.Host().RunFrames(2);
+    ImGui::SetCurrentContext(host.Host().UiContext());
+    ImGuiWindow* window = ImGui::FindWindowByName("Ravento");
+    ASSERT_NE(window, nullptr);
+    ImGui::SetWindowSize(window, ImVec2(260, 90));
+    host.Host().RunFrames(2);
+    EXPECT_LT(window->ContentSize.x, 2 * window->Size.x); // unwrapped, the x's alone are five times as wide
+}

@@ -181,6 +181,7 @@ TEST(DevhostRunTest, APlayThatSendsNothingSaysWhy)
     dir.MakeFile("Demos/SENT.replay", "PELLACOR-REPLAY");
     dir.MakeFile("Demos/OLD.replay", "PELLACOR-REPLAY");
     dir.MakeFile("Demos/DONE_fixed.replay", "PELLACOR-REPLAY");
+    dir.MakeFolder("Demos/FOLDER.replay");
     auto config = dir.MakeFile("host.cfg", fmt::format("Ravento_DemosFolder \"{}\"\n", demos.generic_string()));
     CommandRun run = RunDevhost(dir, Plugin(RAVENTO_MODULE_PATH) + fmt::format(" --config \"{}\"", config.string()),
                                 "wait 1.1\n"
@@ -188,14 +189,18 @@ TEST(DevhostRunTest, APlayThatSendsNothingSaysWhy)
                                 "play OLD 14/06/2025\n"
                                 "play OLD 2026-06-14\n"
                                 "play DONE_fixed 2025-06-14\n"
-                                "play MISSING 2025-06-14\n");
+                                "play MISSING 2025-06-14\n"
+                                "play FOLDER 2025-06-14\n"
+                                "play A\\B 2025-06-14\n");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err.find("play SENT"), std::string::npos) << "a sent replay is not reported\n" << run.err;
     for (const char* expected : {"play OLD 14/06/2025: no request was sent (the plugin does not accept the date",
                                  "play OLD 2026-06-14: no request was sent (the plugin does not accept the date",
                                  "play DONE_fixed 2025-06-14: no request was sent (the identifier contains \"_fixed\"",
                                  "play MISSING 2025-06-14: no request was sent (MISSING.replay is not in the replays "
-                                 "folder"})
+                                 "folder",
+                                 "play FOLDER 2025-06-14: no request was sent (FOLDER.replay in the replays folder",
+                                 "play A\\B 2025-06-14: no request was sent (the identifier holds a path separator"})
         EXPECT_NE(run.err.find(expected), std::string::npos) << expected << "\n" << run.err;
 }
 

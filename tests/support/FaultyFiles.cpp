@@ -16,7 +16,7 @@ bool IsChange(FileCall call)
 const char* CallName(FileCall call)
 {
     static const char* const names[] = {"any change", "move",   "copy", "mkdir", "create", "write", "close",
-                                        "rename",     "remove", "find", "query", "list",   "time",  "hold"};
+                                        "rename",     "remove", "find", "query", "list",   "hold"};
     return names[static_cast<int>(call)];
 }
 
@@ -118,12 +118,6 @@ std::error_code FaultyFiles::ListFolder(const std::filesystem::path& folder, std
     names.clear();
     const Verdict verdict = Start(FileCall::List, folder);
     return verdict.fails ? verdict.error : Finish(verdict, ReplayFileSystem::ListFolder(folder, names));
-}
-
-std::error_code FaultyFiles::LastWriteTime(const std::filesystem::path& file, std::int64_t& time)
-{
-    const Verdict verdict = Start(FileCall::Time, file);
-    return verdict.fails ? verdict.error : Finish(verdict, ReplayFileSystem::LastWriteTime(file, time));
 }
 
 std::error_code FaultyFiles::MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to)

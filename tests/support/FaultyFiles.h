@@ -31,7 +31,6 @@ enum class FileCall {
     Find, // FindExactEntry
     Query, // QueryEntryKind
     List, // ListFolder
-    Time, // LastWriteTime
     Hold,
 };
 
@@ -81,7 +80,6 @@ public:
                                    bool& found) override;
     std::error_code QueryEntryKind(const std::filesystem::path& path, platform::EntryKind& kind) override;
     std::error_code ListFolder(const std::filesystem::path& folder, std::vector<std::filesystem::path>& names) override;
-    std::error_code LastWriteTime(const std::filesystem::path& file, std::int64_t& time) override;
     std::error_code MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to) override;
     std::error_code CopyToNewFile(const std::filesystem::path& from, const std::filesystem::path& to) override;
     std::error_code CreateFolder(const std::filesystem::path& folder) override;

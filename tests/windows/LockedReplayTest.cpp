@@ -142,10 +142,22 @@ TEST(LockedReplay, AHoldThatLastsKeepsTheReplayAndLogsTheSharingViolation)
 
 } // namespace
 
-// A held repaired file refuses to be replaced with 5 (access denied), which says nothing about
-// passing soon, so it is not waited for: the old replay comes back and the failure is logged.
+// A held repaired file refuses to be replaced with 5 (access denied), even when its holder shares
+// deletion. It is waited for as the original's move is: a hold that lasts keeps the old replay
+// and the failure is logged; one let go within a moment gets the replay repaired.
 TEST(LockedReplay, AHeldRepairedFileIsNotReplacedAndTheReplayComesBack)
 {
+    {
+        PipelineFixture fixture;
+        fixture.AddReplay("BRIEF", kOldBytes);
+        const std::filesystem::path earlier = fixture.dir.MakeFile(fixture.demos / "BRIEF_fixed.replay", "earlier");
+        fixture.Play("BRIEF");
+        HolderProcess holder(earlier, 200);
+        fixture.Answer(200, kRepairedBytes);
+        EXPECT_EQ(fixture.Log(), Lines{"Post result(200)"});
+        EXPECT_EQ(ReadBytes(earlier), kRepairedBytes);
+    }
+
     PipelineFixture fixture;
     const std::filesystem::path oldFile = fixture.AddReplay("HELDFIXED", kOldBytes);
     const std::filesystem::path earlier = fixture.dir.MakeFile(fixture.demos / "HELDFIXED_fixed.replay", "earlier");

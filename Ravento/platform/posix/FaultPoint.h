@@ -10,7 +10,7 @@
 // A point that fails returns -1 with errno set from the failure's information (a plain errno
 // value), or EIO when the failure carries none. Names are "ravento/<file>/<call>", shared by
 // the sites of one call in one file: "ravento/replay/open" is every open of ReplayFiles.cpp,
-// "ravento/directories/stat" the folder queries' stat.
+// "ravento/directories/stat" the folder queries' stat (QueryEntryKind).
 #pragma once
 
 #ifdef RAVENTO_FAULT_POINTS

@@ -162,6 +162,30 @@ std::error_code ReplayFileSystem::FindExactEntry(const std::filesystem::path& fo
     return {};
 }
 
+namespace {
+
+// ENOENT and ENOTDIR: the not-found conditions of a status query.
+bool IsNotFound(const std::error_code& error)
+{
+    return Is(error, FileError::FileNotFound) || Is(error, FileError::PathNotFound);
+}
+
+} // namespace
+
+std::error_code ReplayFileSystem::QueryEntryKind(const std::filesystem::path& path, EntryKind& kind)
+{
+    struct stat info {};
+    if (RAVENTO_FAULT("ravento/directories/stat", ::stat(path.c_str(), &info)) != 0) {
+        const std::error_code error = LastSystemError();
+        if (!IsNotFound(error))
+            return error;
+        kind = EntryKind::Missing;
+        return {};
+    }
+    kind = S_ISDIR(info.st_mode) ? EntryKind::Directory : EntryKind::Other;
+    return {};
+}
+
 std::error_code ReplayFileSystem::ListFolder(const std::filesystem::path& folder,
                                              std::vector<std::filesystem::path>& names)
 {
@@ -185,21 +209,27 @@ std::error_code ReplayFileSystem::ListFolder(const std::filesystem::path& folder
     return error;
 }
 
-std::error_code ReplayFileSystem::LastWriteTime(const std::filesystem::path& file, std::int64_t& time)
-{
-    struct stat status;
-    if (::stat(file.c_str(), &status) != 0)
-        return LastSystemError();
-    time = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec;
-    return {};
-}
-
 // [SECTION] ReplayFileSystem
 
 ReplayFileSystem::~ReplayFileSystem() = default;
 
+namespace {
+
+// A link moved to another folder would point elsewhere, or nowhere when its target is relative:
+// such a move is reported as crossing volumes, so the caller copies what the link leads to.
+bool IsLinkLeavingItsFolder(const std::filesystem::path& from, const std::filesystem::path& to)
+{
+    struct stat status;
+    return RAVENTO_FAULT("ravento/replay/lstat", ::lstat(from.c_str(), &status)) == 0 && S_ISLNK(status.st_mode)
+        && from.parent_path() != to.parent_path();
+}
+
+} // namespace
+
 std::error_code ReplayFileSystem::MoveWithoutReplace(const std::filesystem::path& from, const std::filesystem::path& to)
 {
+    if (IsLinkLeavingItsFolder(from, to))
+        return ReplayFileError(FileError::NotSameDevice);
     if (RAVENTO_FAULT("ravento/replay/renameat2",
                       ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE))
         == 0)
@@ -270,7 +300,7 @@ std::error_code ReplayFileSystem::Hold(const std::filesystem::path& file, bool c
     if (::fstat(fd, &status) != 0)
         error = LastSystemError();
     else if (!S_ISREG(status.st_mode))
-        error = ReplayFileError(FileError::AccessDenied);
+        error = ReplayFileError(FileError::NotRegularFile);
     else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         error = LastSystemError(FailedCall::Locking);
     if (error) {
@@ -288,9 +318,21 @@ bool ReplayFileSystem::IsHeldFile(FileHandle held, const std::filesystem::path& 
         && heldStatus.st_dev == named.st_dev && heldStatus.st_ino == named.st_ino;
 }
 
+bool ReplayFileSystem::IsOwnFile(FileHandle held)
+{
+    struct stat status;
+    return ::fstat(static_cast<int>(held), &status) == 0 && status.st_uid == ::geteuid();
+}
+
 void ReplayFileSystem::Release(FileHandle held)
 {
     ::close(static_cast<int>(held));
+}
+
+// flock's EWOULDBLOCK alone: EACCES, EROFS, ENOLCK or a FIFO never clear by waiting.
+bool IsHeldElsewhere(const std::error_code& holdError, const std::filesystem::path&)
+{
+    return Is(holdError, FileError::LockViolation);
 }
 
 } // namespace platform

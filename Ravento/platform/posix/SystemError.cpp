@@ -104,6 +104,8 @@ std::string SystemErrorMessage(int windowsCode)
 {
     if (windowsCode == kFileExists)
         return "The file exists.";
+    if (windowsCode == static_cast<int>(FileError::NotRegularFile))
+        return "The file cannot be accessed by the system.";
     if (windowsCode & kErrnoBit)
         return std::strerror(windowsCode & ~kErrnoBit);
     for (const WindowsError& error : kWindowsErrors) {

@@ -89,13 +89,17 @@ bool HeldByAnotherProcess(DWORD error)
 // A move that fails only because a file is held is tried again, with a doubling pause, for
 // about 1.5 s in all; the last error stands after that. The moves run on the reply thread,
 // never the game's, so the wait stalls no frame.
+// A file being replaced that another process holds open refuses with ERROR_ACCESS_DENIED, even
+// when its holder shares deletion; that hold passes within moments too.
 std::error_code Move(const std::filesystem::path& from, const std::filesystem::path& to, DWORD flags)
 {
     const ULONGLONG start = ::GetTickCount64();
     DWORD pause = kFirstLockRetryPauseMs;
     while (!::MoveFileExW(from.c_str(), to.c_str(), flags)) {
         const DWORD error = ::GetLastError();
-        if (!HeldByAnotherProcess(error) || ::GetTickCount64() - start + pause > kLockRetryBudgetMs)
+        const bool held = HeldByAnotherProcess(error)
+            || ((flags & MOVEFILE_REPLACE_EXISTING) && error == ERROR_ACCESS_DENIED);
+        if (!held || ::GetTickCount64() - start + pause > kLockRetryBudgetMs)
             return WindowsCode(error);
         ::Sleep(pause);
         pause = std::min(pause * 2, kLongestLockRetryPauseMs);
@@ -133,16 +137,6 @@ std::error_code ReplayFileSystem::ListFolder(const std::filesystem::path& folder
     std::error_code error = LastSystemError();
     ::FindClose(search);
     return error == ReplayFileError(ERROR_NO_MORE_FILES) ? std::error_code() : error;
-}
-
-std::error_code ReplayFileSystem::LastWriteTime(const std::filesystem::path& file, std::int64_t& time)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data))
-        return LastSystemError();
-    time = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32)
-                                     | data.ftLastWriteTime.dwLowDateTime);
-    return {};
 }
 
 std::error_code ReplayFileSystem::FindExactEntry(const std::filesystem::path& folder, const std::filesystem::path& name,
@@ -243,6 +237,56 @@ std::error_code ReplayFileSystem::RenameReplacing(const std::filesystem::path& f
     return Move(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
+namespace {
+
+bool IsNotFound(const std::error_code& error)
+{
+    switch (error.value()) {
+    case ERROR_FILE_NOT_FOUND: // 2
+    case ERROR_PATH_NOT_FOUND: // 3
+    case ERROR_BAD_NETPATH: // 53
+    case ERROR_NETNAME_DELETED: // 64
+    case ERROR_INVALID_NAME: // 123
+    case ERROR_DIRECTORY: // 267
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The attributes of what a link points to: the link's own attributes describe only the link.
+std::error_code LinkTargetAttributes(const std::filesystem::path& path, DWORD& attributes)
+{
+    const HANDLE handle = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return LastSystemError();
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = ::GetFileInformationByHandle(handle, &info);
+    const std::error_code error = ok ? std::error_code() : LastSystemError();
+    ::CloseHandle(handle);
+    attributes = info.dwFileAttributes;
+    return error;
+}
+
+} // namespace
+
+std::error_code ReplayFileSystem::QueryEntryKind(const std::filesystem::path& path, EntryKind& kind)
+{
+    DWORD attributes = ::GetFileAttributesW(path.c_str());
+    std::error_code error = attributes == INVALID_FILE_ATTRIBUTES ? LastSystemError() : std::error_code();
+    if (!error && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        error = LinkTargetAttributes(path, attributes);
+    if (error) {
+        if (!IsNotFound(error))
+            return error;
+        kind = EntryKind::Missing;
+        return {};
+    }
+    kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Directory : EntryKind::Other;
+    return {};
+}
+
 std::error_code ReplayFileSystem::RemoveFile(const std::filesystem::path& file)
 {
     if (!::DeleteFileW(file.c_str()))
@@ -287,7 +331,7 @@ std::error_code ReplayFileSystem::Hold(const std::filesystem::path& file, bool c
     if (!::GetFileInformationByHandle(handle, &information))
         error = LastSystemError();
     else if (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-        error = WindowsCode(ERROR_ACCESS_DENIED);
+        error = WindowsCode(ERROR_CANT_ACCESS_FILE);
     else if (!::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &byte))
         error = LastSystemError(); // ERROR_LOCK_VIOLATION while another holds it
     if (error) {
@@ -312,10 +356,26 @@ bool ReplayFileSystem::IsHeldFile(FileHandle held, const std::filesystem::path& 
     return same;
 }
 
+// Windows refuses what this account may not remove when it is removed; nothing to tell apart here.
+bool ReplayFileSystem::IsOwnFile(FileHandle)
+{
+    return true;
+}
+
 void ReplayFileSystem::Release(FileHandle held)
 {
     // Closing the handle releases its lock.
     ::CloseHandle(AsHandle(held));
+}
+
+// A file whose removal is pending refuses every open with ERROR_ACCESS_DENIED, its attributes
+// too, until its last handle closes; a folder or a read-only file shows its attributes.
+bool IsHeldElsewhere(const std::error_code& holdError, const std::filesystem::path& file)
+{
+    if (Is(holdError, FileError::LockViolation))
+        return true;
+    return Is(holdError, FileError::AccessDenied) && ::GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES
+        && ::GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 } // namespace platform
