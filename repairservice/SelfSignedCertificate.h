@@ -12,7 +12,8 @@ struct TlsFiles {
 };
 
 // Writes "certificate.pem" and "key.pem" into folder (created if missing), valid for hostName,
-// "localhost" and 127.0.0.1. Throws std::runtime_error when openssl fails.
+// "localhost" and 127.0.0.1, signed with a full-length ECDSA signature (Wine accepts no other).
+// Throws std::runtime_error when openssl fails.
 TlsFiles MakeSelfSignedCertificate(const std::filesystem::path& folder, const std::string& hostName);
 
 } // namespace repairservice
