@@ -307,10 +307,11 @@ def handshake_and_serve(context, client):
 
 
 def closed_port():
-    """A loopback port nothing listens on."""
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+    """A loopback port nothing listens on: bound for the whole run and never listening, so every
+    connection to it is refused and no other program can take it meanwhile."""
+    holder = socket.socket()
+    holder.bind(("127.0.0.1", 0))
+    return holder, holder.getsockname()[1]
 
 
 def main():
@@ -328,9 +329,12 @@ def main():
         tls13_only.minimum_version = ssl.TLSVersion.TLSv1_3
         tls13_only.load_cert_chain(*servers["good"])
         ports.append("tls13_only=%d" % listen(tls13_only))
-        ports.append("closed=%d" % closed_port())
+        closed, closed_number = closed_port()
+        ports.append("closed=%d" % closed_number)
         environment = dict(os.environ, HOSTILE_TLS_CA=certs.path("authority.pem"), HOSTILE_TLS_PORTS=",".join(ports))
-        sys.exit(subprocess.run(sys.argv[1:], env=environment).returncode)
+        status = subprocess.run(sys.argv[1:], env=environment).returncode
+        closed.close()
+        sys.exit(status)
 
 
 if __name__ == "__main__":
