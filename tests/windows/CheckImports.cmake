@@ -6,7 +6,8 @@ cmake_policy(VERSION 3.25)
 
 set(system_dlls
     kernel32.dll msvcrt.dll user32.dll advapi32.dll shell32.dll ole32.dll oleaut32.dll
-    version.dll gdi32.dll imm32.dll ws2_32.dll shlwapi.dll bcrypt.dll ntdll.dll secur32.dll crypt32.dll)
+    version.dll gdi32.dll imm32.dll ws2_32.dll shlwapi.dll bcrypt.dll ntdll.dll secur32.dll crypt32.dll
+    imagehlp.dll)
 set(allowed_dlls ${system_dlls} pluginsdk.dll)
 
 string(REPLACE "," ";" required "${REQUIRED}")
