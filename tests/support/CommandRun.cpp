@@ -35,10 +35,20 @@ CommandRun RunCommand(const std::string& commandLine, const std::filesystem::pat
     command = "\"" + command + "\"";
 #endif
     CommandRun run;
-    run.status = std::system(command.c_str());
-    run.out = ReadOutput(out);
-    run.err = ReadOutput(err);
-    return run;
+    for (int attempt = 1;; ++attempt) {
+        run.status = std::system(command.c_str());
+        run.out = ReadOutput(out);
+        run.err = ReadOutput(err);
+#if defined(_WIN32)
+        // Under Wine, cmd.exe now and then fails to start a program that is there (its
+        // CreateProcess fails; it reports 9009, "Can't recognize ..."). The program never ran, so
+        // running the line again is the same run; a program truly missing fails every attempt.
+        constexpr int kCouldNotStart = 9009;
+        if (run.status == kCouldNotStart && attempt < 3)
+            continue;
+#endif
+        return run;
+    }
 }
 
 } // namespace testing_support
