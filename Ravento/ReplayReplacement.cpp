@@ -174,9 +174,7 @@ private:
     bool held = false;
 };
 
-// Long enough for another process's reply to write a large repair on a slow disk (a few seconds a
-// file call); the wait ends at once when the holder does.
-constexpr std::chrono::seconds kFolderLockWait{30};
+std::atomic<std::chrono::milliseconds::rep> folderLockWaitMs{std::chrono::milliseconds(std::chrono::seconds(30)).count()};
 constexpr std::chrono::milliseconds kFolderLockPause{20};
 
 // The replays folder's lock: its lock file, held, and removed again before it is released, so
@@ -199,7 +197,7 @@ public:
     // Takes the lock, waiting up to patience while another live open holds it (LockViolation
     // then). A holder may have removed the file just after this one opened it: only a lock on the
     // file that still has the name counts. Any other error is final: the lock cannot be had.
-    std::error_code Take(std::chrono::milliseconds patience = kFolderLockWait)
+    std::error_code Take(std::chrono::milliseconds patience)
     {
         const auto giveUpAt = std::chrono::steady_clock::now() + patience;
         for (;;) {
@@ -228,7 +226,7 @@ private:
 // would in a single game, its roll-back still checking what it removes.
 std::error_code TakeForReply(FolderLock& lock)
 {
-    std::error_code error = lock.Take();
+    std::error_code error = lock.Take(FolderLockWait());
     if (!error || platform::Is(error, FileError::LockViolation))
         return error;
     Log(fmt::format("Replays folder not locked against other games ({} ({})); this reply goes on", error.message(),
@@ -374,6 +372,16 @@ ReplyResult BackUpThenReplaceEarlierRepair(const std::filesystem::path& oldFile,
 }
 
 } // namespace
+
+std::chrono::milliseconds FolderLockWait()
+{
+    return std::chrono::milliseconds(folderLockWaitMs.load());
+}
+
+void SetFolderLockWait(std::chrono::milliseconds wait)
+{
+    folderLockWaitMs.store(wait.count());
+}
 
 // [SECTION] Answers
 

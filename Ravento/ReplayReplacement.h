@@ -7,7 +7,7 @@
 // (a mutex, which the game thread never takes) and across game processes (a lock on the file
 // ".ravento-replies.lock" in the replays folder, which the holder removes when it is done and the
 // operating system releases when a process dies; the game lists only ".replay" files). A reply
-// waits a few seconds at most for another process's reply, then changes nothing and says so.
+// waits for another process's reply (FolderLockWait), then changes nothing and says so.
 //
 // The backup folder is "OV_Ravento_BackupReplays" beside the replays folder as it is named:
 // "C:\Games\Demos" gives "C:\Games\OV_Ravento_BackupReplays" even when "Demos" is a link to
@@ -57,6 +57,7 @@
 // An empty body is no repair: nothing is written or moved.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -77,6 +78,12 @@ std::filesystem::path BackupFolderBeside(const std::filesystem::path& replaysFol
 // Makes backupFolder when it is missing, logging "Created Backup Directory". A name already taken
 // counts as there: a file of that name fails the backup move later, with its own code.
 std::error_code EnsureBackupFolder(const std::filesystem::path& backupFolder);
+
+// How long a reply waits for another game's reply to leave the replays folder: 30 s, long enough
+// for a large repair on a slow disk; the wait ends at once when the holder does. The tests shorten
+// it to see a lasting hold give up without waiting it out.
+std::chrono::milliseconds FolderLockWait();
+void SetFolderLockWait(std::chrono::milliseconds wait);
 
 // The answer 200: replaces oldFile, the replay identified by replayId in replaysFolder, with
 // repairedBytes, and keeps oldFile as "{id}_copy.replay" in the backup folder. Returns what came

@@ -151,7 +151,12 @@ TEST(RepairReply, Status200GoesOnWithoutAFolderLockThatCannotBeHad)
         EXPECT_EQ(Names(fixture.demos), (Lines{".ravento-replies.lock", "R_fixed.replay"}));
         EXPECT_EQ(NewestOutcome(fixture), "repaired: play R_fixed; the original is in OV_Ravento_BackupReplays");
     }
-    // Another game's live hold is waited for, 30 s at most; one that lasts changes nothing.
+    // Another game's live hold is waited for (30 s, here shortened); one that lasts changes nothing.
+    EXPECT_EQ(plugin::FolderLockWait(), std::chrono::seconds(30));
+    plugin::SetFolderLockWait(std::chrono::seconds(1));
+    struct RestoreWait {
+        ~RestoreWait() { plugin::SetFolderLockWait(std::chrono::seconds(30)); }
+    } restoreWait;
     testing_support::FaultyFiles files;
     files.before = [](const testing_support::FileCallSeen& seen) {
         const bool lock = seen.call == testing_support::FileCall::Hold && seen.file.extension() == ".lock";
