@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The project's test command. It installs the Debian packages that are missing, then runs its
-# steps in turn: the native suite measuring coverage, the native suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the thread tests under ThreadSanitizer, the Windows x64 build with
-# its tests run under Wine (under the code pages 1252, 932 and 65001) and its shipping checks, the
-# Windows suite measuring coverage, every fuzz target briefly, real system-call faults (libfiu),
+# steps in turn: the native suite measuring coverage under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the thread tests under ThreadSanitizer, the Windows x64 build of the
+# binaries as they ship with the host's tests and its shipping checks, the Windows build measuring
+# the plugin's tests' coverage (both under Wine, with the code pages 1252, 932 and 65001), every
+# fuzz target briefly, real system-call faults (libfiu),
 # the mutants the suite must kill, and the coverage report with its bar. Last, it checks that
 # nothing the run started outlived it: no process, nothing in its temporary folder. The report of
 # the run goes to build/reports/reliability.md.
@@ -110,6 +111,15 @@ run_preset() {
     build_preset "$1" && run_step "$1: test" ctest_run "$1" "$1"
 }
 
+# windows_suite PRESET: the preset's Windows tests under code page 1252, then those labelled
+# "codepage" under 932 and 65001.
+windows_suite() {
+    local preset=$1
+    run_step "$preset: test" ctest_run "$preset" "$preset"
+    RAVENTO_WINE_CODEPAGE=932 run_step "$preset-cp932: test" ctest_run "$preset-cp932" "$preset" --label-regex '^codepage$'
+    RAVENTO_WINE_CODEPAGE=65001 run_step "$preset-cp65001: test" ctest_run "$preset-cp65001" "$preset" --label-regex '^codepage$'
+}
+
 # Wine's servers of the throwaway prefixes are not left running.
 stop_wine() {
     local prefix
@@ -124,23 +134,25 @@ if $quick; then
     # leaves out.
     build_preset dev && run_step "dev: test" ctest_run dev dev --exclude-regex '^release_archive_test$'
 else
-    # The native suite runs once, in the build that measures coverage.
+    # The native suite runs once, in the build that measures coverage under AddressSanitizer and
+    # UndefinedBehaviorSanitizer; the threaded tests again under ThreadSanitizer.
     run_preset coverage
-    run_preset dev-asan
     run_preset dev-tsan
-    # The Windows suite runs three times: under code page 1252, under 932 (Japanese, double-byte)
-    # and under 65001 (UTF-8 as the ANSI and OEM code page), each in a Wine prefix of its own
-    # (cmake/toolchains/wine-run.sh). Then the module's reproducibility, the demo through
-    # devhost.exe and its TLS refusals (scripts/windows-checks.sh).
+    # The Windows suite in two builds: the plain release build of the binaries as they ship, with
+    # the host's tests and the checks of those binaries, and the build measuring coverage, with the
+    # tests of the plugin's own code. Each runs its tests under code page 1252, and those that read
+    # names, paths or text in the ANSI code page (label "codepage") again under 932 (Japanese,
+    # double-byte) and 65001 (UTF-8 as the ANSI and OEM code page), each in a Wine prefix of its
+    # own (cmake/toolchains/wine-run.sh). After the plain build's suite: the module's
+    # reproducibility, the demo through devhost.exe and its TLS refusals (scripts/windows-checks.sh).
     if build_preset windows; then
-        run_step "windows: test" ctest_run windows windows
-        RAVENTO_WINE_CODEPAGE=932 run_step "windows-cp932: test" ctest_run windows-cp932 windows
-        RAVENTO_WINE_CODEPAGE=65001 run_step "windows-cp65001: test" ctest_run windows-cp65001 windows
+        windows_suite windows
         RAVENTO_NATIVE_BUILD="$PWD/build/coverage" run_step "windows checks" bash scripts/windows-checks.sh
     fi
     stop_wine build/windows/wineprefix build/windows/wineprefix-cp932 build/windows/wineprefix-cp65001
-    run_preset windows-coverage
-    stop_wine build/windows-coverage/wineprefix
+    build_preset windows-coverage && windows_suite windows-coverage
+    stop_wine build/windows-coverage/wineprefix build/windows-coverage/wineprefix-cp932 \
+        build/windows-coverage/wineprefix-cp65001
     run_step "fuzz" bash scripts/fuzz.sh
     run_step "fault injection" bash scripts/fault-injection.sh
     run_step "mutants" python3 scripts/mutants.py
