@@ -31,7 +31,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from subprocess import PIPE
 
-from fault_plans import ALL_POINTS, Plan, counting_only, plans
+from fault_plans import ALL_POINTS, Plan, counting_only, drift, plans
 from replay_invariant import Replay, Sandbox, missing_progress, replay_bytes, violations
 
 FIRST_LOAD_REPLAYS = [
@@ -215,12 +215,12 @@ def tabulate(outcomes: list[Outcome]) -> tuple[OrderedDict, list[str]]:
 
 
 def print_table(rows: OrderedDict) -> None:
-    header = f"{'fault point':<26} {'mode':<42} {'runs':>4} {'calls':>6} {'struck':>6}  {'broken':>6} {'escaped':>7}"
+    header = f"{'fault point':<26} {'mode':<52} {'runs':>4} {'calls':>6} {'struck':>6}  {'broken':>6} {'escaped':>7}"
     print(header)
     print("-" * len(header))
     for (point, mode), row in rows.items():
         calls = "-" if row.crashes else row.calls
-        print(f"{point:<26} {mode:<42} {row.runs:>4} {calls:>6} {row.struck:>6}  {row.broken:>6} {row.escaped:>7}")
+        print(f"{point:<26} {mode:<52} {row.runs:>4} {calls:>6} {row.struck:>6}  {row.broken:>6} {row.escaped:>7}")
     print("calls: the plugin's calls to the point (to all points for 'every point'); struck: how many")
     print("failed (for a crash: runs killed there); broken: runs after which the invariant did not hold;")
     print("escaped: runs in which devhost failed, or an error reached the host or a callback boundary")
@@ -235,6 +235,9 @@ def main() -> int:
     parser.add_argument("--only", type=re.compile, help="only the rows whose point or mode this matches")
     parser.add_argument("service_options", nargs=argparse.REMAINDER, help="devhost's options for the service")
     args = parser.parse_args()
+    if drifted := drift():
+        print("\n".join(["FAILED: the fault points of the code and of fault_plans.py differ:"] + drifted))
+        return 1
     runner = Runner(args.bin, [option for option in args.service_options if option != "--"], args.work)
 
     # A run without faults that counts the plugin's calls: the progress baseline and the crash range.
