@@ -2,12 +2,14 @@
 (one run each) that make up the table's rows.
 
 A point is one of the plugin's fault points (Ravento/platform/posix/FaultPoint.h,
-"ravento/<file>/<call>"): every file call of its POSIX seam. ravento_fault_scope
-(FaultScope.cpp) sets them.
+"ravento/<part>/<call>"): every file call of its POSIX seam whose result the plugin uses.
+ravento_fault_scope (FaultScope.cpp) sets them. The markings in the seam's code are the list of
+points: drift() compares them with ALL_POINTS, and the run stops when they differ.
 """
 from __future__ import annotations
 
 import errno
+import re
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -15,9 +17,11 @@ E = errno
 # The points, and the errno values each can fail with.
 ALL_POINTS = {
     "ravento/replay/open": [E.EACCES, E.ENOSPC, E.EMFILE, E.EROFS],
+    "ravento/replay/read": [E.EIO, E.EINTR],
     "ravento/replay/write": [E.ENOSPC, E.EIO, E.EDQUOT],
     "ravento/replay/fsync": [E.EIO, E.ENOSPC],
     "ravento/replay/close": [E.EIO, E.EINTR],
+    "ravento/replay/fstat": [E.EIO, E.EOVERFLOW],
     "ravento/replay/rename": [E.EACCES, E.EIO, E.EBUSY, E.EROFS, E.ENOSPC],
     "ravento/replay/unlink": [E.EACCES, E.EBUSY, E.EIO, E.EROFS],
     "ravento/replay/opendir": [E.ENOMEM],
@@ -28,17 +32,28 @@ ALL_POINTS = {
     "ravento/replay/lstat": [E.EIO, E.EACCES],
     "ravento/replay/access": [E.EACCES, E.EIO],
     "ravento/replay/mkdir": [E.EACCES, E.ENOSPC, E.EROFS],
+    "ravento/held/fstat": [E.EIO, E.EOVERFLOW],
+    "ravento/held/flock": [E.ENOLCK, E.EWOULDBLOCK],  # EWOULDBLOCK: held elsewhere, waited for
+    "ravento/held/lstat": [E.EIO, E.EACCES],
     "ravento/directories/stat": [E.EIO, E.EACCES],
 }
 MOVE = "ravento/replay/renameat2"
 # Calls the plugin makes only after another call failed in one way: a move with EINVAL (no
 # RENAME_NOREPLACE) links, with ENOENT asks which side is missing; a failed write removes the
 # unfinished file.
+# (the call, its errno, the calls that pass first)
 PREREQUISITES = {
-    "ravento/replay/link": (MOVE, E.EINVAL),
-    "ravento/replay/lstat": (MOVE, E.ENOENT),
-    "ravento/replay/unlink": ("ravento/replay/write", E.ENOSPC),
+    "ravento/replay/link": (MOVE, E.EINVAL, 0),
+    "ravento/replay/lstat": (MOVE, E.ENOENT, 0),
+    "ravento/replay/unlink": ("ravento/replay/write", E.ENOSPC, 0),
+    # Only a move to the backup folder that crosses file systems copies, reading the old file and
+    # asking what it is; the first move (the repaired file into place) must pass to get there.
+    "ravento/replay/read": (MOVE, E.EXDEV, 1),
+    "ravento/replay/fstat": (MOVE, E.EXDEV, 1),
 }
+# A folder lock whose file cannot be confirmed as the one held is waited for, 30 s a reply, more
+# than a load may take: such a point fails at random only, never on every call.
+WAITED_FOR = {"ravento/held/lstat"}
 # A folder that cannot be looked into ends the folder discovery or the replay lookup with an error,
 # as a failed listing would; the callback boundary logs it. Without a replays folder, every lookup
 # ends so. No other fault may reach a boundary.
@@ -98,14 +113,17 @@ def counting_only() -> dict[str, Fault]:
 
 
 def point_plans(name: str, errnos: list[int]) -> list[Plan]:
-    """Always with the first errno, then at random with each seed; a prerequisite always."""
+    """Always with the first errno (unless WAITED_FOR), then at random with each seed; a
+    prerequisite always (after the calls it lets pass)."""
     before = {}
     mode_note = ""
     if name in PREREQUISITES:
-        first, first_errno = PREREQUISITES[name]
-        before = {first: Fault([first_errno])}
-        mode_note = f", {first.rsplit('/', 1)[1]} {E.errorcode[first_errno]}"
-    runs = [Plan(name, f"always {E.errorcode[errnos[0]]}{mode_note}", {**before, name: Fault(errnos[:1])})]
+        first, first_errno, passing = PREREQUISITES[name]
+        before = {first: Fault([first_errno], passing=passing)}
+        mode_note = f", {first.rsplit('/', 1)[1]} {E.errorcode[first_errno]}" + (f" from call {passing + 1}" if passing else "")
+    runs = []
+    if name not in WAITED_FOR:
+        runs.append(Plan(name, f"always {E.errorcode[errnos[0]]}{mode_note}", {**before, name: Fault(errnos[:1])}))
     random_mode = f"random 0.5, seeds {SEEDS[0]}-{SEEDS[-1]}{mode_note}"
     runs += [Plan(name, random_mode, {**before, name: Fault(errnos, 0.5)}, seed) for seed in SEEDS]
     return runs
@@ -145,3 +163,34 @@ def plans(calls_per_run: int) -> list[Plan]:
     crash_mode = f"crash at call n = 1-{calls_per_run}"
     every += [Plan("every point", crash_mode, counting_only(), crash_at=n) for n in range(1, calls_per_run + 1)]
     return every
+
+
+SEAM = Path(__file__).resolve().parents[2] / "Ravento" / "platform" / "posix"
+MARKED = re.compile(r'RAVENTO_FAULT(?:_NULL)?\(\s*"(?P<name>[^"]+)",\s*::(?P<call>\w+)\(')
+FILE_CALLS = re.compile(r"::(?P<call>open|read|write|fsync|close|fstat|rename|renameat2|unlink|opendir|readdir"
+                        r"|link|stat|lstat|access|mkdir|flock)\(")
+DROPPED = re.compile(r"^\s*::\w+\(.*\);$")  # a call that is a statement of its own
+
+
+def drift() -> list[str]:
+    """Where the seam's markings and ALL_POINTS differ: a point without a plan, a plan for no
+    point, a point named after another call, a file call whose result is used but not marked."""
+    found = []
+    marked = set()
+    for source in sorted(SEAM.glob("*.cpp")):
+        text = source.read_text()
+        marks = list(MARKED.finditer(text))
+        marked_at = {mark.start("call") for mark in marks}
+        for mark in marks:
+            marked.add(mark["name"])
+            if mark["name"].rsplit("/", 1)[1] != mark["call"]:
+                found.append(f"{source.name}: {mark['name']} marks ::{mark['call']}")
+        for call in FILE_CALLS.finditer(text):
+            line_start = text.rfind("\n", 0, call.start()) + 1
+            line = text[line_start : text.find("\n", call.start())]
+            if call.start("call") not in marked_at and not DROPPED.match(line):
+                number = text.count("\n", 0, call.start()) + 1
+                found.append(f"{source.name}:{number}: ::{call['call']} is not a fault point")
+    found += [f"{name}: marked in the code, no plan" for name in sorted(marked - set(ALL_POINTS))]
+    found += [f"{name}: planned, marked nowhere in the code" for name in sorted(set(ALL_POINTS) - marked)]
+    return found

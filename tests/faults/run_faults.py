@@ -6,8 +6,9 @@ whose file is missing, while chosen system calls of the plugin fail: every file 
 plugin's POSIX seam is a libfiu fault point (Ravento/platform/posix/FaultPoint.h), set by
 ravento_fault_scope. Only the plugin's calls fail: the host's console, upload and transport
 never do. The next load runs without faults and plays one more replay, whose reply
-settles what the first load left. After each load the invariant of replay_invariant.py holds,
-devhost exits 0 (or was killed by a planned crash), no error reached the host, and only the
+settles what the first load left. After each load ravento_replay_invariant (the tests' own check
+of the replay guarantee, tests/faults/ReplayInvariant.cpp) finds the two folders sound and
+nothing outside them changed (sandbox.py), devhost exits 0 (or was killed by a planned crash), no error reached the host, and only the
 callbacks that may let a fault's error through log one at their boundary.
 
 Each point fails always (with its first errno), then at random (every call with probability
@@ -31,8 +32,8 @@ from dataclasses import dataclass, field
 from pathlib import Path
 from subprocess import PIPE
 
-from fault_plans import ALL_POINTS, Plan, counting_only, plans
-from replay_invariant import Replay, Sandbox, missing_progress, replay_bytes, violations
+from fault_plans import ALL_POINTS, Plan, counting_only, drift, plans
+from sandbox import Replay, Sandbox, replay_bytes
 
 FIRST_LOAD_REPLAYS = [
     Replay("1A00000000000001", replay_bytes("1A00000000000001", 150_000), 200),  # copied in three pieces
@@ -81,6 +82,7 @@ class Runner:
         self.devhost = bin_dir / "devhost"
         self.plugin = bin_dir / "Ravento.so"
         self.preload = str(bin_dir / "libravento_fault_scope.so")
+        self.invariant = str(bin_dir / "ravento_replay_invariant")
         self.service_options = service_options
         self.work = work
         self.first_script = work / "first-load.txt"
@@ -106,6 +108,18 @@ class Runner:
                 return Load(-1, stdout, f"{stderr}devhost: still running after {LOAD_TIMEOUT} s\n", stacks)
         return Load(devhost.returncode, stdout, stderr)
 
+    def broken(self, sandbox: Sandbox, settled: bool, answered: list[Replay]) -> list[str]:
+        """What ravento_replay_invariant finds broken in the two folders; answered: the replays
+        whose answers must have taken effect."""
+        command = [self.invariant] + (["--settled"] if settled else [])
+        for replay in answered:
+            command += ["--answered", replay.id]
+        command += [str(sandbox.demos), str(sandbox.backups), str(sandbox.expected)]
+        check = subprocess.run(command, capture_output=True, text=True)
+        if check.returncode not in (0, 1) or (check.returncode == 1) != bool(check.stdout.strip()):
+            return [f"ravento_replay_invariant failed ({check.returncode}): {check.stderr.strip()}"]
+        return check.stdout.splitlines()
+
     def run(self, plan: Plan) -> Outcome:
         outcome = Outcome(plan)
         with tempfile.TemporaryDirectory(dir=self.work) as folder:
@@ -122,9 +136,8 @@ class Runner:
             outcome.escaped += escapes("first load", first, plan.may_reach_boundary(), crashed)
             if plan.must_reach_boundary() and not BOUNDARY_LINE.search(first.stdout):
                 outcome.escaped.append("first load: the error of a failed folder query was not logged")
-            outcome.broken += violations(sandbox, REPLAYS, outside, settled=False)
-            if plan.progress:
-                outcome.broken += missing_progress(sandbox, FIRST_LOAD_REPLAYS)
+            outcome.broken += self.broken(sandbox, False, FIRST_LOAD_REPLAYS if plan.progress else [])
+            outcome.broken += sandbox.changed_outside(outside)
             outcome.calls, outcome.struck = counts(report, plan)
             if plan.crash_at:
                 outcome.struck = 1 if crashed else 0
@@ -132,8 +145,8 @@ class Runner:
             following = self.load(sandbox, self.next_script, None)
             outcome.escaped += escapes("next load", following, set(), False)
             outcome.hung_stacks += following.hung_stacks
-            outcome.broken += [f"after the next load: {text}" for text in violations(sandbox, REPLAYS, outside, True)]
-            outcome.broken += [f"next load: {text}" for text in missing_progress(sandbox, [NEXT_LOAD_REPLAY])]
+            settled = self.broken(sandbox, True, [NEXT_LOAD_REPLAY]) + sandbox.changed_outside(outside)
+            outcome.broken += [f"after the next load: {text}" for text in settled]
         return outcome
 
 
@@ -215,12 +228,12 @@ def tabulate(outcomes: list[Outcome]) -> tuple[OrderedDict, list[str]]:
 
 
 def print_table(rows: OrderedDict) -> None:
-    header = f"{'fault point':<26} {'mode':<42} {'runs':>4} {'calls':>6} {'struck':>6}  {'broken':>6} {'escaped':>7}"
+    header = f"{'fault point':<26} {'mode':<52} {'runs':>4} {'calls':>6} {'struck':>6}  {'broken':>6} {'escaped':>7}"
     print(header)
     print("-" * len(header))
     for (point, mode), row in rows.items():
         calls = "-" if row.crashes else row.calls
-        print(f"{point:<26} {mode:<42} {row.runs:>4} {calls:>6} {row.struck:>6}  {row.broken:>6} {row.escaped:>7}")
+        print(f"{point:<26} {mode:<52} {row.runs:>4} {calls:>6} {row.struck:>6}  {row.broken:>6} {row.escaped:>7}")
     print("calls: the plugin's calls to the point (to all points for 'every point'); struck: how many")
     print("failed (for a crash: runs killed there); broken: runs after which the invariant did not hold;")
     print("escaped: runs in which devhost failed, or an error reached the host or a callback boundary")
@@ -235,6 +248,9 @@ def main() -> int:
     parser.add_argument("--only", type=re.compile, help="only the rows whose point or mode this matches")
     parser.add_argument("service_options", nargs=argparse.REMAINDER, help="devhost's options for the service")
     args = parser.parse_args()
+    if drifted := drift():
+        print("\n".join(["FAILED: the fault points of the code and of fault_plans.py differ:"] + drifted))
+        return 1
     runner = Runner(args.bin, [option for option in args.service_options if option != "--"], args.work)
 
     # A run without faults that counts the plugin's calls: the progress baseline and the crash range.

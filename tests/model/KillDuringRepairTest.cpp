@@ -20,14 +20,17 @@
 #include "pipeline/PipelineFixture.h"
 #include "support/PluginHost.h"
 #include "support/ReliabilityLog.h"
+#include "support/ReplayGuarantee.h"
 #include "support/TempDir.h"
 
 using namespace plugin;
 
 namespace {
 
+using testing_support::BrokenGuarantee;
 using testing_support::PluginHost;
 using testing_support::ReadBytes;
+using testing_support::StrayFile;
 using testing_support::TempDir;
 
 constexpr std::size_t kBodySize = std::size_t{40} << 20;
@@ -160,12 +163,9 @@ TEST(KillDuringRepair, TheReplayStaysAndTheNextLoadLeavesNoTemporaryFile)
             ASSERT_TRUE(next->recorder.AnswerNext(500));
             ASSERT_TRUE(next->host.Host().Settle(std::chrono::seconds(30)));
         }
-        EXPECT_FALSE(HasTemporaryFile(round.demos));
-        const bool old = ReadBytes(round.demos / "R.replay") == round.original;
-        const bool fixed = ReadBytes(round.demos / "R_fixed.replay") == body;
-        EXPECT_TRUE(old || fixed) << "R is listed under neither name, or its repaired file is incomplete";
-        EXPECT_TRUE(old || ReadBytes(round.backups / "R_copy.replay") == round.original);
-        repaired += fixed;
+        EXPECT_EQ(BrokenGuarantee({{round.demos}, round.backups, "R", round.original, {body}}), "");
+        EXPECT_EQ(StrayFile(round.demos, round.backups, {"R", "S"}, true), "");
+        repaired += ReadBytes(round.demos / "R_fixed.replay") == body;
     }
     EXPECT_GT(partWay, 0) << "no kill landed while the repaired bytes were being written";
     ReportReliability("kill-test",
@@ -210,8 +210,7 @@ TEST(KillDuringRepair, AKillDuringACrossVolumeBackupLeavesNothingThatLooksLikeAB
         ::close(ready[1]);
         partWay += HasTemporaryFile(volume.Path());
         // Whatever the moment, a file under the backup copy's name is the whole old file.
-        const std::filesystem::path copy = volume.Path() / "R_copy.replay";
-        EXPECT_TRUE(!std::filesystem::exists(copy) || ReadBytes(copy) == original) << "a partial backup copy";
+        EXPECT_EQ(BrokenGuarantee({{round.demos}, round.backups, "R", original, {"repaired"}}), "") << "at the kill";
     }
     for (Round& round : rounds) {
         {
@@ -221,10 +220,8 @@ TEST(KillDuringRepair, AKillDuringACrossVolumeBackupLeavesNothingThatLooksLikeAB
             ASSERT_TRUE(next->recorder.AnswerNext(500));
             ASSERT_TRUE(next->host.Host().Settle(std::chrono::seconds(30)));
         }
-        EXPECT_FALSE(HasTemporaryFile(round.backups)) << "a copy cut short stayed in the backup folder";
-        const bool old = ReadBytes(round.demos / "R.replay") == original;
-        EXPECT_TRUE(old || ReadBytes(round.demos / "R_fixed.replay") == "repaired");
-        EXPECT_TRUE(old || ReadBytes(round.backups / "R_copy.replay") == original);
+        EXPECT_EQ(BrokenGuarantee({{round.demos}, round.backups, "R", original, {"repaired"}}), "");
+        EXPECT_EQ(StrayFile(round.demos, round.backups, {"R", "S"}, true), "") << "a copy cut short stayed";
     }
     EXPECT_GT(partWay, 0) << "no kill landed while the old file was being copied";
     ReportReliability("kill-test-cross-volume", fmt::format("rounds={} killed-mid-copy={}", rounds.size(), partWay));

@@ -8,9 +8,18 @@
 // macro is the call itself, so the shipping module has none.
 //
 // A point that fails returns -1 with errno set from the failure's information (a plain errno
-// value), or EIO when the failure carries none. Names are "ravento/<file>/<call>", shared by
-// the sites of one call in one file: "ravento/replay/open" is every open of ReplayFiles.cpp,
-// "ravento/directories/stat" the folder queries' stat (QueryEntryKind).
+// value), or EIO when the failure carries none. Names are "ravento/<part>/<call>", shared by
+// the sites of one call in one part: "ravento/replay/lstat" is every lstat of the replay's file
+// calls (ReplayFiles.cpp and SystemError.cpp), "ravento/directories/stat" the folder queries'
+// stat (QueryEntryKind), "ravento/held/..." the checks and the lock on a held file (Hold,
+// IsHeldFile, IsOwnFile): apart from the replay's calls, because a lock that cannot be confirmed
+// is waited for, not failed, and so is aimed at by plans of its own.
+// A call whose result is dropped (the close of a file only read or held, an unlink that tidies
+// up after a failure) is not marked: the plugin never sees its failure.
+//
+// tests/faults/fault_plans.py reads the points from these markings and stops the fault run
+// when a point has no plan, a plan names no point, or a seam call whose result is used is not
+// marked.
 #pragma once
 
 #ifdef RAVENTO_FAULT_POINTS

@@ -297,11 +297,11 @@ std::error_code ReplayFileSystem::Hold(const std::filesystem::path& file, bool c
         return LastSystemError();
     struct stat status;
     std::error_code error;
-    if (::fstat(fd, &status) != 0)
+    if (RAVENTO_FAULT("ravento/held/fstat", ::fstat(fd, &status)) != 0)
         error = LastSystemError();
     else if (!S_ISREG(status.st_mode))
         error = ReplayFileError(FileError::NotRegularFile);
-    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    else if (RAVENTO_FAULT("ravento/held/flock", ::flock(fd, LOCK_EX | LOCK_NB)) != 0)
         error = LastSystemError(FailedCall::Locking);
     if (error) {
         ::close(fd);
@@ -314,14 +314,16 @@ std::error_code ReplayFileSystem::Hold(const std::filesystem::path& file, bool c
 bool ReplayFileSystem::IsHeldFile(FileHandle held, const std::filesystem::path& file)
 {
     struct stat heldStatus, named;
-    return ::fstat(static_cast<int>(held), &heldStatus) == 0 && ::lstat(file.c_str(), &named) == 0
+    return RAVENTO_FAULT("ravento/held/fstat", ::fstat(static_cast<int>(held), &heldStatus)) == 0
+        && RAVENTO_FAULT("ravento/held/lstat", ::lstat(file.c_str(), &named)) == 0
         && heldStatus.st_dev == named.st_dev && heldStatus.st_ino == named.st_ino;
 }
 
 bool ReplayFileSystem::IsOwnFile(FileHandle held)
 {
     struct stat status;
-    return ::fstat(static_cast<int>(held), &status) == 0 && status.st_uid == ::geteuid();
+    return RAVENTO_FAULT("ravento/held/fstat", ::fstat(static_cast<int>(held), &status)) == 0
+        && status.st_uid == ::geteuid();
 }
 
 void ReplayFileSystem::Release(FileHandle held)
