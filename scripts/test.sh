@@ -138,6 +138,11 @@ else
     # UndefinedBehaviorSanitizer; the threaded tests again under ThreadSanitizer.
     run_preset coverage
     run_preset dev-tsan
+    # The one test that measures resident memory, which the sanitizers' allocators blur, runs in
+    # the plain Release build of the benchmarks.
+    run_step "memory: configure" cmake --preset bench &&
+        run_step "memory: build" cmake --build --preset memory -j "$jobs" &&
+        run_step "memory: test" ctest_run memory memory
     # The Windows suite in two builds: the plain release build of the binaries as they ship, with
     # the host's tests and the checks of those binaries, and the build measuring coverage, with the
     # tests of the plugin's own code. Each runs its tests under code page 1252, and those that read
