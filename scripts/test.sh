@@ -146,9 +146,9 @@ else
     # The Windows suite in two builds: the plain release build of the binaries as they ship, with
     # the host's tests and the checks of those binaries, and the build measuring coverage, with the
     # tests of the plugin's own code. Each runs its tests under code page 1252, and those that read
-    # names, paths or text beyond ASCII in the ANSI code page (label "codepage") again under 932 (Japanese,
-    # double-byte) and 65001 (UTF-8 as the ANSI and OEM code page), each in a Wine prefix of its
-    # own (cmake/toolchains/wine-run.sh). After the plain build's suite: the module's
+    # names, paths or text beyond ASCII in the ANSI code page (label "codepage") again under 932
+    # (Japanese, double-byte) and 65001 (UTF-8 as the ANSI and OEM code page), each in a Wine
+    # prefix of its own (cmake/toolchains/wine-run.sh). After the plain build's suite: the module's
     # reproducibility, the demo through devhost.exe and its TLS refusals (scripts/windows-checks.sh).
     if build_preset windows; then
         windows_suite windows
