@@ -365,9 +365,10 @@ ReplyResult BackUpThenReplaceEarlierRepair(const std::filesystem::path& oldFile,
         guard.Repaired();
         return {};
     }
-    std::error_code moveBackError = guard.MoveBack();
-    if (moveBackError)
+    if (std::error_code moveBackError = guard.MoveBack()) {
         Log(fmt::format("Error moving old file back from backup folder: {}", ErrorNumber(moveBackError)));
+        return Failure(ReplyStep::PlaceRepairedOriginalInBackup, renameError, names.repaired);
+    }
     return Failure(ReplyStep::PlaceRepaired, renameError, names.repaired);
 }
 

@@ -65,6 +65,9 @@ std::string FailureWords(const ReplyResult& result)
     case ReplyStep::WriteRepaired:
     case ReplyStep::PlaceRepaired:
         return fmt::format("the repaired file could not be written: {}", Reason(result.code));
+    case ReplyStep::PlaceRepairedOriginalInBackup:
+        return fmt::format("the repaired file could not be written: {}; the original is in {}", Reason(result.code),
+                           kBackupFolderName);
     case ReplyStep::GiveRepairedName:
         return fmt::format("it could not be renamed: {}", Reason(result.code));
     case ReplyStep::Stopped:
@@ -118,6 +121,7 @@ void LogReplyResult(const std::string& replayId, const ReplyResult& result)
             fmt::format("Error moving old file to backup folder: {}", static_cast<std::uint32_t>(result.code.value())));
     case ReplyStep::CreateRepaired:
     case ReplyStep::PlaceRepaired:
+    case ReplyStep::PlaceRepairedOriginalInBackup:
         Log(fmt::format("Failed to open output path at {}", LogText(result.file)));
         return Log(fmt::format("Repaired file refused: {}", Reason(result.code)));
     case ReplyStep::WriteRepaired:

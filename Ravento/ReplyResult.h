@@ -26,6 +26,9 @@ enum class ReplyStep {
     CreateRepaired, // file: the repaired file
     WriteRepaired, // file: the repaired file
     PlaceRepaired, // file: the repaired file
+    // The rename over an earlier repair failed, and so did the original's way back: the earlier
+    // repair stays listed, the original is in the backup folder. File: the repaired file.
+    PlaceRepairedOriginalInBackup,
     MoveToBackup,
     GiveRepairedName, // the answer 400's rename
     Stopped, // an error ended the handling first (the console has it); no code

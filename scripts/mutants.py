@@ -187,6 +187,9 @@ MUTANTS = [
     Mutant("draw the repairs heading before any upload", "Ravento/RepairsSection.cpp", "DrawRepairsSection",
            "    if (shown.rows.empty())\n        return;\n", "",
            [("plugin_settings_panel_test", "*")]),
+    Mutant("say nothing of an original left in the backup folder", "Ravento/ReplayReplacement.cpp",
+           "BackUpThenReplaceEarlierRepair", "ReplyStep::PlaceRepairedOriginalInBackup", "ReplyStep::PlaceRepaired",
+           [("pipeline_replay_files_test", "RepairFailures.MoveFailures*")]),
 ]
 
 

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "RepairsSection.h"
 #include "support/WaitUntil.h"
 
 namespace testing_support {
@@ -33,6 +34,14 @@ void PipelineFixture::Reload()
 {
     host.reset();
     host = std::make_unique<PluginHost>(Options(nullptr));
+}
+
+std::string PipelineFixture::NewestOutcome()
+{
+    plugin::RepairSnapshot shown;
+    Plugin().repairs.Refresh(shown);
+    auto row = std::find_if(shown.rows.begin(), shown.rows.end(), [](auto& row) { return !row.outcome.empty(); });
+    return row == shown.rows.end() ? "sending" : row->outcome;
 }
 
 std::vector<std::string> PipelineFixture::HostLines() const

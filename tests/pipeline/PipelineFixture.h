@@ -36,6 +36,9 @@ public:
     std::vector<std::string> Commands() const { return host->Commands(); }
     // The host's own lines (a plugin exception that escaped a callback shows up here).
     std::vector<std::string> HostLines() const;
+    // The second line of the settings window's newest finished row, as the player reads it
+    // ("sending" while none has finished).
+    std::string NewestOutcome();
 
     // Unloads the plugin and loads a fresh one, as a restarted game would: a new recording
     // transport, and no replays folder until discovery or the panel sets one.

@@ -39,15 +39,6 @@ struct Uploaded : PipelineFixture {
     std::filesystem::path oldFile;
 };
 
-// The second line of the settings window's newest finished row, as the player reads it.
-std::string NewestOutcome(PipelineFixture& fixture)
-{
-    RepairSnapshot shown;
-    fixture.Plugin().repairs.Refresh(shown);
-    auto row = std::find_if(shown.rows.begin(), shown.rows.end(), [](auto& row) { return !row.outcome.empty(); });
-    return row == shown.rows.end() ? "sending" : row->outcome;
-}
-
 } // namespace
 
 TEST(RepairReply, Status200KeepsTheOldFileAsBackupAndWritesTheRepairedBytesExactly)
@@ -72,7 +63,7 @@ TEST(RepairReply, Status200WithAnEmptyBodyLeavesTheOriginalInPlace)
     EXPECT_TRUE(Names(fixture.backups).empty());
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
     EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Repair reply for R: the answer was empty; nothing written"}));
-    EXPECT_EQ(NewestOutcome(fixture), "failed: the answer was empty");
+    EXPECT_EQ(fixture.NewestOutcome(), "failed: the answer was empty");
 }
 
 TEST(RepairReply, Status200OverwritesAnEarlierRepairedFile)
@@ -107,7 +98,7 @@ TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
         fixture.dir.MakeFile(fixture.backups / "R_copy.replay", "earlier backup");
         fixture.Answer(200, "new");
         EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Error moving old file to backup folder: 183"}));
-        EXPECT_EQ(NewestOutcome(fixture), "failed: the original could not be moved to the backup folder (183)");
+        EXPECT_EQ(fixture.NewestOutcome(), "failed: the original could not be moved to the backup folder (183)");
         EXPECT_EQ(ReadBytes(fixture.oldFile), kOldBytes);
         EXPECT_EQ(ReadBytes(fixture.BackupCopy()), "earlier backup");
         EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
@@ -119,7 +110,7 @@ TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
         fixture.Answer(200, "new");
         EXPECT_EQ(fixture.Log(), (Lines{"Post result(200)", "Repaired R: its original had left the replays folder "
                                                             "before its backup"}));
-        EXPECT_EQ(NewestOutcome(fixture), "repaired: play R_fixed; the original had left the replays folder, so "
+        EXPECT_EQ(fixture.NewestOutcome(), "repaired: play R_fixed; the original had left the replays folder, so "
                                           "OV_Ravento_BackupReplays has no copy");
         // The repaired file is all that lists the replay now: it stays.
         EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
@@ -132,7 +123,7 @@ TEST(RepairReply, Status200LeavesEverythingWhenTheBackupCannotBeMade)
         fixture.Answer(200, "new");
         EXPECT_EQ(fixture.Log().back(), "Replay R is already repaired: its original had left the replays folder "
                                         "and R_fixed.replay is in place; this answer was not written");
-        EXPECT_EQ(NewestOutcome(fixture), "already repaired: play R_fixed; the original had left the replays folder");
+        EXPECT_EQ(fixture.NewestOutcome(), "already repaired: play R_fixed; the original had left the replays folder");
         EXPECT_EQ(Names(fixture.demos), Lines{"R_fixed.replay"});
         EXPECT_EQ(ReadBytes(fixture.Repaired()), "the other game's repair");
     }
@@ -149,7 +140,7 @@ TEST(RepairReply, Status200GoesOnWithoutAFolderLockThatCannotBeHad)
         ASSERT_EQ(fixture.Log().size(), 2u);
         EXPECT_EQ(fixture.Log()[1].rfind("Replays folder not locked against other games (", 0), 0u);
         EXPECT_EQ(Names(fixture.demos), (Lines{".ravento-replies.lock", "R_fixed.replay"}));
-        EXPECT_EQ(NewestOutcome(fixture), "repaired: play R_fixed; the original is in OV_Ravento_BackupReplays");
+        EXPECT_EQ(fixture.NewestOutcome(), "repaired: play R_fixed; the original is in OV_Ravento_BackupReplays");
     }
     // Another game's live hold is waited for (30 s, here shortened); one that lasts changes nothing.
     EXPECT_EQ(plugin::FolderLockWait(), std::chrono::seconds(30));
@@ -166,7 +157,7 @@ TEST(RepairReply, Status200GoesOnWithoutAFolderLockThatCannotBeHad)
     ASSERT_TRUE(held.Recorder().AnswerNext(200, "new"));
     ASSERT_TRUE(held.Host().Settle(std::chrono::seconds(60)));
     EXPECT_EQ(held.Log().back(), "Replay R left as it was: another game process kept the replays folder busy");
-    EXPECT_EQ(NewestOutcome(held), "failed: another game process kept the replays folder busy");
+    EXPECT_EQ(held.NewestOutcome(), "failed: another game process kept the replays folder busy");
 }
 
 TEST(RepairReply, Status200MakesTheBackupFolderBesideTheReplaysFolderAsNamed)
@@ -289,7 +280,7 @@ TEST(RepairReply, OtherStatusesAreOnlyLogged)
                                  {0, "the repair service could not be reached or its answer was cut short"}}) {
         fixture.Answer(status, "body");
         EXPECT_FALSE(fixture.Plugin().rateLimitHit) << status;
-        EXPECT_EQ(NewestOutcome(fixture), std::string("failed: ") + words);
+        EXPECT_EQ(fixture.NewestOutcome(), std::string("failed: ") + words);
     }
     EXPECT_EQ(fixture.Log(), (Lines{"Post result(500)", "Post result(404)", "Post result(503)", "Post result(0)"}));
     EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});

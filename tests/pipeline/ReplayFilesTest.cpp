@@ -279,6 +279,7 @@ struct FailedRepair {
     Lines backups;
     std::string oldFileBytes;
     std::string backupCopyBytes;
+    std::string outcome; // the settings window's row
 };
 
 enum class Layout { Plain, EarlierRepairedFile, NoBackupFolder };
@@ -302,7 +303,8 @@ FailedRepair RepairWith(Layout layout = Layout::Plain)
             line.replace(at, repaired.size(), "<repaired>");
     }
     Lines backups = std::filesystem::exists(fixture.backups) ? Names(fixture.backups) : Lines{};
-    return {log, Names(fixture.demos), backups, ReadBytes(oldFile), ReadBytes(fixture.backups / "R_copy.replay")};
+    return {log, Names(fixture.demos), backups, ReadBytes(oldFile), ReadBytes(fixture.backups / "R_copy.replay"),
+            fixture.NewestOutcome()};
 }
 
 // The state the mend promises after any failure past the backup move: the replay back under
@@ -415,6 +417,8 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
         EXPECT_EQ(result.log[2], "Failed to open output path at <repaired>");
         EXPECT_EQ(result.demos, Lines{"R_fixed.replay"});
         EXPECT_EQ(result.backups, Lines{"R_copy.replay"});
+        EXPECT_THAT(result.outcome, testing::StartsWith("failed: the repaired file could not be written: "));
+        EXPECT_THAT(result.outcome, testing::EndsWith("(5); the original is in OV_Ravento_BackupReplays"));
     }
     {
         // The weaker outcome the protocol states: a move back cannot cross volumes, so the
@@ -431,6 +435,7 @@ TEST(RepairFailures, MoveFailuresAreLoggedWithTheirCode)
         EXPECT_EQ(result.demos, Lines{"R_fixed.replay"});
         EXPECT_EQ(result.backups, Lines{"R_copy.replay"});
         EXPECT_EQ(result.backupCopyBytes, kOldBytes);
+        EXPECT_THAT(result.outcome, testing::EndsWith("; the original is in OV_Ravento_BackupReplays"));
     }
 }
 
