@@ -238,8 +238,11 @@ void CheckReplay(const ReplyCase& reply, const ReplayTree& tree, const Story& st
     const std::optional<std::string> fixedNow = ReadFile(tree.Demos() / reply.fixedName);
     const std::optional<std::string> copyNow = ReadFile(tree.Backups() / reply.copyName);
     if (reply.oldPresent) {
+        std::optional<std::string_view> earlierCopy;
+        if (reply.copyPresent)
+            earlierCopy = kOlderCopy;
         const std::string broken = testing_support::BrokenGuarantee(
-            {{tree.Demos()}, tree.Backups(), reply.id, kOriginalBytes, {reply.Body(), kOlderRepair}});
+            {{tree.Demos()}, tree.Backups(), reply.id, kOriginalBytes, {reply.Body(), kOlderRepair}, false, earlierCopy});
         FUZZ_CHECK(broken.empty(), broken + "\n" + story());
     }
     const bool renamable = reply.oldPresent && !reply.fixedPresent && reply.demosForm != 0

@@ -32,7 +32,7 @@ bool Exists(const std::filesystem::path& path)
 std::string BrokenGuarantee(const ReplayGuarantee& replay)
 {
     const std::filesystem::path copy = replay.backupFolder / (replay.id + "_copy.replay");
-    if (Exists(copy) && !Holds(copy, replay.original))
+    if (Exists(copy) && !Holds(copy, replay.original) && !(replay.earlierCopy && Holds(copy, *replay.earlierCopy)))
         return copy.string() + " holds something other than the replay";
     bool listed = false;
     bool repaired = false;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,8 @@ struct ReplayGuarantee {
     std::string original;
     std::vector<std::string_view> sentBodies; // what 200 answers for it carried, or an earlier repair
     bool hadRepair = false; // a "{id}_fixed.replay" was there before: it may be replaced, never lost
+    // What a "{id}_copy.replay" that was there before held: it keeps that, or holds the replay.
+    std::optional<std::string_view> earlierCopy;
 };
 
 // What broke, in a sentence for a failure message; empty when the guarantee holds.
