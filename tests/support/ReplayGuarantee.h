@@ -22,7 +22,7 @@ struct ReplayGuarantee {
     std::vector<std::string_view> sentBodies; // what 200 answers for it carried, or an earlier repair
     bool hadRepair = false; // a "{id}_fixed.replay" was there before: it may be replaced, never lost
     // What a "{id}_copy.replay" that was there before held: it keeps that, or holds the replay.
-    std::optional<std::string_view> earlierCopy;
+    std::optional<std::string_view> earlierCopy = std::nullopt;
 };
 
 // What broke, in a sentence for a failure message; empty when the guarantee holds.
