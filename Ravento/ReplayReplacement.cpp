@@ -365,11 +365,11 @@ ReplyResult BackUpThenReplaceEarlierRepair(const std::filesystem::path& oldFile,
         guard.Repaired();
         return {};
     }
-    if (std::error_code moveBackError = guard.MoveBack()) {
-        Log(fmt::format("Error moving old file back from backup folder: {}", ErrorNumber(moveBackError)));
-        return Failure(ReplyStep::PlaceRepairedOriginalInBackup, renameError, names.repaired);
-    }
-    return Failure(ReplyStep::PlaceRepaired, renameError, names.repaired);
+    std::error_code moveBackError = guard.MoveBack();
+    if (!moveBackError)
+        return Failure(ReplyStep::PlaceRepaired, renameError, names.repaired);
+    Log(fmt::format("Error moving old file back from backup folder: {}", ErrorNumber(moveBackError)));
+    return Failure(ReplyStep::PlaceRepairedOriginalInBackup, renameError, names.repaired);
 }
 
 } // namespace
