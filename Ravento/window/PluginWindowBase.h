@@ -1,5 +1,5 @@
 // The plugin's side of the host's window interface: a Dear ImGui window titled menuTitle with
-// a close button; the contents come from RenderWindow.
+// a close button, never shorter than its contents; the contents come from RenderWindow.
 #pragma once
 
 #include <atomic>
@@ -34,4 +34,8 @@ protected:
     bool isWindowOpen = false; // the UI thread's, handed to Dear ImGui
     std::atomic<bool> windowOpenOrAsked{false};
     std::string menuTitle;
+
+private:
+    // The UI thread's: the height last frame's contents took, up to the display's bottom.
+    float leastHeight = 0.0f;
 };

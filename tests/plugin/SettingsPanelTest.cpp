@@ -267,8 +267,9 @@ TEST_F(SettingsPanelTest, AFailingExistenceQueryWarnsAndIsLoggedWithoutLeavingTh
 
 } // namespace
 
-// In a small window a long outcome wraps at the edge instead of running past it.
-TEST_F(SettingsPanelTest, RepairRowsWrapAtTheWindowsEdge)
+// In a small window a long outcome wraps at the edge instead of running past it, and rows that
+// arrive while the window is open make it taller, at the player's width, until every row shows.
+TEST_F(SettingsPanelTest, RepairRowsWrapAtTheWindowsEdgeAndNewOnesShowWithoutScrolling)
 {
     RepairHistory& repairs = host.Plugin().repairs;
     std::string outcome(221, 'x'); // a word, then one longer than the window is wide
@@ -281,4 +282,14 @@ TEST_F(SettingsPanelTest, RepairRowsWrapAtTheWindowsEdge)
     ImGui::SetWindowSize(window, ImVec2(260, 90));
     host.Host().RunFrames(2);
     EXPECT_LT(window->ContentSize.x, 2 * window->Size.x); // unwrapped, the x's alone are five times as wide
+
+    for (const char* id : {"N1", "N2", "N3", "N4"})
+        repairs.Finish(repairs.Sent(id), "refused: 10 uploads per 30 minutes; play it again later");
+    repairs.Sent("NEWEST");
+    host.Host().RunFrames(3);
+    EXPECT_EQ(window->Size.x, 260);
+    EXPECT_EQ(window->Scroll.y, 0);
+    // Where the last frame's last item, the oldest row, ended: inside the window's visible part.
+    EXPECT_LE(window->DC.CursorMaxPos.y, window->InnerClipRect.Max.y);
+    EXPECT_THAT(Frame(), HasSubstr("[ Check ]\nRepairs this session\nNEWEST, "));
 }
