@@ -70,12 +70,14 @@ screenshot \"$images/settings-warning.png\" window
 quit" --ui-settings "$sandbox/window.ini"
 
 # --- devhost --gui at work: a repaired replay, a turned-down one, and the settings window ------
+# The window is open before the plays: its list grows with the row that arrives.
 start_service
 shoot devhost-gui "wait 1.2
+console togglemenu Ravento
+frame 3
 play $replay 2025-06-14
 play 3A5B7C9D1E2F4A6B 2025-03-10
 settle
-console togglemenu Ravento
 frame 30
 screenshot \"$images/devhost-gui.png\"
 quit" --ui-settings "$sandbox/window.ini" "${service_options[@]}"
