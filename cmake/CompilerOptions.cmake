@@ -54,16 +54,6 @@ if(RAVENTO_COVERAGE)
     endif()
 endif()
 
-# Two clones of one commit must give byte-identical release archives: source and build paths
-# (both inside the checkout) are written relative to it, and the linker writes no link time into
-# the PE header (the module's is a hash of its content, Ravento/CMakeLists.txt).
-if(RAVENTO_REPRODUCIBLE)
-    add_compile_options("$<${RAVENTO_COMPILED_LANGUAGES}:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=.>")
-    if(MINGW)
-        add_link_options(LINKER:--no-insert-timestamp)
-    endif()
-endif()
-
 # The fuzzing build (clang only): every target gets libFuzzer's coverage instrumentation and the
 # sanitizers; the fuzz targets themselves link libFuzzer's main (fuzz/CMakeLists.txt).
 # __FILE__ relative to the source tree on every build, so that what a program prints of it (the

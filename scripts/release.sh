@@ -15,10 +15,10 @@
 #   --no-suite (only with --test-release)         skip the Windows suite, to check packaging
 #
 # The version is the project's CMake version; the archive's CHANGELOG names it and the commit's
-# date in place of [Unreleased]. The build (preset "release": the windows preset, reproducible)
-# runs the whole Windows suite under Wine before anything is packaged, and any failed test program,
-# or one that skipped all its tests, stops the release (skipped cases are named). Only a checkout
-# without uncommitted changes is packaged.
+# date in place of [Unreleased]. The build (preset "release": the windows preset, whose binaries
+# are the same bytes from any folder) runs the whole Windows suite under Wine before anything is
+# packaged, and any failed test program, or one that skipped all its tests, stops the release
+# (skipped cases are named). Only a checkout without uncommitted changes is packaged.
 # Archive entries carry the commit's time and sorted names, so two clones of one commit give the
 # same bytes. The script ends by saying how long it took, and stops the Wine server it started,
 # whether it packaged or failed.

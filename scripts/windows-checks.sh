@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The checks of the Windows module as it ships, beyond its test suite (scripts/test.sh runs this
-# after the Windows suite, once the dev and windows presets are built):
-#   1. reproducible: Ravento.dll and Ravento.dll.debug built again from a copy of the sources in
+# after the Windows suite, once the native suite with its release test has run and the windows
+# preset is built):
+#   1. reproducible: Ravento.dll and Ravento.dll.debug that the release test built in a clone in
 #      another folder are byte-identical to build/windows's;
 #   2. the demo (scripts/demo.sh) under Wine: devhost.exe and Ravento.dll against the native
 #      stand-in service through libcurl and Schannel, --connect-to and --cacert;
@@ -18,31 +19,42 @@ dev=${RAVENTO_NATIVE_BUILD:-$root/build/dev}
 failed=()
 
 # --- 1. Reproducible ------------------------------------------------------------------------------
-# Another checkout folder and another build folder, built later: what a second machine does.
+# The release test (tests/release) builds the module with release.sh in a clone of these sources:
+# another checkout folder and another build folder, built at another time, as a second machine
+# would. Its module must be these bytes. A clone of other sources (the tree changed since) proves
+# nothing, so its tree must be this working tree's, file for file.
 check_reproducible() {
-  local copy=$root/build/windows-reproduced
-  rm -rf "$copy" && mkdir -p "$copy/source"
-  git ls-files -z | xargs -0 cp --parents -t "$copy/source" || return 1
-  # The copy takes this checkout's libcurl build (the module does not link it) instead of
-  # building its own.
-  (cd "$copy/source" && cmake --preset windows -B "$copy/build" -DBUILD_TESTING=OFF \
-      "-DRAVENTO_SHARED_DEPS_DIR=$root/build/_shared" >"$copy/configure.log" 2>&1 &&
-    cmake --build "$copy/build" --target Ravento -j "${RAVENTO_BUILD_JOBS:-2}" >"$copy/build.log" 2>&1) || {
-    tail -n 30 "$copy/configure.log" "$copy/build.log"
+  local clone=$root/build/release-test
+  local ours theirs
+  ours=$(working_tree_hash) || return 1
+  theirs=$(git -C "$clone" rev-parse -q --verify 'HEAD^{tree}' 2>/dev/null)
+  if [ "$ours" != "$theirs" ]; then
+    echo "windows-checks: $clone holds no build of these sources: run the release test first" \
+      "(ctest --preset coverage -R release_archive_test)"
     return 1
-  }
+  fi
   local same=0
   for file in Ravento.dll Ravento.dll.debug; do
-    if cmp "$windows/bin/$file" "$copy/build/bin/$file"; then
+    if cmp "$windows/bin/$file" "$clone/build/release/bin/$file"; then
       echo "windows-checks: $file is byte-identical from a second folder ($(stat -c %s "$windows/bin/$file") bytes)"
     else
       same=1
     fi
   done
-  [ $same -eq 0 ] && rm -rf "$copy"
   return $same
 }
-echo "=== windows checks: a second build of the module in another folder"
+
+# working_tree_hash: the git tree of every file git would commit here, as the release test's clone
+# commits them, without touching this checkout's index.
+working_tree_hash() {
+  local index
+  index=$(mktemp) && cp "$(git rev-parse --git-path index)" "$index" &&
+    GIT_INDEX_FILE=$index git add -A && GIT_INDEX_FILE=$index git write-tree
+  local status=$?
+  rm -f "$index"
+  return $status
+}
+echo "=== windows checks: the module the release test built in another folder"
 check_reproducible || failed+=("Ravento.dll is not reproducible")
 
 # --- 2. The demo through devhost.exe --------------------------------------------------------------
