@@ -5,7 +5,8 @@ the counted tests tried. Nothing in it is typed by hand, and nothing in it comes
 run: scripts/test.sh deletes every file read here before its first step.
 
 Reads:
-  build/reports/steps.tsv            one line a step of scripts/test.sh: name, outcome, seconds
+  build/reports/steps.tsv            one line a step of scripts/test.sh: name, outcome, seconds,
+                                     processor seconds
   build/reports/ctest/<config>.log   each configuration's ctest output
   build/reports/gtest/<config>/*.xml GoogleTest's results, one file a test program
   build/reports/counts/<config>.txt  lines "[reliability] <name>: key=value ..." that tests append
@@ -106,11 +107,11 @@ def reliability_lines():
 
 
 def steps():
-    """(name, outcome, seconds) for every step the test command ran, in its order."""
+    """(name, outcome, seconds, processor seconds) for every step the test command ran, in its order."""
     rows = []
     for line in read(REPORTS / "steps.tsv").splitlines():
-        name, outcome, seconds = line.split("\t")
-        rows.append((name, outcome, int(seconds)))
+        name, outcome, seconds, cpu_seconds = line.split("\t")
+        rows.append((name, outcome, int(seconds), int(cpu_seconds)))
     return rows
 
 
@@ -177,7 +178,7 @@ def suite(configuration):
 
 def configurations():
     """Every configuration whose tests ran, in the order of the run's steps."""
-    names = [name.removesuffix(": test") for name, _, _ in steps() if name.endswith(": test")]
+    names = [name.removesuffix(": test") for name, *_ in steps() if name.endswith(": test")]
     return [name for name in names if (REPORTS / "ctest" / f"{name}.log").exists()]
 
 
@@ -232,9 +233,12 @@ def steps_section():
     rows = steps()
     if not rows:
         return out + ["No step ran.", ""]
-    out += ["| Step | Outcome | Seconds |", "|---|---|---:|"]
-    out += [f"| {name} | {outcome} | {seconds} |" for name, outcome, seconds in rows]
-    return out + ["", f"{len(rows)} steps, {sum(seconds for _, _, seconds in rows)} s in all.", ""]
+    # Processor seconds: every process the step waited for, on all cores. A step well under twice
+    # its seconds waits (on sleeps, on Wine, on a single-threaded program), and leaves a core idle.
+    out += ["| Step | Outcome | Seconds | Processor seconds |", "|---|---|---:|---:|"]
+    out += [f"| {name} | {outcome} | {seconds} | {cpu} |" for name, outcome, seconds, cpu in rows]
+    total, total_cpu = sum(row[2] for row in rows), sum(row[3] for row in rows)
+    return out + ["", f"{len(rows)} steps, {total} s in all, {total_cpu} s of processor time.", ""]
 
 
 def suites_section():
