@@ -233,8 +233,8 @@ def steps_section():
     rows = steps()
     if not rows:
         return out + ["No step ran.", ""]
-    # Processor seconds: every process the step waited for, on all cores. A step well under twice
-    # its seconds waits (on sleeps, on Wine, on a single-threaded program), and leaves a core idle.
+    # Processor seconds: the machine's busy time during the step, on all cores. A step well under
+    # twice its seconds waits (on sleeps, on Wine, on a single-threaded program): a core idles.
     out += ["| Step | Outcome | Seconds | Processor seconds |", "|---|---|---:|---:|"]
     out += [f"| {name} | {outcome} | {seconds} | {cpu} |" for name, outcome, seconds, cpu in rows]
     total, total_cpu = sum(row[2] for row in rows), sum(row[3] for row in rows)
