@@ -2,10 +2,12 @@
 #include "CallbackBoundary.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include <fmt/core.h>
 
+#include "FileSystem.h"
 #include "ModuleConsole.h"
 
 namespace plugin {
@@ -22,6 +24,19 @@ void LogContainedError(std::string_view callbackName, std::string_view what) noe
         moduleConsole->log(std::move(line));
     } catch (...) {
         // The console itself failed: there is nowhere left to report to.
+    }
+}
+
+void LogFailedStep(std::string_view callbackName, std::string_view step, std::error_code error,
+                   const std::filesystem::path& path) noexcept
+{
+    try {
+        const std::string what = path.empty() ? std::string(step) : fmt::format("{} {}", step, LogText(path));
+        // The number as the seam reports it (a Windows error number for file calls), as players quote it.
+        LogContainedError(callbackName,
+                          fmt::format("{}: {} ({})", what, error.message(), static_cast<std::uint32_t>(error.value())));
+    } catch (...) {
+        // Out of memory for the line: nothing left to report with.
     }
 }
 

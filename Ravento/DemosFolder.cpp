@@ -4,14 +4,18 @@
 
 #include <fmt/core.h>
 
+#include "CallbackBoundary.h"
 #include "FileSystem.h"
 #include "ModuleConsole.h"
 #include "ReplayReplacement.h"
+#include "platform/CodePage.h"
 #include "platform/DocumentsFolder.h"
 
 using namespace plugin;
 
 namespace {
+
+constexpr char kRoutine[] = "InitDemosFolder";
 
 // Nothing found: open the settings window so the user can enter the folder.
 void AskUserForFolder(Ravento& plugin)
@@ -33,14 +37,23 @@ void MakeBackupFolder(const std::filesystem::path& gameFolder)
 }
 
 // Only a directory (or a link to one) counts: a file of that name would fail every replay.
-std::filesystem::path FindReplaysFolder(const std::filesystem::path& gameFolder)
+// found stays empty when none is there. A query that fails other than with "not found" ends the
+// search: it is logged, and false returned.
+bool FindReplaysFolder(const std::filesystem::path& gameFolder, std::filesystem::path& found)
 {
     for (const char* name : kCandidates) {
         std::filesystem::path candidate = gameFolder / name;
-        if (IsDirectory(candidate))
-            return candidate;
+        bool isDirectory = false;
+        if (std::error_code error = IsDirectory(candidate, isDirectory)) {
+            LogFailedStep(kRoutine, "exists", error, candidate);
+            return false;
+        }
+        if (isDirectory) {
+            found = std::move(candidate);
+            return true;
+        }
     }
-    return {};
+    return true;
 }
 
 } // namespace
@@ -54,7 +67,10 @@ void Ravento::InitDemosFolder()
     // A configured folder is trusted as it stands, even one that does not exist (yet).
     const std::string configured = variable.getStringValue();
     if (!configured.empty()) {
-        demosFolder.Set(PathFromCodePage(configured));
+        std::filesystem::path configuredFolder;
+        if (std::error_code error = platform::PathFromCodePageText(configured, configuredFolder))
+            return LogFailedStep(kRoutine, "code page conversion", error);
+        demosFolder.Set(configuredFolder);
         return;
     }
 
@@ -66,13 +82,17 @@ void Ravento::InitDemosFolder()
     const std::filesystem::path gameFolder = documents / "My Games" / "Pellacor" / "TAGame";
     MakeBackupFolder(gameFolder);
 
-    const std::filesystem::path found = FindReplaysFolder(gameFolder);
+    std::filesystem::path found;
+    if (!FindReplaysFolder(gameFolder, found))
+        return;
     if (found.empty()) {
         AskUserForFolder(*this);
         return;
     }
     demosFolder.Set(found);
-    const std::string foundText = CodePageText(found);
+    std::string foundText;
+    if (std::error_code error = platform::CodePageTextFromPath(found, foundText))
+        return LogFailedStep(kRoutine, "code page conversion", error, found);
     variable.setValue(foundText);
     moduleConsole->log(fmt::format("Found Demos folder at {}", foundText));
 }

@@ -1,4 +1,4 @@
-// Turns the platform seam's error codes into the exceptions the plugin's routines let through.
+// The folder query and the log text of the plugin's routines, over the platform seam.
 #include "FileSystem.h"
 
 #include <cstdint>
@@ -10,12 +10,6 @@
 namespace plugin {
 
 namespace {
-
-void ThrowIfConversionFailed(const std::error_code& error)
-{
-    if (error)
-        throw std::system_error(error, "code page conversion");
-}
 
 // How many units of text, from at on, make one character: a UTF-8 lead byte with its
 // continuation bytes, or a UTF-16 surrogate pair.
@@ -36,38 +30,7 @@ std::size_t CharacterLength(const std::filesystem::path::string_type& text, std:
     return length;
 }
 
-platform::EntryKind EntryKindOf(const std::filesystem::path& path)
-{
-    if (path.empty())
-        return platform::EntryKind::Missing;
-    platform::EntryKind kind = platform::EntryKind::Missing;
-    if (std::error_code error = platform::ReplayFiles().QueryEntryKind(path, kind))
-        throw std::filesystem::filesystem_error("exists", path, error);
-    return kind;
-}
-
 } // namespace
-
-std::filesystem::path PathFromCodePage(std::string_view text)
-{
-    std::filesystem::path path;
-    ThrowIfConversionFailed(platform::PathFromCodePageText(text, path));
-    return path;
-}
-
-std::string CodePageText(const std::filesystem::path& path)
-{
-    std::string text;
-    ThrowIfConversionFailed(platform::CodePageTextFromPath(path, text));
-    return text;
-}
-
-std::filesystem::path PathFromTypedText(std::string_view utf8)
-{
-    std::filesystem::path path;
-    ThrowIfConversionFailed(platform::PathFromUtf8(utf8, path));
-    return path;
-}
 
 std::string LogText(const std::filesystem::path& path)
 {
@@ -87,14 +50,15 @@ std::string LogText(const std::filesystem::path& path)
     return text;
 }
 
-bool Exists(const std::filesystem::path& path)
+std::error_code IsDirectory(const std::filesystem::path& path, bool& isDirectory)
 {
-    return EntryKindOf(path) != platform::EntryKind::Missing;
-}
-
-bool IsDirectory(const std::filesystem::path& path)
-{
-    return EntryKindOf(path) == platform::EntryKind::Directory;
+    isDirectory = false;
+    if (path.empty())
+        return {};
+    platform::EntryKind kind = platform::EntryKind::Missing;
+    std::error_code error = platform::ReplayFiles().QueryEntryKind(path, kind);
+    isDirectory = !error && kind == platform::EntryKind::Directory;
+    return error;
 }
 
 } // namespace plugin

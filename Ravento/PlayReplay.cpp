@@ -6,7 +6,6 @@
 #include <optional>
 
 #include "CallbackBoundary.h"
-#include "FileSystem.h"
 #include "Ravento.h"
 #include "ReplayDate.h"
 #include "orvane/HttpWrapper.h"
@@ -18,12 +17,15 @@ using namespace plugin;
 
 namespace {
 
+constexpr char kRoutine[] = "OnPlayReplay";
+
 const std::string kRepairServiceUrl = std::string("https://") + RAVENTO_SERVICE_HOST + "/api/ravento";
 
 // The path of the replay file in folder named exactly "<replayId>.replay", found without listing
-// the folder: players keep thousands of replays and this runs on the game thread. Throws
-// std::filesystem::filesystem_error when folder cannot be looked into.
-std::optional<std::filesystem::path> FindReplayFile(const std::filesystem::path& folder, const std::string& replayId)
+// the folder: players keep thousands of replays and this runs on the game thread. replayPath
+// stays empty when there is no such file; the lookup's error when folder cannot be looked into.
+std::error_code FindReplayFile(const std::filesystem::path& folder, const std::string& replayId,
+                               std::optional<std::filesystem::path>& replayPath)
 {
     // A name the code page cannot express is no entry's name; the empty path matches nothing.
     std::filesystem::path name;
@@ -32,10 +34,10 @@ std::optional<std::filesystem::path> FindReplayFile(const std::filesystem::path&
 
     bool found = false;
     if (std::error_code error = platform::ReplayFiles().FindExactEntry(folder, name, found))
-        throw std::filesystem::filesystem_error("replay lookup", folder, error);
-    if (!found)
-        return std::nullopt;
-    return folder / name;
+        return error;
+    if (found)
+        replayPath = folder / name;
+    return {};
 }
 
 } // namespace
@@ -54,13 +56,19 @@ void Ravento::OnPlayReplay(ActorWrapper, void* params, std::string)
         return;
 
     std::shared_ptr<const std::filesystem::path> replaysFolder = demosFolder.Share();
-    std::optional<std::filesystem::path> replayPath = FindReplayFile(*replaysFolder, replayId);
+    std::optional<std::filesystem::path> replayPath;
+    if (std::error_code error = FindReplayFile(*replaysFolder, replayId, replayPath))
+        return LogFailedStep(kRoutine, "replay lookup", error, *replaysFolder);
     if (!replayPath)
         return;
+    // The host reads the file by this name: one it could not open is no upload.
+    std::string uploadPath;
+    if (std::error_code error = platform::CodePageTextFromPath(*replayPath, uploadPath))
+        return LogFailedStep(kRoutine, "code page conversion", error, *replayPath);
 
     CurlRequest request;
     request.url = kRepairServiceUrl;
-    request.formFields.push_back({FormField::kFile, CodePageText(*replayPath), "file"});
+    request.formFields.push_back({FormField::kFile, std::move(uploadPath), "file"});
 
     // Listed before the request goes out: its reply may come on another thread at once.
     const RepairHistory::Upload upload = repairs.Sent(replayId);

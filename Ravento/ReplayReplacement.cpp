@@ -17,6 +17,7 @@
 
 #include "FileSystem.h"
 #include "ModuleConsole.h"
+#include "platform/CodePage.h"
 #include "platform/Processes.h"
 #include "platform/ReplayFiles.h"
 
@@ -112,6 +113,18 @@ bool IsWhole(const NativeText& temporaryName)
     return EndsWith(temporaryName, Native(kWholeSuffix));
 }
 
+// folder's narrow text, "/" and name, read back as a path: the way the replay's names in the
+// backup folder, and the 400's new name, are formed. Fails when the code page has no form for
+// folder or name.
+std::error_code JoinInCodePage(const std::filesystem::path& folder, const std::string& name,
+                               std::filesystem::path& joined)
+{
+    std::string folderText;
+    if (std::error_code error = platform::CodePageTextFromPath(folder, folderText))
+        return error;
+    return platform::PathFromCodePageText(fmt::format("{}/{}", folderText, name), joined);
+}
+
 // Every name a 200 answer uses, made before anything changes, so that a conversion error
 // changes nothing. The letters are those of the table in ReplayReplacement.h.
 struct ReplacementNames {
@@ -122,18 +135,22 @@ struct ReplacementNames {
     std::filesystem::path backupTemporary; // C.tmp: the copy on its way into the backup folder
 };
 
-ReplacementNames NamesFor(const std::filesystem::path& replaysFolder, const std::string& replayId)
+std::error_code NamesFor(const std::filesystem::path& replaysFolder, const std::string& replayId,
+                         ReplacementNames& names)
 {
-    ReplacementNames names;
     names.backupFolder = BackupFolderBeside(replaysFolder);
-    names.backupCopy =
-        PathFromCodePage(fmt::format("{}/{}_copy.replay", CodePageText(names.backupFolder), replayId));
-    const std::filesystem::path id = PathFromCodePage(replayId);
-    names.repaired = replaysFolder / PathFromCodePage(fmt::format("{}_fixed.replay", replayId));
+    std::filesystem::path id;
+    std::filesystem::path repairedName;
+    std::error_code error;
+    if ((error = JoinInCodePage(names.backupFolder, replayId + "_copy.replay", names.backupCopy))
+        || (error = platform::PathFromCodePageText(replayId, id))
+        || (error = platform::PathFromCodePageText(replayId + "_fixed.replay", repairedName)))
+        return error;
+    names.repaired = replaysFolder / repairedName;
     const TemporaryNames temporary = NewTemporaryNames(id, platform::CurrentProcessId());
     names.temporary = {replaysFolder / temporary.writing, replaysFolder / temporary.whole};
     names.backupTemporary = names.backupFolder / temporary.writing;
-    return names;
+    return {};
 }
 
 // [SECTION] Held files
@@ -407,7 +424,9 @@ std::error_code EnsureBackupFolder(const std::filesystem::path& backupFolder)
 ReplyResult ReplaceWithRepaired(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
                                 const std::string& replayId, std::string_view repairedBytes)
 {
-    const ReplacementNames names = NamesFor(replaysFolder, replayId);
+    ReplacementNames names;
+    if (std::error_code error = NamesFor(replaysFolder, replayId, names))
+        return Failure(ReplyStep::FileNames, error);
     return WithFolderLocked(replaysFolder, [&]() -> ReplyResult {
         if (std::error_code error = EnsureBackupFolder(names.backupFolder))
             return Failure(ReplyStep::BackupFolder, error, names.backupFolder);
@@ -429,8 +448,9 @@ ReplyResult ReplaceWithRepaired(const std::filesystem::path& replaysFolder, cons
 ReplyResult GiveRepairedName(const std::filesystem::path& replaysFolder, const std::filesystem::path& oldFile,
                              const std::string& replayId)
 {
-    std::filesystem::path target =
-        PathFromCodePage(fmt::format("{}/{}_fixed.replay", CodePageText(replaysFolder), replayId));
+    std::filesystem::path target;
+    if (std::error_code error = JoinInCodePage(replaysFolder, replayId + "_fixed.replay", target))
+        return Failure(ReplyStep::FileNames, error);
     return WithFolderLocked(replaysFolder, [&]() -> ReplyResult {
         if (std::error_code error = platform::ReplayFiles().MoveWithoutReplace(oldFile, target))
             return Failure(ReplyStep::GiveRepairedName, error, oldFile);

@@ -70,6 +70,8 @@ std::string FailureWords(const ReplyResult& result)
                            kBackupFolderName);
     case ReplyStep::GiveRepairedName:
         return fmt::format("it could not be renamed: {}", Reason(result.code));
+    case ReplyStep::FileNames:
+        return fmt::format("its file names do not fit the file system's code page: {}", Reason(result.code));
     case ReplyStep::Stopped:
         return "stopped by an error (see the console)";
     default: // Transfer, Answer, ReplaysFolder: their categories word them
@@ -112,7 +114,8 @@ void LogReplyResult(const std::string& replayId, const ReplyResult& result)
                                replayId));
     case ReplyStep::Answer:
     case ReplyStep::ReplaysFolder:
-        return Log(fmt::format("Repair reply for {}: {}; nothing written", replayId, result.code.message()));
+    case ReplyStep::FileNames:
+        return Log(fmt::format("Repair reply for {}: {}; nothing written", replayId, FailureWords(result)));
     case ReplyStep::FolderLock:
         return Log(fmt::format("Replay {} left as it was: {}", replayId, FailureWords(result)));
     case ReplyStep::BackupFolder:

@@ -21,6 +21,9 @@ enum class ReplyStep {
     Transfer, // ServiceErrorCategory(): the status the host passed (0: no whole answer)
     Answer, // AnswerErrorCategory(): a 200 that carries no repair
     ReplaysFolder, // AnswerErrorCategory(): no replays folder is set
+    // The seam's code-page errors (platform/CodePage.h): a name of the replay's files, or its
+    // folder's, has no form in the filesystem code page. Nothing was changed.
+    FileNames,
     FolderLock, // the seam's file errors (platform/ReplayFiles.h), here and below
     BackupFolder,
     CreateRepaired, // file: the repaired file

@@ -8,33 +8,50 @@
 #include "CallbackBoundary.h"
 #include "FileSystem.h"
 #include "RepairsSection.h"
+#include "platform/CodePage.h"
 
 using namespace plugin;
 
 namespace {
 
+constexpr char kCheck[] = "Check";
+
 // Stores a typed folder that names a directory and defers closing the window and saving the
-// configuration to the game side. Returns whether the folder passed.
+// configuration to the game side. Returns whether the folder passed; a query or conversion that
+// failed is logged, and fails the check.
 bool CheckFolder(Ravento& plugin, const std::string& typed)
 {
     // Dear ImGui hands over typed text as UTF-8; the variable keeps filesystem code page text.
-    std::filesystem::path folder = PathFromTypedText(typed);
+    std::filesystem::path folder;
+    if (std::error_code error = platform::PathFromUtf8(typed, folder)) {
+        LogFailedStep(kCheck, "code page conversion", error);
+        return false;
+    }
     if (folder.empty())
         return false;
     // Made absolute and its "." and ".." folded, as Windows resolves a path, so that the backup
     // folder beside it is the parent of the folder typed and a later working folder changes
     // nothing.
     folder = std::filesystem::absolute(folder).lexically_normal();
-    if (!IsDirectory(folder))
+    bool isDirectory = false;
+    if (std::error_code error = IsDirectory(folder, isDirectory)) {
+        LogFailedStep(kCheck, "exists", error, folder);
         return false;
-    const std::string variableText = CodePageText(folder);
+    }
+    if (!isDirectory)
+        return false;
+    std::string variableText;
+    if (std::error_code error = platform::CodePageTextFromPath(folder, variableText)) {
+        LogFailedStep(kCheck, "code page conversion", error, folder);
+        return false;
+    }
 
     plugin.demosFolder.Set(folder);
     plugin.cvarManager->getCvar(kDemosFolderVariable).setValue(variableText);
 
     Ravento* pluginPointer = &plugin;
     plugin.gameWrapper->Execute([pluginPointer](GameWrapper*) {
-        ContainErrors("Check", [pluginPointer] {
+        ContainErrors(kCheck, [pluginPointer] {
             pluginPointer->cvarManager->executeCommand(pluginPointer->ToggleMenuCommand(), false);
             pluginPointer->cvarManager->executeCommand("writeconfig", true);
         });
@@ -52,9 +69,9 @@ void DrawFolderEntry(Ravento& plugin, std::string& folderInput, bool& folderInva
     if (!ImGui::Button("Check"))
         return;
 
-    // An error (access denied, text the code page cannot hold) counts as a failed check.
+    // An error that ends the check (out of memory) fails it too.
     bool passed = false;
-    ContainErrors("Check", [&] { passed = CheckFolder(plugin, folderInput); });
+    ContainErrors(kCheck, [&] { passed = CheckFolder(plugin, folderInput); });
     folderInvalid = !passed;
 }
 

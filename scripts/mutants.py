@@ -154,7 +154,8 @@ MUTANTS = [
            [("plugin_settings_panel_test", "SettingsPanelTest.ARelativeFolder*")]),
     Mutant("ask whether the backup folder exists first", "Ravento/DemosFolder.cpp", "MakeBackupFolder",
            "    if (std::error_code error = EnsureBackupFolder(backupFolder))",
-           "    if (Exists(backupFolder))\n        return;\n    if (std::error_code error = EnsureBackupFolder(backupFolder))",
+           "    if (std::filesystem::exists(backupFolder))\n"
+           "        return;\n    if (std::error_code error = EnsureBackupFolder(backupFolder))",
            [("plugin_demos_folder_test", "DemosFolderTest.ABackupFolderNameThatCannotBeQueried*")]),
     Mutant("reach the backup folder through the link", "Ravento/ReplayReplacement.cpp", "BackupFolderBeside",
            "    std::filesystem::path folder = std::filesystem::absolute(replaysFolder).lexically_normal();",

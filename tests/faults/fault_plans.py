@@ -55,7 +55,8 @@ PREREQUISITES = {
 # than a load may take: such a point fails at random only, never on every call.
 WAITED_FOR = {"ravento/held/lstat"}
 # A folder that cannot be looked into ends the folder discovery or the replay lookup with an error,
-# as a failed listing would; the callback boundary logs it. Without a replays folder, every lookup
+# as a failed listing would; the routine logs it as the callback boundary logs an error that ends
+# a callback ("<routine> failed: ..."). Without a replays folder, every lookup
 # ends so. No other fault may reach a boundary.
 REACHES_BOUNDARY = {
     "ravento/directories/stat": {"InitDemosFolder", "OnPlayReplay"},

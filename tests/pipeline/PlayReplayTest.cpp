@@ -7,9 +7,11 @@
 
 #include "FileSystem.h"
 #include "pipeline/PipelineFixture.h"
+#include "support/CodePageText.h"
 
 using namespace plugin;
 
+using testing_support::CodePageText;
 using testing_support::PipelineFixture;
 
 namespace {
@@ -189,7 +191,19 @@ TEST(PlayReplay, AFolderThatCannotBeLookedIntoIsLoggedOnce)
         fixture.Play("R");
         std::vector<std::string> log = fixture.Log();
         ASSERT_EQ(log.size(), ++logged) << folder;
-        EXPECT_EQ(log.back().rfind("OnPlayReplay failed: ", 0), 0u) << log.back();
+        const std::string step = folder.empty() ? "replay lookup: " : "replay lookup " + CodePageText(folder) + ": ";
+        EXPECT_EQ(log.back().rfind("OnPlayReplay failed: " + step, 0), 0u) << log.back();
     }
     EXPECT_EQ(RequestCount(fixture), 0u);
+
+#if !defined(_WIN32)
+    // A folder whose name the code page cannot hold: the host could not open the file it names.
+    const std::filesystem::path unreadable = fixture.dir.MakeFolder("TAGame/Demos\xFF");
+    fixture.dir.MakeFile("TAGame/Demos\xFF/R.replay");
+    fixture.Plugin().demosFolder.Set(unreadable);
+    fixture.Play("R");
+    EXPECT_EQ(fixture.Log().back().rfind("OnPlayReplay failed: code page conversion " + LogText(unreadable / "R.replay") + ": ", 0), 0u)
+        << fixture.Log().back();
+    EXPECT_EQ(RequestCount(fixture), 0u);
+#endif
 }

@@ -21,10 +21,12 @@
 #include "pipeline/PipelineFixture.h"
 #include "platform/CodePage.h"
 #include "platform/ReplayFiles.h"
+#include "support/CodePageText.h"
 #include "support/FaultyFiles.h"
 
 using namespace plugin;
 
+using testing_support::CodePageText;
 using testing_support::Names;
 using testing_support::PipelineFixture;
 using testing_support::ReadBytes;
@@ -261,6 +263,33 @@ TEST(ReplayFiles, LogTextReplacesOnlyWhatTheCodePageCannotHold)
     EXPECT_THROW(CodePageText(unconvertible), std::system_error);
     EXPECT_THAT(LogText(unconvertible), testing::EndsWith("a?b" + converted + "c"));
     EXPECT_EQ(LogText(std::filesystem::path("plain")), "plain");
+}
+
+// A reply whose file names have no form in the code page changes nothing and says so, in its
+// row and in one console line. The game folder's name is the one that fails: the backup folder
+// is beside the replays folder.
+TEST(ReplayFiles, AReplyWhoseNamesTheCodePageCannotHoldChangesNothing)
+{
+#if defined(_WIN32)
+    const std::filesystem::path unconvertible(L"Games\xD800\\Demos"); // a lone surrogate
+    const std::string code = "(1113)"; // ERROR_NO_UNICODE_TRANSLATION
+#else
+    const std::filesystem::path unconvertible("Games\xFF/Demos"); // a stray byte
+    const std::string code = "(84)"; // EILSEQ
+#endif
+    PipelineFixture fixture;
+    const std::filesystem::path oldFile = fixture.AddReplay("R", "old");
+    const std::string why = "its file names do not fit the file system's code page: ";
+    for (int status : {200, 400}) {
+        fixture.Plugin().OnRepairReply(fixture.dir.Path() / unconvertible, oldFile, "R", status, "fixed", 5,
+                                       fixture.Plugin().repairs.Sent("R"));
+        EXPECT_THAT(fixture.NewestOutcome(), testing::StartsWith("failed: " + why));
+        EXPECT_THAT(fixture.NewestOutcome(), testing::EndsWith(code));
+        EXPECT_THAT(fixture.Log().back(), testing::StartsWith("Repair reply for R: " + why));
+        EXPECT_THAT(fixture.Log().back(), testing::EndsWith(code + "; nothing written"));
+    }
+    EXPECT_EQ(Names(fixture.demos), Lines{"R.replay"});
+    EXPECT_TRUE(Names(fixture.backups).empty());
 }
 
 // [SECTION] Injected failures

@@ -7,8 +7,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "FileSystem.h"
 #include "ReplayReplacement.h"
+#include "support/CodePageText.h"
 #include "support/DocumentsSandbox.h"
 #include "support/Files.h"
 #include "support/PluginHost.h"
@@ -19,6 +19,7 @@ namespace {
 
 using testing::ElementsAre;
 using testing::IsEmpty;
+using testing_support::CodePageText;
 using testing_support::DocumentsSandbox;
 using testing_support::PluginHost;
 
@@ -162,6 +163,20 @@ TEST_F(DemosFolderTest, AConfiguredFolderIsTrustedAsItStands)
     EXPECT_FALSE(std::filesystem::exists(BackupFolder()));
 }
 
+#if !defined(_WIN32)
+TEST_F(DemosFolderTest, AConfiguredTextTheCodePageCannotReadEndsTheDiscoveryAsOneLine)
+{
+    RunDiscovery("Demos\xFF");
+
+    const std::vector<std::string> log = host.Log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0], "InitDemosFolder failed: code page conversion: "
+                          + std::make_error_code(std::errc::illegal_byte_sequence).message() + " (84)");
+    EXPECT_TRUE(DemosFolder().empty());
+    EXPECT_THAT(host.Commands(), IsEmpty());
+}
+#endif
+
 TEST_F(DemosFolderTest, AVariableOfBlanksIsAPathToo)
 {
     RunDiscovery("   ");
@@ -199,8 +214,8 @@ TEST_F(DemosFolderTest, ABackupFolderErrorIsLoggedAndOnlyAReplaysFolderErrorEnds
     const std::vector<std::string> log = host.Log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_THAT(log[0], testing::StartsWith("Could not create backup directory " + CodePageText(BackupFolder())));
-    EXPECT_THAT(log[1], testing::StartsWith("InitDemosFolder failed: "));
-    EXPECT_THAT(log[1], testing::HasSubstr("exists"));
+    EXPECT_THAT(log[1],
+                testing::StartsWith("InitDemosFolder failed: exists " + CodePageText(sandbox.GameFolder() / "Demos") + ": "));
     EXPECT_THAT(host.Commands(), IsEmpty());
     EXPECT_TRUE(host.Host().HasPlugin());
 }

@@ -12,12 +12,16 @@
 
 #include "FileSystem.h"
 #include "platform/ReplayFiles.h"
+#include "support/CodePageText.h"
 #include "support/TempDir.h"
 
 using namespace plugin;
 
 namespace {
 
+using testing_support::CodePageText;
+using testing_support::PathFromCodePage;
+using testing_support::PathFromTypedText;
 using testing_support::TempDir;
 
 #if !defined(_WIN32)
@@ -104,15 +108,27 @@ TEST(Directories, TheExistenceQueryTellsDirectoriesFromOtherEntriesAndMissingOne
     const std::filesystem::path folder = dir.MakeFolder("folder");
     const std::filesystem::path file = dir.MakeFile("file.replay", "bytes");
 
-    EXPECT_TRUE(IsDirectory(folder));
-    EXPECT_TRUE(Exists(folder));
-    EXPECT_FALSE(IsDirectory(file));
-    EXPECT_TRUE(Exists(file));
-    EXPECT_FALSE(Exists(dir.Path() / "missing"));
-    EXPECT_FALSE(Exists(dir.Path() / "missing" / "deeper"));
-    EXPECT_FALSE(Exists(file / "below a file")) << "a file used as a folder is a not-found condition";
-    EXPECT_FALSE(Exists(std::filesystem::path()));
-    EXPECT_FALSE(Exists(dir.Path() / "wild*card?")) << "a name no file can have (Windows: an invalid name)";
+    auto kindOf = [](const std::filesystem::path& path) {
+        platform::EntryKind kind = platform::EntryKind::Other;
+        const std::error_code error = platform::ReplayFiles().QueryEntryKind(path, kind);
+        EXPECT_FALSE(error) << path << ": " << error.message();
+        return kind;
+    };
+    EXPECT_EQ(kindOf(folder), platform::EntryKind::Directory);
+    EXPECT_EQ(kindOf(file), platform::EntryKind::Other);
+    EXPECT_EQ(kindOf(dir.Path() / "missing"), platform::EntryKind::Missing);
+    EXPECT_EQ(kindOf(dir.Path() / "missing" / "deeper"), platform::EntryKind::Missing);
+    EXPECT_EQ(kindOf(file / "below a file"), platform::EntryKind::Missing)
+        << "a file used as a folder is a not-found condition";
+    EXPECT_EQ(kindOf(dir.Path() / "wild*card?"), platform::EntryKind::Missing)
+        << "a name no file can have (Windows: an invalid name)";
+
+    // The plugin's directory query answers the same, without an error.
+    for (const std::filesystem::path& path : {folder, file, dir.Path() / "missing", std::filesystem::path()}) {
+        bool isDirectory = !(path == folder);
+        EXPECT_FALSE(IsDirectory(path, isDirectory)) << path;
+        EXPECT_EQ(isDirectory, path == folder) << path;
+    }
 }
 
 TEST(ReplayFiles, FolderCreationMakesExactlyOneLevelAndNamesWhatStoodInTheWay)

@@ -12,9 +12,9 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
-#include "FileSystem.h"
 #include "ReplayReplacement.h"
 #include "support/CodePageAssumption.h"
+#include "support/CodePageText.h"
 #include "support/DocumentsSandbox.h"
 #include "support/Files.h"
 #include "support/PluginHost.h"
@@ -27,6 +27,7 @@ using testing::ElementsAre;
 using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::Not;
+using testing_support::CodePageText;
 using testing_support::DocumentsSandbox;
 using testing_support::FilesystemCodePageHolds;
 using testing_support::PluginHost;
@@ -240,7 +241,8 @@ TEST_F(SettingsPanelTest, AFolderTheCodePageCannotHoldWarnsAndIsLoggedWithoutCha
     EXPECT_THAT(Frame(), HasSubstr(kWarning));
     const std::vector<std::string> log = host.Log();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_THAT(log[0], testing::StartsWith("Check failed: "));
+    EXPECT_THAT(log[0], testing::StartsWith("Check failed: code page conversion "));
+    EXPECT_THAT(log[0], testing::EndsWith("(1113)")) << "ERROR_NO_UNICODE_TRANSLATION";
     EXPECT_TRUE(DemosFolder().empty());
     EXPECT_EQ(Variable(), "");
     RunGameSide();
@@ -259,8 +261,7 @@ TEST_F(SettingsPanelTest, AFailingExistenceQueryWarnsAndIsLoggedWithoutLeavingTh
     EXPECT_THAT(Frame(), HasSubstr(kWarning));
     const std::vector<std::string> log = host.Log();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_THAT(log[0], testing::StartsWith("Check failed: "));
-    EXPECT_THAT(log[0], HasSubstr("exists"));
+    EXPECT_THAT(log[0], testing::StartsWith("Check failed: exists " + CodePageText(loop / "Demos") + ": "));
     EXPECT_TRUE(DemosFolder().empty());
     EXPECT_THAT(host.Commands(), IsEmpty());
 }

@@ -11,9 +11,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "FileSystem.h"
 #include "Ravento.h"
 #include "platform/CodePage.h"
+#include "support/CodePageText.h"
 #include "support/DocumentsSandbox.h"
 #include "support/PluginHost.h"
 
@@ -23,6 +23,8 @@ namespace {
 
 using platform::CodePageProbe;
 using platform::SelectFilesystemCodePage;
+using testing_support::CodePageText;
+using testing_support::PathFromCodePage;
 using testing_support::DocumentsSandbox;
 using testing_support::PluginHost;
 

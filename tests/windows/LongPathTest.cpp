@@ -11,15 +11,15 @@
 
 #include <gtest/gtest.h>
 
-#include "FileSystem.h"
 #include "Ravento.h"
 #include "pipeline/PipelineFixture.h"
 #include "platform/ReplayFiles.h"
+#include "support/CodePageText.h"
 #include "support/FaultyFiles.h"
 
 namespace {
 
-using plugin::CodePageText;
+using testing_support::CodePageText;
 using testing_support::FileCall;
 using testing_support::FileCallSeen;
 using testing_support::Names;
