@@ -202,8 +202,8 @@ TEST(PlayReplay, AFolderThatCannotBeLookedIntoIsLoggedOnce)
     fixture.dir.MakeFile("TAGame/Demos\xFF/R.replay");
     fixture.Plugin().demosFolder.Set(unreadable);
     fixture.Play("R");
-    EXPECT_EQ(fixture.Log().back().rfind("OnPlayReplay failed: code page conversion " + LogText(unreadable / "R.replay") + ": ", 0), 0u)
-        << fixture.Log().back();
+    const std::string line = "OnPlayReplay failed: code page conversion " + LogText(unreadable / "R.replay") + ": ";
+    EXPECT_EQ(fixture.Log().back().rfind(line, 0), 0u) << fixture.Log().back();
     EXPECT_EQ(RequestCount(fixture), 0u);
 #endif
 }

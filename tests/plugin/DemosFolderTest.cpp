@@ -170,8 +170,9 @@ TEST_F(DemosFolderTest, AConfiguredTextTheCodePageCannotReadEndsTheDiscoveryAsOn
 
     const std::vector<std::string> log = host.Log();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0], "InitDemosFolder failed: code page conversion: "
-                          + std::make_error_code(std::errc::illegal_byte_sequence).message() + " (84)");
+    EXPECT_EQ(log[0],
+              "InitDemosFolder failed: code page conversion: "
+                  + std::make_error_code(std::errc::illegal_byte_sequence).message() + " (84)");
     EXPECT_TRUE(DemosFolder().empty());
     EXPECT_THAT(host.Commands(), IsEmpty());
 }
@@ -214,8 +215,9 @@ TEST_F(DemosFolderTest, ABackupFolderErrorIsLoggedAndOnlyAReplaysFolderErrorEnds
     const std::vector<std::string> log = host.Log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_THAT(log[0], testing::StartsWith("Could not create backup directory " + CodePageText(BackupFolder())));
-    EXPECT_THAT(log[1],
-                testing::StartsWith("InitDemosFolder failed: exists " + CodePageText(sandbox.GameFolder() / "Demos") + ": "));
+    EXPECT_THAT(
+        log[1],
+        testing::StartsWith("InitDemosFolder failed: exists " + CodePageText(sandbox.GameFolder() / "Demos") + ": "));
     EXPECT_THAT(host.Commands(), IsEmpty());
     EXPECT_TRUE(host.Host().HasPlugin());
 }

@@ -24,8 +24,8 @@ namespace {
 using platform::CodePageProbe;
 using platform::SelectFilesystemCodePage;
 using testing_support::CodePageText;
-using testing_support::PathFromCodePage;
 using testing_support::DocumentsSandbox;
+using testing_support::PathFromCodePage;
 using testing_support::PluginHost;
 
 // The suite runs under more than one ANSI code page (cmake/toolchains/wine-run.sh); a run that
