@@ -21,13 +21,10 @@ constexpr char kCheck[] = "Check";
 // failed is logged, and fails the check.
 bool CheckFolder(Ravento& plugin, const std::string& typed)
 {
-    // Dear ImGui hands over typed text as UTF-8; the variable keeps filesystem code page text.
+    // Dear ImGui hands over typed text as UTF-8 it encoded itself, which always converts; the
+    // variable keeps filesystem code page text.
     std::filesystem::path folder;
-    if (std::error_code error = platform::PathFromUtf8(typed, folder)) {
-        LogFailedStep(kCheck, "code page conversion", error);
-        return false;
-    }
-    if (folder.empty())
+    if (platform::PathFromUtf8(typed, folder) || folder.empty())
         return false;
     // Made absolute and its "." and ".." folded, as Windows resolves a path, so that the backup
     // folder beside it is the parent of the folder typed and a later working folder changes

@@ -150,6 +150,26 @@ TEST_F(DemosFolderTest, APathTheCodePageCannotHoldIsLoggedLossilyAndTheSearchGoe
 }
 #endif
 
+#if !defined(_WIN32)
+// Found, and used, but the variable's code page cannot hold it: one line, the variable left empty.
+TEST_F(DemosFolderTest, AFoundFolderTheCodePageCannotHoldIsUsedButNotStored)
+{
+    const std::filesystem::path home = sandbox.Home() / "player\xFF";
+    const std::filesystem::path demos = home / "Documents/My Games/Pellacor/TAGame/Demos";
+    std::filesystem::create_directories(demos);
+    ASSERT_EQ(::setenv("HOME", home.c_str(), 1), 0); // the sandbox restores HOME
+
+    RunDiscovery();
+
+    EXPECT_EQ(DemosFolder(), demos);
+    EXPECT_EQ(Variable(), "");
+    EXPECT_THAT(host.Log(), ElementsAre("Created Backup Directory",
+                                        "InitDemosFolder failed: code page conversion " + sandbox.Home().string()
+                                        + "/player?/Documents/My Games/Pellacor/TAGame/Demos: "
+                                        + std::make_error_code(std::errc::illegal_byte_sequence).message() + " (84)"));
+}
+#endif
+
 TEST_F(DemosFolderTest, AConfiguredFolderIsTrustedAsItStands)
 {
     const std::filesystem::path missing = sandbox.Home() / "not there" / "Demos";

@@ -219,9 +219,9 @@ TEST_F(SettingsPanelTest, ARelativeFolderIsStoredAbsoluteAndNormalised)
     EXPECT_EQ(BackupFolderBeside(DemosFolder()), sandbox.Home() / kBackupFolderName);
 }
 
-#if defined(_WIN32)
 TEST_F(SettingsPanelTest, AFolderTheCodePageCannotHoldWarnsAndIsLoggedWithoutChangingAnything)
 {
+#if defined(_WIN32)
     // A folder that exists and arrives as UTF-8, but that the variable's code page has no room
     // for: the Western code pages lack "\u4E2D", the Japanese one lacks "\u0100".
     std::filesystem::path folder;
@@ -234,21 +234,35 @@ TEST_F(SettingsPanelTest, AFolderTheCodePageCannotHoldWarnsAndIsLoggedWithoutCha
     if (folder.empty())
         GTEST_SKIP() << "the filesystem code page holds every character tried";
     std::filesystem::create_directory(folder);
+    const std::string typed = Typed(folder);
+    const char* code = "(1113)"; // ERROR_NO_UNICODE_TRANSLATION
+#else
+    // Typed text is always UTF-8; a relative folder takes the bytes of the working folder's name.
+    const std::filesystem::path working = sandbox.Home() / "game\xFF";
+    std::filesystem::create_directories(working / "Demos");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(working);
+    struct Back {
+        std::filesystem::path to;
+        ~Back() { std::filesystem::current_path(to); }
+    } back{before};
+    const std::string typed = "Demos";
+    const char* code = "(84)"; // EILSEQ
+#endif
 
-    Type(Typed(folder));
+    Type(typed);
     Check();
 
     EXPECT_THAT(Frame(), HasSubstr(kWarning));
     const std::vector<std::string> log = host.Log();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_THAT(log[0], testing::StartsWith("Check failed: code page conversion "));
-    EXPECT_THAT(log[0], testing::EndsWith("(1113)")) << "ERROR_NO_UNICODE_TRANSLATION";
+    EXPECT_THAT(log[0], testing::EndsWith(code));
     EXPECT_TRUE(DemosFolder().empty());
     EXPECT_EQ(Variable(), "");
     RunGameSide();
     EXPECT_THAT(host.Commands(), IsEmpty());
 }
-#endif
 
 TEST_F(SettingsPanelTest, AFailingExistenceQueryWarnsAndIsLoggedWithoutLeavingThePanel)
 {
