@@ -33,5 +33,8 @@ target_link_libraries(pluginsdk PRIVATE ${CMAKE_DL_LIBS})
 # The libcurl transport: real HTTPS for devhost and the end-to-end tests, on both halves.
 if(RAVENTO_CURL_TRANSPORT)
     target_sources(pluginsdk PRIVATE src/CurlTransport.cpp)
+    # Its worker's members have types of its own unnamed namespace, which a batch would give
+    # another main file (GCC's -Wsubobject-linkage).
+    set_source_files_properties(src/CurlTransport.cpp PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
     target_link_libraries(pluginsdk PRIVATE CURL::libcurl)
 endif()

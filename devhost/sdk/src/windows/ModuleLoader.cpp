@@ -9,7 +9,7 @@
 namespace devhost {
 namespace {
 
-std::error_code LastError()
+std::error_code LoaderError()
 {
     return std::error_code(static_cast<int>(GetLastError()), std::system_category());
 }
@@ -22,7 +22,7 @@ std::error_code LoadedModule::Open(const std::filesystem::path& path, LoadedModu
     // No error dialog box for a module that is missing or broken: the caller reports it.
     UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HMODULE loaded = LoadLibraryW(std::filesystem::absolute(path).c_str());
-    std::error_code error = loaded ? std::error_code() : LastError();
+    std::error_code error = loaded ? std::error_code() : LoaderError();
     SetErrorMode(previousMode);
     if (error) {
         loaderMessage = error.message();

@@ -5,7 +5,7 @@
 namespace devhost {
 namespace {
 
-std::error_code LastError()
+std::error_code CreateError()
 {
     const DWORD code = GetLastError();
     if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS)
@@ -21,7 +21,7 @@ std::error_code WriteAll(HANDLE file, const std::string& content)
         DWORD count = 0;
         if (!WriteFile(file, content.data() + written, left > MAXDWORD ? MAXDWORD : static_cast<DWORD>(left), &count,
                        nullptr))
-            return LastError();
+            return CreateError();
         written += count;
     }
     return {};
@@ -35,10 +35,10 @@ std::error_code WriteNewFile(const std::filesystem::path& file, const std::strin
     HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return LastError();
+        return CreateError();
     std::error_code error = WriteAll(handle, content);
     if (!CloseHandle(handle) && !error)
-        error = LastError();
+        error = CreateError();
     if (error)
         DeleteFileW(file.c_str());
     return error;
